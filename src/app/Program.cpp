@@ -1,0 +1,47 @@
+#include "Program.h"
+
+namespace tesselby {
+
+Program::Program()
+    : m_form1([this](Form1* form) {
+          connect(form, &Form1::openDataBrowserRequested, this, &Program::openDataBrowser);
+      }),
+      m_form2([this](Form2* form) {
+          connect(form, &Form2::returnToMainScreenRequested, this, &Program::returnToMainScreen);
+      })
+{
+}
+
+void Program::start()
+{
+    m_form1.get()->show();
+}
+
+void Program::openDataBrowser()
+{
+    const bool firstTime = !m_form2.isLoaded();
+    Form2* browse = m_form2.get();
+    // Loaded before the main screen is hidden, so a list that cannot be shown leaves the person where
+    // they were, and a later attempt loads afresh.
+    if (firstTime && !browse->Form_Load()) {
+        m_form2.unload();
+        return;
+    }
+    if (Form1* main = m_form1.ifLoaded())
+        main->hide();
+    browse->show();
+    browse->activateWindow();
+}
+
+void Program::returnToMainScreen()
+{
+    if (Form2* browse = m_form2.ifLoaded())
+        browse->hide();
+    // The main screen comes back as at start-up, whatever a search had shown on it.
+    m_form1.unload();
+    Form1* main = m_form1.get();
+    main->show();
+    main->activateWindow();
+}
+
+} // namespace tesselby

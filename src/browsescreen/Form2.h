@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QMainWindow>
+#include <array>
+#include <cstddef>
+
+#include "RecordGrid.h"
+
+class QAction;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QScrollBar;
+
+namespace tesselby {
+
+// The browse screen: pages through every record in four boxes and saves the shown one on "EDIT".
+class Form2 : public QMainWindow {
+    Q_OBJECT
+
+public:
+    explicit Form2(QWidget* parent = nullptr);
+
+    // Creates the four field boxes and loads every record, telling the person when there is nothing to
+    // show or the file cannot be read. Returns whether the screen can be shown.
+    bool Form_Load();
+
+signals:
+    // "Return to Main Screen" was chosen, or the window was closed.
+    void returnToMainScreenRequested();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void createControls();
+
+    void HScroll1_Change();
+    void Command1_Click();
+    void mnuRMS_Click();
+
+    void showRecord(std::size_t number);
+
+    QPushButton* Command1 = nullptr;
+    QScrollBar* HScroll1 = nullptr;
+    // Element 0 is the hidden template; elements 1..4 show fields 1..4 once loaded.
+    std::array<QLineEdit*, 5> DataValue{};
+    QLabel* Label1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* Label3 = nullptr;
+    QLabel* Label4 = nullptr;
+    QAction* mnuRMS = nullptr;
+
+    RecordGrid recordGrid;
+    std::size_t itemCount = 0;
+};
+
+} // namespace tesselby

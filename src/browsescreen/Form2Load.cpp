@@ -1,0 +1,57 @@
+#include <QLineEdit>
+#include <QScrollBar>
+#include <climits>
+
+#include "ControlArray.h"
+#include "DataFile.h"
+#include "DataFilePath.h"
+#include "Dialogs.h"
+#include "Form2.h"
+#include "Twips.h"
+
+namespace tesselby {
+
+namespace {
+
+const QString kNoEntriesYet =
+    QStringLiteral("The address list has no entries yet.\n\nPress \"ADD A NEW FILE\" on the main screen to add one.");
+
+} // namespace
+
+bool Form2::Form_Load()
+{
+    for (int f = 1; f <= kFieldCount; ++f) {
+        DataValue[f] = loadTextBoxElement(DataValue[0], f);
+        placeInTwips(DataValue[f], 1080, 240 * f - 40, 2295, 285);
+        DataValue[f]->show();
+    }
+    setTabOrder(DataValue[1], DataValue[2]);
+    setTabOrder(DataValue[2], DataValue[3]);
+    setTabOrder(DataValue[3], DataValue[4]);
+    setTabOrder(DataValue[4], HScroll1);
+
+    Result<RecordGrid> loaded = loadRecordGrid(dataFilePath(kDataFileReadPath));
+    if (!loaded) {
+        messageBox(nullptr,
+                   fileFailureText(QStringLiteral("Tesselby could not read the address list"),
+                                   QString::fromStdString(loaded.error().path),
+                                   QString::fromStdString(loaded.error().reason)),
+                   MessageStyle::Critical, QStringLiteral("Tesselby"));
+        return false;
+    }
+    if (loaded.value().itemCount() == 0) {
+        messageBox(nullptr, kNoEntriesYet, MessageStyle::Information, QStringLiteral("Tesselby"));
+        return false;
+    }
+    recordGrid = std::move(loaded.value());
+    itemCount = recordGrid.itemCount();
+
+    showRecord(1);
+    HScroll1->setMinimum(1);
+    HScroll1->setMaximum(static_cast<int>(std::min<std::size_t>(recordGrid.recordCount(), INT_MAX)));
+    HScroll1->setValue(1);
+    DataValue[1]->setFocus();
+    return true;
+}
+
+} // namespace tesselby

@@ -1,0 +1,40 @@
+#include <QLineEdit>
+#include <QScrollBar>
+#include <climits>
+
+#include "DataFile.h"
+#include "DataFilePath.h"
+#include "Dialogs.h"
+#include "Form2.h"
+
+namespace tesselby {
+
+void Form2::Command1_Click()
+{
+    const auto shown = static_cast<std::size_t>(HScroll1->value());
+    if (shown < 1 || shown > recordGrid.recordCount())
+        return;
+    Record edited;
+    for (int f = 1; f <= kFieldCount; ++f)
+        edited[f - 1] = DataValue[f]->text().toStdString();
+    // Kept in the grid even if the save fails, so that pressing "EDIT" again retries it.
+    recordGrid.setRecord(shown, std::move(edited));
+
+    Result<RecordGrid> saved = saveRecordGrid(dataFilePath(kDataFileWritePath), recordGrid);
+    if (!saved) {
+        messageBox(this,
+                   fileFailureText(QStringLiteral("Tesselby could not save the changes to"),
+                                   QString::fromStdString(saved.error().path),
+                                   QString::fromStdString(saved.error().reason)) +
+                       QStringLiteral("\n\nThe file is as it was. Your changes are still here; press \"EDIT\" "
+                                      "to try again."),
+                   MessageStyle::Critical, QStringLiteral("Tesselby"));
+        return;
+    }
+    // The saved file may hold records added since the load; the grid takes them in.
+    recordGrid = std::move(saved.value());
+    itemCount = recordGrid.itemCount();
+    HScroll1->setMaximum(static_cast<int>(std::min<std::size_t>(recordGrid.recordCount(), INT_MAX)));
+}
+
+} // namespace tesselby

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <filesystem>
+#include <string_view>
+
+#include "FileError.h"
+
+namespace tesselby {
+
+// Replaces the file's content by way of a synced temporary file in the same folder and one rename,
+// keeping the file's permissions (owner-only for a new file). On failure the file is untouched.
+Status replaceFileContent(const std::filesystem::path& path, std::string_view content);
+
+} // namespace tesselby

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace tesselby {
+
+bool isValidUtf8(std::string_view bytes);
+
+// Older files hold single-byte Windows-1252 text; this turns such bytes into UTF-8.
+void appendWindows1252AsUtf8(std::string& out, std::string_view bytes);
+
+} // namespace tesselby

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QString>
+#include <array>
+#include <vector>
+
+#include "Record.h"
+
+class QAction;
+class QGroupBox;
+class QLabel;
+class QMenu;
+class QPlainTextEdit;
+class QPushButton;
+class QRadioButton;
+class QScrollBar;
+
+namespace tesselby {
+
+// The main screen: searches one field of the address list, pages through the matches and adds people.
+class Form1 : public QMainWindow {
+    Q_OBJECT
+
+public:
+    explicit Form1(QWidget* parent = nullptr);
+
+signals:
+    // "Open Data Browser" was chosen; whoever owns the screens switches to the browse screen.
+    void openDataBrowserRequested();
+
+private:
+    void createControls();
+    void createMenu();
+    void setTabOrderAndStacking();
+
+    void Command1_Click();
+    void VScroll1_Change();
+    void Command2_Click();
+    void mnuODB_Click();
+    void mnuAbout_Click();
+
+    int searchField() const;
+    void showMatch(int number);
+
+    QPlainTextEdit* Text1 = nullptr;
+    QGroupBox* Frame1 = nullptr;
+    QRadioButton* Option1 = nullptr;
+    QRadioButton* Option2 = nullptr;
+    QRadioButton* Option3 = nullptr;
+    QRadioButton* Option4 = nullptr;
+    QPushButton* Command1 = nullptr;
+    QPushButton* Command2 = nullptr;
+    QLabel* Label1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* Label3 = nullptr;
+    QLabel* Label4 = nullptr;
+    QScrollBar* VScroll1 = nullptr;
+    QMenu* mnuFile = nullptr;
+    QAction* mnuODB = nullptr;
+    QAction* mnuAbout = nullptr;
+    QAction* mnuExit = nullptr;
+
+    // The latest search's matches: matchGrid[m - 1][f] is field f (0..3) of match m. After a search
+    // without a match it holds one match of four "???".
+    std::vector<Record> matchGrid;
+    // The answers of the entry being added, first name to e-mail address.
+    std::array<QString, kFieldCount> newEntry;
+};
+
+} // namespace tesselby

@@ -1,0 +1,87 @@
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QRadioButton>
+#include <QScrollBar>
+
+#include "DataFile.h"
+#include "DataFilePath.h"
+#include "Dialogs.h"
+#include "Form1.h"
+#include "RecordSearch.h"
+
+namespace tesselby {
+
+namespace {
+
+const QString kFound = QStringLiteral("FOUND!");
+const QString kNotFound = QStringLiteral("NOT FOUND!");
+const QString kNoValue = QStringLiteral("???");
+const QString kFieldPrefixes[kFieldCount] = {QStringLiteral("First Name: "), QStringLiteral("Last Name: "),
+                                             QStringLiteral("Phone #: "), QStringLiteral("E-Mail: ")};
+
+} // namespace
+
+int Form1::searchField() const
+{
+    if (Option1->isChecked())
+        return 1;
+    if (Option2->isChecked())
+        return 2;
+    if (Option3->isChecked())
+        return 3;
+    return 4;
+}
+
+void Form1::Command1_Click()
+{
+    setWindowTitle(kNotFound);
+    VScroll1->hide();
+    const std::string noValue = kNoValue.toStdString();
+    matchGrid.assign(1, Record{noValue, noValue, noValue, noValue});
+
+    const std::filesystem::path path = dataFilePath(kDataFileReadPath);
+    std::vector<Record> matches;
+    {
+        // The file's text is only needed while the matches are picked out of it.
+        const Result<std::string> searchItems = readDataFile(path);
+        if (!searchItems) {
+            showMatch(1);
+            messageBox(this,
+                       fileFailureText(QStringLiteral("Tesselby could not read the address list"),
+                                       QString::fromStdString(searchItems.error().path),
+                                       QString::fromStdString(searchItems.error().reason)),
+                       MessageStyle::Critical, QStringLiteral("Tesselby"));
+            return;
+        }
+        // The box holds its line breaks as CR LF, as they would be stored.
+        const QString text = Text1->toPlainText().replace(QLatin1Char('\n'), QLatin1String("\r\n"));
+        matches = searchRecords(searchItems.value(), searchField(), text.toStdString());
+    }
+
+    if (!matches.empty()) {
+        matchGrid = std::move(matches);
+        setWindowTitle(kFound);
+        VScroll1->setMaximum(static_cast<int>(std::min<std::size_t>(matchGrid.size(), INT_MAX)));
+        VScroll1->setValue(1);
+        VScroll1->show();
+    }
+    showMatch(1);
+}
+
+void Form1::VScroll1_Change()
+{
+    showMatch(VScroll1->value());
+}
+
+void Form1::showMatch(int number)
+{
+    // Paging before the first search leaves the start-up labels alone.
+    if (number < 1 || static_cast<std::size_t>(number) > matchGrid.size())
+        return;
+    const Record& match = matchGrid[static_cast<std::size_t>(number) - 1];
+    QLabel* labels[kFieldCount] = {Label1, Label2, Label3, Label4};
+    for (int f = 0; f < kFieldCount; ++f)
+        labels[f]->setText(kFieldPrefixes[f] + QString::fromStdString(match[f]));
+}
+
+} // namespace tesselby

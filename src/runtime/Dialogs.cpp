@@ -1,0 +1,65 @@
+#include "Dialogs.h"
+
+#include <QApplication>
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+
+namespace tesselby {
+
+namespace {
+
+QString titleOrApplicationName(const QString& title)
+{
+    return title.isEmpty() ? QCoreApplication::applicationName() : title;
+}
+
+QWidget* ownerOrActiveWindow(QWidget* parent)
+{
+    return parent != nullptr && parent->isVisible() ? parent : QApplication::activeWindow();
+}
+
+} // namespace
+
+bool messageBox(QWidget* parent, const QString& text, MessageStyle style, const QString& title)
+{
+    QString shown = text;
+    shown.replace(QLatin1String("\r\n"), QLatin1String("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
+
+    QMessageBox box(ownerOrActiveWindow(parent));
+    box.setWindowTitle(titleOrApplicationName(title));
+    box.setTextFormat(Qt::PlainText); // file names and values are shown as they are, never as markup
+    box.setText(shown);
+    if (style == MessageStyle::Information) {
+        box.setIcon(QMessageBox::Information);
+        box.setStandardButtons(QMessageBox::Ok);
+    } else if (style == MessageStyle::Critical) {
+        box.setIcon(QMessageBox::Critical);
+        box.setStandardButtons(QMessageBox::Ok);
+    } else {
+        box.setIcon(QMessageBox::Critical);
+        box.setStandardButtons(QMessageBox::Retry | QMessageBox::Cancel);
+        box.setDefaultButton(QMessageBox::Retry);
+    }
+    const int pressed = box.exec();
+    return pressed == QMessageBox::Ok || pressed == QMessageBox::Retry;
+}
+
+QString inputBox(QWidget* parent, const QString& prompt, const QString& title)
+{
+    QInputDialog dialog(ownerOrActiveWindow(parent));
+    dialog.setWindowTitle(titleOrApplicationName(title));
+    dialog.setLabelText(prompt);
+    dialog.setTextValue(QString());
+    dialog.setInputMode(QInputDialog::TextInput);
+    if (dialog.exec() != QDialog::Accepted)
+        return QString();
+    return dialog.textValue();
+}
+
+QString fileFailureText(const QString& what, const QString& path, const QString& reason)
+{
+    return QStringLiteral("%1 %2.\n\nThe reason: %3.").arg(what, path, reason);
+}
+
+} // namespace tesselby

@@ -1,0 +1,178 @@
+#include <QtTest>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "DataFile.h"
+#include "DataFilePath.h"
+#include "DataFolder.h"
+#include "FileLock.h"
+
+using namespace tesselby;
+
+namespace {
+
+std::filesystem::path dataFile()
+{
+    return dataFilePath(kDataFileWritePath);
+}
+
+} // namespace
+
+class DataFileTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void bothNamesReachOneFileInTheUsersDataFolder()
+    {
+        DataFolder folder;
+        QCOMPARE(QString::fromStdString(dataFilePath(kDataFileReadPath).string()), folder.filePath());
+        QCOMPARE(dataFilePath(kDataFileWritePath), dataFilePath(kDataFileReadPath));
+    }
+
+    void relativeDataHomeFallsBackToHome()
+    {
+        const QByteArray oldHome = qgetenv("HOME");
+        qputenv("XDG_DATA_HOME", "relative/path");
+        qputenv("HOME", "/home/someone");
+        QCOMPARE(dataFilePath(kDataFileReadPath), std::filesystem::path("/home/someone/.local/share/tesselby/tesselby.txt"));
+        qunsetenv("XDG_DATA_HOME");
+        QCOMPARE(dataFilePath(kDataFileReadPath), std::filesystem::path("/home/someone/.local/share/tesselby/tesselby.txt"));
+        qputenv("HOME", oldHome);
+    }
+
+    void missingFileReadsAsEmptyList()
+    {
+        DataFolder folder;
+        const Result<std::string> text = readDataFile(dataFile());
+        QVERIFY(text.ok());
+        QVERIFY(text.value().empty());
+        QVERIFY(!folder.exists());
+    }
+
+    void folderInPlaceOfFileIsReported()
+    {
+        DataFolder folder;
+        folder.putFolderInPlace();
+        const Result<std::string> text = readDataFile(dataFile());
+        QVERIFY(!text.ok());
+        QCOMPARE(QString::fromStdString(text.error().path), folder.filePath());
+        QCOMPARE(text.error().reason, std::string("there is a folder in its place"));
+        QVERIFY(appendRecord(dataFile(), {"a", "b", "c", "d"}).has_value());
+        QVERIFY(!saveRecordGrid(dataFile(), RecordGrid()).ok());
+        QVERIFY(QFileInfo(folder.filePath()).isDir());
+    }
+
+    void firstAppendCreatesAnOwnerOnlyFile()
+    {
+        DataFolder folder;
+        QVERIFY(!appendRecord(dataFile(), {"Ann", "Lee, Jr.", "555", "ann@x"}));
+        QCOMPARE(folder.read(), itemLines({"Ann", "Lee, Jr.", "555", "ann@x"}));
+        struct stat info {};
+        QCOMPARE(::stat(folder.filePath().toLocal8Bit().constData(), &info), 0);
+        QCOMPARE(info.st_mode & 0777, mode_t(0600));
+        QCOMPARE(::stat(folder.folderPath().toLocal8Bit().constData(), &info), 0);
+        QCOMPARE(info.st_mode & 0777, mode_t(0700));
+    }
+
+    void appendStartsOnANewLine()
+    {
+        DataFolder folder;
+        folder.write("\"a\"\r\n\"b\"\r\n\"c\"\r\n\"d\""); // edited by hand, no final line end
+        QVERIFY(!appendRecord(dataFile(), {"e", "f", "g", "h"}));
+        QCOMPARE(folder.read(), "\"a\"\r\n\"b\"\r\n\"c\"\r\n\"d\"\r\n" + itemLines({"e", "f", "g", "h"}));
+        const Result<RecordGrid> grid = loadRecordGrid(dataFile());
+        QCOMPARE(grid.value().recordCount(), std::size_t(2));
+    }
+
+    void saveReplacesOnlyTheEditedRecord()
+    {
+        DataFolder folder;
+        const QByteArray before = itemLines({"A", "a", "1", "a@", "B", "b", "2", "b@", "C", "c", "3", "c@"});
+        folder.write(before);
+        Result<RecordGrid> grid = loadRecordGrid(dataFile());
+        QVERIFY(saveRecordGrid(dataFile(), grid.value()).ok());
+        QCOMPARE(folder.read(), before);
+
+        grid.value().setRecord(2, {"Bee", "", "two \"2\"", "b@"});
+        const Result<RecordGrid> saved = saveRecordGrid(dataFile(), grid.value());
+        QVERIFY(saved.ok());
+        QCOMPARE(folder.read(), itemLines({"A", "a", "1", "a@", "Bee", "", "two \"2\"", "b@", "C", "c", "3", "c@"}));
+        QCOMPARE(saved.value().record(2), (Record{"Bee", "", "two \"2\"", "b@"}));
+        QVERIFY(!saved.value().hasEdits());
+    }
+
+    void saveKeepsPermissionsAndLeavesNoTemporaryFile()
+    {
+        DataFolder folder;
+        folder.write(itemLines({"A", "a", "1", "a@"}));
+        QVERIFY(QFile::setPermissions(folder.filePath(), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
+        Result<RecordGrid> grid = loadRecordGrid(dataFile());
+        grid.value().setRecord(1, {"Z", "z", "9", "z@"});
+        QVERIFY(saveRecordGrid(dataFile(), grid.value()).ok());
+        struct stat info {};
+        QCOMPARE(::stat(folder.filePath().toLocal8Bit().constData(), &info), 0);
+        QCOMPARE(info.st_mode & 0777, mode_t(0640));
+        QCOMPARE(QDir(folder.folderPath()).entryList(QDir::Files), (QStringList{"tesselby.txt", "tesselby.txt.lock"}));
+    }
+
+    void saveKeepsRecordsAppendedSinceLoad()
+    {
+        DataFolder folder;
+        folder.write(itemLines({"A", "a", "1", "a@"}));
+        Result<RecordGrid> grid = loadRecordGrid(dataFile());
+        QVERIFY(!appendRecord(dataFile(), {"B", "b", "2", "b@"}));
+        grid.value().setRecord(1, {"A2", "a", "1", "a@"});
+        const Result<RecordGrid> saved = saveRecordGrid(dataFile(), grid.value());
+        QCOMPARE(folder.read(), itemLines({"A2", "a", "1", "a@", "B", "b", "2", "b@"}));
+        QCOMPARE(saved.value().recordCount(), std::size_t(2));
+    }
+
+    void saveWritesTheGridWhenTheFileWasDeleted()
+    {
+        DataFolder folder;
+        folder.write(itemLines({"A", "a", "1", "a@", "B", "b", "2", "b@"}));
+        Result<RecordGrid> grid = loadRecordGrid(dataFile());
+        QVERIFY(QFile::remove(folder.filePath()));
+        grid.value().setRecord(2, {"B2", "b", "2", "b@"});
+        QVERIFY(saveRecordGrid(dataFile(), grid.value()).ok());
+        QCOMPARE(folder.read(), itemLines({"A", "a", "1", "a@", "B2", "b", "2", "b@"}));
+    }
+
+    void heldLockMakesWritersWaitThenFail()
+    {
+        DataFolder folder;
+        QVERIFY(!appendRecord(dataFile(), {"A", "a", "1", "a@"}));
+        Result<FileLock> held = FileLock::acquire(dataFile());
+        QVERIFY(held.ok());
+        // A second holder, as another running copy would be, is refused while the first holds it.
+        const pid_t child = ::fork();
+        if (child == 0) {
+            const Result<FileLock> second = FileLock::acquire(dataFile(), std::chrono::milliseconds(100));
+            ::_exit(second.ok() ? 1 : 0);
+        }
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        QVERIFY(WIFEXITED(status));
+        QCOMPARE(WEXITSTATUS(status), 0);
+    }
+
+    void lockOfADeadProcessIsTakenOver()
+    {
+        DataFolder folder;
+        QVERIFY(!appendRecord(dataFile(), {"A", "a", "1", "a@"}));
+        const pid_t child = ::fork();
+        if (child == 0) {
+            Result<FileLock> lock = FileLock::acquire(dataFile());
+            ::_exit(lock.ok() ? 0 : 1); // dies holding it
+        }
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        QCOMPARE(WEXITSTATUS(status), 0);
+        QVERIFY(QFile::exists(folder.filePath() + ".lock"));
+        QVERIFY(FileLock::acquire(dataFile(), std::chrono::milliseconds(0)).ok());
+    }
+};
+
+QTEST_GUILESS_MAIN(DataFileTest)
+#include "tst_DataFile.moc"

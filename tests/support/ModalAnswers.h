@@ -1,0 +1,103 @@
+#pragma once
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPointer>
+#include <QTimer>
+#include <QtTest>
+#include <deque>
+#include <functional>
+
+// Answers the modal dialogs the program opens, in order, while the real dialogs run their own event
+// loops. Each answer is given the dialog; it may read it and then must close it as a person would.
+class ModalAnswers {
+public:
+    using Answer = std::function<void(QWidget*)>;
+
+    ModalAnswers()
+    {
+        QObject::connect(&m_poll, &QTimer::timeout, [this] { answerIfOpen(); });
+        m_poll.start(5);
+    }
+
+    ModalAnswers& then(Answer answer)
+    {
+        m_answers.push_back(std::move(answer));
+        return *this;
+    }
+
+    bool allAnswered() const { return m_answers.empty(); }
+    int answeredCount() const { return m_answered; }
+
+    // Types text into the prompt's entry field and presses Enter.
+    static Answer typeAndAccept(const QString& text)
+    {
+        return [text](QWidget* dialog) {
+            auto* edit = dialog->findChild<QLineEdit*>();
+            QVERIFY(edit != nullptr);
+            QTest::keyClicks(edit, text);
+            QTest::keyClick(edit, Qt::Key_Return);
+        };
+    }
+
+    // Clicks the dialog's button of the given role (Cancel, Retry, OK...).
+    static Answer click(QDialogButtonBox::StandardButton which)
+    {
+        return [which](QWidget* dialog) {
+            auto* box = dialog->findChild<QDialogButtonBox*>();
+            QVERIFY(box != nullptr);
+            QAbstractButton* button = box->button(which);
+            QVERIFY(button != nullptr);
+            QTest::mouseClick(button, Qt::LeftButton);
+        };
+    }
+
+    // Reads what a dialog shows before the next answer closes it.
+    struct Seen {
+        QString title;
+        QString text;
+        QString entry;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        QStringList buttons;
+    };
+    static Answer look(Seen* seen, Answer then)
+    {
+        return [seen, then](QWidget* dialog) {
+            seen->title = dialog->windowTitle();
+            if (auto* box = qobject_cast<QMessageBox*>(dialog)) {
+                seen->text = box->text();
+                seen->icon = box->icon();
+            } else if (auto* label = dialog->findChild<QLabel*>()) {
+                seen->text = label->text();
+            }
+            if (auto* edit = dialog->findChild<QLineEdit*>())
+                seen->entry = edit->text();
+            if (auto* buttons = dialog->findChild<QDialogButtonBox*>()) {
+                for (QAbstractButton* button : buttons->buttons())
+                    seen->buttons << button->text().remove(QLatin1Char('&'));
+            }
+            then(dialog);
+        };
+    }
+
+private:
+    void answerIfOpen()
+    {
+        QWidget* dialog = QApplication::activeModalWidget();
+        if (m_answers.empty() || dialog == nullptr || !dialog->isVisible() || dialog->property("answered").toBool())
+            return;
+        dialog->setProperty("answered", true);
+        Answer answer = std::move(m_answers.front());
+        m_answers.pop_front();
+        ++m_answered;
+        answer(dialog);
+    }
+
+    QTimer m_poll;
+    std::deque<Answer> m_answers;
+    int m_answered = 0;
+};
