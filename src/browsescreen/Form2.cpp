@@ -32,6 +32,7 @@ Form2::Form2(QWidget* parent) : QMainWindow(parent)
 {
     setObjectName(QStringLiteral("Form2"));
     setWindowTitle(kCaption);
+    setFont(designDefaultFont());
     createControls();
 
     // A menu-bar entry without a drop-down list acts as soon as it is chosen.

@@ -82,7 +82,7 @@ Status appendRecord(const std::filesystem::path& path, const Record& record)
         return lock.error();
 
     bool missing = false;
-    Result<UniqueFd> opened = openRegularFile(path, O_WRONLY | O_CREAT | O_APPEND, missing);
+    Result<UniqueFd> opened = openRegularFile(path, O_RDWR | O_CREAT | O_APPEND, missing);
     if (!opened)
         return opened.error();
     const int fd = opened.value().get();

@@ -43,6 +43,7 @@ Form1::Form1(QWidget* parent) : QMainWindow(parent)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(kCaption);
+    setFont(designDefaultFont());
     setAttribute(Qt::WA_DeleteOnClose);
     createControls();
     createMenu();

@@ -15,4 +15,11 @@ QFont designFont(const QStringList& families, qreal points, bool bold, QFont::St
     return font;
 }
 
+QFont designDefaultFont()
+{
+    return designFont({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
+                       QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")},
+                      8, false, QFont::SansSerif);
+}
+
 } // namespace tesselby

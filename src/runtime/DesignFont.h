@@ -9,4 +9,8 @@ namespace tesselby {
 // face of the same kind when the named one is not installed.
 QFont designFont(const QStringList& families, qreal points, bool bold, QFont::StyleHint kind);
 
+// The windows' default face: an 8-point sans serif, the size their layouts were designed around, so
+// captions fit their controls.
+QFont designDefaultFont();
+
 } // namespace tesselby

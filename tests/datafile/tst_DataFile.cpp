@@ -63,11 +63,13 @@ private slots:
         QVERIFY(QFileInfo(folder.filePath()).isDir());
     }
 
-    void firstAppendCreatesAnOwnerOnlyFile()
+    void appendsCreateAnOwnerOnlyFileOfItemLines()
     {
         DataFolder folder;
         QVERIFY(!appendRecord(dataFile(), {"Ann", "Lee, Jr.", "555", "ann@x"}));
         QCOMPARE(folder.read(), itemLines({"Ann", "Lee, Jr.", "555", "ann@x"}));
+        QVERIFY(!appendRecord(dataFile(), {"", "", "", ""}));
+        QCOMPARE(folder.read(), itemLines({"Ann", "Lee, Jr.", "555", "ann@x", "", "", "", ""}));
         struct stat info {};
         QCOMPARE(::stat(folder.filePath().toLocal8Bit().constData(), &info), 0);
         QCOMPARE(info.st_mode & 0777, mode_t(0600));

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QAbstractButton>
+#include <QPushButton>
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QLabel>
@@ -11,6 +11,17 @@
 #include <QtTest>
 #include <deque>
 #include <functional>
+
+// Types text key by key; characters beyond ASCII arrive as a keyboard layout would send them.
+inline void typeText(QWidget* widget, const QString& text)
+{
+    for (const QChar ch : text) {
+        if (ch.unicode() < 0x80)
+            QTest::keyClick(widget, ch.toLatin1());
+        else
+            QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(ch), Qt::NoModifier);
+    }
+}
 
 // Answers the modal dialogs the program opens, in order, while the real dialogs run their own event
 // loops. Each answer is given the dialog; it may read it and then must close it as a person would.
@@ -39,7 +50,7 @@ public:
         return [text](QWidget* dialog) {
             auto* edit = dialog->findChild<QLineEdit*>();
             QVERIFY(edit != nullptr);
-            QTest::keyClicks(edit, text);
+            typeText(edit, text);
             QTest::keyClick(edit, Qt::Key_Return);
         };
     }
@@ -67,6 +78,7 @@ public:
     static Answer look(Seen* seen, Answer then)
     {
         return [seen, then](QWidget* dialog) {
+            *seen = Seen{};
             seen->title = dialog->windowTitle();
             if (auto* box = qobject_cast<QMessageBox*>(dialog)) {
                 seen->text = box->text();

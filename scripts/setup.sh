@@ -1,0 +1,47 @@
+# Shared by scripts/run and scripts/test: installs the Debian packages the project needs.
+# Sourced, not run; expects to be in the repository's top folder.
+
+# What building, running and testing Tesselby needs on a fresh Debian 12.
+TESSELBY_PACKAGES=(
+    cmake ninja-build g++ pkg-config
+    qt6-base-dev qt6-qpa-plugins
+    fonts-dejavu-core fonts-liberation2
+)
+
+as_root() {
+    if [ "$(id -u)" -eq 0 ]; then
+        "$@"
+    elif command -v sudo >/dev/null 2>&1; then
+        sudo "$@"
+    else
+        echo "Installing packages needs root, and sudo is not available: $*" >&2
+        return 1
+    fi
+}
+
+# Installs the packages named that are not installed yet.
+install_missing_packages() {
+    local missing=()
+    local package
+    for package in "$@"; do
+        if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+            missing+=("$package")
+        fi
+    done
+    if [ "${#missing[@]}" -eq 0 ]; then
+        return 0
+    fi
+    echo "Installing: ${missing[*]}"
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+# Configures (once) and builds one build folder; extra arguments go to CMake's configure step.
+configure_and_build() {
+    local folder=$1
+    shift
+    if [ ! -f "$folder/CMakeCache.txt" ]; then
+        cmake -S . -B "$folder" -G Ninja "$@"
+    fi
+    cmake --build "$folder" --parallel "$(nproc)"
+}

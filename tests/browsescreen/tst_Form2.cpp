@@ -1,0 +1,352 @@
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QtTest>
+#include <csignal>
+#include <optional>
+#include <sys/resource.h>
+
+#include "Application.h"
+#include "DataFolder.h"
+#include "ModalAnswers.h"
+#include "Program.h"
+#include "Screens.h"
+
+using namespace tesselby;
+
+namespace {
+
+const QStringList kThreePeople = {
+    "John", "Smith",     "555-0100", "john@example.org",  //
+    "Anna", "Smithers",  "555-0101", "anna@example.org",  //
+    "Tom",  "Goldsmith", "",         "tom@example.org",
+};
+
+QStringList numberedItems(int count)
+{
+    QStringList items;
+    for (int i = 1; i <= count; ++i)
+        items << QStringLiteral("item%1").arg(i);
+    return items;
+}
+
+} // namespace
+
+class Form2Test : public QObject {
+    Q_OBJECT
+
+private:
+    std::optional<DataFolder> m_folder;
+    std::optional<Program> m_program;
+
+    Form1* main() const { return m_program->mainScreen(); }
+    Form2* browse() const { return m_program->browseScreen(); }
+    QScrollBar* bar() const { return control<QScrollBar>(browse(), "HScroll1"); }
+    QLineEdit* box(int field) const
+    {
+        return control<QLineEdit>(browse(), qPrintable(QStringLiteral("DataValue(%1)").arg(field)));
+    }
+    QStringList boxes() const { return {box(1)->text(), box(2)->text(), box(3)->text(), box(4)->text()}; }
+
+    // Switching waits until the window shown is active, as it is for a person before they type.
+    void openBrowser()
+    {
+        chooseMenuEntry(main(), "mnuODB");
+        if (browse() != nullptr && browse()->isVisible())
+            QVERIFY(QTest::qWaitForWindowActive(browse()));
+    }
+    void returnToMain()
+    {
+        chooseMenuEntry(browse(), "mnuRMS");
+        QVERIFY(QTest::qWaitForWindowActive(main()));
+    }
+
+    void retype(int field, const QString& text)
+    {
+        box(field)->selectAll();
+        QTest::keyClick(box(field), Qt::Key_Delete);
+        typeText(box(field), text);
+    }
+    void pressEdit() { QTest::mouseClick(control<QPushButton>(browse(), "Command1"), Qt::LeftButton); }
+    void pageTo(int record)
+    {
+        bar()->setFocus();
+        QTest::keyClick(bar(), Qt::Key_Home);
+        for (int r = 1; r < record; ++r)
+            QTest::keyClick(bar(), Qt::Key_Down);
+    }
+
+private slots:
+    void init()
+    {
+        m_folder.emplace();
+        m_program.emplace();
+        m_program->start();
+        QVERIFY(QTest::qWaitForWindowActive(main()));
+    }
+    void cleanup()
+    {
+        m_program.reset();
+        m_folder.reset();
+    }
+
+    void loadsEveryItemIntoRecords_data()
+    {
+        QTest::addColumn<int>("items");
+        QTest::addColumn<int>("records");
+        for (const auto& [items, records] :
+             std::vector<std::pair<int, int>>{{4, 1}, {5, 2}, {6, 2}, {7, 2}, {8, 2}, {9, 3}, {10, 3}})
+            QTest::addRow("%d items", items) << items << records;
+    }
+    void loadsEveryItemIntoRecords()
+    {
+        QFETCH(int, items);
+        QFETCH(int, records);
+        m_folder->write(itemLines(numberedItems(items)));
+        openBrowser();
+        QVERIFY(browse() != nullptr && browse()->isVisible());
+        QVERIFY(!main()->isVisible());
+        QCOMPARE(browse()->windowTitle(), QStringLiteral("Tesselby: Browse / Edit"));
+        QCOMPARE(boxes(), (QStringList{"item1", "item2", "item3", "item4"}));
+        QCOMPARE(bar()->minimum(), 1);
+        QCOMPARE(bar()->maximum(), records);
+        QCOMPARE(bar()->value(), 1);
+        pageTo(records);
+        QStringList last;
+        for (int f = 1; f <= 4; ++f) {
+            const int item = (records - 1) * 4 + f;
+            last << (item <= items ? QStringLiteral("item%1").arg(item) : QString());
+        }
+        QCOMPARE(boxes(), last);
+        QVERIFY(!control<QLineEdit>(browse(), "DataValue")->isVisible());
+    }
+
+    void emptyListIsExplainedAndTheMainScreenStays_data()
+    {
+        QTest::addColumn<bool>("fileExists");
+        QTest::newRow("no file") << false;
+        QTest::newRow("empty file") << true;
+    }
+    void emptyListIsExplainedAndTheMainScreenStays()
+    {
+        QFETCH(bool, fileExists);
+        if (fileExists)
+            m_folder->write({});
+        QTest::keyClicks(control<QPlainTextEdit>(main(), "Text1"), "kept");
+        ModalAnswers answers;
+        ModalAnswers::Seen seen;
+        answers.then(ModalAnswers::look(&seen, ModalAnswers::click(QDialogButtonBox::Ok)));
+        openBrowser();
+        QVERIFY(answers.allAnswered());
+        QCOMPARE(seen.title, QStringLiteral("Tesselby"));
+        QCOMPARE(seen.icon, QMessageBox::Information);
+        QVERIFY2(seen.text.contains("\"ADD A NEW FILE\""), qPrintable(seen.text));
+        QVERIFY(browse() == nullptr);
+        QVERIFY(main()->isVisible());
+        QCOMPARE(control<QPlainTextEdit>(main(), "Text1")->toPlainText(), QStringLiteral("kept"));
+
+        // Once there is an entry, the next attempt loads afresh.
+        m_folder->write(itemLines(kThreePeople));
+        openBrowser();
+        QVERIFY(browse() != nullptr && browse()->isVisible());
+        QCOMPARE(bar()->maximum(), 3);
+    }
+
+    void unreadableFileIsReported()
+    {
+        m_folder->putFolderInPlace();
+        ModalAnswers answers;
+        ModalAnswers::Seen seen;
+        answers.then(ModalAnswers::look(&seen, ModalAnswers::click(QDialogButtonBox::Ok)));
+        QTest::keyClick(main(), Qt::Key_B, Qt::ControlModifier);
+        QVERIFY(answers.allAnswered());
+        QCOMPARE(seen.icon, QMessageBox::Critical);
+        QVERIFY2(seen.text.contains(m_folder->filePath()), qPrintable(seen.text));
+        QVERIFY(browse() == nullptr);
+        QVERIFY(main()->isVisible());
+    }
+
+    void pagingShowsStoredTextsAndDropsTyping()
+    {
+        m_folder->write(itemLines(kThreePeople));
+        openBrowser();
+        retype(1, "Typed");
+        pageTo(3);
+        QCOMPARE(boxes(), (QStringList{"Tom", "Goldsmith", "", "tom@example.org"}));
+        QTest::mouseClick(bar(), Qt::LeftButton, {}, QPoint(3, bar()->height() / 2)); // left arrow
+        QCOMPARE(bar()->value(), 2);
+        pageTo(1);
+        QCOMPARE(boxes(), (QStringList{"John", "Smith", "555-0100", "john@example.org"}));
+    }
+
+    void leavingAndComingBackKeepsTheScreenWithoutRereading()
+    {
+        m_folder->write(itemLines(kThreePeople));
+        openBrowser();
+        Form2* first = browse();
+        pageTo(2);
+        retype(2, "Unsaved");
+
+        // A search on the main screen before leaving must not survive the return.
+        returnToMain();
+        QVERIFY(!first->isVisible());
+        QVERIFY(main()->isVisible());
+        QCOMPARE(main()->windowTitle(), QStringLiteral("Tesselby: Main Screen"));
+        QTest::mouseClick(control<QRadioButton>(main(), "Option2"), Qt::LeftButton);
+        QTest::keyClicks(control<QPlainTextEdit>(main(), "Text1"), "Smith");
+        QTest::mouseClick(control<QPushButton>(main(), "Command1"), Qt::LeftButton);
+        QCOMPARE(main()->windowTitle(), QStringLiteral("FOUND!"));
+        m_folder->append(itemLines({"New", "Person", "", ""}));
+
+        openBrowser();
+        QCOMPARE(browse(), first);
+        QCOMPARE(bar()->value(), 2);
+        QCOMPARE(bar()->maximum(), 3);
+        QCOMPARE(boxes(), (QStringList{"Anna", "Unsaved", "555-0101", "anna@example.org"}));
+
+        returnToMain();
+        QCOMPARE(main()->windowTitle(), QStringLiteral("Tesselby: Main Screen"));
+        QCOMPARE(control<QPlainTextEdit>(main(), "Text1")->toPlainText(), QString());
+        QVERIFY(control<QRadioButton>(main(), "Option1")->isChecked());
+        QCOMPARE(control<QLabel>(main(), "Label1")->text(), QStringLiteral("First Name: ???"));
+    }
+
+    void closingTheBrowseWindowReturnsToTheMainScreen()
+    {
+        m_folder->write(itemLines(kThreePeople));
+        openBrowser();
+        Form2* form = browse();
+        form->close();
+        QCOMPARE(browse(), form);
+        QVERIFY(!form->isVisible());
+        QVERIFY(main()->isVisible());
+    }
+
+    void editReplacesOnlyTheShownRecord()
+    {
+        m_folder->write(itemLines(kThreePeople));
+        openBrowser();
+        pageTo(2);
+        retype(1, QString::fromUtf8("Änna \"A\""));
+        retype(3, "");
+        pressEdit();
+        QCOMPARE(m_folder->read(), itemLines({"John", "Smith", "555-0100", "john@example.org",
+                                              QString::fromUtf8("Änna \"A\""), "Smithers", "", "anna@example.org",
+                                              "Tom", "Goldsmith", "", "tom@example.org"}));
+        QCOMPARE(bar()->value(), 2);
+        QCOMPARE(boxes(), (QStringList{QString::fromUtf8("Änna \"A\""), "Smithers", "", "anna@example.org"}));
+
+        // The next search on a fresh main screen reads the new texts.
+        returnToMain();
+        QTest::keyClicks(control<QPlainTextEdit>(main(), "Text1"), "\"A\"");
+        QTest::mouseClick(control<QPushButton>(main(), "Command1"), Qt::LeftButton);
+        QCOMPARE(control<QLabel>(main(), "Label2")->text(), QStringLiteral("Last Name: Smithers"));
+    }
+
+    void editWithNothingTypedLeavesTheFileByteIdentical()
+    {
+        const QByteArray before = itemLines(kThreePeople);
+        m_folder->write(before);
+        openBrowser();
+        pageTo(3);
+        retype(1, "Typed then dropped");
+        pageTo(1);
+        pageTo(3);
+        pressEdit();
+        QCOMPARE(m_folder->read(), before);
+    }
+
+    void editWritesATrailingPartialRecordWhole()
+    {
+        m_folder->write(itemLines({"A", "a", "1", "a@", "B", "b"}));
+        openBrowser();
+        pageTo(2);
+        retype(3, "2");
+        pressEdit();
+        QCOMPARE(m_folder->read(), itemLines({"A", "a", "1", "a@", "B", "b", "2", ""}));
+    }
+
+    void editKeepsARecordAddedOnTheMainScreenMeanwhile()
+    {
+        m_folder->write(itemLines(kThreePeople));
+        openBrowser();
+        pageTo(2);
+        returnToMain();
+        ModalAnswers prompts;
+        for (const char* answer : {"Dee", "Dee", "555-0199", "dee@example.org"})
+            prompts.then(ModalAnswers::typeAndAccept(answer));
+        QTest::mouseClick(control<QPushButton>(main(), "Command2"), Qt::LeftButton);
+        QVERIFY(prompts.allAnswered());
+
+        openBrowser();
+        QCOMPARE(bar()->maximum(), 3); // the screen was not read again
+        retype(4, "anna@new.example.org");
+        pressEdit();
+        QCOMPARE(m_folder->read(),
+                 itemLines({"John", "Smith", "555-0100", "john@example.org", "Anna", "Smithers", "555-0101",
+                            "anna@new.example.org", "Tom", "Goldsmith", "", "tom@example.org", "Dee", "Dee",
+                            "555-0199", "dee@example.org"}));
+        QCOMPARE(bar()->maximum(), 4);
+        QCOMPARE(bar()->value(), 2);
+        pageTo(4);
+        QCOMPARE(boxes(), (QStringList{"Dee", "Dee", "555-0199", "dee@example.org"}));
+    }
+
+    void failedSaveLeavesTheOldFileAndKeepsTheEditForARetry()
+    {
+        const QByteArray before = itemLines(kThreePeople);
+        m_folder->write(before);
+        openBrowser();
+        pageTo(2);
+        retype(2, "Changed");
+
+        // A full disk, as a file-size limit too small for the new file; it holds for root too.
+        rlimit old {};
+        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &old), 0);
+        rlimit tight = old;
+        tight.rlim_cur = 16;
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &tight), 0);
+        std::signal(SIGXFSZ, SIG_IGN);
+        ModalAnswers answers;
+        ModalAnswers::Seen seen;
+        answers.then(ModalAnswers::look(&seen, ModalAnswers::click(QDialogButtonBox::Ok)));
+        pressEdit();
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &old), 0);
+        QVERIFY(answers.allAnswered());
+        QCOMPARE(seen.icon, QMessageBox::Critical);
+        QVERIFY2(seen.text.contains(m_folder->filePath()), qPrintable(seen.text));
+        QCOMPARE(m_folder->read(), before);
+        QCOMPARE(QDir(m_folder->folderPath()).entryList(QDir::Files),
+                 (QStringList{"tesselby.txt", "tesselby.txt.lock"}));
+        QCOMPARE(boxes(), (QStringList{"Anna", "Changed", "555-0101", "anna@example.org"}));
+
+        pressEdit();
+        QCOMPARE(m_folder->read(), itemLines({"John", "Smith", "555-0100", "john@example.org", "Anna", "Changed",
+                                              "555-0101", "anna@example.org", "Tom", "Goldsmith", "",
+                                              "tom@example.org"}));
+    }
+
+    void closingTheMainScreenEndsTheProgramWhileBrowseIsHidden()
+    {
+        m_folder->write(itemLines(kThreePeople));
+        openBrowser();
+        returnToMain();
+        // The program's event loop ends by itself; the fallback exit code would say it did not.
+        QTimer::singleShot(0, main(), [this] { main()->close(); });
+        QTimer::singleShot(5000, qApp, [] { QCoreApplication::exit(1); });
+        QCOMPARE(QApplication::exec(), 0);
+    }
+};
+
+int main(int argc, char* argv[])
+{
+    QApplication application(argc, argv);
+    tesselby::configureApplication(application);
+    Form2Test test;
+    return QTest::qExec(&test, argc, argv);
+}
+#include "tst_Form2.moc"
