@@ -10,6 +10,7 @@
 #include <climits>
 
 #include "DesignFont.h"
+#include "ScrollBarKeys.h"
 #include "Twips.h"
 
 namespace tesselby {
@@ -62,6 +63,7 @@ void Form2::createControls()
     HScroll1->setSingleStep(1);
     HScroll1->setPageStep(1);
     HScroll1->setFocusPolicy(Qt::StrongFocus);
+    useReadingOrderArrowKeys(HScroll1);
     placeInTwips(HScroll1, 240, 1200, 3135, 255);
 
     DataValue[0] = new QLineEdit(QStringLiteral("???"), client);

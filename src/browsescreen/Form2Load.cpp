@@ -1,4 +1,5 @@
 #include <QLineEdit>
+#include <QPushButton>
 #include <QScrollBar>
 #include <climits>
 
@@ -29,6 +30,7 @@ bool Form2::Form_Load()
     setTabOrder(DataValue[2], DataValue[3]);
     setTabOrder(DataValue[3], DataValue[4]);
     setTabOrder(DataValue[4], HScroll1);
+    setTabOrder(HScroll1, Command1);
 
     Result<RecordGrid> loaded = loadRecordGrid(dataFilePath(kDataFileReadPath));
     if (!loaded) {

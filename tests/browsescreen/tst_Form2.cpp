@@ -77,7 +77,7 @@ private:
         bar()->setFocus();
         QTest::keyClick(bar(), Qt::Key_Home);
         for (int r = 1; r < record; ++r)
-            QTest::keyClick(bar(), Qt::Key_Down);
+            QTest::keyClick(bar(), Qt::Key_Right);
     }
 
 private slots:
@@ -179,6 +179,8 @@ private slots:
         QCOMPARE(boxes(), (QStringList{"Tom", "Goldsmith", "", "tom@example.org"}));
         QTest::mouseClick(bar(), Qt::LeftButton, {}, QPoint(3, bar()->height() / 2)); // left arrow
         QCOMPARE(bar()->value(), 2);
+        QTest::keyClick(bar(), Qt::Key_Left);
+        QCOMPARE(bar()->value(), 1);
         pageTo(1);
         QCOMPARE(boxes(), (QStringList{"John", "Smith", "555-0100", "john@example.org"}));
     }
