@@ -3,7 +3,7 @@
 
 # What building, running and testing Tesselby needs on a fresh Debian 12.
 TESSELBY_PACKAGES=(
-    cmake ninja-build g++ pkg-config
+    cmake ninja-build g++ pkg-config libbenchmark-dev
     qt6-base-dev qt6-qpa-plugins
     fonts-dejavu-core fonts-liberation2
 )

@@ -115,13 +115,22 @@ Result<RecordGrid> saveRecordGrid(const std::filesystem::path& path, const Recor
     if (!lock)
         return lock.error();
 
-    Result<RecordGrid> onDisk = loadRecordGrid(path);
-    if (!onDisk)
-        return onDisk.error();
-    std::string text = mergeEditsIntoFile(edited, onDisk.value());
-    if (Status failed = replaceFileContent(path, text))
+    Result<std::string> current = readDataFile(path);
+    if (!current)
+        return current.error();
+    // Usually nobody else has written the file since the grid was read, and its index can be reused.
+    std::optional<RecordGrid> merged;
+    if (current.value() == edited.text()) {
+        merged = mergeEdits(edited, edited);
+    } else {
+        Result<RecordGrid> onDisk = indexText(path, std::move(current.value()));
+        if (!onDisk)
+            return onDisk.error();
+        merged = mergeEdits(edited, onDisk.value());
+    }
+    if (Status failed = replaceFileContent(path, merged->text()))
         return *failed;
-    return indexText(path, std::move(text));
+    return std::move(*merged);
 }
 
 } // namespace tesselby

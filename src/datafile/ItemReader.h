@@ -59,8 +59,11 @@ inline bool ItemScanner::next(RawItem& item)
         m_afterComma = false;
         if (m_pos == m_end || *m_pos == '\r' || *m_pos == '\n') {
             if (afterComma) {
-                // "a," ends with an empty item; the line end is taken on the next call.
+                // "a," ends with an empty item, which takes the line end with it so that a record
+                // ending in it ends at a line end.
                 item = RawItem{std::string_view(m_pos, 0), false, false};
+                if (m_pos != m_end)
+                    skipLineEnd();
                 return true;
             }
             if (m_pos == m_end)

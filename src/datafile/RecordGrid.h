@@ -23,19 +23,16 @@ public:
     // Empty when an item is too large to index (over 4 GiB).
     static std::optional<RecordGrid> fromText(std::string text);
 
+    const std::string& text() const { return m_text; }
     std::size_t itemCount() const { return m_items.size(); }
-    std::size_t recordCount() const { return (m_items.size() + kFieldCount - 1) / kFieldCount; }
+    std::size_t recordCount() const { return m_recordEnds.size(); }
 
     Record record(std::size_t number) const;
     void setRecord(std::size_t number, Record record);
     bool hasEdits() const { return !m_edits.empty(); }
 
-    // Appends record number's four item lines: an edited record as edited, an unedited one with its
-    // bytes as they were read, a missing field as an empty item.
-    void appendRecordText(std::string& out, std::size_t number) const;
-
 private:
-    friend std::string mergeEditsIntoFile(const RecordGrid& edited, const RecordGrid& onDisk);
+    friend RecordGrid mergeEdits(const RecordGrid& edited, const RecordGrid& onDisk);
 
     struct ItemSpan {
         std::size_t offset;
@@ -45,14 +42,23 @@ private:
     };
 
     RawItem rawItem(std::size_t index) const;
+    std::size_t recordStart(std::size_t number) const { return number == 1 ? 0 : m_recordEnds[number - 2]; }
+    bool startsALine(std::size_t number) const;
+
+    void appendRecordValues(const Record& values);
+    void appendRecordsAsRead(const RecordGrid& source, std::size_t first, std::size_t last);
+    void appendRecordItemByItem(const RecordGrid& source, std::size_t number);
 
     std::string m_text;
     std::vector<ItemSpan> m_items;
+    // Where each record's text ends: just past its last item and that item's line end.
+    std::vector<std::size_t> m_recordEnds;
     std::map<std::size_t, Record> m_edits;
 };
 
-// The text a save writes: the file as it is now with the grid's edits in their records, and any record
-// the grid holds beyond the file's end (the file lost it since it was loaded) kept.
-std::string mergeEditsIntoFile(const RecordGrid& edited, const RecordGrid& onDisk);
+// What a save writes: the file as it is now (onDisk) with the grid's edits in their records, and any
+// record the grid holds beyond the file's end (the file lost it since it was loaded) kept. Unedited
+// records keep their bytes; a trailing incomplete record is written whole.
+RecordGrid mergeEdits(const RecordGrid& edited, const RecordGrid& onDisk);
 
 } // namespace tesselby

@@ -120,7 +120,7 @@ private slots:
         loaded->setRecord(1, {"A2", "a2", "12", "a2@"});
         // Since the load, another copy changed record 2 and appended record 3.
         const auto onDisk = RecordGrid::fromText(fileOf({"A", "a", "1", "a@", "B!", "b", "2", "b@", "C", "c", "3", "c@"}));
-        QCOMPARE(mergeEditsIntoFile(*loaded, *onDisk),
+        QCOMPARE(mergeEdits(*loaded, *onDisk).text(),
                  fileOf({"A2", "a2", "12", "a2@", "B!", "b", "2", "b@", "C", "c", "3", "c@"}));
     }
 
@@ -129,17 +129,56 @@ private slots:
         auto loaded = RecordGrid::fromText(fileOf({"A", "a", "1", "a@", "B", "b", "2", "b@", "C", "c", "3", "c@"}));
         loaded->setRecord(3, {"C2", "c", "3", "c@"});
         const auto truncated = RecordGrid::fromText(fileOf({"A", "a", "1", "a@", "B", "b"}));
-        QCOMPARE(mergeEditsIntoFile(*loaded, *truncated),
+        QCOMPARE(mergeEdits(*loaded, *truncated).text(),
                  fileOf({"A", "a", "1", "a@", "B", "b", "", "", "C2", "c", "3", "c@"}));
         const auto missing = RecordGrid::fromText(std::string());
-        QCOMPARE(mergeEditsIntoFile(*loaded, *missing),
+        QCOMPARE(mergeEdits(*loaded, *missing).text(),
                  fileOf({"A", "a", "1", "a@", "B", "b", "2", "b@", "C2", "c", "3", "c@"}));
+    }
+
+    void mergeKeepsTheBytesOfUneditedRecords()
+    {
+        // Written by hand or by an older version: LF line ends, single-byte text, an unquoted value.
+        const std::string text = "\"A\"\n\"M\xFCller\"\n1\n\"a@\"\n\"B\"\n\"b\"\n\"2\"\n\"b@\"\n\"C\"\r\n\"c\"\r\n\"3\"\r\n\"c@\"\r\n";
+        auto grid = RecordGrid::fromText(text);
+        grid->setRecord(2, {"B2", "b", "2", "b@"});
+        const RecordGrid merged = mergeEdits(*grid, *grid);
+        QCOMPARE(merged.text(), "\"A\"\n\"M\xFCller\"\n1\n\"a@\"\n" + fileOf({"B2", "b", "2", "b@", "C", "c", "3", "c@"}));
+        QCOMPARE(merged.record(1)[1], QString::fromUtf8("Müller").toStdString());
+    }
+
+    void mergeKeepsRecordsThatShareALine_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<int>("editedRecord");
+        QTest::newRow("one line, first edited") << QByteArray("\"a\",\"b\",\"c\",\"d\",\"e\",\"f\",\"g\",\"h\"\r\n") << 1;
+        QTest::newRow("one line, second edited") << QByteArray("\"a\",\"b\",\"c\",\"d\",\"e\",\"f\",\"g\",\"h\"\r\n") << 2;
+        QTest::newRow("trailing comma before the next record")
+            << QByteArray("\"a\"\r\n\"b\"\r\n\"c\"\r\n\"d\",\r\n\"f\"\r\n\"g\"\r\n\"h\"\r\n\"i\"\r\n\"j\"\r\n\"k\"\r\n\"l\"\r\n") << 1;
+        QTest::newRow("record ends in an empty value after a comma")
+            << QByteArray("\"a\"\r\n\"b\"\r\n\"c\",\r\n\"e\"\r\n\"f\"\r\n\"g\"\r\n\"h\"\r\n\"i\"\r\n\"j\"\r\n\"k\"\r\n") << 2;
+        QTest::newRow("unterminated last value") << QByteArray("\"a\"\r\n\"b\"\r\n\"c\"\r\n\"d\"\r\n\"e\r\n") << 1;
+    }
+    void mergeKeepsRecordsThatShareALine()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(int, editedRecord);
+        auto grid = RecordGrid::fromText(text.toStdString());
+        const Record edit{"X", "Y", "", "Z"};
+        grid->setRecord(std::size_t(editedRecord), edit);
+        const RecordGrid merged = mergeEdits(*grid, *grid);
+        const auto reread = RecordGrid::fromText(merged.text());
+        QCOMPARE(reread->recordCount(), grid->recordCount());
+        for (std::size_t r = 1; r <= grid->recordCount(); ++r) {
+            QCOMPARE(reread->record(r), grid->record(r));
+            QCOMPARE(merged.record(r), grid->record(r)); // the merged index agrees with its own text
+        }
     }
 
     void mergeWritesAPartialRecordWhole()
     {
         auto loaded = RecordGrid::fromText(fileOf({"A", "a", "1", "a@", "B", "b"}));
-        QCOMPARE(mergeEditsIntoFile(*loaded, *loaded), fileOf({"A", "a", "1", "a@", "B", "b", "", ""}));
+        QCOMPARE(mergeEdits(*loaded, *loaded).text(), fileOf({"A", "a", "1", "a@", "B", "b", "", ""}));
     }
 };
 

@@ -1,0 +1,178 @@
+// Times the real handlers of both screens, offscreen, on generated lists of 1,000 to 1,000,000 people.
+#include <QApplication>
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <benchmark/benchmark.h>
+
+#include "Application.h"
+#include "BenchSetup.h"
+#include "Program.h"
+
+using namespace tesselby;
+using namespace tesselby::bench;
+
+namespace {
+
+template <typename Control> Control* control(QWidget* window, const char* name)
+{
+    return window->findChild<Control*>(QLatin1String(name));
+}
+
+// Answers every text prompt as soon as it shows, so adding runs without a person.
+class PromptAnswerer : public QObject {
+public:
+    PromptAnswerer() { qApp->installEventFilter(this); }
+    ~PromptAnswerer() override { qApp->removeEventFilter(this); }
+
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Show) {
+            if (auto* dialog = qobject_cast<QInputDialog*>(watched)) {
+                dialog->setTextValue(QStringLiteral("Bench"));
+                QMetaObject::invokeMethod(dialog, &QDialog::accept, Qt::QueuedConnection);
+            }
+        }
+        return false;
+    }
+};
+
+Form1* mainScreenSearchingLastNames(Program& program, const char* text)
+{
+    program.start();
+    Form1* form = program.mainScreen();
+    control<QRadioButton>(form, "Option2")->setChecked(true);
+    control<QPlainTextEdit>(form, "Text1")->setPlainText(QString::fromUtf8(text));
+    return form;
+}
+
+void searchBenchmark(benchmark::State& state, const char* text)
+{
+    useDataFileOf(static_cast<std::size_t>(state.range(0)));
+    Program program;
+    Form1* form = mainScreenSearchingLastNames(program, text);
+    auto* search = control<QPushButton>(form, "Command1");
+    for (auto _ : state)
+        search->click();
+    state.counters["matches"] = control<QScrollBar>(form, "VScroll1")->isVisible()
+                                    ? control<QScrollBar>(form, "VScroll1")->maximum()
+                                    : 0;
+}
+
+void BM_SearchFivePercent(benchmark::State& state)
+{
+    searchBenchmark(state, kCommonLastName);
+}
+
+void BM_SearchNoMatch(benchmark::State& state)
+{
+    searchBenchmark(state, kAbsentText);
+}
+
+void BM_PageMatch(benchmark::State& state)
+{
+    useDataFileOf(static_cast<std::size_t>(state.range(0)));
+    Program program;
+    Form1* form = mainScreenSearchingLastNames(program, kCommonLastName);
+    control<QPushButton>(form, "Command1")->click();
+    auto* bar = control<QScrollBar>(form, "VScroll1");
+    int value = 1;
+    for (auto _ : state) {
+        value = value == 1 ? 2 : 1;
+        bar->setValue(value);
+    }
+}
+
+void BM_AddEntry(benchmark::State& state)
+{
+    useDataFileOf(static_cast<std::size_t>(state.range(0)));
+    Program program;
+    program.start();
+    auto* add = control<QPushButton>(program.mainScreen(), "Command2");
+    PromptAnswerer answerer;
+    for (auto _ : state)
+        add->click();
+}
+
+void BM_Startup(benchmark::State& state)
+{
+    useDataFileOf(static_cast<std::size_t>(state.range(0)));
+    for (auto _ : state) {
+        Program program;
+        program.start();
+        QCoreApplication::processEvents();
+    }
+}
+
+void BM_BrowseLoad(benchmark::State& state)
+{
+    useDataFileOf(static_cast<std::size_t>(state.range(0)));
+    for (auto _ : state) {
+        Form2 form;
+        benchmark::DoNotOptimize(form.Form_Load());
+    }
+}
+
+struct LoadedBrowseScreen {
+    explicit LoadedBrowseScreen(std::size_t records)
+    {
+        useDataFileOf(records);
+        form.Form_Load();
+        bar = control<QScrollBar>(&form, "HScroll1");
+        middle = bar->maximum() / 2;
+        bar->setValue(middle);
+    }
+    Form2 form;
+    QScrollBar* bar = nullptr;
+    int middle = 1;
+};
+
+void BM_BrowsePage(benchmark::State& state)
+{
+    LoadedBrowseScreen screen(static_cast<std::size_t>(state.range(0)));
+    int value = screen.middle;
+    for (auto _ : state) {
+        value = value == screen.middle ? screen.middle + 1 : screen.middle;
+        screen.bar->setValue(value);
+    }
+}
+
+void BM_EditMiddleRecord(benchmark::State& state)
+{
+    LoadedBrowseScreen screen(static_cast<std::size_t>(state.range(0)));
+    auto* lastName = control<QLineEdit>(&screen.form, "DataValue(2)");
+    auto* edit = control<QPushButton>(&screen.form, "Command1");
+    const QString original = lastName->text();
+    bool changed = false;
+    for (auto _ : state) {
+        changed = !changed;
+        lastName->setText(changed ? QStringLiteral("Edited") : original);
+        edit->click();
+    }
+}
+
+} // namespace
+
+#define TESSELBY_SIZES Arg(1000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond)
+BENCHMARK(BM_SearchFivePercent)->TESSELBY_SIZES;
+BENCHMARK(BM_SearchNoMatch)->TESSELBY_SIZES;
+BENCHMARK(BM_PageMatch)->TESSELBY_SIZES;
+BENCHMARK(BM_AddEntry)->TESSELBY_SIZES;
+BENCHMARK(BM_Startup)->TESSELBY_SIZES;
+BENCHMARK(BM_BrowseLoad)->TESSELBY_SIZES;
+BENCHMARK(BM_BrowsePage)->TESSELBY_SIZES;
+BENCHMARK(BM_EditMiddleRecord)->TESSELBY_SIZES;
+
+int main(int argc, char* argv[])
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    configureApplication(application);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
