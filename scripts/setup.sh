@@ -6,6 +6,7 @@ TESSELBY_PACKAGES=(
     cmake ninja-build g++ pkg-config libbenchmark-dev
     qt6-base-dev qt6-qpa-plugins
     fonts-dejavu-core fonts-liberation2
+    clang libclang-rt-14-dev
 )
 
 as_root() {
@@ -41,7 +42,11 @@ configure_and_build() {
     local folder=$1
     shift
     if [ ! -f "$folder/CMakeCache.txt" ]; then
-        cmake -S . -B "$folder" -G Ninja "$@"
+        if [ "${1:-}" = "-S" ]; then
+            cmake -B "$folder" -G Ninja "$@"
+        else
+            cmake -S . -B "$folder" -G Ninja "$@"
+        fi
     fi
     cmake --build "$folder" --parallel "$(nproc)"
 }

@@ -332,6 +332,59 @@ private slots:
                                               "tom@example.org"}));
     }
 
+    void editAfterAFolderTookTheFilesPlaceIsReported()
+    {
+        m_folder->write(itemLines(kThreePeople));
+        openBrowser();
+        QVERIFY(QFile::remove(m_folder->filePath()));
+        m_folder->putFolderInPlace();
+        retype(1, "Changed");
+        ModalAnswers answers;
+        ModalAnswers::Seen seen;
+        answers.then(ModalAnswers::look(&seen, ModalAnswers::click(QDialogButtonBox::Ok)));
+        pressEdit();
+        QVERIFY(answers.allAnswered());
+        QCOMPARE(seen.icon, QMessageBox::Critical);
+        QVERIFY2(seen.text.contains(m_folder->filePath()), qPrintable(seen.text));
+        QVERIFY(QFileInfo(m_folder->filePath()).isDir());
+        QCOMPARE(box(1)->text(), QStringLiteral("Changed"));
+    }
+
+    void editKeepsEveryRecordWhenAnotherProgramChangedTheFile_data()
+    {
+        QTest::addColumn<QByteArray>("changedTo");
+        QTest::addColumn<QStringList>("saved");
+        const QStringList people = kThreePeople;
+        QTest::newRow("records appended") << itemLines(people + QStringList{"Dee", "Dee", "1", "d@"})
+                                          << QStringList{"John", "Smith", "555-0100", "john@example.org", "Anna",
+                                                         "Edited", "555-0101", "anna@example.org", "Tom", "Goldsmith",
+                                                         "", "tom@example.org", "Dee", "Dee", "1", "d@"};
+        QTest::newRow("file truncated") << itemLines(people.mid(0, 5))
+                                        << QStringList{"John", "Smith", "555-0100", "john@example.org", "Anna",
+                                                       "Edited", "555-0101", "anna@example.org", "Tom", "Goldsmith",
+                                                       "", "tom@example.org"};
+        QTest::newRow("file deleted") << QByteArray("deleted")
+                                      << QStringList{"John", "Smith", "555-0100", "john@example.org", "Anna",
+                                                     "Edited", "555-0101", "anna@example.org", "Tom", "Goldsmith",
+                                                     "", "tom@example.org"};
+    }
+    void editKeepsEveryRecordWhenAnotherProgramChangedTheFile()
+    {
+        QFETCH(QByteArray, changedTo);
+        QFETCH(QStringList, saved);
+        m_folder->write(itemLines(kThreePeople));
+        openBrowser();
+        if (changedTo == "deleted")
+            QVERIFY(QFile::remove(m_folder->filePath()));
+        else
+            m_folder->write(changedTo);
+        pageTo(2);
+        retype(2, "Edited");
+        pressEdit();
+        QCOMPARE(m_folder->read(), itemLines(saved));
+        QCOMPARE(bar()->maximum(), saved.size() / 4);
+    }
+
     void closingTheMainScreenEndsTheProgramWhileBrowseIsHidden()
     {
         m_folder->write(itemLines(kThreePeople));

@@ -5,7 +5,9 @@
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QtTest>
+#include <csignal>
 #include <optional>
+#include <sys/resource.h>
 
 #include "Application.h"
 #include "DataFolder.h"
@@ -332,6 +334,31 @@ private slots:
         QVERIFY(cancelled.allAnswered());
         QVERIFY(QFileInfo(m_folder->filePath()).isDir());
         QVERIFY(form->isVisible());
+    }
+
+    void addOnAFullDiskIsReportedAndLeavesTheFile()
+    {
+        const QByteArray before = itemLines(kThreePeople);
+        m_folder->write(before);
+        // A full disk, as a file-size limit just past the file; it holds for root too.
+        rlimit old {};
+        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &old), 0);
+        rlimit tight = old;
+        tight.rlim_cur = static_cast<rlim_t>(before.size() + 8);
+        std::signal(SIGXFSZ, SIG_IGN);
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &tight), 0);
+        ModalAnswers answers;
+        ModalAnswers::Seen seen;
+        for (const char* answer : {"Dee", "Dee", "555-0199", "dee@example.org"})
+            answers.then(ModalAnswers::typeAndAccept(answer));
+        answers.then(ModalAnswers::look(&seen, ModalAnswers::click(QDialogButtonBox::Cancel)));
+        QTest::mouseClick(control<QPushButton>(form, "Command2"), Qt::LeftButton);
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &old), 0);
+        QVERIFY(answers.allAnswered());
+        QCOMPARE(seen.icon, QMessageBox::Critical);
+        QVERIFY2(seen.text.contains(m_folder->filePath()), qPrintable(seen.text));
+        QVERIFY2(seen.text.contains(QString::fromLocal8Bit(std::strerror(EFBIG))), qPrintable(seen.text));
+        QCOMPARE(m_folder->read(), before);
     }
 
     void aboutShowsTwoLinesUnderTheProgramsName()
