@@ -64,6 +64,8 @@ void Form2::createControls()
     HScroll1->setPageStep(1);
     HScroll1->setFocusPolicy(Qt::StrongFocus);
     useReadingOrderArrowKeys(HScroll1);
+    HScroll1->setAccessibleName(QStringLiteral("Record"));
+    HScroll1->setAccessibleDescription(QStringLiteral("Pages through everyone in the list"));
     placeInTwips(HScroll1, 240, 1200, 3135, 255);
 
     DataValue[0] = new QLineEdit(QStringLiteral("???"), client);

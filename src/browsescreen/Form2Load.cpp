@@ -14,6 +14,8 @@ namespace tesselby {
 
 namespace {
 
+const QString kFieldNames[kFieldCount] = {QStringLiteral("First Name"), QStringLiteral("Last Name"),
+                                          QStringLiteral("Phone #"), QStringLiteral("E-Mail")};
 const QString kNoEntriesYet =
     QStringLiteral("The address list has no entries yet.\n\nPress \"ADD A NEW FILE\" on the main screen to add one.");
 
@@ -24,6 +26,7 @@ bool Form2::Form_Load()
     for (int f = 1; f <= kFieldCount; ++f) {
         DataValue[f] = loadTextBoxElement(DataValue[0], f);
         placeInTwips(DataValue[f], 1080, 240 * f - 40, 2295, 285);
+        DataValue[f]->setAccessibleName(kFieldNames[f - 1]);
         DataValue[f]->show();
     }
     setTabOrder(DataValue[1], DataValue[2]);

@@ -66,6 +66,8 @@ void Form1::createControls()
     Text1->setObjectName(QStringLiteral("Text1"));
     Text1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Text1->setTabChangesFocus(true);
+    Text1->setAccessibleName(QStringLiteral("Search text"));
+    Text1->setAccessibleDescription(QStringLiteral("The text to look for in the field chosen below"));
     placeInTwips(Text1, 1320, 120, 1815, 735);
 
     Frame1 = makeControl<QGroupBox>(client, "Frame1", QStringLiteral("Search For..."));
@@ -110,6 +112,8 @@ void Form1::createControls()
     VScroll1->setSingleStep(1);
     VScroll1->setPageStep(1);
     VScroll1->setFocusPolicy(Qt::StrongFocus);
+    VScroll1->setAccessibleName(QStringLiteral("Match"));
+    VScroll1->setAccessibleDescription(QStringLiteral("Pages through the people found"));
     VScroll1->hide();
     placeInTwips(VScroll1, 2880, 1320, 255, 1050);
 

@@ -19,6 +19,13 @@ QWidget* ownerOrActiveWindow(QWidget* parent)
     return parent != nullptr && parent->isVisible() ? parent : QApplication::activeWindow();
 }
 
+// Gives the keyboard back to the window the dialog belonged to, also where no window manager does.
+void returnFocusTo(QWidget* owner)
+{
+    if (owner != nullptr && owner->isVisible())
+        owner->activateWindow();
+}
+
 } // namespace
 
 bool messageBox(QWidget* parent, const QString& text, MessageStyle style, const QString& title)
@@ -26,7 +33,8 @@ bool messageBox(QWidget* parent, const QString& text, MessageStyle style, const 
     QString shown = text;
     shown.replace(QLatin1String("\r\n"), QLatin1String("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
 
-    QMessageBox box(ownerOrActiveWindow(parent));
+    QWidget* owner = ownerOrActiveWindow(parent);
+    QMessageBox box(owner);
     box.setWindowTitle(titleOrApplicationName(title));
     box.setTextFormat(Qt::PlainText); // file names and values are shown as they are, never as markup
     box.setText(shown);
@@ -42,19 +50,21 @@ bool messageBox(QWidget* parent, const QString& text, MessageStyle style, const 
         box.setDefaultButton(QMessageBox::Retry);
     }
     const int pressed = box.exec();
+    returnFocusTo(owner);
     return pressed == QMessageBox::Ok || pressed == QMessageBox::Retry;
 }
 
 QString inputBox(QWidget* parent, const QString& prompt, const QString& title)
 {
-    QInputDialog dialog(ownerOrActiveWindow(parent));
+    QWidget* owner = ownerOrActiveWindow(parent);
+    QInputDialog dialog(owner);
     dialog.setWindowTitle(titleOrApplicationName(title));
     dialog.setLabelText(prompt);
     dialog.setTextValue(QString());
     dialog.setInputMode(QInputDialog::TextInput);
-    if (dialog.exec() != QDialog::Accepted)
-        return QString();
-    return dialog.textValue();
+    const bool accepted = dialog.exec() == QDialog::Accepted;
+    returnFocusTo(owner);
+    return accepted ? dialog.textValue() : QString();
 }
 
 QString fileFailureText(const QString& what, const QString& path, const QString& reason)
