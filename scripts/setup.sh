@@ -7,6 +7,7 @@ TESSELBY_PACKAGES=(
     qt6-base-dev qt6-qpa-plugins
     fonts-dejavu-core fonts-liberation2
     clang libclang-rt-14-dev
+    dpkg-dev desktop-file-utils
 )
 
 as_root() {
