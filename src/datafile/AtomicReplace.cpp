@@ -1,57 +1,28 @@
 #include "AtomicReplace.h"
 
-#include <cerrno>
-#include <cstdlib>
-#include <string>
+#include <system_error>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include "PosixFile.h"
+#include "NativeFile.h"
 
 namespace tesselby {
 
-namespace {
-
-// Makes the rename itself durable; a failure here is not worth failing a save that has happened.
-void syncFolder(const std::filesystem::path& folder)
-{
-    UniqueFd fd(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd.valid())
-        ::fsync(fd.get());
-}
-
-} // namespace
-
 Status replaceFileContent(const std::filesystem::path& path, std::string_view content)
 {
-    mode_t mode = 0600;
-    struct stat existing {};
-    if (::stat(path.c_str(), &existing) == 0) {
-        if (S_ISDIR(existing.st_mode)) {
-            errno = EISDIR;
-            return errorFromErrno(path);
-        }
-        mode = existing.st_mode & 07777;
-    }
-
-    std::string temporary = path.string() + ".XXXXXX";
-    UniqueFd fd(::mkstemp(temporary.data()));
-    if (!fd.valid())
-        return errorFromErrno(path.parent_path());
-
-    if (::fchmod(fd.get(), mode) != 0 || !writeAll(fd.get(), content) || ::fsync(fd.get()) != 0 || !fd.close()) {
-        const FileError error = errorFromErrno(path);
-        ::unlink(temporary.c_str());
+    std::error_code ignored;
+    if (std::filesystem::is_directory(path, ignored))
+        return folderInPlaceError(path);
+    std::filesystem::path temporary;
+    Result<NativeFile> file = NativeFile::createBeside(path, temporary);
+    if (!file)
+        return file.error();
+    const bool written = file.value().append(content) && file.value().sync();
+    const FileError writeError = lastSystemError(path);
+    const bool closed = file.value().close();
+    if (!written || !closed || !moveOver(temporary, path)) {
+        const FileError error = written ? lastSystemError(path) : writeError;
+        std::filesystem::remove(temporary, ignored);
         return error;
     }
-    if (::rename(temporary.c_str(), path.c_str()) != 0) {
-        const FileError error = errorFromErrno(path);
-        ::unlink(temporary.c_str());
-        return error;
-    }
-    syncFolder(path.parent_path());
     return std::nullopt;
 }
 

@@ -1,41 +1,13 @@
 #include "DataFile.h"
 
-#include <cerrno>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include "AtomicReplace.h"
 #include "FileLock.h"
 #include "ItemWriter.h"
-#include "PosixFile.h"
+#include "NativeFile.h"
 
 namespace tesselby {
 
 namespace {
-
-// Opens for reading without blocking on a pipe or device put in the file's place.
-Result<UniqueFd> openRegularFile(const std::filesystem::path& path, int flags, bool& missing)
-{
-    missing = false;
-    UniqueFd fd(::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK, 0600));
-    if (!fd.valid()) {
-        missing = errno == ENOENT;
-        return errorFromErrno(path);
-    }
-    struct stat info {};
-    if (::fstat(fd.get(), &info) != 0)
-        return errorFromErrno(path);
-    if (S_ISDIR(info.st_mode)) {
-        errno = EISDIR;
-        return errorFromErrno(path);
-    }
-    if (!S_ISREG(info.st_mode))
-        return FileError{path.string(), "it is not an ordinary file"};
-    ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
-    return fd;
-}
 
 Result<RecordGrid> indexText(const std::filesystem::path& path, std::string text)
 {
@@ -45,23 +17,17 @@ Result<RecordGrid> indexText(const std::filesystem::path& path, std::string text
     return std::move(*grid);
 }
 
-bool endsWithLineEnd(int fd, off_t size)
-{
-    char last = '\n';
-    return size == 0 || (::pread(fd, &last, 1, size - 1) == 1 && (last == '\n' || last == '\r'));
-}
-
 } // namespace
 
 Result<std::string> readDataFile(const std::filesystem::path& path)
 {
     bool missing = false;
-    Result<UniqueFd> fd = openRegularFile(path, O_RDONLY, missing);
-    if (!fd)
-        return missing ? Result<std::string>(std::string()) : Result<std::string>(fd.error());
+    Result<NativeFile> file = NativeFile::open(path, NativeFile::Access::Read, &missing);
+    if (!file)
+        return missing ? Result<std::string>(std::string()) : Result<std::string>(file.error());
     std::string text;
-    if (!readAll(fd.value().get(), text))
-        return errorFromErrno(path);
+    if (!file.value().readAll(text))
+        return lastSystemError(path);
     return text;
 }
 
@@ -80,30 +46,27 @@ Status appendRecord(const std::filesystem::path& path, const Record& record)
     Result<FileLock> lock = FileLock::acquire(path);
     if (!lock)
         return lock.error();
-
-    bool missing = false;
-    Result<UniqueFd> opened = openRegularFile(path, O_RDWR | O_CREAT | O_APPEND, missing);
+    Result<NativeFile> opened = NativeFile::open(path, NativeFile::Access::Append);
     if (!opened)
         return opened.error();
-    const int fd = opened.value().get();
-    struct stat info {};
-    if (::fstat(fd, &info) != 0)
-        return errorFromErrno(path);
+    NativeFile& file = opened.value();
+    std::uint64_t sizeBefore = 0;
+    if (!file.size(sizeBefore))
+        return lastSystemError(path);
 
     std::string lines;
-    if (!endsWithLineEnd(fd, info.st_size))
+    if (!file.endsWithLineEnd())
         lines.append("\r\n"); // a file edited by hand may lack its final line end
     for (const std::string& value : record)
         appendItem(lines, value);
 
-    if (!writeAll(fd, lines) || ::fsync(fd) != 0) {
-        const FileError error = errorFromErrno(path);
-        // Take back whatever part of the record reached the file.
-        [[maybe_unused]] const int undone = ::ftruncate(fd, info.st_size);
+    if (!file.append(lines) || !file.sync()) {
+        const FileError error = lastSystemError(path);
+        file.truncate(sizeBefore); // takes back whatever part of the record reached the file
         return error;
     }
-    if (!opened.value().close())
-        return errorFromErrno(path);
+    if (!file.close())
+        return lastSystemError(path);
     return std::nullopt;
 }
 

@@ -12,12 +12,12 @@ namespace tesselby {
 
 namespace {
 
+#ifndef _WIN32
 bool isFixedName(std::string_view name)
 {
     return name == kDataFileReadPath || name == kDataFileWritePath;
 }
 
-#ifndef _WIN32
 std::filesystem::path homeFolder()
 {
     if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0')

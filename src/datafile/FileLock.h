@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 
 #include "FileError.h"
@@ -25,9 +26,10 @@ public:
     ~FileLock();
 
 private:
-    explicit FileLock(int fd) : m_fd(fd) {}
+    explicit FileLock(std::intptr_t handle) : m_handle(handle) {}
+    void release();
 
-    int m_fd = -1;
+    std::intptr_t m_handle = -1;
 };
 
 std::filesystem::path lockFilePath(const std::filesystem::path& dataFile);
