@@ -11,19 +11,18 @@ namespace tesselby::bench {
 namespace {
 
 constexpr std::array<std::string_view, 24> kFirstNames = {
-    "James", "Mary", "José", "Zoë", "François", "Ingrid", "Søren", "Łukasz", "Aoife", "Chloé", "Dmitri", "Анна",
-    "Иван", "Γιώργος", "محمد", "小明", "さくら", "Nguyễn", "Priya", "Olu", "Renée", "Björn", "Emily", "Tomás",
+    "James", "Mary",    "José", "Zoë",  "François", "Ingrid", "Søren", "Łukasz", "Aoife", "Chloé", "Dmitri", "Анна",
+    "Иван",  "Γιώργος", "محمد", "小明", "さくら",   "Nguyễn", "Priya", "Olu",    "Renée", "Björn", "Emily",  "Tomás",
 };
 
 // Twenty names, so each one is carried by about 5% of the records.
 constexpr std::array<std::string_view, 20> kLastNames = {
-    "Smith",       "O'Brien",  "García",   "Müller",   "Okafor",    "Nakamura", "Smith, Jr.", "D'Angelo",
-    "Kowalski",    "Иванова",  "Papadopoulos", "Van der Berg", "Lefèvre", "Chen", "Johansson", "McAllister, III",
-    "Ó Súilleabháin", "Nguyen", "Rossi",    "Brown",
+    "Smith",     "O'Brien",         "García",         "Müller",       "Okafor",       "Nakamura", "Smith, Jr.",
+    "D'Angelo",  "Kowalski",        "Иванова",        "Papadopoulos", "Van der Berg", "Lefèvre",  "Chen",
+    "Johansson", "McAllister, III", "Ó Súilleabháin", "Nguyen",       "Rossi",        "Brown",
 };
 
-std::string asciiOnly(std::string_view text)
-{
+std::string asciiOnly(std::string_view text) {
     std::string out;
     for (const char c : text) {
         if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'))
@@ -34,16 +33,15 @@ std::string asciiOnly(std::string_view text)
 
 } // namespace
 
-std::string generateDataFile(std::size_t records, unsigned seed)
-{
+std::string generateDataFile(std::size_t records, unsigned seed) {
     std::mt19937 random(seed);
     std::string text;
     text.reserve(records * 80);
     for (std::size_t r = 0; r < records; ++r) {
         const std::string_view first = kFirstNames[random() % kFirstNames.size()];
         const std::string_view last = kLastNames[random() % kLastNames.size()];
-        std::string phone = "+1 (" + std::to_string(200 + random() % 800) + ") 555-" +
-                            std::to_string(1000 + random() % 9000);
+        std::string phone =
+            "+1 (" + std::to_string(200 + random() % 800) + ") 555-" + std::to_string(1000 + random() % 9000);
         std::string email = asciiOnly(first) + "." + asciiOnly(last) + "." + std::to_string(r) + "@example.org";
         appendItem(text, first);
         appendItem(text, last);

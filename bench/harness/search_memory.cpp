@@ -14,8 +14,7 @@
 
 namespace {
 
-long statusKiB(const char* field)
-{
+long statusKiB(const char* field) {
     QFile status(QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly))
         return -1;
@@ -28,8 +27,7 @@ long statusKiB(const char* field)
 
 } // namespace
 
-int main(int argc, char* argv[])
-{
+int main(int argc, char* argv[]) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
     tesselby::configureApplication(application);
@@ -40,7 +38,8 @@ int main(int argc, char* argv[])
     QCoreApplication::processEvents();
     auto* form = program.mainScreen();
     form->findChild<QRadioButton*>(QStringLiteral("Option2"))->setChecked(true);
-    form->findChild<QPlainTextEdit*>(QStringLiteral("Text1"))->setPlainText(QString::fromUtf8(tesselby::bench::kCommonLastName));
+    form->findChild<QPlainTextEdit*>(QStringLiteral("Text1"))
+        ->setPlainText(QString::fromUtf8(tesselby::bench::kCommonLastName));
 
     const long idle = statusKiB("VmRSS:");
     // Resets the peak resident size, so the next reading is the search's own peak.

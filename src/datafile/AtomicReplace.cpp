@@ -6,8 +6,7 @@
 
 namespace tesselby {
 
-Status replaceFileContent(const std::filesystem::path& path, std::string_view content)
-{
+Status replaceFileContent(const std::filesystem::path& path, std::string_view content) {
     std::error_code ignored;
     if (std::filesystem::is_directory(path, ignored))
         return folderInPlaceError(path);

@@ -4,8 +4,7 @@
 
 namespace tesselby {
 
-std::filesystem::path lockFilePath(const std::filesystem::path& dataFile)
-{
+std::filesystem::path lockFilePath(const std::filesystem::path& dataFile) {
     std::filesystem::path lock = dataFile;
     lock += ".lock";
     return lock;
@@ -13,8 +12,7 @@ std::filesystem::path lockFilePath(const std::filesystem::path& dataFile)
 
 FileLock::FileLock(FileLock&& other) noexcept : m_handle(std::exchange(other.m_handle, -1)) {}
 
-FileLock& FileLock::operator=(FileLock&& other) noexcept
-{
+FileLock& FileLock::operator=(FileLock&& other) noexcept {
     if (this != &other) {
         release();
         m_handle = std::exchange(other.m_handle, -1);
@@ -22,8 +20,7 @@ FileLock& FileLock::operator=(FileLock&& other) noexcept
     return *this;
 }
 
-FileLock::~FileLock()
-{
+FileLock::~FileLock() {
     release();
 }
 

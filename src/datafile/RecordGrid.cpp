@@ -7,8 +7,7 @@
 
 namespace tesselby {
 
-std::optional<RecordGrid> RecordGrid::fromText(std::string text)
-{
+std::optional<RecordGrid> RecordGrid::fromText(std::string text) {
     RecordGrid grid;
     grid.m_text = std::move(text);
     // Most items are short; a guess avoids growing the index many times over on large files.
@@ -31,14 +30,12 @@ std::optional<RecordGrid> RecordGrid::fromText(std::string text)
     return grid;
 }
 
-RawItem RecordGrid::rawItem(std::size_t index) const
-{
+RawItem RecordGrid::rawItem(std::size_t index) const {
     const ItemSpan& span = m_items[index];
     return RawItem{std::string_view(m_text).substr(span.offset, span.length), span.quoted, span.doubledQuotes};
 }
 
-Record RecordGrid::record(std::size_t number) const
-{
+Record RecordGrid::record(std::size_t number) const {
     if (auto edit = m_edits.find(number); edit != m_edits.end())
         return edit->second;
     Record result;
@@ -50,31 +47,27 @@ Record RecordGrid::record(std::size_t number) const
     return result;
 }
 
-void RecordGrid::setRecord(std::size_t number, Record record)
-{
+void RecordGrid::setRecord(std::size_t number, Record record) {
     m_edits[number] = std::move(record);
 }
 
-void RecordGrid::appendRecordValues(const Record& values)
-{
+void RecordGrid::appendRecordValues(const Record& values) {
     for (const std::string& value : values) {
         const std::size_t lineStart = m_text.size();
         appendItem(m_text, value);
         const std::size_t length = m_text.size() - lineStart - 4; // less the quotes and CR LF
-        m_items.push_back(ItemSpan{lineStart + 1, static_cast<std::uint32_t>(length), true,
-                                   value.find('"') != std::string::npos});
+        m_items.push_back(
+            ItemSpan{lineStart + 1, static_cast<std::uint32_t>(length), true, value.find('"') != std::string::npos});
     }
     m_recordEnds.push_back(m_text.size());
 }
 
-bool RecordGrid::startsALine(std::size_t number) const
-{
+bool RecordGrid::startsALine(std::size_t number) const {
     const std::size_t start = recordStart(number);
     return start == 0 || m_text[start - 1] == '\n' || m_text[start - 1] == '\r';
 }
 
-void RecordGrid::appendRecordsAsRead(const RecordGrid& source, std::size_t first, std::size_t last)
-{
+void RecordGrid::appendRecordsAsRead(const RecordGrid& source, std::size_t first, std::size_t last) {
     // A record that shares a line with the one before it reads differently away from it (after a
     // trailing comma, a line end is an empty item), so it is written item by item.
     while (first <= last && !source.startsALine(first))
@@ -95,8 +88,7 @@ void RecordGrid::appendRecordsAsRead(const RecordGrid& source, std::size_t first
         m_recordEnds.push_back(source.m_recordEnds[r - 1] + shift);
 }
 
-void RecordGrid::appendRecordItemByItem(const RecordGrid& source, std::size_t number)
-{
+void RecordGrid::appendRecordItemByItem(const RecordGrid& source, std::size_t number) {
     // The file's last record may lack fields, its final line end or even its closing quote; written
     // item by item, it comes out whole.
     Record values;
@@ -111,14 +103,14 @@ void RecordGrid::appendRecordItemByItem(const RecordGrid& source, std::size_t nu
         const std::size_t lineStart = m_text.size();
         appendItemAsRead(m_text, item);
         const std::size_t length = m_text.size() - lineStart - 4;
-        m_items.push_back(ItemSpan{lineStart + 1, static_cast<std::uint32_t>(length), true,
-                                   item.doubledQuotes || (!item.quoted && item.raw.find('"') != std::string_view::npos)});
+        m_items.push_back(
+            ItemSpan{lineStart + 1, static_cast<std::uint32_t>(length), true,
+                     item.doubledQuotes || (!item.quoted && item.raw.find('"') != std::string_view::npos)});
     }
     m_recordEnds.push_back(m_text.size());
 }
 
-RecordGrid mergeEdits(const RecordGrid& edited, const RecordGrid& onDisk)
-{
+RecordGrid mergeEdits(const RecordGrid& edited, const RecordGrid& onDisk) {
     RecordGrid merged;
     const std::size_t records = std::max(edited.recordCount(), onDisk.recordCount());
     merged.m_text.reserve(std::max(edited.m_text.size(), onDisk.m_text.size()) + 1024);

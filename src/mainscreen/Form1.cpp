@@ -18,20 +18,18 @@ namespace tesselby {
 namespace {
 
 const QString kCaption = QStringLiteral("Tesselby: Main Screen");
-const QString kAboutNotice = QStringLiteral(
-    "Tesselby was written by the Tesselby developers and is free for anyone to use, copy and share.");
+const QString kAboutNotice =
+    QStringLiteral("Tesselby was written by the Tesselby developers and is free for anyone to use, copy and share.");
 const QString kAboutDataFile = QStringLiteral(
     "Tesselby will create a file, c:/tesselby.txt, to use during runtime. Do not edit or delete this file.");
 
-template <typename Control> Control* makeControl(QWidget* parent, const char* name, const QString& text)
-{
+template <typename Control> Control* makeControl(QWidget* parent, const char* name, const QString& text) {
     auto* control = new Control(text, parent);
     control->setObjectName(QLatin1String(name));
     return control;
 }
 
-QLabel* makeLabel(QWidget* parent, const char* name, const QString& text)
-{
+QLabel* makeLabel(QWidget* parent, const char* name, const QString& text) {
     QLabel* label = makeControl<QLabel>(parent, name, text);
     label->setTextFormat(Qt::PlainText); // a stored value is shown as typed, never as markup
     return label;
@@ -39,8 +37,7 @@ QLabel* makeLabel(QWidget* parent, const char* name, const QString& text)
 
 } // namespace
 
-Form1::Form1(QWidget* parent) : QMainWindow(parent)
-{
+Form1::Form1(QWidget* parent) : QMainWindow(parent) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(kCaption);
     setFont(designDefaultFont());
@@ -52,8 +49,7 @@ Form1::Form1(QWidget* parent) : QMainWindow(parent)
     Text1->setFocus();
 }
 
-void Form1::createControls()
-{
+void Form1::createControls() {
     auto* client = new QWidget(this);
     client->setObjectName(QStringLiteral("clientArea"));
     QPalette grey = client->palette();
@@ -84,9 +80,9 @@ void Form1::createControls()
     Option4 = makeControl<QRadioButton>(client, "Option4", QStringLiteral("E-Mail"));
     placeInTwips(Option4, 120, 960, 1095, 255);
 
-    const QFont buttonFont = designFont({QStringLiteral("MS Serif"), QStringLiteral("Liberation Serif"),
-                                         QStringLiteral("DejaVu Serif")},
-                                        13.5, false, QFont::Serif);
+    const QFont buttonFont =
+        designFont({QStringLiteral("MS Serif"), QStringLiteral("Liberation Serif"), QStringLiteral("DejaVu Serif")},
+                   13.5, false, QFont::Serif);
     Command1 = makeControl<QPushButton>(client, "Command1", QStringLiteral("SEARCH!!!"));
     Command1->setFont(buttonFont);
     Command1->setAutoDefault(false);
@@ -122,8 +118,7 @@ void Form1::createControls()
     connect(VScroll1, &QScrollBar::valueChanged, this, &Form1::VScroll1_Change);
 }
 
-void Form1::createMenu()
-{
+void Form1::createMenu() {
     mnuFile = menuBar()->addMenu(QStringLiteral("File"));
     mnuFile->setObjectName(QStringLiteral("mnuFile"));
 
@@ -142,8 +137,7 @@ void Form1::createMenu()
     mnuExit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_X));
 }
 
-void Form1::setTabOrderAndStacking()
-{
+void Form1::setTabOrderAndStacking() {
     // The labels and the frame take no focus, so the chain runs through the controls that can.
     const QWidget* order[] = {Text1, Option1, Option2, Option3, Command1, Command2, VScroll1, Option4};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i)
@@ -156,13 +150,11 @@ void Form1::setTabOrderAndStacking()
         (*it)->raise();
 }
 
-void Form1::mnuODB_Click()
-{
+void Form1::mnuODB_Click() {
     emit openDataBrowserRequested();
 }
 
-void Form1::mnuAbout_Click()
-{
+void Form1::mnuAbout_Click() {
     messageBox(this, kAboutNotice + QLatin1Char('\r') + kAboutDataFile, MessageStyle::Information,
                QStringLiteral("Tesselby"));
 }

@@ -7,8 +7,8 @@ class QWidget;
 namespace tesselby {
 
 enum class MessageStyle {
-    Information, // one OK button
-    Critical,    // one OK button
+    Information,   // one OK button
+    Critical,      // one OK button
     CriticalRetry, // Retry and Cancel
 };
 

@@ -24,29 +24,30 @@ struct Placement {
 };
 
 constexpr Placement kMainScreen[] = {
-    {"Text1", 1320, 120, 1815, 735},     {"Frame1", 0, 0, 1335, 1335},       {"Option1", 120, 240, 1095, 255},
-    {"Option2", 120, 480, 1095, 255},    {"Option3", 120, 720, 1095, 255},   {"Command1", 1320, 840, 1815, 495},
-    {"Label1", 0, 1440, 2895, 255},      {"Label2", 0, 1680, 2895, 255},     {"Label3", 0, 1920, 2895, 255},
-    {"Command2", 0, 2400, 3135, 495},    {"VScroll1", 2880, 1320, 255, 1050}, {"Label4", 0, 2160, 2895, 255},
+    {"Text1", 1320, 120, 1815, 735},  {"Frame1", 0, 0, 1335, 1335},        {"Option1", 120, 240, 1095, 255},
+    {"Option2", 120, 480, 1095, 255}, {"Option3", 120, 720, 1095, 255},    {"Command1", 1320, 840, 1815, 495},
+    {"Label1", 0, 1440, 2895, 255},   {"Label2", 0, 1680, 2895, 255},      {"Label3", 0, 1920, 2895, 255},
+    {"Command2", 0, 2400, 3135, 495}, {"VScroll1", 2880, 1320, 255, 1050}, {"Label4", 0, 2160, 2895, 255},
     {"Option4", 120, 960, 1095, 255},
 };
 
 constexpr Placement kBrowseScreen[] = {
-    {"Command1", 1200, 1560, 1215, 495}, {"HScroll1", 240, 1200, 3135, 255},  {"DataValue", 1080, 240, 2295, 285},
-    {"Label4", 240, 960, 855, 255},      {"Label3", 240, 720, 855, 255},      {"Label2", 240, 480, 855, 255},
-    {"Label1", 240, 240, 855, 255},      {"DataValue(1)", 1080, 200, 2295, 285}, {"DataValue(2)", 1080, 440, 2295, 285},
-    {"DataValue(3)", 1080, 680, 2295, 285}, {"DataValue(4)", 1080, 920, 2295, 285},
+    {"Command1", 1200, 1560, 1215, 495},    {"HScroll1", 240, 1200, 3135, 255},
+    {"DataValue", 1080, 240, 2295, 285},    {"Label4", 240, 960, 855, 255},
+    {"Label3", 240, 720, 855, 255},         {"Label2", 240, 480, 855, 255},
+    {"Label1", 240, 240, 855, 255},         {"DataValue(1)", 1080, 200, 2295, 285},
+    {"DataValue(2)", 1080, 440, 2295, 285}, {"DataValue(3)", 1080, 680, 2295, 285},
+    {"DataValue(4)", 1080, 920, 2295, 285},
 };
 
-qreal expectedScale()
-{
-    return qEnvironmentVariableIsSet("TESSELBY_EXPECTED_SCALE") ? qEnvironmentVariable("TESSELBY_EXPECTED_SCALE").toDouble()
-                                                               : 1.0;
+qreal expectedScale() {
+    return qEnvironmentVariableIsSet("TESSELBY_EXPECTED_SCALE")
+               ? qEnvironmentVariable("TESSELBY_EXPECTED_SCALE").toDouble()
+               : 1.0;
 }
 
 void checkPlacements(QMainWindow* window, const Placement* placements, std::size_t count, int clientWidth,
-                     int clientHeight)
-{
+                     int clientHeight) {
     const qreal scale = window->devicePixelRatioF();
     QCOMPARE(scale, expectedScale());
     QWidget* client = window->centralWidget();
@@ -75,34 +76,29 @@ private:
     std::optional<Program> m_program;
 
 private slots:
-    void init()
-    {
+    void init() {
         m_folder.emplace();
         m_folder->write(itemLines({"Ann", "Lee", "555", "ann@example.org"}));
         m_program.emplace();
         m_program->start();
         QVERIFY(QTest::qWaitForWindowExposed(m_program->mainScreen()));
     }
-    void cleanup()
-    {
+    void cleanup() {
         m_program.reset();
         m_folder.reset();
     }
 
-    void mainScreenMatchesItsDefinition()
-    {
+    void mainScreenMatchesItsDefinition() {
         checkPlacements(m_program->mainScreen(), kMainScreen, std::size(kMainScreen), 3150, 2880);
     }
 
-    void browseScreenMatchesItsDefinition()
-    {
+    void browseScreenMatchesItsDefinition() {
         chooseMenuEntry(m_program->mainScreen(), "mnuODB");
         QVERIFY(m_program->browseScreen() != nullptr);
         checkPlacements(m_program->browseScreen(), kBrowseScreen, std::size(kBrowseScreen), 3525, 2175);
     }
 
-    void everyControlHasANameAScreenReaderCanSay()
-    {
+    void everyControlHasANameAScreenReaderCanSay() {
         chooseMenuEntry(m_program->mainScreen(), "mnuODB");
         chooseMenuEntry(m_program->browseScreen(), "mnuRMS");
         for (QMainWindow* window : {static_cast<QMainWindow*>(m_program->mainScreen()),
@@ -121,8 +117,7 @@ private slots:
     }
 };
 
-int main(int argc, char* argv[])
-{
+int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
     tesselby::configureApplication(application);
     GeometryTest test;

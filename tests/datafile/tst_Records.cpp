@@ -10,8 +10,7 @@ using namespace tesselby;
 
 namespace {
 
-std::string fileOf(const std::vector<std::string>& items)
-{
+std::string fileOf(const std::vector<std::string>& items) {
     std::string text;
     for (const std::string& item : items)
         appendItem(text, item);
@@ -19,12 +18,11 @@ std::string fileOf(const std::vector<std::string>& items)
 }
 
 const std::vector<std::string> kPeople = {
-    "John",  "Smith",   "555-0100", "john@example.org",  "Anna",  "Smithers", "555-0101", "anna@example.org",
-    "Tomas", "Goldsmith", "",       "tomas@example.org", "", "smith", "555-0103", "lower@example.org",
+    "John",  "Smith",     "555-0100", "john@example.org",  "Anna", "Smithers", "555-0101", "anna@example.org",
+    "Tomas", "Goldsmith", "",         "tomas@example.org", "",     "smith",    "555-0103", "lower@example.org",
 };
 
-QStringList firstNames(const std::vector<Record>& records)
-{
+QStringList firstNames(const std::vector<Record>& records) {
     QStringList names;
     for (const Record& record : records)
         names << QString::fromStdString(record[0]);
@@ -37,8 +35,7 @@ class RecordsTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void searchMatchesContainedTextExactly_data()
-    {
+    void searchMatchesContainedTextExactly_data() {
         QTest::addColumn<int>("field");
         QTest::addColumn<QString>("needle");
         QTest::addColumn<QStringList>("found");
@@ -52,31 +49,27 @@ private slots:
         QTest::newRow("empty text skips empty fields") << 3 << "" << QStringList{"John", "Anna", ""};
         QTest::newRow("blanks are not trimmed") << 1 << " John" << QStringList{};
     }
-    void searchMatchesContainedTextExactly()
-    {
+    void searchMatchesContainedTextExactly() {
         QFETCH(int, field);
         QFETCH(QString, needle);
         QFETCH(QStringList, found);
         QCOMPARE(firstNames(searchRecords(fileOf(kPeople), field, needle.toStdString())), found);
     }
 
-    void searchCopiesWholeRecords()
-    {
+    void searchCopiesWholeRecords() {
         const auto matches = searchRecords(fileOf(kPeople), 3, "0101");
         QCOMPARE(matches.size(), std::size_t(1));
         QCOMPARE(matches[0], (Record{"Anna", "Smithers", "555-0101", "anna@example.org"}));
     }
 
-    void searchNeverTestsATrailingIncompleteRecord()
-    {
+    void searchNeverTestsATrailingIncompleteRecord() {
         std::vector<std::string> items = {"Ann", "Lee", "1", "a@x", "Bob", "Lee", "2"};
         QCOMPARE(searchRecords(fileOf(items), 2, "Lee").size(), std::size_t(1));
         items.resize(3);
         QCOMPARE(searchRecords(fileOf(items), 1, "").size(), std::size_t(0));
     }
 
-    void searchFindsEscapedQuotesAndOlderText()
-    {
+    void searchFindsEscapedQuotesAndOlderText() {
         std::string text = fileOf({"Bob \"Bo\"", "Lee", "", ""});
         text += "\"J\xFCrgen\"\r\n\"Wei\xDF\"\r\n\"\"\r\n\"\"\r\n"; // a record from an older single-byte file
         QCOMPARE(firstNames(searchRecords(text, 1, "\"Bo\"")), QStringList{"Bob \"Bo\""});
@@ -85,16 +78,14 @@ private slots:
         QCOMPARE(firstNames(searchRecords(text, 2, "Wei")), (QStringList{QString::fromUtf8("Jürgen")}));
     }
 
-    void gridCountsEveryItem_data()
-    {
+    void gridCountsEveryItem_data() {
         QTest::addColumn<int>("items");
         QTest::addColumn<int>("records");
-        for (const auto& [items, records] : std::vector<std::pair<int, int>>{
-                 {0, 0}, {1, 1}, {4, 1}, {5, 2}, {6, 2}, {7, 2}, {8, 2}, {9, 3}, {10, 3}})
+        for (const auto& [items, records] :
+             std::vector<std::pair<int, int>>{{0, 0}, {1, 1}, {4, 1}, {5, 2}, {6, 2}, {7, 2}, {8, 2}, {9, 3}, {10, 3}})
             QTest::addRow("%d items", items) << items << records;
     }
-    void gridCountsEveryItem()
-    {
+    void gridCountsEveryItem() {
         QFETCH(int, items);
         QFETCH(int, records);
         std::vector<std::string> values;
@@ -114,18 +105,17 @@ private slots:
         }
     }
 
-    void mergeKeepsRecordsChangedOnDisk()
-    {
+    void mergeKeepsRecordsChangedOnDisk() {
         auto loaded = RecordGrid::fromText(fileOf({"A", "a", "1", "a@", "B", "b", "2", "b@"}));
         loaded->setRecord(1, {"A2", "a2", "12", "a2@"});
         // Since the load, another copy changed record 2 and appended record 3.
-        const auto onDisk = RecordGrid::fromText(fileOf({"A", "a", "1", "a@", "B!", "b", "2", "b@", "C", "c", "3", "c@"}));
+        const auto onDisk =
+            RecordGrid::fromText(fileOf({"A", "a", "1", "a@", "B!", "b", "2", "b@", "C", "c", "3", "c@"}));
         QCOMPARE(mergeEdits(*loaded, *onDisk).text(),
                  fileOf({"A2", "a2", "12", "a2@", "B!", "b", "2", "b@", "C", "c", "3", "c@"}));
     }
 
-    void mergeKeepsRecordsTheFileLost()
-    {
+    void mergeKeepsRecordsTheFileLost() {
         auto loaded = RecordGrid::fromText(fileOf({"A", "a", "1", "a@", "B", "b", "2", "b@", "C", "c", "3", "c@"}));
         loaded->setRecord(3, {"C2", "c", "3", "c@"});
         const auto truncated = RecordGrid::fromText(fileOf({"A", "a", "1", "a@", "B", "b"}));
@@ -136,31 +126,35 @@ private slots:
                  fileOf({"A", "a", "1", "a@", "B", "b", "2", "b@", "C2", "c", "3", "c@"}));
     }
 
-    void mergeKeepsTheBytesOfUneditedRecords()
-    {
+    void mergeKeepsTheBytesOfUneditedRecords() {
         // Written by hand or by an older version: LF line ends, single-byte text, an unquoted value.
-        const std::string text = "\"A\"\n\"M\xFCller\"\n1\n\"a@\"\n\"B\"\n\"b\"\n\"2\"\n\"b@\"\n\"C\"\r\n\"c\"\r\n\"3\"\r\n\"c@\"\r\n";
+        const std::string text =
+            "\"A\"\n\"M\xFCller\"\n1\n\"a@\"\n\"B\"\n\"b\"\n\"2\"\n\"b@\"\n\"C\"\r\n\"c\"\r\n\"3\"\r\n\"c@\"\r\n";
         auto grid = RecordGrid::fromText(text);
         grid->setRecord(2, {"B2", "b", "2", "b@"});
         const RecordGrid merged = mergeEdits(*grid, *grid);
-        QCOMPARE(merged.text(), "\"A\"\n\"M\xFCller\"\n1\n\"a@\"\n" + fileOf({"B2", "b", "2", "b@", "C", "c", "3", "c@"}));
+        QCOMPARE(merged.text(),
+                 "\"A\"\n\"M\xFCller\"\n1\n\"a@\"\n" + fileOf({"B2", "b", "2", "b@", "C", "c", "3", "c@"}));
         QCOMPARE(merged.record(1)[1], QString::fromUtf8("Müller").toStdString());
     }
 
-    void mergeKeepsRecordsThatShareALine_data()
-    {
+    void mergeKeepsRecordsThatShareALine_data() {
         QTest::addColumn<QByteArray>("text");
         QTest::addColumn<int>("editedRecord");
-        QTest::newRow("one line, first edited") << QByteArray("\"a\",\"b\",\"c\",\"d\",\"e\",\"f\",\"g\",\"h\"\r\n") << 1;
-        QTest::newRow("one line, second edited") << QByteArray("\"a\",\"b\",\"c\",\"d\",\"e\",\"f\",\"g\",\"h\"\r\n") << 2;
+        QTest::newRow("one line, first edited")
+            << QByteArray("\"a\",\"b\",\"c\",\"d\",\"e\",\"f\",\"g\",\"h\"\r\n") << 1;
+        QTest::newRow("one line, second edited")
+            << QByteArray("\"a\",\"b\",\"c\",\"d\",\"e\",\"f\",\"g\",\"h\"\r\n") << 2;
         QTest::newRow("trailing comma before the next record")
-            << QByteArray("\"a\"\r\n\"b\"\r\n\"c\"\r\n\"d\",\r\n\"f\"\r\n\"g\"\r\n\"h\"\r\n\"i\"\r\n\"j\"\r\n\"k\"\r\n\"l\"\r\n") << 1;
+            << QByteArray("\"a\"\r\n\"b\"\r\n\"c\"\r\n\"d\","
+                          "\r\n\"f\"\r\n\"g\"\r\n\"h\"\r\n\"i\"\r\n\"j\"\r\n\"k\"\r\n\"l\"\r\n")
+            << 1;
         QTest::newRow("record ends in an empty value after a comma")
-            << QByteArray("\"a\"\r\n\"b\"\r\n\"c\",\r\n\"e\"\r\n\"f\"\r\n\"g\"\r\n\"h\"\r\n\"i\"\r\n\"j\"\r\n\"k\"\r\n") << 2;
+            << QByteArray("\"a\"\r\n\"b\"\r\n\"c\",\r\n\"e\"\r\n\"f\"\r\n\"g\"\r\n\"h\"\r\n\"i\"\r\n\"j\"\r\n\"k\"\r\n")
+            << 2;
         QTest::newRow("unterminated last value") << QByteArray("\"a\"\r\n\"b\"\r\n\"c\"\r\n\"d\"\r\n\"e\r\n") << 1;
     }
-    void mergeKeepsRecordsThatShareALine()
-    {
+    void mergeKeepsRecordsThatShareALine() {
         QFETCH(QByteArray, text);
         QFETCH(int, editedRecord);
         auto grid = RecordGrid::fromText(text.toStdString());
@@ -175,8 +169,7 @@ private slots:
         }
     }
 
-    void mergeWritesAPartialRecordWhole()
-    {
+    void mergeWritesAPartialRecordWhole() {
         auto loaded = RecordGrid::fromText(fileOf({"A", "a", "1", "a@", "B", "b"}));
         QCOMPARE(mergeEdits(*loaded, *loaded).text(), fileOf({"A", "a", "1", "a@", "B", "b", "", ""}));
     }

@@ -20,8 +20,8 @@ using namespace tesselby;
 namespace {
 
 const QStringList kThreePeople = {
-    "John", "Smith",     "555-0100", "john@example.org",  //
-    "Anna", "Smithers",  "555-0101", "anna@example.org",  //
+    "John", "Smith",     "555-0100", "john@example.org", //
+    "Anna", "Smithers",  "555-0101", "anna@example.org", //
     "Tom",  "Goldsmith", "",         "tom@example.org",
 };
 
@@ -35,15 +35,13 @@ private:
     std::optional<Program> m_program;
     Form1* form = nullptr;
 
-    QString label(int number) const
-    {
+    QString label(int number) const {
         return control<QLabel>(form, qPrintable(QStringLiteral("Label%1").arg(number)))->text();
     }
     QStringList labels() const { return {label(1), label(2), label(3), label(4)}; }
     QScrollBar* bar() const { return control<QScrollBar>(form, "VScroll1"); }
 
-    void search(const char* option, const QString& text)
-    {
+    void search(const char* option, const QString& text) {
         QTest::mouseClick(control<QRadioButton>(form, option), Qt::LeftButton);
         auto* box = control<QPlainTextEdit>(form, "Text1");
         box->selectAll();
@@ -52,8 +50,7 @@ private:
         QTest::mouseClick(control<QPushButton>(form, "Command1"), Qt::LeftButton);
     }
 
-    void add(const QStringList& answers)
-    {
+    void add(const QStringList& answers) {
         ModalAnswers prompts;
         for (const QString& answer : answers)
             prompts.then(ModalAnswers::typeAndAccept(answer));
@@ -62,22 +59,19 @@ private:
     }
 
 private slots:
-    void init()
-    {
+    void init() {
         m_folder.emplace();
         m_program.emplace();
         m_program->start();
         form = m_program->mainScreen();
         QVERIFY(QTest::qWaitForWindowActive(form));
     }
-    void cleanup()
-    {
+    void cleanup() {
         m_program.reset();
         m_folder.reset();
     }
 
-    void startsInItsDesignStateWithoutTouchingTheFile()
-    {
+    void startsInItsDesignStateWithoutTouchingTheFile() {
         QCOMPARE(form->windowTitle(), QStringLiteral("Tesselby: Main Screen"));
         QCOMPARE(control<QPlainTextEdit>(form, "Text1")->toPlainText(), QString());
         QCOMPARE(QApplication::focusWidget(), control<QWidget>(form, "Text1"));
@@ -87,8 +81,7 @@ private slots:
         QVERIFY(!QFileInfo::exists(m_folder->folderPath()));
     }
 
-    void optionButtonsFormOneGroup()
-    {
+    void optionButtonsFormOneGroup() {
         QTest::mouseClick(control<QRadioButton>(form, "Option2"), Qt::LeftButton);
         QTest::mouseClick(control<QRadioButton>(form, "Option4"), Qt::LeftButton);
         QTest::mouseClick(control<QRadioButton>(form, "Option1"), Qt::LeftButton);
@@ -100,8 +93,7 @@ private slots:
         QCOMPARE(form->windowTitle(), QStringLiteral("Tesselby: Main Screen"));
     }
 
-    void enterInTheSearchBoxBreaksTheLine()
-    {
+    void enterInTheSearchBoxBreaksTheLine() {
         auto* box = control<QPlainTextEdit>(form, "Text1");
         QTest::keyClicks(box, "ab");
         QTest::keyClick(box, Qt::Key_Return);
@@ -110,8 +102,7 @@ private slots:
         QCOMPARE(form->windowTitle(), QStringLiteral("Tesselby: Main Screen"));
     }
 
-    void searchFindsEachPersonByEveryField_data()
-    {
+    void searchFindsEachPersonByEveryField_data() {
         QTest::addColumn<QByteArray>("option");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QStringList>("shown");
@@ -128,17 +119,15 @@ private slots:
                                << QStringList{"First Name: Anna", "Last Name: Smithers", "Phone #: 555-0101",
                                               "E-Mail: anna@example.org"}
                                << 1;
-        QTest::newRow("e-mail, empty phone shown") << QByteArray("Option4") << "tom@"
-                                                   << QStringList{"First Name: Tom", "Last Name: Goldsmith",
-                                                                  "Phone #: ", "E-Mail: tom@example.org"}
-                                                   << 1;
-        QTest::newRow("empty text skips empty fields") << QByteArray("Option3") << ""
-                                                       << QStringList{"First Name: John", "Last Name: Smith",
-                                                                      "Phone #: 555-0100", "E-Mail: john@example.org"}
-                                                       << 2;
+        QTest::newRow("e-mail, empty phone shown")
+            << QByteArray("Option4") << "tom@"
+            << QStringList{"First Name: Tom", "Last Name: Goldsmith", "Phone #: ", "E-Mail: tom@example.org"} << 1;
+        QTest::newRow("empty text skips empty fields")
+            << QByteArray("Option3") << ""
+            << QStringList{"First Name: John", "Last Name: Smith", "Phone #: 555-0100", "E-Mail: john@example.org"}
+            << 2;
     }
-    void searchFindsEachPersonByEveryField()
-    {
+    void searchFindsEachPersonByEveryField() {
         QFETCH(QByteArray, option);
         QFETCH(QString, text);
         QFETCH(QStringList, shown);
@@ -153,8 +142,7 @@ private slots:
         QCOMPARE(bar()->value(), 1);
     }
 
-    void searchWithoutMatchSaysNotFound_data()
-    {
+    void searchWithoutMatchSaysNotFound_data() {
         QTest::addColumn<QByteArray>("file");
         QTest::addColumn<QByteArray>("option");
         QTest::addColumn<QString>("text");
@@ -162,11 +150,10 @@ private slots:
         QTest::newRow("text only in another field") << itemLines(kThreePeople) << QByteArray("Option1") << "Smith";
         QTest::newRow("empty file") << QByteArray() << QByteArray("Option1") << "";
         QTest::newRow("incomplete record") << itemLines({"John", "Smith", "555"}) << QByteArray("Option1") << "John";
-        QTest::newRow("trailing items of seven") << itemLines({"A", "B", "C", "D", "John", "Smith", "555"})
-                                                 << QByteArray("Option1") << "John";
+        QTest::newRow("trailing items of seven")
+            << itemLines({"A", "B", "C", "D", "John", "Smith", "555"}) << QByteArray("Option1") << "John";
     }
-    void searchWithoutMatchSaysNotFound()
-    {
+    void searchWithoutMatchSaysNotFound() {
         QFETCH(QByteArray, file);
         QFETCH(QByteArray, option);
         QFETCH(QString, text);
@@ -180,8 +167,7 @@ private slots:
         QVERIFY(!bar()->isVisible());
     }
 
-    void searchWithNoDataFileIsAnEmptyList()
-    {
+    void searchWithNoDataFileIsAnEmptyList() {
         search("Option1", "John");
         QCOMPARE(form->windowTitle(), QStringLiteral("NOT FOUND!"));
         QCOMPARE(label(1), QStringLiteral("First Name: ???"));
@@ -189,8 +175,7 @@ private slots:
         QVERIFY(!m_folder->exists());
     }
 
-    void unreadableFileIsReportedAndNothingChanges()
-    {
+    void unreadableFileIsReportedAndNothingChanges() {
         m_folder->putFolderInPlace();
         ModalAnswers answers;
         ModalAnswers::Seen seen;
@@ -206,8 +191,7 @@ private slots:
         QVERIFY(form->isVisible());
     }
 
-    void barPagesThroughMatchesAndANewSearchStartsOver()
-    {
+    void barPagesThroughMatchesAndANewSearchStartsOver() {
         m_folder->write(itemLines(kThreePeople));
         search("Option2", "mith");
         QCOMPARE(bar()->maximum(), 3);
@@ -216,7 +200,8 @@ private slots:
         QCOMPARE(label(1), QStringLiteral("First Name: Anna"));
         QTest::mouseClick(bar(), Qt::LeftButton, {}, QPoint(bar()->width() / 2, bar()->height() - 3)); // down arrow
         QCOMPARE(bar()->value(), 3);
-        QCOMPARE(labels(), (QStringList{"First Name: Tom", "Last Name: Goldsmith", "Phone #: ", "E-Mail: tom@example.org"}));
+        QCOMPARE(labels(),
+                 (QStringList{"First Name: Tom", "Last Name: Goldsmith", "Phone #: ", "E-Mail: tom@example.org"}));
         QCOMPARE(form->windowTitle(), QStringLiteral("FOUND!"));
         QTest::keyClick(bar(), Qt::Key_Home);
         QCOMPARE(label(1), QStringLiteral("First Name: John"));
@@ -228,8 +213,7 @@ private slots:
         QCOMPARE(label(1), QStringLiteral("First Name: John"));
     }
 
-    void everyOneOfManyMatchesCanBePagedTo()
-    {
+    void everyOneOfManyMatchesCanBePagedTo() {
         QByteArray file;
         const int people = 40000;
         for (int i = 1; i <= people; ++i)
@@ -242,8 +226,7 @@ private slots:
         QCOMPARE(label(1), QStringLiteral("First Name: Person%1").arg(people));
     }
 
-    void valuesAreShownAsTypedNotAsMarkup()
-    {
+    void valuesAreShownAsTypedNotAsMarkup() {
         m_folder->write(itemLines({"<b>Bold</b>", "Lee", "", ""}));
         search("Option2", "Lee");
         auto* first = control<QLabel>(form, "Label1");
@@ -251,8 +234,7 @@ private slots:
         QCOMPARE(first->text(), QStringLiteral("First Name: <b>Bold</b>"));
     }
 
-    void addAsksFourQuestionsAndAppendsOneRecord()
-    {
+    void addAsksFourQuestionsAndAppendsOneRecord() {
         ModalAnswers prompts;
         ModalAnswers::Seen seen[4];
         const QStringList answers = {"Zoë", "O'Brien, Jr.", " 555 0199 ", "Say \"hi\""};
@@ -276,8 +258,7 @@ private slots:
                                         "Phone #:  555 0199 ", "E-Mail: Say \"hi\""}));
     }
 
-    void cancelledPromptsStoreEmptyFields()
-    {
+    void cancelledPromptsStoreEmptyFields() {
         add({"Ann", "Lee", "555", "ann@x"});
         ModalAnswers prompts;
         prompts.then(ModalAnswers::typeAndAccept("Bob"))
@@ -291,11 +272,11 @@ private slots:
             allCancelled.then(ModalAnswers::click(QDialogButtonBox::Cancel));
         QTest::mouseClick(control<QPushButton>(form, "Command2"), Qt::LeftButton);
         QVERIFY(allCancelled.allAnswered());
-        QCOMPARE(m_folder->read(), itemLines({"Ann", "Lee", "555", "ann@x", "Bob", "Ray", "", "bob@x", "", "", "", ""}));
+        QCOMPARE(m_folder->read(),
+                 itemLines({"Ann", "Lee", "555", "ann@x", "Bob", "Ray", "", "bob@x", "", "", "", ""}));
     }
 
-    void addLeavesTheSearchResultShown()
-    {
+    void addLeavesTheSearchResultShown() {
         m_folder->write(itemLines(kThreePeople));
         search("Option1", "Tom");
         add({"Tomas", "Lee", "", ""});
@@ -305,8 +286,7 @@ private slots:
         QCOMPARE(bar()->maximum(), 2);
     }
 
-    void failedAddIsReportedRetriedAndLeavesTheFile()
-    {
+    void failedAddIsReportedRetriedAndLeavesTheFile() {
         m_folder->putFolderInPlace();
         ModalAnswers answers;
         ModalAnswers::Seen first, second;
@@ -336,12 +316,11 @@ private slots:
         QVERIFY(form->isVisible());
     }
 
-    void addOnAFullDiskIsReportedAndLeavesTheFile()
-    {
+    void addOnAFullDiskIsReportedAndLeavesTheFile() {
         const QByteArray before = itemLines(kThreePeople);
         m_folder->write(before);
         // A full disk, as a file-size limit just past the file; it holds for root too.
-        rlimit old {};
+        rlimit old{};
         QCOMPARE(::getrlimit(RLIMIT_FSIZE, &old), 0);
         rlimit tight = old;
         tight.rlim_cur = static_cast<rlim_t>(before.size() + 8);
@@ -361,8 +340,7 @@ private slots:
         QCOMPARE(m_folder->read(), before);
     }
 
-    void aboutShowsTwoLinesUnderTheProgramsName()
-    {
+    void aboutShowsTwoLinesUnderTheProgramsName() {
         ModalAnswers answers;
         ModalAnswers::Seen seen;
         answers.then(ModalAnswers::look(&seen, ModalAnswers::click(QDialogButtonBox::Ok)));
@@ -377,8 +355,7 @@ private slots:
                                           "Do not edit or delete this file."));
     }
 
-    void exitDoesNothing()
-    {
+    void exitDoesNothing() {
         chooseMenuEntry(form, "mnuExit");
         control<QPushButton>(form, "Command1")->setFocus();
         QTest::keyClick(form, Qt::Key_X, Qt::ControlModifier);
@@ -388,8 +365,7 @@ private slots:
     }
 };
 
-int main(int argc, char* argv[])
-{
+int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
     tesselby::configureApplication(application);
     Form1Test test;
