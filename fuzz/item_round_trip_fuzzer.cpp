@@ -12,7 +12,8 @@
 
 using namespace tesselby;
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
     FuzzedDataProvider provider(data, size);
     std::vector<std::string> values;
     while (provider.remaining_bytes() > 0)

@@ -13,7 +13,8 @@ namespace tesselby::bench {
 // Points the program at a generated list of the given size, generating it on first use, and returns the
 // data file's path; a size of 0 means no data file at all. Folders live under TESSELBY_BENCH_DIR
 // (default /tmp/tesselby-bench).
-inline QString useDataFileOf(std::size_t records) {
+inline QString useDataFileOf(std::size_t records)
+{
     const QByteArray base = qEnvironmentVariableIsSet("TESSELBY_BENCH_DIR") ? qgetenv("TESSELBY_BENCH_DIR")
                                                                             : QByteArray("/tmp/tesselby-bench");
     const QString home = QString::fromLocal8Bit(base) + QStringLiteral("/%1").arg(records);

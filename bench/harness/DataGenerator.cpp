@@ -22,7 +22,8 @@ constexpr std::array<std::string_view, 20> kLastNames = {
     "Johansson", "McAllister, III", "Ó Súilleabháin", "Nguyen",       "Rossi",        "Brown",
 };
 
-std::string asciiOnly(std::string_view text) {
+std::string asciiOnly(std::string_view text)
+{
     std::string out;
     for (const char c : text) {
         if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'))
@@ -33,7 +34,8 @@ std::string asciiOnly(std::string_view text) {
 
 } // namespace
 
-std::string generateDataFile(std::size_t records, unsigned seed) {
+std::string generateDataFile(std::size_t records, unsigned seed)
+{
     std::mt19937 random(seed);
     std::string text;
     text.reserve(records * 80);

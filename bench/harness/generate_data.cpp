@@ -5,7 +5,8 @@
 
 #include "DataGenerator.h"
 
-int main(int argc, char* argv[]) {
+int main(int argc, char* argv[])
+{
     if (argc != 3) {
         std::fprintf(stderr, "usage: %s RECORDS PATH\n", argv[0]);
         return 2;

@@ -17,7 +17,8 @@ using namespace tesselby::bench;
 
 namespace {
 
-template <typename Control> Control* control(QWidget* window, const char* name) {
+template <typename Control> Control* control(QWidget* window, const char* name)
+{
     return window->findChild<Control*>(QLatin1String(name));
 }
 
@@ -27,7 +28,8 @@ public:
     PromptAnswerer() { qApp->installEventFilter(this); }
     ~PromptAnswerer() override { qApp->removeEventFilter(this); }
 
-    bool eventFilter(QObject* watched, QEvent* event) override {
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
         if (event->type() == QEvent::Show) {
             if (auto* dialog = qobject_cast<QInputDialog*>(watched)) {
                 dialog->setTextValue(QStringLiteral("Bench"));
@@ -38,7 +40,8 @@ public:
     }
 };
 
-Form1* mainScreenSearchingLastNames(Program& program, const char* text) {
+Form1* mainScreenSearchingLastNames(Program& program, const char* text)
+{
     program.start();
     Form1* form = program.mainScreen();
     control<QRadioButton>(form, "Option2")->setChecked(true);
@@ -46,7 +49,8 @@ Form1* mainScreenSearchingLastNames(Program& program, const char* text) {
     return form;
 }
 
-void searchBenchmark(benchmark::State& state, const char* text) {
+void searchBenchmark(benchmark::State& state, const char* text)
+{
     useDataFileOf(static_cast<std::size_t>(state.range(0)));
     Program program;
     Form1* form = mainScreenSearchingLastNames(program, text);
@@ -57,15 +61,18 @@ void searchBenchmark(benchmark::State& state, const char* text) {
         control<QScrollBar>(form, "VScroll1")->isVisible() ? control<QScrollBar>(form, "VScroll1")->maximum() : 0;
 }
 
-void BM_SearchFivePercent(benchmark::State& state) {
+void BM_SearchFivePercent(benchmark::State& state)
+{
     searchBenchmark(state, kCommonLastName);
 }
 
-void BM_SearchNoMatch(benchmark::State& state) {
+void BM_SearchNoMatch(benchmark::State& state)
+{
     searchBenchmark(state, kAbsentText);
 }
 
-void BM_PageMatch(benchmark::State& state) {
+void BM_PageMatch(benchmark::State& state)
+{
     useDataFileOf(static_cast<std::size_t>(state.range(0)));
     Program program;
     Form1* form = mainScreenSearchingLastNames(program, kCommonLastName);
@@ -78,7 +85,8 @@ void BM_PageMatch(benchmark::State& state) {
     }
 }
 
-void BM_AddEntry(benchmark::State& state) {
+void BM_AddEntry(benchmark::State& state)
+{
     useDataFileOf(static_cast<std::size_t>(state.range(0)));
     Program program;
     program.start();
@@ -88,7 +96,8 @@ void BM_AddEntry(benchmark::State& state) {
         add->click();
 }
 
-void BM_Startup(benchmark::State& state) {
+void BM_Startup(benchmark::State& state)
+{
     useDataFileOf(static_cast<std::size_t>(state.range(0)));
     for (auto _ : state) {
         Program program;
@@ -97,7 +106,8 @@ void BM_Startup(benchmark::State& state) {
     }
 }
 
-void BM_BrowseLoad(benchmark::State& state) {
+void BM_BrowseLoad(benchmark::State& state)
+{
     useDataFileOf(static_cast<std::size_t>(state.range(0)));
     for (auto _ : state) {
         Form2 form;
@@ -106,7 +116,8 @@ void BM_BrowseLoad(benchmark::State& state) {
 }
 
 struct LoadedBrowseScreen {
-    explicit LoadedBrowseScreen(std::size_t records) {
+    explicit LoadedBrowseScreen(std::size_t records)
+    {
         useDataFileOf(records);
         form.Form_Load();
         bar = control<QScrollBar>(&form, "HScroll1");
@@ -118,7 +129,8 @@ struct LoadedBrowseScreen {
     int middle = 1;
 };
 
-void BM_BrowsePage(benchmark::State& state) {
+void BM_BrowsePage(benchmark::State& state)
+{
     LoadedBrowseScreen screen(static_cast<std::size_t>(state.range(0)));
     int value = screen.middle;
     for (auto _ : state) {
@@ -127,7 +139,8 @@ void BM_BrowsePage(benchmark::State& state) {
     }
 }
 
-void BM_EditMiddleRecord(benchmark::State& state) {
+void BM_EditMiddleRecord(benchmark::State& state)
+{
     LoadedBrowseScreen screen(static_cast<std::size_t>(state.range(0)));
     auto* lastName = control<QLineEdit>(&screen.form, "DataValue(2)");
     auto* edit = control<QPushButton>(&screen.form, "Command1");
@@ -152,7 +165,8 @@ BENCHMARK(BM_BrowseLoad)->TESSELBY_SIZES;
 BENCHMARK(BM_BrowsePage)->TESSELBY_SIZES;
 BENCHMARK(BM_EditMiddleRecord)->TESSELBY_SIZES;
 
-int main(int argc, char* argv[]) {
+int main(int argc, char* argv[])
+{
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
     configureApplication(application);

@@ -14,7 +14,8 @@
 
 namespace {
 
-long statusKiB(const char* field) {
+long statusKiB(const char* field)
+{
     QFile status(QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly))
         return -1;
@@ -27,7 +28,8 @@ long statusKiB(const char* field) {
 
 } // namespace
 
-int main(int argc, char* argv[]) {
+int main(int argc, char* argv[])
+{
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
     tesselby::configureApplication(application);

@@ -27,7 +27,8 @@ const tesselby::Record kSample[] = {
 };
 
 // The offscreen platform draws no window frame, so each picture gets a plain title bar of its own.
-QImage withTitleBar(QWidget* window) {
+QImage withTitleBar(QWidget* window)
+{
     QPixmap content = window->grab();
     const qreal scale = content.devicePixelRatio();
     content.setDevicePixelRatio(1); // drawn pixel for pixel into the picture
@@ -45,7 +46,8 @@ QImage withTitleBar(QWidget* window) {
     return image;
 }
 
-bool save(const QImage& image, const QString& path) {
+bool save(const QImage& image, const QString& path)
+{
     const bool saved = image.save(path);
     std::printf("%s %s\n", saved ? "wrote" : "could not write", qPrintable(path));
     return saved;
@@ -53,7 +55,8 @@ bool save(const QImage& image, const QString& path) {
 
 } // namespace
 
-int main(int argc, char* argv[]) {
+int main(int argc, char* argv[])
+{
     QApplication application(argc, argv);
     tesselby::configureApplication(application);
     if (argc != 2) {

@@ -5,7 +5,8 @@
 
 namespace tesselby {
 
-void configureApplication(QApplication& application) {
+void configureApplication(QApplication& application)
+{
     QApplication::setApplicationName(QStringLiteral("Tesselby"));
     QApplication::setApplicationVersion(QStringLiteral("1.00"));
     QApplication::setOrganizationName(QStringLiteral("Tesselby"));

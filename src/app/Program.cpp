@@ -7,13 +7,17 @@ Program::Program()
           [this](Form1* form) { connect(form, &Form1::openDataBrowserRequested, this, &Program::openDataBrowser); }),
       m_form2([this](Form2* form) {
           connect(form, &Form2::returnToMainScreenRequested, this, &Program::returnToMainScreen);
-      }) {}
+      })
+{
+}
 
-void Program::start() {
+void Program::start()
+{
     m_form1.get()->show();
 }
 
-void Program::openDataBrowser() {
+void Program::openDataBrowser()
+{
     const bool firstTime = !m_form2.isLoaded();
     Form2* browse = m_form2.get();
     // Loaded before the main screen is hidden, so a list that cannot be shown leaves the person where
@@ -28,7 +32,8 @@ void Program::openDataBrowser() {
     browse->activateWindow();
 }
 
-void Program::returnToMainScreen() {
+void Program::returnToMainScreen()
+{
     if (Form2* browse = m_form2.ifLoaded())
         browse->hide();
     // The main screen comes back as at start-up, whatever a search had shown on it.

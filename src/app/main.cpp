@@ -4,7 +4,8 @@
 #include "Application.h"
 #include "Program.h"
 
-int main(int argc, char* argv[]) {
+int main(int argc, char* argv[])
+{
 #ifdef SIGXFSZ
     // Writing past a file-size limit must fail with a message, not end the program.
     std::signal(SIGXFSZ, SIG_IGN);

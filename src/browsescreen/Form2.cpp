@@ -19,7 +19,8 @@ namespace {
 
 const QString kCaption = QStringLiteral("Tesselby: Browse / Edit");
 
-QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, int top) {
+QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, int top)
+{
     auto* label = new QLabel(text, parent);
     label->setObjectName(QLatin1String(name));
     placeInTwips(label, 240, top, 855, 255);
@@ -28,7 +29,8 @@ QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, int to
 
 } // namespace
 
-Form2::Form2(QWidget* parent) : QMainWindow(parent) {
+Form2::Form2(QWidget* parent) : QMainWindow(parent)
+{
     setObjectName(QStringLiteral("Form2"));
     setWindowTitle(kCaption);
     setFont(designDefaultFont());
@@ -42,7 +44,8 @@ Form2::Form2(QWidget* parent) : QMainWindow(parent) {
     resize(twipsToSize(this, 3525, 2175) + QSize(0, menuBar()->sizeHint().height()));
 }
 
-void Form2::createControls() {
+void Form2::createControls()
+{
     auto* client = new QWidget(this);
     client->setObjectName(QStringLiteral("clientArea"));
     setCentralWidget(client);
@@ -80,17 +83,20 @@ void Form2::createControls() {
     connect(Command1, &QPushButton::clicked, this, &Form2::Command1_Click);
 }
 
-void Form2::closeEvent(QCloseEvent* event) {
+void Form2::closeEvent(QCloseEvent* event)
+{
     // Closing the frame must not leave the person without a window: it returns like the menu does.
     event->ignore();
     mnuRMS_Click();
 }
 
-void Form2::mnuRMS_Click() {
+void Form2::mnuRMS_Click()
+{
     emit returnToMainScreenRequested();
 }
 
-void Form2::showRecord(std::size_t number) {
+void Form2::showRecord(std::size_t number)
+{
     if (number < 1 || number > recordGrid.recordCount())
         return;
     const Record record = recordGrid.record(number);
@@ -98,7 +104,8 @@ void Form2::showRecord(std::size_t number) {
         DataValue[f]->setText(QString::fromStdString(record[f - 1]));
 }
 
-void Form2::HScroll1_Change() {
+void Form2::HScroll1_Change()
+{
     showRecord(static_cast<std::size_t>(HScroll1->value()));
 }
 

@@ -21,7 +21,8 @@ const QString kNoEntriesYet =
 
 } // namespace
 
-bool Form2::Form_Load() {
+bool Form2::Form_Load()
+{
     for (int f = 1; f <= kFieldCount; ++f) {
         DataValue[f] = loadTextBoxElement(DataValue[0], f);
         placeInTwips(DataValue[f], 1080, 240 * f - 40, 2295, 285);

@@ -9,7 +9,8 @@
 
 namespace tesselby {
 
-void Form2::Command1_Click() {
+void Form2::Command1_Click()
+{
     const auto shown = static_cast<std::size_t>(HScroll1->value());
     if (shown < 1 || shown > recordGrid.recordCount())
         return;

@@ -6,7 +6,8 @@
 
 namespace tesselby {
 
-Status replaceFileContent(const std::filesystem::path& path, std::string_view content) {
+Status replaceFileContent(const std::filesystem::path& path, std::string_view content)
+{
     std::error_code ignored;
     if (std::filesystem::is_directory(path, ignored))
         return folderInPlaceError(path);

@@ -9,7 +9,8 @@ namespace tesselby {
 
 namespace {
 
-Result<RecordGrid> indexText(const std::filesystem::path& path, std::string text) {
+Result<RecordGrid> indexText(const std::filesystem::path& path, std::string text)
+{
     std::optional<RecordGrid> grid = RecordGrid::fromText(std::move(text));
     if (!grid)
         return FileError{path.string(), "it holds an entry too large to show"};
@@ -18,7 +19,8 @@ Result<RecordGrid> indexText(const std::filesystem::path& path, std::string text
 
 } // namespace
 
-Result<std::string> readDataFile(const std::filesystem::path& path) {
+Result<std::string> readDataFile(const std::filesystem::path& path)
+{
     bool missing = false;
     Result<NativeFile> file = NativeFile::open(path, NativeFile::Access::Read, &missing);
     if (!file)
@@ -29,14 +31,16 @@ Result<std::string> readDataFile(const std::filesystem::path& path) {
     return text;
 }
 
-Result<RecordGrid> loadRecordGrid(const std::filesystem::path& path) {
+Result<RecordGrid> loadRecordGrid(const std::filesystem::path& path)
+{
     Result<std::string> text = readDataFile(path);
     if (!text)
         return text.error();
     return indexText(path, std::move(text.value()));
 }
 
-Status appendRecord(const std::filesystem::path& path, const Record& record) {
+Status appendRecord(const std::filesystem::path& path, const Record& record)
+{
     if (Status folder = ensureParentFolder(path))
         return folder;
     Result<FileLock> lock = FileLock::acquire(path);
@@ -66,7 +70,8 @@ Status appendRecord(const std::filesystem::path& path, const Record& record) {
     return std::nullopt;
 }
 
-Result<RecordGrid> saveRecordGrid(const std::filesystem::path& path, const RecordGrid& edited) {
+Result<RecordGrid> saveRecordGrid(const std::filesystem::path& path, const RecordGrid& edited)
+{
     if (Status folder = ensureParentFolder(path))
         return *folder;
     Result<FileLock> lock = FileLock::acquire(path);

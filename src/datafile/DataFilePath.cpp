@@ -13,11 +13,13 @@ namespace tesselby {
 namespace {
 
 #ifndef _WIN32
-bool isFixedName(std::string_view name) {
+bool isFixedName(std::string_view name)
+{
     return name == kDataFileReadPath || name == kDataFileWritePath;
 }
 
-std::filesystem::path homeFolder() {
+std::filesystem::path homeFolder()
+{
     if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0')
         return home;
     if (const passwd* entry = getpwuid(getuid()); entry != nullptr && entry->pw_dir != nullptr)
@@ -25,7 +27,8 @@ std::filesystem::path homeFolder() {
     return std::filesystem::current_path();
 }
 
-std::filesystem::path dataHome() {
+std::filesystem::path dataHome()
+{
     // The base directory rules say a relative XDG_DATA_HOME is invalid and must be ignored.
     if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg != nullptr && *xdg != '\0') {
         std::filesystem::path path(xdg);
@@ -38,7 +41,8 @@ std::filesystem::path dataHome() {
 
 } // namespace
 
-std::filesystem::path dataFilePath(std::string_view fixedName) {
+std::filesystem::path dataFilePath(std::string_view fixedName)
+{
 #ifdef _WIN32
     return std::filesystem::path(std::u8string(fixedName.begin(), fixedName.end()));
 #else

@@ -4,7 +4,8 @@
 
 namespace tesselby {
 
-std::filesystem::path lockFilePath(const std::filesystem::path& dataFile) {
+std::filesystem::path lockFilePath(const std::filesystem::path& dataFile)
+{
     std::filesystem::path lock = dataFile;
     lock += ".lock";
     return lock;
@@ -12,7 +13,8 @@ std::filesystem::path lockFilePath(const std::filesystem::path& dataFile) {
 
 FileLock::FileLock(FileLock&& other) noexcept : m_handle(std::exchange(other.m_handle, -1)) {}
 
-FileLock& FileLock::operator=(FileLock&& other) noexcept {
+FileLock& FileLock::operator=(FileLock&& other) noexcept
+{
     if (this != &other) {
         release();
         m_handle = std::exchange(other.m_handle, -1);
@@ -20,7 +22,8 @@ FileLock& FileLock::operator=(FileLock&& other) noexcept {
     return *this;
 }
 
-FileLock::~FileLock() {
+FileLock::~FileLock()
+{
     release();
 }
 

@@ -6,7 +6,8 @@ namespace tesselby {
 
 namespace {
 
-void appendUnescaped(std::string& out, std::string_view raw) {
+void appendUnescaped(std::string& out, std::string_view raw)
+{
     // Every quote in a scanned value is one of a pair: a lone quote would have ended it.
     for (std::size_t i = 0; i < raw.size(); ++i) {
         out.push_back(raw[i]);
@@ -15,7 +16,8 @@ void appendUnescaped(std::string& out, std::string_view raw) {
     }
 }
 
-void appendAsUtf8(std::string& out, std::string_view bytes) {
+void appendAsUtf8(std::string& out, std::string_view bytes)
+{
     if (isValidUtf8(bytes))
         out.append(bytes);
     else
@@ -24,7 +26,8 @@ void appendAsUtf8(std::string& out, std::string_view bytes) {
 
 } // namespace
 
-void appendDecodedItem(std::string& out, const RawItem& item) {
+void appendDecodedItem(std::string& out, const RawItem& item)
+{
     if (!item.doubledQuotes) {
         appendAsUtf8(out, item.raw);
         return;
@@ -35,7 +38,8 @@ void appendDecodedItem(std::string& out, const RawItem& item) {
     appendAsUtf8(out, unescaped);
 }
 
-std::string decodeItem(const RawItem& item) {
+std::string decodeItem(const RawItem& item)
+{
     std::string value;
     appendDecodedItem(value, item);
     return value;

@@ -44,12 +44,14 @@ std::string decodeItem(const RawItem& item);
 void appendDecodedItem(std::string& out, const RawItem& item);
 
 inline ItemScanner::ItemScanner(std::string_view text)
-    : m_begin(text.data()), m_pos(text.data()), m_end(text.data() + text.size()) {
+    : m_begin(text.data()), m_pos(text.data()), m_end(text.data() + text.size())
+{
     if (text.size() >= 3 && text.compare(0, 3, "\xEF\xBB\xBF") == 0)
         m_pos += 3;
 }
 
-inline bool ItemScanner::next(RawItem& item) {
+inline bool ItemScanner::next(RawItem& item)
+{
     for (;;) {
         while (m_pos != m_end && (*m_pos == ' ' || *m_pos == '\t'))
             ++m_pos;
@@ -78,7 +80,8 @@ inline bool ItemScanner::next(RawItem& item) {
     }
 }
 
-inline void ItemScanner::scanQuoted(RawItem& item) {
+inline void ItemScanner::scanQuoted(RawItem& item)
+{
     const char* start = ++m_pos;
     bool doubled = false;
     for (;;) {
@@ -99,7 +102,8 @@ inline void ItemScanner::scanQuoted(RawItem& item) {
     item = RawItem{std::string_view(start, static_cast<std::size_t>(m_end - start)), true, doubled};
 }
 
-inline void ItemScanner::scanUnquoted(RawItem& item) {
+inline void ItemScanner::scanUnquoted(RawItem& item)
+{
     const char* start = m_pos;
     while (m_pos != m_end && *m_pos != ',' && *m_pos != '\r' && *m_pos != '\n')
         ++m_pos;
@@ -109,7 +113,8 @@ inline void ItemScanner::scanUnquoted(RawItem& item) {
     item = RawItem{std::string_view(start, static_cast<std::size_t>(last - start)), false, false};
 }
 
-inline void ItemScanner::skipRestOfItem() {
+inline void ItemScanner::skipRestOfItem()
+{
     if (m_end - m_pos >= 2 && m_pos[0] == '\r' && m_pos[1] == '\n') {
         m_pos += 2; // the line end the program itself writes
         return;
@@ -126,7 +131,8 @@ inline void ItemScanner::skipRestOfItem() {
     skipLineEnd();
 }
 
-inline void ItemScanner::skipLineEnd() {
+inline void ItemScanner::skipLineEnd()
+{
     if (*m_pos == '\r') {
         ++m_pos;
         if (m_pos != m_end && *m_pos == '\n')

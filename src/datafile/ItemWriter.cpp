@@ -2,7 +2,8 @@
 
 namespace tesselby {
 
-void appendItem(std::string& out, std::string_view value) {
+void appendItem(std::string& out, std::string_view value)
+{
     out.reserve(out.size() + value.size() + 4);
     out.push_back('"');
     std::size_t from = 0;
@@ -15,7 +16,8 @@ void appendItem(std::string& out, std::string_view value) {
     out.append("\"\r\n");
 }
 
-void appendItemAsRead(std::string& out, const RawItem& item) {
+void appendItemAsRead(std::string& out, const RawItem& item)
+{
     if (!item.quoted) {
         appendItem(out, item.raw);
         return;

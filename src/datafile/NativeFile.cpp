@@ -6,7 +6,8 @@ namespace tesselby {
 
 NativeFile::NativeFile(NativeFile&& other) noexcept : m_handle(std::exchange(other.m_handle, -1)) {}
 
-NativeFile& NativeFile::operator=(NativeFile&& other) noexcept {
+NativeFile& NativeFile::operator=(NativeFile&& other) noexcept
+{
     if (this != &other) {
         close();
         m_handle = std::exchange(other.m_handle, -1);
@@ -14,11 +15,13 @@ NativeFile& NativeFile::operator=(NativeFile&& other) noexcept {
     return *this;
 }
 
-NativeFile::~NativeFile() {
+NativeFile::~NativeFile()
+{
     close();
 }
 
-FileError folderInPlaceError(const std::filesystem::path& path) {
+FileError folderInPlaceError(const std::filesystem::path& path)
+{
     return FileError{path.string(), "there is a folder in its place"};
 }
 

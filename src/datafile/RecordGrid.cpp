@@ -7,7 +7,8 @@
 
 namespace tesselby {
 
-std::optional<RecordGrid> RecordGrid::fromText(std::string text) {
+std::optional<RecordGrid> RecordGrid::fromText(std::string text)
+{
     RecordGrid grid;
     grid.m_text = std::move(text);
     // Most items are short; a guess avoids growing the index many times over on large files.
@@ -30,12 +31,14 @@ std::optional<RecordGrid> RecordGrid::fromText(std::string text) {
     return grid;
 }
 
-RawItem RecordGrid::rawItem(std::size_t index) const {
+RawItem RecordGrid::rawItem(std::size_t index) const
+{
     const ItemSpan& span = m_items[index];
     return RawItem{std::string_view(m_text).substr(span.offset, span.length), span.quoted, span.doubledQuotes};
 }
 
-Record RecordGrid::record(std::size_t number) const {
+Record RecordGrid::record(std::size_t number) const
+{
     if (auto edit = m_edits.find(number); edit != m_edits.end())
         return edit->second;
     Record result;
@@ -47,11 +50,13 @@ Record RecordGrid::record(std::size_t number) const {
     return result;
 }
 
-void RecordGrid::setRecord(std::size_t number, Record record) {
+void RecordGrid::setRecord(std::size_t number, Record record)
+{
     m_edits[number] = std::move(record);
 }
 
-void RecordGrid::appendRecordValues(const Record& values) {
+void RecordGrid::appendRecordValues(const Record& values)
+{
     for (const std::string& value : values) {
         const std::size_t lineStart = m_text.size();
         appendItem(m_text, value);
@@ -62,12 +67,14 @@ void RecordGrid::appendRecordValues(const Record& values) {
     m_recordEnds.push_back(m_text.size());
 }
 
-bool RecordGrid::startsALine(std::size_t number) const {
+bool RecordGrid::startsALine(std::size_t number) const
+{
     const std::size_t start = recordStart(number);
     return start == 0 || m_text[start - 1] == '\n' || m_text[start - 1] == '\r';
 }
 
-void RecordGrid::appendRecordsAsRead(const RecordGrid& source, std::size_t first, std::size_t last) {
+void RecordGrid::appendRecordsAsRead(const RecordGrid& source, std::size_t first, std::size_t last)
+{
     // A record that shares a line with the one before it reads differently away from it (after a
     // trailing comma, a line end is an empty item), so it is written item by item.
     while (first <= last && !source.startsALine(first))
@@ -88,7 +95,8 @@ void RecordGrid::appendRecordsAsRead(const RecordGrid& source, std::size_t first
         m_recordEnds.push_back(source.m_recordEnds[r - 1] + shift);
 }
 
-void RecordGrid::appendRecordItemByItem(const RecordGrid& source, std::size_t number) {
+void RecordGrid::appendRecordItemByItem(const RecordGrid& source, std::size_t number)
+{
     // The file's last record may lack fields, its final line end or even its closing quote; written
     // item by item, it comes out whole.
     Record values;
@@ -110,7 +118,8 @@ void RecordGrid::appendRecordItemByItem(const RecordGrid& source, std::size_t nu
     m_recordEnds.push_back(m_text.size());
 }
 
-RecordGrid mergeEdits(const RecordGrid& edited, const RecordGrid& onDisk) {
+RecordGrid mergeEdits(const RecordGrid& edited, const RecordGrid& onDisk)
+{
     RecordGrid merged;
     const std::size_t records = std::max(edited.recordCount(), onDisk.recordCount());
     merged.m_text.reserve(std::max(edited.m_text.size(), onDisk.m_text.size()) + 1024);

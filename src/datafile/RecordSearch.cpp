@@ -14,7 +14,8 @@ class FieldMatcher {
 public:
     explicit FieldMatcher(std::string_view needle) : m_needle(needle), m_needleIsAscii(isAscii(needle)) {}
 
-    bool matches(const RawItem& item) {
+    bool matches(const RawItem& item)
+    {
         if (item.raw.empty())
             return false;
         if (m_needle.empty())
@@ -29,7 +30,8 @@ public:
     }
 
 private:
-    static bool isAscii(std::string_view text) {
+    static bool isAscii(std::string_view text)
+    {
         for (const char c : text) {
             if (static_cast<unsigned char>(c) & 0x80)
                 return false;
@@ -44,7 +46,8 @@ private:
 
 } // namespace
 
-std::vector<Record> searchRecords(std::string_view fileText, int field, std::string_view needle) {
+std::vector<Record> searchRecords(std::string_view fileText, int field, std::string_view needle)
+{
     assert(field >= 1 && field <= kFieldCount);
     std::vector<Record> matches;
     FieldMatcher matcher(needle);

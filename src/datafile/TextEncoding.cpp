@@ -7,7 +7,8 @@ namespace tesselby {
 
 namespace {
 
-bool isAscii(std::string_view bytes) {
+bool isAscii(std::string_view bytes)
+{
     const char* p = bytes.data();
     std::size_t n = bytes.size();
     while (n >= 8) {
@@ -36,7 +37,8 @@ constexpr char16_t kWindows1252High[32] = {
 
 } // namespace
 
-bool isValidUtf8(std::string_view bytes) {
+bool isValidUtf8(std::string_view bytes)
+{
     if (isAscii(bytes))
         return true;
     const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
@@ -80,7 +82,8 @@ bool isValidUtf8(std::string_view bytes) {
     return true;
 }
 
-void appendWindows1252AsUtf8(std::string& out, std::string_view bytes) {
+void appendWindows1252AsUtf8(std::string& out, std::string_view bytes)
+{
     out.reserve(out.size() + bytes.size() * 2);
     for (const char ch : bytes) {
         const auto c = static_cast<unsigned char>(ch);

@@ -23,13 +23,15 @@ const QString kAboutNotice =
 const QString kAboutDataFile = QStringLiteral(
     "Tesselby will create a file, c:/tesselby.txt, to use during runtime. Do not edit or delete this file.");
 
-template <typename Control> Control* makeControl(QWidget* parent, const char* name, const QString& text) {
+template <typename Control> Control* makeControl(QWidget* parent, const char* name, const QString& text)
+{
     auto* control = new Control(text, parent);
     control->setObjectName(QLatin1String(name));
     return control;
 }
 
-QLabel* makeLabel(QWidget* parent, const char* name, const QString& text) {
+QLabel* makeLabel(QWidget* parent, const char* name, const QString& text)
+{
     QLabel* label = makeControl<QLabel>(parent, name, text);
     label->setTextFormat(Qt::PlainText); // a stored value is shown as typed, never as markup
     return label;
@@ -37,7 +39,8 @@ QLabel* makeLabel(QWidget* parent, const char* name, const QString& text) {
 
 } // namespace
 
-Form1::Form1(QWidget* parent) : QMainWindow(parent) {
+Form1::Form1(QWidget* parent) : QMainWindow(parent)
+{
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(kCaption);
     setFont(designDefaultFont());
@@ -49,7 +52,8 @@ Form1::Form1(QWidget* parent) : QMainWindow(parent) {
     Text1->setFocus();
 }
 
-void Form1::createControls() {
+void Form1::createControls()
+{
     auto* client = new QWidget(this);
     client->setObjectName(QStringLiteral("clientArea"));
     QPalette grey = client->palette();
@@ -118,7 +122,8 @@ void Form1::createControls() {
     connect(VScroll1, &QScrollBar::valueChanged, this, &Form1::VScroll1_Change);
 }
 
-void Form1::createMenu() {
+void Form1::createMenu()
+{
     mnuFile = menuBar()->addMenu(QStringLiteral("File"));
     mnuFile->setObjectName(QStringLiteral("mnuFile"));
 
@@ -137,7 +142,8 @@ void Form1::createMenu() {
     mnuExit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_X));
 }
 
-void Form1::setTabOrderAndStacking() {
+void Form1::setTabOrderAndStacking()
+{
     // The labels and the frame take no focus, so the chain runs through the controls that can.
     const QWidget* order[] = {Text1, Option1, Option2, Option3, Command1, Command2, VScroll1, Option4};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i)
@@ -150,11 +156,13 @@ void Form1::setTabOrderAndStacking() {
         (*it)->raise();
 }
 
-void Form1::mnuODB_Click() {
+void Form1::mnuODB_Click()
+{
     emit openDataBrowserRequested();
 }
 
-void Form1::mnuAbout_Click() {
+void Form1::mnuAbout_Click()
+{
     messageBox(this, kAboutNotice + QLatin1Char('\r') + kAboutDataFile, MessageStyle::Information,
                QStringLiteral("Tesselby"));
 }

@@ -13,7 +13,8 @@ const QString kPrompts[kFieldCount] = {
 
 } // namespace
 
-void Form1::Command2_Click() {
+void Form1::Command2_Click()
+{
     for (int slot = 0; slot < kFieldCount; ++slot)
         newEntry[slot] = inputBox(this, kPrompts[slot]);
 

@@ -21,7 +21,8 @@ const QString kFieldPrefixes[kFieldCount] = {QStringLiteral("First Name: "), QSt
 
 } // namespace
 
-int Form1::searchField() const {
+int Form1::searchField() const
+{
     if (Option1->isChecked())
         return 1;
     if (Option2->isChecked())
@@ -31,7 +32,8 @@ int Form1::searchField() const {
     return 4;
 }
 
-void Form1::Command1_Click() {
+void Form1::Command1_Click()
+{
     setWindowTitle(kNotFound);
     VScroll1->hide();
     const std::string noValue = kNoValue.toStdString();
@@ -66,11 +68,13 @@ void Form1::Command1_Click() {
     showMatch(1);
 }
 
-void Form1::VScroll1_Change() {
+void Form1::VScroll1_Change()
+{
     showMatch(VScroll1->value());
 }
 
-void Form1::showMatch(int number) {
+void Form1::showMatch(int number)
+{
     // Paging before the first search leaves the start-up labels alone.
     if (number < 1 || static_cast<std::size_t>(number) > matchGrid.size())
         return;

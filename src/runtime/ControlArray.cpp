@@ -4,7 +4,8 @@
 
 namespace tesselby {
 
-QLineEdit* loadTextBoxElement(QLineEdit* element0, int index) {
+QLineEdit* loadTextBoxElement(QLineEdit* element0, int index)
+{
     auto* element = new QLineEdit(element0->parentWidget());
     element->setObjectName(QStringLiteral("%1(%2)").arg(element0->objectName()).arg(index));
     element->setGeometry(element0->geometry());

@@ -2,7 +2,8 @@
 
 namespace tesselby {
 
-QFont designFont(const QStringList& families, qreal points, bool bold, QFont::StyleHint kind) {
+QFont designFont(const QStringList& families, qreal points, bool bold, QFont::StyleHint kind)
+{
     QFont font;
     font.setFamilies(families);
     font.setStyleHint(kind);
@@ -14,7 +15,8 @@ QFont designFont(const QStringList& families, qreal points, bool bold, QFont::St
     return font;
 }
 
-QFont designDefaultFont() {
+QFont designDefaultFont()
+{
     return designFont({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
                        QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")},
                       8, false, QFont::SansSerif);

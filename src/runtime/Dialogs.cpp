@@ -9,23 +9,27 @@ namespace tesselby {
 
 namespace {
 
-QString titleOrApplicationName(const QString& title) {
+QString titleOrApplicationName(const QString& title)
+{
     return title.isEmpty() ? QCoreApplication::applicationName() : title;
 }
 
-QWidget* ownerOrActiveWindow(QWidget* parent) {
+QWidget* ownerOrActiveWindow(QWidget* parent)
+{
     return parent != nullptr && parent->isVisible() ? parent : QApplication::activeWindow();
 }
 
 // Gives the keyboard back to the window the dialog belonged to, also where no window manager does.
-void returnFocusTo(QWidget* owner) {
+void returnFocusTo(QWidget* owner)
+{
     if (owner != nullptr && owner->isVisible())
         owner->activateWindow();
 }
 
 } // namespace
 
-bool messageBox(QWidget* parent, const QString& text, MessageStyle style, const QString& title) {
+bool messageBox(QWidget* parent, const QString& text, MessageStyle style, const QString& title)
+{
     QString shown = text;
     shown.replace(QLatin1String("\r\n"), QLatin1String("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
 
@@ -50,7 +54,8 @@ bool messageBox(QWidget* parent, const QString& text, MessageStyle style, const 
     return pressed == QMessageBox::Ok || pressed == QMessageBox::Retry;
 }
 
-QString inputBox(QWidget* parent, const QString& prompt, const QString& title) {
+QString inputBox(QWidget* parent, const QString& prompt, const QString& title)
+{
     QWidget* owner = ownerOrActiveWindow(parent);
     QInputDialog dialog(owner);
     dialog.setWindowTitle(titleOrApplicationName(title));
@@ -62,7 +67,8 @@ QString inputBox(QWidget* parent, const QString& prompt, const QString& title) {
     return accepted ? dialog.textValue() : QString();
 }
 
-QString fileFailureText(const QString& what, const QString& path, const QString& reason) {
+QString fileFailureText(const QString& what, const QString& path, const QString& reason)
+{
     return QStringLiteral("%1 %2.\n\nThe reason: %3.").arg(what, path, reason);
 }
 

@@ -11,7 +11,8 @@ class ArrowKeyFilter : public QObject {
 public:
     explicit ArrowKeyFilter(QScrollBar* bar) : QObject(bar), m_bar(bar) {}
 
-    bool eventFilter(QObject* watched, QEvent* event) override {
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
         if (watched != m_bar || event->type() != QEvent::KeyPress)
             return false;
         const int key = static_cast<QKeyEvent*>(event)->key();
@@ -28,7 +29,8 @@ private:
 
 } // namespace
 
-void useReadingOrderArrowKeys(QScrollBar* bar) {
+void useReadingOrderArrowKeys(QScrollBar* bar)
+{
     bar->installEventFilter(new ArrowKeyFilter(bar));
 }
 

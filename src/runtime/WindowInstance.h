@@ -15,7 +15,8 @@ public:
     WindowInstance& operator=(const WindowInstance&) = delete;
     ~WindowInstance() { unload(); }
 
-    Window* get() {
+    Window* get()
+    {
         if (m_window.isNull()) {
             m_window = new Window();
             if (m_onCreate)

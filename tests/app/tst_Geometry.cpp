@@ -40,14 +40,16 @@ constexpr Placement kBrowseScreen[] = {
     {"DataValue(4)", 1080, 920, 2295, 285},
 };
 
-qreal expectedScale() {
+qreal expectedScale()
+{
     return qEnvironmentVariableIsSet("TESSELBY_EXPECTED_SCALE")
                ? qEnvironmentVariable("TESSELBY_EXPECTED_SCALE").toDouble()
                : 1.0;
 }
 
 void checkPlacements(QMainWindow* window, const Placement* placements, std::size_t count, int clientWidth,
-                     int clientHeight) {
+                     int clientHeight)
+{
     const qreal scale = window->devicePixelRatioF();
     QCOMPARE(scale, expectedScale());
     QWidget* client = window->centralWidget();
@@ -76,29 +78,34 @@ private:
     std::optional<Program> m_program;
 
 private slots:
-    void init() {
+    void init()
+    {
         m_folder.emplace();
         m_folder->write(itemLines({"Ann", "Lee", "555", "ann@example.org"}));
         m_program.emplace();
         m_program->start();
         QVERIFY(QTest::qWaitForWindowExposed(m_program->mainScreen()));
     }
-    void cleanup() {
+    void cleanup()
+    {
         m_program.reset();
         m_folder.reset();
     }
 
-    void mainScreenMatchesItsDefinition() {
+    void mainScreenMatchesItsDefinition()
+    {
         checkPlacements(m_program->mainScreen(), kMainScreen, std::size(kMainScreen), 3150, 2880);
     }
 
-    void browseScreenMatchesItsDefinition() {
+    void browseScreenMatchesItsDefinition()
+    {
         chooseMenuEntry(m_program->mainScreen(), "mnuODB");
         QVERIFY(m_program->browseScreen() != nullptr);
         checkPlacements(m_program->browseScreen(), kBrowseScreen, std::size(kBrowseScreen), 3525, 2175);
     }
 
-    void everyControlHasANameAScreenReaderCanSay() {
+    void everyControlHasANameAScreenReaderCanSay()
+    {
         chooseMenuEntry(m_program->mainScreen(), "mnuODB");
         chooseMenuEntry(m_program->browseScreen(), "mnuRMS");
         for (QMainWindow* window : {static_cast<QMainWindow*>(m_program->mainScreen()),
@@ -117,7 +124,8 @@ private slots:
     }
 };
 
-int main(int argc, char* argv[]) {
+int main(int argc, char* argv[])
+{
     QApplication application(argc, argv);
     tesselby::configureApplication(application);
     GeometryTest test;

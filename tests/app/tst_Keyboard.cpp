@@ -24,14 +24,16 @@ private:
     std::optional<DataFolder> m_folder;
     std::optional<Program> m_program;
 
-    static void press(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    static void press(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+    {
         QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : QApplication::activeWindow();
         QVERIFY(target != nullptr);
         QTest::keyClick(target, static_cast<Qt::Key>(key), modifiers);
     }
 
     // Tabs forward until the named control has the focus, as a person would, within one round.
-    static void tabTo(QWidget* window, const char* name) {
+    static void tabTo(QWidget* window, const char* name)
+    {
         QWidget* wanted = window->findChild<QWidget*>(QLatin1String(name));
         QVERIFY2(wanted != nullptr, name);
         for (int step = 0; step < 20 && QApplication::focusWidget() != wanted; ++step)
@@ -39,7 +41,8 @@ private:
         QVERIFY2(QApplication::focusWidget() == wanted, name);
     }
 
-    void addByKeyboard(Form1* form, const QStringList& answers) {
+    void addByKeyboard(Form1* form, const QStringList& answers)
+    {
         tabTo(form, "Command2");
         ModalAnswers prompts;
         for (const QString& answer : answers)
@@ -50,18 +53,21 @@ private:
     }
 
 private slots:
-    void init() {
+    void init()
+    {
         m_folder.emplace();
         m_program.emplace();
         m_program->start();
         QVERIFY(QTest::qWaitForWindowActive(m_program->mainScreen()));
     }
-    void cleanup() {
+    void cleanup()
+    {
         m_program.reset();
         m_folder.reset();
     }
 
-    void everythingCanBeDoneWithoutAMouse() {
+    void everythingCanBeDoneWithoutAMouse()
+    {
         Form1* main = m_program->mainScreen();
         addByKeyboard(main, {"Ann", "Lee", "555-0100", "ann@example.org"});
         if (QTest::currentTestFailed())
@@ -108,7 +114,8 @@ private slots:
     }
 };
 
-int main(int argc, char* argv[]) {
+int main(int argc, char* argv[])
+{
     QApplication application(argc, argv);
     tesselby::configureApplication(application);
     KeyboardTest test;

@@ -26,7 +26,8 @@ const QStringList kThreePeople = {
     "Tom",  "Goldsmith", "",         "tom@example.org",
 };
 
-QStringList numberedItems(int count) {
+QStringList numberedItems(int count)
+{
     QStringList items;
     for (int i = 1; i <= count; ++i)
         items << QStringLiteral("item%1").arg(i);
@@ -45,29 +46,34 @@ private:
     Form1* main() const { return m_program->mainScreen(); }
     Form2* browse() const { return m_program->browseScreen(); }
     QScrollBar* bar() const { return control<QScrollBar>(browse(), "HScroll1"); }
-    QLineEdit* box(int field) const {
+    QLineEdit* box(int field) const
+    {
         return control<QLineEdit>(browse(), qPrintable(QStringLiteral("DataValue(%1)").arg(field)));
     }
     QStringList boxes() const { return {box(1)->text(), box(2)->text(), box(3)->text(), box(4)->text()}; }
 
     // Switching waits until the window shown is active, as it is for a person before they type.
-    void openBrowser() {
+    void openBrowser()
+    {
         chooseMenuEntry(main(), "mnuODB");
         if (browse() != nullptr && browse()->isVisible())
             QVERIFY(QTest::qWaitForWindowActive(browse()));
     }
-    void returnToMain() {
+    void returnToMain()
+    {
         chooseMenuEntry(browse(), "mnuRMS");
         QVERIFY(QTest::qWaitForWindowActive(main()));
     }
 
-    void retype(int field, const QString& text) {
+    void retype(int field, const QString& text)
+    {
         box(field)->selectAll();
         QTest::keyClick(box(field), Qt::Key_Delete);
         typeText(box(field), text);
     }
     void pressEdit() { QTest::mouseClick(control<QPushButton>(browse(), "Command1"), Qt::LeftButton); }
-    void pageTo(int record) {
+    void pageTo(int record)
+    {
         bar()->setFocus();
         QTest::keyClick(bar(), Qt::Key_Home);
         for (int r = 1; r < record; ++r)
@@ -75,25 +81,29 @@ private:
     }
 
 private slots:
-    void init() {
+    void init()
+    {
         m_folder.emplace();
         m_program.emplace();
         m_program->start();
         QVERIFY(QTest::qWaitForWindowActive(main()));
     }
-    void cleanup() {
+    void cleanup()
+    {
         m_program.reset();
         m_folder.reset();
     }
 
-    void loadsEveryItemIntoRecords_data() {
+    void loadsEveryItemIntoRecords_data()
+    {
         QTest::addColumn<int>("items");
         QTest::addColumn<int>("records");
         for (const auto& [items, records] :
              std::vector<std::pair<int, int>>{{4, 1}, {5, 2}, {6, 2}, {7, 2}, {8, 2}, {9, 3}, {10, 3}})
             QTest::addRow("%d items", items) << items << records;
     }
-    void loadsEveryItemIntoRecords() {
+    void loadsEveryItemIntoRecords()
+    {
         QFETCH(int, items);
         QFETCH(int, records);
         m_folder->write(itemLines(numberedItems(items)));
@@ -115,12 +125,14 @@ private slots:
         QVERIFY(!control<QLineEdit>(browse(), "DataValue")->isVisible());
     }
 
-    void emptyListIsExplainedAndTheMainScreenStays_data() {
+    void emptyListIsExplainedAndTheMainScreenStays_data()
+    {
         QTest::addColumn<bool>("fileExists");
         QTest::newRow("no file") << false;
         QTest::newRow("empty file") << true;
     }
-    void emptyListIsExplainedAndTheMainScreenStays() {
+    void emptyListIsExplainedAndTheMainScreenStays()
+    {
         QFETCH(bool, fileExists);
         if (fileExists)
             m_folder->write({});
@@ -144,7 +156,8 @@ private slots:
         QCOMPARE(bar()->maximum(), 3);
     }
 
-    void unreadableFileIsReported() {
+    void unreadableFileIsReported()
+    {
         m_folder->putFolderInPlace();
         ModalAnswers answers;
         ModalAnswers::Seen seen;
@@ -157,7 +170,8 @@ private slots:
         QVERIFY(main()->isVisible());
     }
 
-    void pagingShowsStoredTextsAndDropsTyping() {
+    void pagingShowsStoredTextsAndDropsTyping()
+    {
         m_folder->write(itemLines(kThreePeople));
         openBrowser();
         retype(1, "Typed");
@@ -171,7 +185,8 @@ private slots:
         QCOMPARE(boxes(), (QStringList{"John", "Smith", "555-0100", "john@example.org"}));
     }
 
-    void leavingAndComingBackKeepsTheScreenWithoutRereading() {
+    void leavingAndComingBackKeepsTheScreenWithoutRereading()
+    {
         m_folder->write(itemLines(kThreePeople));
         openBrowser();
         Form2* first = browse();
@@ -202,7 +217,8 @@ private slots:
         QCOMPARE(control<QLabel>(main(), "Label1")->text(), QStringLiteral("First Name: ???"));
     }
 
-    void closingTheBrowseWindowReturnsToTheMainScreen() {
+    void closingTheBrowseWindowReturnsToTheMainScreen()
+    {
         m_folder->write(itemLines(kThreePeople));
         openBrowser();
         Form2* form = browse();
@@ -212,7 +228,8 @@ private slots:
         QVERIFY(main()->isVisible());
     }
 
-    void editReplacesOnlyTheShownRecord() {
+    void editReplacesOnlyTheShownRecord()
+    {
         m_folder->write(itemLines(kThreePeople));
         openBrowser();
         pageTo(2);
@@ -232,7 +249,8 @@ private slots:
         QCOMPARE(control<QLabel>(main(), "Label2")->text(), QStringLiteral("Last Name: Smithers"));
     }
 
-    void editWithNothingTypedLeavesTheFileByteIdentical() {
+    void editWithNothingTypedLeavesTheFileByteIdentical()
+    {
         const QByteArray before = itemLines(kThreePeople);
         m_folder->write(before);
         openBrowser();
@@ -244,7 +262,8 @@ private slots:
         QCOMPARE(m_folder->read(), before);
     }
 
-    void editWritesATrailingPartialRecordWhole() {
+    void editWritesATrailingPartialRecordWhole()
+    {
         m_folder->write(itemLines({"A", "a", "1", "a@", "B", "b"}));
         openBrowser();
         pageTo(2);
@@ -253,7 +272,8 @@ private slots:
         QCOMPARE(m_folder->read(), itemLines({"A", "a", "1", "a@", "B", "b", "2", ""}));
     }
 
-    void editKeepsARecordAddedOnTheMainScreenMeanwhile() {
+    void editKeepsARecordAddedOnTheMainScreenMeanwhile()
+    {
         m_folder->write(itemLines(kThreePeople));
         openBrowser();
         pageTo(2);
@@ -277,7 +297,8 @@ private slots:
         QCOMPARE(boxes(), (QStringList{"Dee", "Dee", "555-0199", "dee@example.org"}));
     }
 
-    void failedSaveLeavesTheOldFileAndKeepsTheEditForARetry() {
+    void failedSaveLeavesTheOldFileAndKeepsTheEditForARetry()
+    {
         const QByteArray before = itemLines(kThreePeople);
         m_folder->write(before);
         openBrowser();
@@ -310,7 +331,8 @@ private slots:
                             "anna@example.org", "Tom", "Goldsmith", "", "tom@example.org"}));
     }
 
-    void editAfterAFolderTookTheFilesPlaceIsReported() {
+    void editAfterAFolderTookTheFilesPlaceIsReported()
+    {
         m_folder->write(itemLines(kThreePeople));
         openBrowser();
         QVERIFY(QFile::remove(m_folder->filePath()));
@@ -327,7 +349,8 @@ private slots:
         QCOMPARE(box(1)->text(), QStringLiteral("Changed"));
     }
 
-    void editKeepsEveryRecordWhenAnotherProgramChangedTheFile_data() {
+    void editKeepsEveryRecordWhenAnotherProgramChangedTheFile_data()
+    {
         QTest::addColumn<QByteArray>("changedTo");
         QTest::addColumn<QStringList>("saved");
         const QStringList people = kThreePeople;
@@ -345,7 +368,8 @@ private slots:
                                                      "Anna", "Edited",    "555-0101", "anna@example.org",
                                                      "Tom",  "Goldsmith", "",         "tom@example.org"};
     }
-    void editKeepsEveryRecordWhenAnotherProgramChangedTheFile() {
+    void editKeepsEveryRecordWhenAnotherProgramChangedTheFile()
+    {
         QFETCH(QByteArray, changedTo);
         QFETCH(QStringList, saved);
         m_folder->write(itemLines(kThreePeople));
@@ -361,7 +385,8 @@ private slots:
         QCOMPARE(bar()->maximum(), saved.size() / 4);
     }
 
-    void closingTheMainScreenEndsTheProgramWhileBrowseIsHidden() {
+    void closingTheMainScreenEndsTheProgramWhileBrowseIsHidden()
+    {
         m_folder->write(itemLines(kThreePeople));
         openBrowser();
         returnToMain();
@@ -372,7 +397,8 @@ private slots:
     }
 };
 
-int main(int argc, char* argv[]) {
+int main(int argc, char* argv[])
+{
     QApplication application(argc, argv);
     tesselby::configureApplication(application);
     Form2Test test;

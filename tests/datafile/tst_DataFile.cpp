@@ -12,7 +12,8 @@ using namespace tesselby;
 
 namespace {
 
-std::filesystem::path dataFile() {
+std::filesystem::path dataFile()
+{
     return dataFilePath(kDataFileWritePath);
 }
 
@@ -22,13 +23,15 @@ class DataFileTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void bothNamesReachOneFileInTheUsersDataFolder() {
+    void bothNamesReachOneFileInTheUsersDataFolder()
+    {
         DataFolder folder;
         QCOMPARE(QString::fromStdString(dataFilePath(kDataFileReadPath).string()), folder.filePath());
         QCOMPARE(dataFilePath(kDataFileWritePath), dataFilePath(kDataFileReadPath));
     }
 
-    void relativeDataHomeFallsBackToHome() {
+    void relativeDataHomeFallsBackToHome()
+    {
         const QByteArray oldHome = qgetenv("HOME");
         qputenv("XDG_DATA_HOME", "relative/path");
         qputenv("HOME", "/home/someone");
@@ -40,7 +43,8 @@ private slots:
         qputenv("HOME", oldHome);
     }
 
-    void missingFileReadsAsEmptyList() {
+    void missingFileReadsAsEmptyList()
+    {
         DataFolder folder;
         const Result<std::string> text = readDataFile(dataFile());
         QVERIFY(text.ok());
@@ -48,7 +52,8 @@ private slots:
         QVERIFY(!folder.exists());
     }
 
-    void folderInPlaceOfFileIsReported() {
+    void folderInPlaceOfFileIsReported()
+    {
         DataFolder folder;
         folder.putFolderInPlace();
         const Result<std::string> text = readDataFile(dataFile());
@@ -60,7 +65,8 @@ private slots:
         QVERIFY(QFileInfo(folder.filePath()).isDir());
     }
 
-    void appendsCreateAnOwnerOnlyFileOfItemLines() {
+    void appendsCreateAnOwnerOnlyFileOfItemLines()
+    {
         DataFolder folder;
         QVERIFY(!appendRecord(dataFile(), {"Ann", "Lee, Jr.", "555", "ann@x"}));
         QCOMPARE(folder.read(), itemLines({"Ann", "Lee, Jr.", "555", "ann@x"}));
@@ -73,7 +79,8 @@ private slots:
         QCOMPARE(info.st_mode & 0777, mode_t(0700));
     }
 
-    void appendStartsOnANewLine() {
+    void appendStartsOnANewLine()
+    {
         DataFolder folder;
         folder.write("\"a\"\r\n\"b\"\r\n\"c\"\r\n\"d\""); // edited by hand, no final line end
         QVERIFY(!appendRecord(dataFile(), {"e", "f", "g", "h"}));
@@ -82,7 +89,8 @@ private slots:
         QCOMPARE(grid.value().recordCount(), std::size_t(2));
     }
 
-    void saveReplacesOnlyTheEditedRecord() {
+    void saveReplacesOnlyTheEditedRecord()
+    {
         DataFolder folder;
         const QByteArray before = itemLines({"A", "a", "1", "a@", "B", "b", "2", "b@", "C", "c", "3", "c@"});
         folder.write(before);
@@ -98,7 +106,8 @@ private slots:
         QVERIFY(!saved.value().hasEdits());
     }
 
-    void saveKeepsPermissionsAndLeavesNoTemporaryFile() {
+    void saveKeepsPermissionsAndLeavesNoTemporaryFile()
+    {
         DataFolder folder;
         folder.write(itemLines({"A", "a", "1", "a@"}));
         QVERIFY(QFile::setPermissions(folder.filePath(), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
@@ -111,7 +120,8 @@ private slots:
         QCOMPARE(QDir(folder.folderPath()).entryList(QDir::Files), (QStringList{"tesselby.txt", "tesselby.txt.lock"}));
     }
 
-    void saveKeepsRecordsAppendedSinceLoad() {
+    void saveKeepsRecordsAppendedSinceLoad()
+    {
         DataFolder folder;
         folder.write(itemLines({"A", "a", "1", "a@"}));
         Result<RecordGrid> grid = loadRecordGrid(dataFile());
@@ -122,7 +132,8 @@ private slots:
         QCOMPARE(saved.value().recordCount(), std::size_t(2));
     }
 
-    void saveWritesTheGridWhenTheFileWasDeleted() {
+    void saveWritesTheGridWhenTheFileWasDeleted()
+    {
         DataFolder folder;
         folder.write(itemLines({"A", "a", "1", "a@", "B", "b", "2", "b@"}));
         Result<RecordGrid> grid = loadRecordGrid(dataFile());
@@ -132,7 +143,8 @@ private slots:
         QCOMPARE(folder.read(), itemLines({"A", "a", "1", "a@", "B2", "b", "2", "b@"}));
     }
 
-    void heldLockMakesWritersWaitThenFail() {
+    void heldLockMakesWritersWaitThenFail()
+    {
         DataFolder folder;
         QVERIFY(!appendRecord(dataFile(), {"A", "a", "1", "a@"}));
         Result<FileLock> held = FileLock::acquire(dataFile());
@@ -149,7 +161,8 @@ private slots:
         QCOMPARE(WEXITSTATUS(status), 0);
     }
 
-    void lockOfADeadProcessIsTakenOver() {
+    void lockOfADeadProcessIsTakenOver()
+    {
         DataFolder folder;
         QVERIFY(!appendRecord(dataFile(), {"A", "a", "1", "a@"}));
         const pid_t child = ::fork();

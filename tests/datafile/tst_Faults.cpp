@@ -14,12 +14,14 @@ using namespace tesselby;
 
 namespace {
 
-std::filesystem::path dataFile() {
+std::filesystem::path dataFile()
+{
     return dataFilePath(kDataFileWritePath);
 }
 
 // Runs body in a child process and returns its exit code (or 128 + signal).
-template <typename Body> int inChild(Body body) {
+template <typename Body> int inChild(Body body)
+{
     const pid_t child = ::fork();
     if (child == 0)
         ::_exit(body());
@@ -29,13 +31,15 @@ template <typename Body> int inChild(Body body) {
 }
 
 // A disk that is full a few bytes past the current file, as a file-size limit, which holds for root too.
-void fillDiskAfter(qint64 bytes) {
+void fillDiskAfter(qint64 bytes)
+{
     std::signal(SIGXFSZ, SIG_IGN);
     rlimit limit{static_cast<rlim_t>(bytes), static_cast<rlim_t>(bytes)};
     ::setrlimit(RLIMIT_FSIZE, &limit);
 }
 
-QByteArray peopleFile(int people, const QString& tag) {
+QByteArray peopleFile(int people, const QString& tag)
+{
     QStringList items;
     for (int i = 0; i < people; ++i)
         items << tag + QString::number(i) << QStringLiteral("Lee, Jr.") << QStringLiteral("555-%1").arg(i)
@@ -49,7 +53,8 @@ class FaultsTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void fullDiskFailsAnAddAndLeavesTheFile() {
+    void fullDiskFailsAnAddAndLeavesTheFile()
+    {
         DataFolder folder;
         const QByteArray before = peopleFile(3, "P");
         folder.write(before);
@@ -62,7 +67,8 @@ private slots:
         QCOMPARE(folder.read(), before);
     }
 
-    void fullDiskFailsASaveAndLeavesTheFile() {
+    void fullDiskFailsASaveAndLeavesTheFile()
+    {
         DataFolder folder;
         const QByteArray before = peopleFile(50, "P");
         folder.write(before);
@@ -77,7 +83,8 @@ private slots:
         QCOMPARE(QDir(folder.folderPath()).entryList(QDir::Files), (QStringList{"tesselby.txt", "tesselby.txt.lock"}));
     }
 
-    void killedSaveLeavesExactlyTheOldOrTheNewFile() {
+    void killedSaveLeavesExactlyTheOldOrTheNewFile()
+    {
         DataFolder folder;
         const QByteArray first = peopleFile(40000, "First"); // a few megabytes, so a save takes a while
         QByteArray second = first;
@@ -115,7 +122,8 @@ private slots:
         QCOMPARE(outcomes.size(), std::size_t(2));
     }
 
-    void concurrentAddsKeepEveryRecordWholeAndOnce() {
+    void concurrentAddsKeepEveryRecordWholeAndOnce()
+    {
         DataFolder folder;
         constexpr int writers = 4;
         constexpr int recordsEach = 40;

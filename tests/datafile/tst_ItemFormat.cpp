@@ -10,7 +10,8 @@ using namespace tesselby;
 
 namespace {
 
-std::vector<std::string> readItems(const std::string& text) {
+std::vector<std::string> readItems(const std::string& text)
+{
     std::vector<std::string> items;
     ItemScanner scanner(text);
     RawItem item;
@@ -19,7 +20,8 @@ std::vector<std::string> readItems(const std::string& text) {
     return items;
 }
 
-QStringList toList(const std::vector<std::string>& items) {
+QStringList toList(const std::vector<std::string>& items)
+{
     QStringList list;
     for (const std::string& item : items)
         list << QString::fromStdString(item);
@@ -32,7 +34,8 @@ class ItemFormatTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void writesOneQuotedLinePerItem_data() {
+    void writesOneQuotedLinePerItem_data()
+    {
         QTest::addColumn<QByteArray>("value");
         QTest::addColumn<QByteArray>("line");
         QTest::newRow("plain") << QByteArray("Smith") << QByteArray("\"Smith\"\r\n");
@@ -43,7 +46,8 @@ private slots:
         QTest::newRow("line break kept inside") << QByteArray("a\r\nb") << QByteArray("\"a\r\nb\"\r\n");
         QTest::newRow("blanks kept") << QByteArray("  x  ") << QByteArray("\"  x  \"\r\n");
     }
-    void writesOneQuotedLinePerItem() {
+    void writesOneQuotedLinePerItem()
+    {
         QFETCH(QByteArray, value);
         QFETCH(QByteArray, line);
         std::string out;
@@ -51,7 +55,8 @@ private slots:
         QCOMPARE(QByteArray::fromStdString(out), line);
     }
 
-    void everyValueReadsBackAsWritten_data() {
+    void everyValueReadsBackAsWritten_data()
+    {
         QTest::addColumn<QByteArray>("value");
         QTest::newRow("empty") << QByteArray();
         QTest::newRow("comma") << QByteArray("O'Brien, Sr.");
@@ -69,7 +74,8 @@ private slots:
         QTest::newRow("NUL") << QByteArray("a\0b", 3);
         QTest::newRow("long") << QByteArray(200000, 'x');
     }
-    void everyValueReadsBackAsWritten() {
+    void everyValueReadsBackAsWritten()
+    {
         QFETCH(QByteArray, value);
         // Written between two neighbours, so a value that leaked would shift them.
         std::string text;
@@ -83,7 +89,8 @@ private slots:
         QCOMPARE(items[2], std::string("after"));
     }
 
-    void readsContentWrittenByOtherMeans_data() {
+    void readsContentWrittenByOtherMeans_data()
+    {
         QTest::addColumn<QByteArray>("text");
         QTest::addColumn<QStringList>("items");
         QTest::newRow("empty file") << QByteArray() << QStringList{};
@@ -103,13 +110,15 @@ private slots:
         QTest::newRow("byte-order mark") << QByteArray("\xEF\xBB\xBF\"a\"\r\n") << QStringList{"a"};
         QTest::newRow("empty quoted") << QByteArray("\"\"\r\n\"\"\r\n") << QStringList{"", ""};
     }
-    void readsContentWrittenByOtherMeans() {
+    void readsContentWrittenByOtherMeans()
+    {
         QFETCH(QByteArray, text);
         QFETCH(QStringList, items);
         QCOMPARE(toList(readItems(text.toStdString())), items);
     }
 
-    void readsOlderSingleByteTextItemByItem() {
+    void readsOlderSingleByteTextItemByItem()
+    {
         // An older file in Windows-1252, with a record added later in UTF-8.
         const std::string text = "\"M\xFCller\"\r\n\"\x80 5\"\r\n\"\x93quoted\x94\"\r\n\"" +
                                  QString::fromUtf8("Müller").toStdString() + "\"\r\n";
@@ -118,7 +127,8 @@ private slots:
         QCOMPARE(toList(readItems(text)), expected);
     }
 
-    void rejectsMalformedUtf8_data() {
+    void rejectsMalformedUtf8_data()
+    {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<bool>("valid");
         QTest::newRow("ascii") << QByteArray("plain") << true;
@@ -132,13 +142,15 @@ private slots:
         QTest::newRow("lone continuation") << QByteArray("\x80") << false;
         QTest::newRow("long ascii then bad") << QByteArray("abcdefghijklmnop\xFF") << false;
     }
-    void rejectsMalformedUtf8() {
+    void rejectsMalformedUtf8()
+    {
         QFETCH(QByteArray, bytes);
         QFETCH(bool, valid);
         QCOMPARE(isValidUtf8(std::string_view(bytes.constData(), bytes.size())), valid);
     }
 
-    void keepsBytesOfUnchangedItems() {
+    void keepsBytesOfUnchangedItems()
+    {
         // Writing an item as it was read keeps older single-byte text and escapes byte for byte.
         const std::string text = "\"M\xFCller\"\r\n\"a\"\"b\"\r\n";
         ItemScanner scanner(text);

@@ -10,7 +10,8 @@ using namespace tesselby;
 
 namespace {
 
-std::string fileOf(const std::vector<std::string>& items) {
+std::string fileOf(const std::vector<std::string>& items)
+{
     std::string text;
     for (const std::string& item : items)
         appendItem(text, item);
@@ -22,7 +23,8 @@ const std::vector<std::string> kPeople = {
     "Tomas", "Goldsmith", "",         "tomas@example.org", "",     "smith",    "555-0103", "lower@example.org",
 };
 
-QStringList firstNames(const std::vector<Record>& records) {
+QStringList firstNames(const std::vector<Record>& records)
+{
     QStringList names;
     for (const Record& record : records)
         names << QString::fromStdString(record[0]);
@@ -35,7 +37,8 @@ class RecordsTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void searchMatchesContainedTextExactly_data() {
+    void searchMatchesContainedTextExactly_data()
+    {
         QTest::addColumn<int>("field");
         QTest::addColumn<QString>("needle");
         QTest::addColumn<QStringList>("found");
@@ -49,27 +52,31 @@ private slots:
         QTest::newRow("empty text skips empty fields") << 3 << "" << QStringList{"John", "Anna", ""};
         QTest::newRow("blanks are not trimmed") << 1 << " John" << QStringList{};
     }
-    void searchMatchesContainedTextExactly() {
+    void searchMatchesContainedTextExactly()
+    {
         QFETCH(int, field);
         QFETCH(QString, needle);
         QFETCH(QStringList, found);
         QCOMPARE(firstNames(searchRecords(fileOf(kPeople), field, needle.toStdString())), found);
     }
 
-    void searchCopiesWholeRecords() {
+    void searchCopiesWholeRecords()
+    {
         const auto matches = searchRecords(fileOf(kPeople), 3, "0101");
         QCOMPARE(matches.size(), std::size_t(1));
         QCOMPARE(matches[0], (Record{"Anna", "Smithers", "555-0101", "anna@example.org"}));
     }
 
-    void searchNeverTestsATrailingIncompleteRecord() {
+    void searchNeverTestsATrailingIncompleteRecord()
+    {
         std::vector<std::string> items = {"Ann", "Lee", "1", "a@x", "Bob", "Lee", "2"};
         QCOMPARE(searchRecords(fileOf(items), 2, "Lee").size(), std::size_t(1));
         items.resize(3);
         QCOMPARE(searchRecords(fileOf(items), 1, "").size(), std::size_t(0));
     }
 
-    void searchFindsEscapedQuotesAndOlderText() {
+    void searchFindsEscapedQuotesAndOlderText()
+    {
         std::string text = fileOf({"Bob \"Bo\"", "Lee", "", ""});
         text += "\"J\xFCrgen\"\r\n\"Wei\xDF\"\r\n\"\"\r\n\"\"\r\n"; // a record from an older single-byte file
         QCOMPARE(firstNames(searchRecords(text, 1, "\"Bo\"")), QStringList{"Bob \"Bo\""});
@@ -78,14 +85,16 @@ private slots:
         QCOMPARE(firstNames(searchRecords(text, 2, "Wei")), (QStringList{QString::fromUtf8("Jürgen")}));
     }
 
-    void gridCountsEveryItem_data() {
+    void gridCountsEveryItem_data()
+    {
         QTest::addColumn<int>("items");
         QTest::addColumn<int>("records");
         for (const auto& [items, records] :
              std::vector<std::pair<int, int>>{{0, 0}, {1, 1}, {4, 1}, {5, 2}, {6, 2}, {7, 2}, {8, 2}, {9, 3}, {10, 3}})
             QTest::addRow("%d items", items) << items << records;
     }
-    void gridCountsEveryItem() {
+    void gridCountsEveryItem()
+    {
         QFETCH(int, items);
         QFETCH(int, records);
         std::vector<std::string> values;
@@ -105,7 +114,8 @@ private slots:
         }
     }
 
-    void mergeKeepsRecordsChangedOnDisk() {
+    void mergeKeepsRecordsChangedOnDisk()
+    {
         auto loaded = RecordGrid::fromText(fileOf({"A", "a", "1", "a@", "B", "b", "2", "b@"}));
         loaded->setRecord(1, {"A2", "a2", "12", "a2@"});
         // Since the load, another copy changed record 2 and appended record 3.
@@ -115,7 +125,8 @@ private slots:
                  fileOf({"A2", "a2", "12", "a2@", "B!", "b", "2", "b@", "C", "c", "3", "c@"}));
     }
 
-    void mergeKeepsRecordsTheFileLost() {
+    void mergeKeepsRecordsTheFileLost()
+    {
         auto loaded = RecordGrid::fromText(fileOf({"A", "a", "1", "a@", "B", "b", "2", "b@", "C", "c", "3", "c@"}));
         loaded->setRecord(3, {"C2", "c", "3", "c@"});
         const auto truncated = RecordGrid::fromText(fileOf({"A", "a", "1", "a@", "B", "b"}));
@@ -126,7 +137,8 @@ private slots:
                  fileOf({"A", "a", "1", "a@", "B", "b", "2", "b@", "C2", "c", "3", "c@"}));
     }
 
-    void mergeKeepsTheBytesOfUneditedRecords() {
+    void mergeKeepsTheBytesOfUneditedRecords()
+    {
         // Written by hand or by an older version: LF line ends, single-byte text, an unquoted value.
         const std::string text =
             "\"A\"\n\"M\xFCller\"\n1\n\"a@\"\n\"B\"\n\"b\"\n\"2\"\n\"b@\"\n\"C\"\r\n\"c\"\r\n\"3\"\r\n\"c@\"\r\n";
@@ -138,7 +150,8 @@ private slots:
         QCOMPARE(merged.record(1)[1], QString::fromUtf8("Müller").toStdString());
     }
 
-    void mergeKeepsRecordsThatShareALine_data() {
+    void mergeKeepsRecordsThatShareALine_data()
+    {
         QTest::addColumn<QByteArray>("text");
         QTest::addColumn<int>("editedRecord");
         QTest::newRow("one line, first edited")
@@ -154,7 +167,8 @@ private slots:
             << 2;
         QTest::newRow("unterminated last value") << QByteArray("\"a\"\r\n\"b\"\r\n\"c\"\r\n\"d\"\r\n\"e\r\n") << 1;
     }
-    void mergeKeepsRecordsThatShareALine() {
+    void mergeKeepsRecordsThatShareALine()
+    {
         QFETCH(QByteArray, text);
         QFETCH(int, editedRecord);
         auto grid = RecordGrid::fromText(text.toStdString());
@@ -169,7 +183,8 @@ private slots:
         }
     }
 
-    void mergeWritesAPartialRecordWhole() {
+    void mergeWritesAPartialRecordWhole()
+    {
         auto loaded = RecordGrid::fromText(fileOf({"A", "a", "1", "a@", "B", "b"}));
         QCOMPARE(mergeEdits(*loaded, *loaded).text(), fileOf({"A", "a", "1", "a@", "B", "b", "", ""}));
     }

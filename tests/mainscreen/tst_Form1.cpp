@@ -35,13 +35,15 @@ private:
     std::optional<Program> m_program;
     Form1* form = nullptr;
 
-    QString label(int number) const {
+    QString label(int number) const
+    {
         return control<QLabel>(form, qPrintable(QStringLiteral("Label%1").arg(number)))->text();
     }
     QStringList labels() const { return {label(1), label(2), label(3), label(4)}; }
     QScrollBar* bar() const { return control<QScrollBar>(form, "VScroll1"); }
 
-    void search(const char* option, const QString& text) {
+    void search(const char* option, const QString& text)
+    {
         QTest::mouseClick(control<QRadioButton>(form, option), Qt::LeftButton);
         auto* box = control<QPlainTextEdit>(form, "Text1");
         box->selectAll();
@@ -50,7 +52,8 @@ private:
         QTest::mouseClick(control<QPushButton>(form, "Command1"), Qt::LeftButton);
     }
 
-    void add(const QStringList& answers) {
+    void add(const QStringList& answers)
+    {
         ModalAnswers prompts;
         for (const QString& answer : answers)
             prompts.then(ModalAnswers::typeAndAccept(answer));
@@ -59,19 +62,22 @@ private:
     }
 
 private slots:
-    void init() {
+    void init()
+    {
         m_folder.emplace();
         m_program.emplace();
         m_program->start();
         form = m_program->mainScreen();
         QVERIFY(QTest::qWaitForWindowActive(form));
     }
-    void cleanup() {
+    void cleanup()
+    {
         m_program.reset();
         m_folder.reset();
     }
 
-    void startsInItsDesignStateWithoutTouchingTheFile() {
+    void startsInItsDesignStateWithoutTouchingTheFile()
+    {
         QCOMPARE(form->windowTitle(), QStringLiteral("Tesselby: Main Screen"));
         QCOMPARE(control<QPlainTextEdit>(form, "Text1")->toPlainText(), QString());
         QCOMPARE(QApplication::focusWidget(), control<QWidget>(form, "Text1"));
@@ -81,7 +87,8 @@ private slots:
         QVERIFY(!QFileInfo::exists(m_folder->folderPath()));
     }
 
-    void optionButtonsFormOneGroup() {
+    void optionButtonsFormOneGroup()
+    {
         QTest::mouseClick(control<QRadioButton>(form, "Option2"), Qt::LeftButton);
         QTest::mouseClick(control<QRadioButton>(form, "Option4"), Qt::LeftButton);
         QTest::mouseClick(control<QRadioButton>(form, "Option1"), Qt::LeftButton);
@@ -93,7 +100,8 @@ private slots:
         QCOMPARE(form->windowTitle(), QStringLiteral("Tesselby: Main Screen"));
     }
 
-    void enterInTheSearchBoxBreaksTheLine() {
+    void enterInTheSearchBoxBreaksTheLine()
+    {
         auto* box = control<QPlainTextEdit>(form, "Text1");
         QTest::keyClicks(box, "ab");
         QTest::keyClick(box, Qt::Key_Return);
@@ -102,7 +110,8 @@ private slots:
         QCOMPARE(form->windowTitle(), QStringLiteral("Tesselby: Main Screen"));
     }
 
-    void searchFindsEachPersonByEveryField_data() {
+    void searchFindsEachPersonByEveryField_data()
+    {
         QTest::addColumn<QByteArray>("option");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QStringList>("shown");
@@ -127,7 +136,8 @@ private slots:
             << QStringList{"First Name: John", "Last Name: Smith", "Phone #: 555-0100", "E-Mail: john@example.org"}
             << 2;
     }
-    void searchFindsEachPersonByEveryField() {
+    void searchFindsEachPersonByEveryField()
+    {
         QFETCH(QByteArray, option);
         QFETCH(QString, text);
         QFETCH(QStringList, shown);
@@ -142,7 +152,8 @@ private slots:
         QCOMPARE(bar()->value(), 1);
     }
 
-    void searchWithoutMatchSaysNotFound_data() {
+    void searchWithoutMatchSaysNotFound_data()
+    {
         QTest::addColumn<QByteArray>("file");
         QTest::addColumn<QByteArray>("option");
         QTest::addColumn<QString>("text");
@@ -153,7 +164,8 @@ private slots:
         QTest::newRow("trailing items of seven")
             << itemLines({"A", "B", "C", "D", "John", "Smith", "555"}) << QByteArray("Option1") << "John";
     }
-    void searchWithoutMatchSaysNotFound() {
+    void searchWithoutMatchSaysNotFound()
+    {
         QFETCH(QByteArray, file);
         QFETCH(QByteArray, option);
         QFETCH(QString, text);
@@ -167,7 +179,8 @@ private slots:
         QVERIFY(!bar()->isVisible());
     }
 
-    void searchWithNoDataFileIsAnEmptyList() {
+    void searchWithNoDataFileIsAnEmptyList()
+    {
         search("Option1", "John");
         QCOMPARE(form->windowTitle(), QStringLiteral("NOT FOUND!"));
         QCOMPARE(label(1), QStringLiteral("First Name: ???"));
@@ -175,7 +188,8 @@ private slots:
         QVERIFY(!m_folder->exists());
     }
 
-    void unreadableFileIsReportedAndNothingChanges() {
+    void unreadableFileIsReportedAndNothingChanges()
+    {
         m_folder->putFolderInPlace();
         ModalAnswers answers;
         ModalAnswers::Seen seen;
@@ -191,7 +205,8 @@ private slots:
         QVERIFY(form->isVisible());
     }
 
-    void barPagesThroughMatchesAndANewSearchStartsOver() {
+    void barPagesThroughMatchesAndANewSearchStartsOver()
+    {
         m_folder->write(itemLines(kThreePeople));
         search("Option2", "mith");
         QCOMPARE(bar()->maximum(), 3);
@@ -213,7 +228,8 @@ private slots:
         QCOMPARE(label(1), QStringLiteral("First Name: John"));
     }
 
-    void everyOneOfManyMatchesCanBePagedTo() {
+    void everyOneOfManyMatchesCanBePagedTo()
+    {
         QByteArray file;
         const int people = 40000;
         for (int i = 1; i <= people; ++i)
@@ -226,7 +242,8 @@ private slots:
         QCOMPARE(label(1), QStringLiteral("First Name: Person%1").arg(people));
     }
 
-    void valuesAreShownAsTypedNotAsMarkup() {
+    void valuesAreShownAsTypedNotAsMarkup()
+    {
         m_folder->write(itemLines({"<b>Bold</b>", "Lee", "", ""}));
         search("Option2", "Lee");
         auto* first = control<QLabel>(form, "Label1");
@@ -234,7 +251,8 @@ private slots:
         QCOMPARE(first->text(), QStringLiteral("First Name: <b>Bold</b>"));
     }
 
-    void addAsksFourQuestionsAndAppendsOneRecord() {
+    void addAsksFourQuestionsAndAppendsOneRecord()
+    {
         ModalAnswers prompts;
         ModalAnswers::Seen seen[4];
         const QStringList answers = {"Zoë", "O'Brien, Jr.", " 555 0199 ", "Say \"hi\""};
@@ -258,7 +276,8 @@ private slots:
                                         "Phone #:  555 0199 ", "E-Mail: Say \"hi\""}));
     }
 
-    void cancelledPromptsStoreEmptyFields() {
+    void cancelledPromptsStoreEmptyFields()
+    {
         add({"Ann", "Lee", "555", "ann@x"});
         ModalAnswers prompts;
         prompts.then(ModalAnswers::typeAndAccept("Bob"))
@@ -276,7 +295,8 @@ private slots:
                  itemLines({"Ann", "Lee", "555", "ann@x", "Bob", "Ray", "", "bob@x", "", "", "", ""}));
     }
 
-    void addLeavesTheSearchResultShown() {
+    void addLeavesTheSearchResultShown()
+    {
         m_folder->write(itemLines(kThreePeople));
         search("Option1", "Tom");
         add({"Tomas", "Lee", "", ""});
@@ -286,7 +306,8 @@ private slots:
         QCOMPARE(bar()->maximum(), 2);
     }
 
-    void failedAddIsReportedRetriedAndLeavesTheFile() {
+    void failedAddIsReportedRetriedAndLeavesTheFile()
+    {
         m_folder->putFolderInPlace();
         ModalAnswers answers;
         ModalAnswers::Seen first, second;
@@ -316,7 +337,8 @@ private slots:
         QVERIFY(form->isVisible());
     }
 
-    void addOnAFullDiskIsReportedAndLeavesTheFile() {
+    void addOnAFullDiskIsReportedAndLeavesTheFile()
+    {
         const QByteArray before = itemLines(kThreePeople);
         m_folder->write(before);
         // A full disk, as a file-size limit just past the file; it holds for root too.
@@ -340,7 +362,8 @@ private slots:
         QCOMPARE(m_folder->read(), before);
     }
 
-    void aboutShowsTwoLinesUnderTheProgramsName() {
+    void aboutShowsTwoLinesUnderTheProgramsName()
+    {
         ModalAnswers answers;
         ModalAnswers::Seen seen;
         answers.then(ModalAnswers::look(&seen, ModalAnswers::click(QDialogButtonBox::Ok)));
@@ -355,7 +378,8 @@ private slots:
                                           "Do not edit or delete this file."));
     }
 
-    void exitDoesNothing() {
+    void exitDoesNothing()
+    {
         chooseMenuEntry(form, "mnuExit");
         control<QPushButton>(form, "Command1")->setFocus();
         QTest::keyClick(form, Qt::Key_X, Qt::ControlModifier);
@@ -365,7 +389,8 @@ private slots:
     }
 };
 
-int main(int argc, char* argv[]) {
+int main(int argc, char* argv[])
+{
     QApplication application(argc, argv);
     tesselby::configureApplication(application);
     Form1Test test;

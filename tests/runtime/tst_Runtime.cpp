@@ -26,7 +26,8 @@ class RuntimeTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void twipsConvertAtTheScreensResolution_data() {
+    void twipsConvertAtTheScreensResolution_data()
+    {
         QTest::addColumn<int>("twips");
         QTest::addColumn<qreal>("dpi");
         QTest::addColumn<int>("pixels");
@@ -37,14 +38,16 @@ private slots:
         QTest::newRow("rounds half up") << 12 << 60.0 << 1;       // 0.5
         QTest::newRow("zero") << 0 << 96.0 << 0;
     }
-    void twipsConvertAtTheScreensResolution() {
+    void twipsConvertAtTheScreensResolution()
+    {
         QFETCH(int, twips);
         QFETCH(qreal, dpi);
         QFETCH(int, pixels);
         QCOMPARE(twipsToPixels(twips, dpi), pixels);
     }
 
-    void windowInstanceIsCreatedOnceAndAnewAfterUnload() {
+    void windowInstanceIsCreatedOnceAndAnewAfterUnload()
+    {
         int created = 0;
         {
             WindowInstance<CountedWindow> instance([&created](CountedWindow*) { ++created; });
@@ -63,7 +66,8 @@ private slots:
         QCOMPARE(CountedWindow::alive, 0);
     }
 
-    void promptReturnsTypedTextOrNothing() {
+    void promptReturnsTypedTextOrNothing()
+    {
         ModalAnswers answers;
         ModalAnswers::Seen first, second;
         answers.then(ModalAnswers::look(&first, ModalAnswers::typeAndAccept("typed, \"quoted\"")))
@@ -86,7 +90,8 @@ private slots:
         QVERIFY(answers.allAnswered());
     }
 
-    void messageBreaksLinesAtALoneCarriageReturn() {
+    void messageBreaksLinesAtALoneCarriageReturn()
+    {
         ModalAnswers answers;
         ModalAnswers::Seen seen;
         answers.then(ModalAnswers::look(&seen, ModalAnswers::click(QDialogButtonBox::Ok)));
@@ -101,7 +106,8 @@ private slots:
         QCOMPARE(seen.buttons.size(), 2);
     }
 
-    void controlArrayElementCopiesItsTemplate() {
+    void controlArrayElementCopiesItsTemplate()
+    {
         QWidget window;
         auto* element0 = new QLineEdit(QStringLiteral("???"), &window);
         element0->setObjectName(QStringLiteral("DataValue"));
@@ -120,7 +126,8 @@ private slots:
     }
 };
 
-int main(int argc, char* argv[]) {
+int main(int argc, char* argv[])
+{
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tesselby"));
     RuntimeTest test;

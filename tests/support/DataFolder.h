@@ -11,7 +11,8 @@
 // no test touches a real address list.
 class DataFolder {
 public:
-    DataFolder() {
+    DataFolder()
+    {
         QVERIFY(m_dir.isValid());
         qputenv("XDG_DATA_HOME", m_dir.path().toLocal8Bit());
     }
@@ -19,20 +20,23 @@ public:
     QString filePath() const { return m_dir.path() + QStringLiteral("/tesselby/tesselby.txt"); }
     QString folderPath() const { return m_dir.path() + QStringLiteral("/tesselby"); }
 
-    void write(const QByteArray& bytes) const {
+    void write(const QByteArray& bytes) const
+    {
         QDir().mkpath(folderPath());
         QFile file(filePath());
         QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         QCOMPARE(file.write(bytes), bytes.size());
     }
 
-    void append(const QByteArray& bytes) const {
+    void append(const QByteArray& bytes) const
+    {
         QFile file(filePath());
         QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Append));
         QCOMPARE(file.write(bytes), bytes.size());
     }
 
-    QByteArray read() const {
+    QByteArray read() const
+    {
         QFile file(filePath());
         if (!file.open(QIODevice::ReadOnly))
             return {};
@@ -49,7 +53,8 @@ private:
 };
 
 // The exact bytes the program writes for these values: one quoted item per line, CR LF line ends.
-inline QByteArray itemLines(const QStringList& values) {
+inline QByteArray itemLines(const QStringList& values)
+{
     QByteArray bytes;
     for (const QString& value : values) {
         QByteArray utf8 = value.toUtf8();

@@ -13,7 +13,8 @@
 #include <functional>
 
 // Types text key by key; characters beyond ASCII arrive as a keyboard layout would send them.
-inline void typeText(QWidget* widget, const QString& text) {
+inline void typeText(QWidget* widget, const QString& text)
+{
     for (const QChar ch : text) {
         if (ch.unicode() < 0x80)
             QTest::keyClick(widget, ch.toLatin1());
@@ -28,12 +29,14 @@ class ModalAnswers {
 public:
     using Answer = std::function<void(QWidget*)>;
 
-    ModalAnswers() {
+    ModalAnswers()
+    {
         QObject::connect(&m_poll, &QTimer::timeout, [this] { answerIfOpen(); });
         m_poll.start(5);
     }
 
-    ModalAnswers& then(Answer answer) {
+    ModalAnswers& then(Answer answer)
+    {
         m_answers.push_back(std::move(answer));
         return *this;
     }
@@ -42,7 +45,8 @@ public:
     int answeredCount() const { return m_answered; }
 
     // Types text into the prompt's entry field and presses Enter.
-    static Answer typeAndAccept(const QString& text) {
+    static Answer typeAndAccept(const QString& text)
+    {
         return [text](QWidget* dialog) {
             auto* edit = dialog->findChild<QLineEdit*>();
             QVERIFY(edit != nullptr);
@@ -52,7 +56,8 @@ public:
     }
 
     // Clicks the dialog's button of the given role (Cancel, Retry, OK...).
-    static Answer click(QDialogButtonBox::StandardButton which) {
+    static Answer click(QDialogButtonBox::StandardButton which)
+    {
         return [which](QWidget* dialog) {
             auto* box = dialog->findChild<QDialogButtonBox*>();
             QVERIFY(box != nullptr);
@@ -70,7 +75,8 @@ public:
         QMessageBox::Icon icon = QMessageBox::NoIcon;
         QStringList buttons;
     };
-    static Answer look(Seen* seen, Answer then) {
+    static Answer look(Seen* seen, Answer then)
+    {
         return [seen, then](QWidget* dialog) {
             *seen = Seen{};
             seen->title = dialog->windowTitle();
@@ -91,7 +97,8 @@ public:
     }
 
 private:
-    void answerIfOpen() {
+    void answerIfOpen()
+    {
         QWidget* dialog = QApplication::activeModalWidget();
         if (m_answers.empty() || dialog == nullptr || !dialog->isVisible() || dialog->property("answered").toBool())
             return;

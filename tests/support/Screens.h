@@ -7,7 +7,8 @@
 
 // Chooses a menu entry as a person does: a click on the menu bar, then, for an entry inside a
 // drop-down list, a click on the entry.
-inline void chooseMenuEntry(QMainWindow* window, const QString& entryName) {
+inline void chooseMenuEntry(QMainWindow* window, const QString& entryName)
+{
     QAction* entry = window->findChild<QAction*>(entryName);
     QVERIFY2(entry != nullptr, qPrintable(entryName));
     QMenuBar* bar = window->menuBar();
@@ -27,6 +28,7 @@ inline void chooseMenuEntry(QMainWindow* window, const QString& entryName) {
     QFAIL("the entry is in no menu of the window");
 }
 
-template <typename Control> Control* control(QWidget* window, const char* name) {
+template <typename Control> Control* control(QWidget* window, const char* name)
+{
     return window->findChild<Control*>(QLatin1String(name));
 }

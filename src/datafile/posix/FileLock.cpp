@@ -11,7 +11,8 @@
 
 namespace tesselby {
 
-Result<FileLock> FileLock::acquire(const std::filesystem::path& dataFile, std::chrono::milliseconds patience) {
+Result<FileLock> FileLock::acquire(const std::filesystem::path& dataFile, std::chrono::milliseconds patience)
+{
     const std::filesystem::path path = lockFilePath(dataFile);
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0)
@@ -28,7 +29,8 @@ Result<FileLock> FileLock::acquire(const std::filesystem::path& dataFile, std::c
     return lock;
 }
 
-void FileLock::release() {
+void FileLock::release()
+{
     if (m_handle >= 0)
         ::close(static_cast<int>(std::exchange(m_handle, -1))); // closing the descriptor releases the lock
 }

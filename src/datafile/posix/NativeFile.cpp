@@ -12,13 +12,15 @@ namespace tesselby {
 
 namespace {
 
-int fdOf(std::intptr_t handle) {
+int fdOf(std::intptr_t handle)
+{
     return static_cast<int>(handle);
 }
 
 } // namespace
 
-Result<NativeFile> NativeFile::open(const std::filesystem::path& path, Access access, bool* missing) {
+Result<NativeFile> NativeFile::open(const std::filesystem::path& path, Access access, bool* missing)
+{
     if (missing != nullptr)
         *missing = false;
     const int flags = access == Access::Read ? O_RDONLY : O_RDWR | O_CREAT | O_APPEND;
@@ -41,7 +43,8 @@ Result<NativeFile> NativeFile::open(const std::filesystem::path& path, Access ac
     return file;
 }
 
-Result<NativeFile> NativeFile::createBeside(const std::filesystem::path& path, std::filesystem::path& temporaryPath) {
+Result<NativeFile> NativeFile::createBeside(const std::filesystem::path& path, std::filesystem::path& temporaryPath)
+{
     mode_t mode = 0600;
     struct stat existing {};
     if (::stat(path.c_str(), &existing) == 0)
@@ -57,7 +60,8 @@ Result<NativeFile> NativeFile::createBeside(const std::filesystem::path& path, s
     return file;
 }
 
-bool NativeFile::readAll(std::string& out) {
+bool NativeFile::readAll(std::string& out)
+{
     std::uint64_t expected = 0;
     if (!size(expected))
         return false;
@@ -81,7 +85,8 @@ bool NativeFile::readAll(std::string& out) {
     return true;
 }
 
-bool NativeFile::size(std::uint64_t& bytes) {
+bool NativeFile::size(std::uint64_t& bytes)
+{
     struct stat info {};
     if (::fstat(fdOf(m_handle), &info) != 0)
         return false;
@@ -89,7 +94,8 @@ bool NativeFile::size(std::uint64_t& bytes) {
     return true;
 }
 
-bool NativeFile::endsWithLineEnd() {
+bool NativeFile::endsWithLineEnd()
+{
     std::uint64_t bytes = 0;
     if (!size(bytes) || bytes == 0)
         return true;
@@ -97,7 +103,8 @@ bool NativeFile::endsWithLineEnd() {
     return ::pread(fdOf(m_handle), &last, 1, static_cast<off_t>(bytes - 1)) == 1 && (last == '\n' || last == '\r');
 }
 
-bool NativeFile::append(std::string_view bytes) {
+bool NativeFile::append(std::string_view bytes)
+{
     while (!bytes.empty()) {
         const ssize_t written = ::write(fdOf(m_handle), bytes.data(), bytes.size());
         if (written < 0) {
@@ -114,22 +121,26 @@ bool NativeFile::append(std::string_view bytes) {
     return true;
 }
 
-bool NativeFile::sync() {
+bool NativeFile::sync()
+{
     return ::fsync(fdOf(m_handle)) == 0;
 }
 
-bool NativeFile::truncate(std::uint64_t bytes) {
+bool NativeFile::truncate(std::uint64_t bytes)
+{
     return ::ftruncate(fdOf(m_handle), static_cast<off_t>(bytes)) == 0;
 }
 
-bool NativeFile::close() {
+bool NativeFile::close()
+{
     if (m_handle < 0)
         return true;
     const int result = ::close(fdOf(std::exchange(m_handle, -1)));
     return result == 0 || errno == EINTR;
 }
 
-bool moveOver(const std::filesystem::path& from, const std::filesystem::path& to) {
+bool moveOver(const std::filesystem::path& from, const std::filesystem::path& to)
+{
     if (::rename(from.c_str(), to.c_str()) != 0)
         return false;
     // Makes the rename itself durable; a failure here is not worth failing a save that has happened.
@@ -142,14 +153,16 @@ bool moveOver(const std::filesystem::path& from, const std::filesystem::path& to
     return true;
 }
 
-FileError lastSystemError(const std::filesystem::path& path) {
+FileError lastSystemError(const std::filesystem::path& path)
+{
     const int error = errno;
     if (error == EISDIR)
         return folderInPlaceError(path);
     return FileError{path.string(), std::strerror(error)};
 }
 
-Status ensureParentFolder(const std::filesystem::path& file) {
+Status ensureParentFolder(const std::filesystem::path& file)
+{
     const std::filesystem::path folder = file.parent_path();
     if (folder.empty())
         return std::nullopt;

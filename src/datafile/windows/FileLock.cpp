@@ -12,7 +12,8 @@
 
 namespace tesselby {
 
-Result<FileLock> FileLock::acquire(const std::filesystem::path& dataFile, std::chrono::milliseconds patience) {
+Result<FileLock> FileLock::acquire(const std::filesystem::path& dataFile, std::chrono::milliseconds patience)
+{
     const std::filesystem::path path = lockFilePath(dataFile);
     const HANDLE handle = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
@@ -34,7 +35,8 @@ Result<FileLock> FileLock::acquire(const std::filesystem::path& dataFile, std::c
     }
 }
 
-void FileLock::release() {
+void FileLock::release()
+{
     if (m_handle != -1)
         ::CloseHandle(reinterpret_cast<HANDLE>(std::exchange(m_handle, -1)));
 }

@@ -14,20 +14,24 @@ namespace tesselby {
 
 namespace {
 
-HANDLE handleOf(std::intptr_t handle) {
+HANDLE handleOf(std::intptr_t handle)
+{
     return reinterpret_cast<HANDLE>(handle);
 }
 
-std::intptr_t valueOf(HANDLE handle) {
+std::intptr_t valueOf(HANDLE handle)
+{
     return reinterpret_cast<std::intptr_t>(handle);
 }
 
-bool isFolder(const std::filesystem::path& path) {
+bool isFolder(const std::filesystem::path& path)
+{
     const DWORD attributes = ::GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-Result<NativeFile> refuseAllButDiskFiles(NativeFile file, HANDLE handle, const std::filesystem::path& path) {
+Result<NativeFile> refuseAllButDiskFiles(NativeFile file, HANDLE handle, const std::filesystem::path& path)
+{
     if (::GetFileType(handle) != FILE_TYPE_DISK)
         return FileError{path.string(), "it is not an ordinary file"};
     return file;
@@ -35,7 +39,8 @@ Result<NativeFile> refuseAllButDiskFiles(NativeFile file, HANDLE handle, const s
 
 } // namespace
 
-Result<NativeFile> NativeFile::open(const std::filesystem::path& path, Access access, bool* missing) {
+Result<NativeFile> NativeFile::open(const std::filesystem::path& path, Access access, bool* missing)
+{
     if (missing != nullptr)
         *missing = false;
     if (isFolder(path))
@@ -55,7 +60,8 @@ Result<NativeFile> NativeFile::open(const std::filesystem::path& path, Access ac
     return refuseAllButDiskFiles(NativeFile(valueOf(handle)), handle, path);
 }
 
-Result<NativeFile> NativeFile::createBeside(const std::filesystem::path& path, std::filesystem::path& temporaryPath) {
+Result<NativeFile> NativeFile::createBeside(const std::filesystem::path& path, std::filesystem::path& temporaryPath)
+{
     // Windows keeps a file's permissions with its folder, so the new file needs none of its own.
     for (unsigned attempt = 0; attempt < 100; ++attempt) {
         std::filesystem::path candidate = path;
@@ -73,7 +79,8 @@ Result<NativeFile> NativeFile::createBeside(const std::filesystem::path& path, s
     return lastSystemError(path.parent_path());
 }
 
-bool NativeFile::readAll(std::string& out) {
+bool NativeFile::readAll(std::string& out)
+{
     std::uint64_t expected = 0;
     if (!size(expected))
         return false;
@@ -94,7 +101,8 @@ bool NativeFile::readAll(std::string& out) {
     return true;
 }
 
-bool NativeFile::size(std::uint64_t& bytes) {
+bool NativeFile::size(std::uint64_t& bytes)
+{
     LARGE_INTEGER length{};
     if (!::GetFileSizeEx(handleOf(m_handle), &length))
         return false;
@@ -102,7 +110,8 @@ bool NativeFile::size(std::uint64_t& bytes) {
     return true;
 }
 
-bool NativeFile::endsWithLineEnd() {
+bool NativeFile::endsWithLineEnd()
+{
     std::uint64_t bytes = 0;
     if (!size(bytes) || bytes == 0)
         return true;
@@ -114,7 +123,8 @@ bool NativeFile::endsWithLineEnd() {
     return ::ReadFile(handleOf(m_handle), &last, 1, &got, &at) && got == 1 && (last == '\n' || last == '\r');
 }
 
-bool NativeFile::append(std::string_view bytes) {
+bool NativeFile::append(std::string_view bytes)
+{
     LARGE_INTEGER end{};
     if (!::SetFilePointerEx(handleOf(m_handle), LARGE_INTEGER{}, &end, FILE_END))
         return false;
@@ -132,27 +142,32 @@ bool NativeFile::append(std::string_view bytes) {
     return true;
 }
 
-bool NativeFile::sync() {
+bool NativeFile::sync()
+{
     return ::FlushFileBuffers(handleOf(m_handle)) != 0;
 }
 
-bool NativeFile::truncate(std::uint64_t bytes) {
+bool NativeFile::truncate(std::uint64_t bytes)
+{
     LARGE_INTEGER at{};
     at.QuadPart = static_cast<LONGLONG>(bytes);
     return ::SetFilePointerEx(handleOf(m_handle), at, nullptr, FILE_BEGIN) && ::SetEndOfFile(handleOf(m_handle));
 }
 
-bool NativeFile::close() {
+bool NativeFile::close()
+{
     if (m_handle == -1)
         return true;
     return ::CloseHandle(handleOf(std::exchange(m_handle, -1))) != 0;
 }
 
-bool moveOver(const std::filesystem::path& from, const std::filesystem::path& to) {
+bool moveOver(const std::filesystem::path& from, const std::filesystem::path& to)
+{
     return ::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
-FileError lastSystemError(const std::filesystem::path& path) {
+FileError lastSystemError(const std::filesystem::path& path)
+{
     const DWORD error = ::GetLastError();
     wchar_t* text = nullptr;
     const DWORD length =
@@ -173,7 +188,8 @@ FileError lastSystemError(const std::filesystem::path& path) {
     return FileError{path.string(), reason};
 }
 
-Status ensureParentFolder(const std::filesystem::path& file) {
+Status ensureParentFolder(const std::filesystem::path& file)
+{
     const std::filesystem::path folder = file.parent_path();
     std::error_code error;
     if (folder.empty() || std::filesystem::is_directory(folder, error))
