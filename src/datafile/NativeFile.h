@@ -45,6 +45,8 @@ public:
 
 private:
     explicit NativeFile(std::intptr_t handle) : m_handle(handle) {}
+    // Reads up to wanted bytes: how many were read, 0 at the end of the file, or -1 on failure.
+    std::int64_t readSome(char* into, std::size_t wanted);
 
     std::intptr_t m_handle = -1;
 };

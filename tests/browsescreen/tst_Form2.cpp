@@ -14,17 +14,12 @@
 #include "DataFolder.h"
 #include "ModalAnswers.h"
 #include "Program.h"
+#include "SamplePeople.h"
 #include "Screens.h"
 
 using namespace tesselby;
 
 namespace {
-
-const QStringList kThreePeople = {
-    "John", "Smith",     "555-0100", "john@example.org", //
-    "Anna", "Smithers",  "555-0101", "anna@example.org", //
-    "Tom",  "Goldsmith", "",         "tom@example.org",
-};
 
 QStringList numberedItems(int count)
 {

@@ -60,29 +60,13 @@ Result<NativeFile> NativeFile::createBeside(const std::filesystem::path& path, s
     return file;
 }
 
-bool NativeFile::readAll(std::string& out)
+std::int64_t NativeFile::readSome(char* into, std::size_t wanted)
 {
-    std::uint64_t expected = 0;
-    if (!size(expected))
-        return false;
-    std::size_t used = out.size();
-    // One read of the expected size; the loop copes with a file that grows while it is read.
-    out.resize(used + static_cast<std::size_t>(expected) + 1);
     for (;;) {
-        if (used == out.size())
-            out.resize(out.size() * 2 + 4096);
-        const ssize_t got = ::read(fdOf(m_handle), out.data() + used, out.size() - used);
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (got == 0)
-            break;
-        used += static_cast<std::size_t>(got);
+        const ssize_t got = ::read(fdOf(m_handle), into, wanted);
+        if (got >= 0 || errno != EINTR)
+            return got;
     }
-    out.resize(used);
-    return true;
 }
 
 bool NativeFile::size(std::uint64_t& bytes)

@@ -79,26 +79,13 @@ Result<NativeFile> NativeFile::createBeside(const std::filesystem::path& path, s
     return lastSystemError(path.parent_path());
 }
 
-bool NativeFile::readAll(std::string& out)
+std::int64_t NativeFile::readSome(char* into, std::size_t wanted)
 {
-    std::uint64_t expected = 0;
-    if (!size(expected))
-        return false;
-    std::size_t used = out.size();
-    out.resize(used + static_cast<std::size_t>(expected) + 1);
-    for (;;) {
-        if (used == out.size())
-            out.resize(out.size() * 2 + 4096);
-        const DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(out.size() - used, 1u << 30));
-        DWORD got = 0;
-        if (!::ReadFile(handleOf(m_handle), out.data() + used, wanted, &got, nullptr))
-            return false;
-        if (got == 0)
-            break;
-        used += got;
-    }
-    out.resize(used);
-    return true;
+    DWORD got = 0;
+    if (!::ReadFile(handleOf(m_handle), into, static_cast<DWORD>(std::min<std::size_t>(wanted, 1u << 30)), &got,
+                    nullptr))
+        return -1;
+    return got;
 }
 
 bool NativeFile::size(std::uint64_t& bytes)
