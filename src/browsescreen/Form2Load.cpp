@@ -37,15 +37,12 @@ bool Form2::Form_Load()
 
     Result<RecordGrid> loaded = loadRecordGrid(dataFilePath(kDataFileReadPath));
     if (!loaded) {
-        messageBox(nullptr,
-                   fileFailureText(QStringLiteral("Tesselby could not read the address list"),
-                                   QString::fromStdString(loaded.error().path),
-                                   QString::fromStdString(loaded.error().reason)),
-                   MessageStyle::Critical, QStringLiteral("Tesselby"));
+        reportFileFailure(nullptr, QStringLiteral("Tesselby could not read the address list"), loaded.error().path,
+                          loaded.error().reason);
         return false;
     }
     if (loaded.value().itemCount() == 0) {
-        messageBox(nullptr, kNoEntriesYet, MessageStyle::Information, QStringLiteral("Tesselby"));
+        messageBox(nullptr, kNoEntriesYet, MessageStyle::Information);
         return false;
     }
     recordGrid = std::move(loaded.value());

@@ -22,13 +22,10 @@ void Form2::Command1_Click()
 
     Result<RecordGrid> saved = saveRecordGrid(dataFilePath(kDataFileWritePath), recordGrid);
     if (!saved) {
-        messageBox(this,
-                   fileFailureText(QStringLiteral("Tesselby could not save the changes to"),
-                                   QString::fromStdString(saved.error().path),
-                                   QString::fromStdString(saved.error().reason)) +
-                       QStringLiteral("\n\nThe file is as it was. Your changes are still here; press \"EDIT\" "
-                                      "to try again."),
-                   MessageStyle::Critical, QStringLiteral("Tesselby"));
+        reportFileFailure(this, QStringLiteral("Tesselby could not save the changes to"), saved.error().path,
+                          saved.error().reason, MessageStyle::Critical,
+                          QStringLiteral("The file is as it was. Your changes are still here; press \"EDIT\" to "
+                                         "try again."));
         return;
     }
     // The saved file may hold records added since the load; the grid takes them in.

@@ -25,11 +25,9 @@ void Form1::Command2_Click()
     // The answers are kept while the person decides, so a failed write loses none of them.
     const std::filesystem::path path = dataFilePath(kDataFileWritePath);
     while (const Status failed = appendRecord(path, record)) {
-        const QString text =
-            fileFailureText(QStringLiteral("Tesselby could not add the entry to"), QString::fromStdString(failed->path),
-                            QString::fromStdString(failed->reason));
-        if (!messageBox(this, text + QStringLiteral("\n\nRetry to try again, or Cancel to drop the entry."),
-                        MessageStyle::CriticalRetry, QStringLiteral("Tesselby")))
+        if (!reportFileFailure(this, QStringLiteral("Tesselby could not add the entry to"), failed->path,
+                               failed->reason, MessageStyle::CriticalRetry,
+                               QStringLiteral("Retry to try again, or Cancel to drop the entry.")))
             return;
     }
 }

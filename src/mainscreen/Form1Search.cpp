@@ -46,11 +46,8 @@ void Form1::Command1_Click()
         const Result<std::string> searchItems = readDataFile(path);
         if (!searchItems) {
             showMatch(1);
-            messageBox(this,
-                       fileFailureText(QStringLiteral("Tesselby could not read the address list"),
-                                       QString::fromStdString(searchItems.error().path),
-                                       QString::fromStdString(searchItems.error().reason)),
-                       MessageStyle::Critical, QStringLiteral("Tesselby"));
+            reportFileFailure(this, QStringLiteral("Tesselby could not read the address list"),
+                              searchItems.error().path, searchItems.error().reason);
             return;
         }
         // The box holds its line breaks as CR LF, as they would be stored.

@@ -67,9 +67,14 @@ QString inputBox(QWidget* parent, const QString& prompt, const QString& title)
     return accepted ? dialog.textValue() : QString();
 }
 
-QString fileFailureText(const QString& what, const QString& path, const QString& reason)
+bool reportFileFailure(QWidget* parent, const QString& what, const std::string& path, const std::string& reason,
+                       MessageStyle style, const QString& advice)
 {
-    return QStringLiteral("%1 %2.\n\nThe reason: %3.").arg(what, path, reason);
+    QString text = QStringLiteral("%1 %2.\n\nThe reason: %3.")
+                       .arg(what, QString::fromStdString(path), QString::fromStdString(reason));
+    if (!advice.isEmpty())
+        text += QStringLiteral("\n\n") + advice;
+    return messageBox(parent, text, style);
 }
 
 } // namespace tesselby

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <string>
 
 class QWidget;
 
@@ -20,7 +21,9 @@ bool messageBox(QWidget* parent, const QString& text, MessageStyle style, const 
 // starting empty. Returns the text typed, or empty text when cancelled or closed.
 QString inputBox(QWidget* parent, const QString& prompt, const QString& title = {});
 
-// "<what> <path>.\n\nThe reason: <reason>." for a file operation that failed.
-QString fileFailureText(const QString& what, const QString& path, const QString& reason);
+// Tells the person that a file operation failed, under the application's name: "<what> <path>.", the
+// system's reason, then any advice. Returns true when Retry or OK was pressed.
+bool reportFileFailure(QWidget* parent, const QString& what, const std::string& path, const std::string& reason,
+                       MessageStyle style = MessageStyle::Critical, const QString& advice = {});
 
 } // namespace tesselby
