@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "ItemReader.h"
 #include "RecordGrid.h"
@@ -44,6 +45,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const Record expected = edited.record(r);
         if (saved->record(r) != expected || merged.record(r) != expected)
             std::abort();
+    }
+
+    // Where the save can write the edit in place, it writes exactly what the full merge writes, and the
+    // grid then holds the same text and records.
+    std::vector<std::string> newLines;
+    if (const auto pieces = edited.editedTextInPieces(newLines)) {
+        std::string written;
+        for (const std::string_view piece : *pieces)
+            written.append(piece);
+        if (written != merged.text())
+            std::abort();
+        RecordGrid inPlace = edited;
+        inPlace.applyEditsInPlace();
+        if (inPlace.text() != merged.text() || inPlace.recordCount() != merged.recordCount())
+            std::abort();
+        for (std::size_t r = 1; r <= merged.recordCount(); ++r) {
+            if (inPlace.record(r) != merged.record(r))
+                std::abort();
+        }
     }
     return 0;
 }

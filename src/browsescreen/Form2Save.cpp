@@ -20,16 +20,14 @@ void Form2::Command1_Click()
     // Kept in the grid even if the save fails, so that pressing "EDIT" again retries it.
     recordGrid.setRecord(shown, std::move(edited));
 
-    Result<RecordGrid> saved = saveRecordGrid(dataFilePath(kDataFileWritePath), recordGrid);
-    if (!saved) {
-        reportFileFailure(this, QStringLiteral("Tesselby could not save the changes to"), saved.error().path,
-                          saved.error().reason, MessageStyle::Critical,
+    if (const Status failed = saveRecordGrid(dataFilePath(kDataFileWritePath), recordGrid)) {
+        reportFileFailure(this, QStringLiteral("Tesselby could not save the changes to"), failed->path,
+                          failed->reason, MessageStyle::Critical,
                           QStringLiteral("The file is as it was. Your changes are still here; press \"EDIT\" to "
                                          "try again."));
         return;
     }
-    // The saved file may hold records added since the load; the grid takes them in.
-    recordGrid = std::move(saved.value());
+    // The saved file may hold records added since the load; the grid has taken them in.
     itemCount = recordGrid.itemCount();
     HScroll1->setMaximum(static_cast<int>(std::min<std::size_t>(recordGrid.recordCount(), INT_MAX)));
 }

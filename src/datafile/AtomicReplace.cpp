@@ -6,7 +6,7 @@
 
 namespace tesselby {
 
-Status replaceFileContent(const std::filesystem::path& path, std::string_view content)
+Status replaceFileContent(const std::filesystem::path& path, const std::vector<std::string_view>& pieces)
 {
     std::error_code ignored;
     if (std::filesystem::is_directory(path, ignored))
@@ -15,7 +15,10 @@ Status replaceFileContent(const std::filesystem::path& path, std::string_view co
     Result<NativeFile> file = NativeFile::createBeside(path, temporary);
     if (!file)
         return file.error();
-    const bool written = file.value().append(content) && file.value().sync();
+    bool written = true;
+    for (std::size_t i = 0; written && i < pieces.size(); ++i)
+        written = file.value().append(pieces[i]);
+    written = written && file.value().sync();
     const FileError writeError = lastSystemError(path);
     const bool closed = file.value().close();
     if (!written || !closed || !moveOver(temporary, path)) {

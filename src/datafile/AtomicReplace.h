@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <string_view>
+#include <vector>
 
 #include "FileError.h"
 
@@ -9,6 +10,10 @@ namespace tesselby {
 
 // Replaces the file's content by way of a synced temporary file in the same folder and one rename,
 // keeping the file's permissions (owner-only for a new file). On failure the file is untouched.
-Status replaceFileContent(const std::filesystem::path& path, std::string_view content);
+Status replaceFileContent(const std::filesystem::path& path, const std::vector<std::string_view>& pieces);
+inline Status replaceFileContent(const std::filesystem::path& path, std::string_view content)
+{
+    return replaceFileContent(path, std::vector<std::string_view>{content});
+}
 
 } // namespace tesselby

@@ -1,5 +1,8 @@
 #include "DataFile.h"
 
+#include <cstring>
+#include <vector>
+
 #include "AtomicReplace.h"
 #include "FileLock.h"
 #include "ItemWriter.h"
@@ -15,6 +18,25 @@ Result<RecordGrid> indexText(const std::filesystem::path& path, std::string text
     if (!grid)
         return FileError{path.string(), "it holds an entry too large to show"};
     return std::move(*grid);
+}
+
+// Whether the file holds exactly these bytes, found without reading it into memory whole.
+bool fileHoldsExactly(const std::filesystem::path& path, std::string_view expected)
+{
+    Result<NativeFile> file = NativeFile::open(path, NativeFile::Access::Read);
+    std::uint64_t bytes = 0;
+    if (!file || !file.value().size(bytes) || bytes != expected.size())
+        return false;
+    std::vector<char> chunk(std::size_t(1) << 20);
+    for (;;) {
+        const std::int64_t got = file.value().readSome(chunk.data(), chunk.size());
+        if (got <= 0)
+            return got == 0 && expected.empty();
+        if (static_cast<std::size_t>(got) > expected.size() ||
+            std::memcmp(chunk.data(), expected.data(), static_cast<std::size_t>(got)) != 0)
+            return false;
+        expected.remove_prefix(static_cast<std::size_t>(got));
+    }
 }
 
 } // namespace
@@ -70,30 +92,33 @@ Status appendRecord(const std::filesystem::path& path, const Record& record)
     return std::nullopt;
 }
 
-Result<RecordGrid> saveRecordGrid(const std::filesystem::path& path, const RecordGrid& edited)
+Status saveRecordGrid(const std::filesystem::path& path, RecordGrid& grid)
 {
     if (Status folder = ensureParentFolder(path))
-        return *folder;
+        return folder;
     Result<FileLock> lock = FileLock::acquire(path);
     if (!lock)
         return lock.error();
 
-    Result<std::string> current = readDataFile(path);
-    if (!current)
-        return current.error();
-    // Usually nobody else has written the file since the grid was read, and its index can be reused.
-    std::optional<RecordGrid> merged;
-    if (current.value() == edited.text()) {
-        merged = mergeEdits(edited, edited);
-    } else {
-        Result<RecordGrid> onDisk = indexText(path, std::move(current.value()));
-        if (!onDisk)
-            return onDisk.error();
-        merged = mergeEdits(edited, onDisk.value());
+    // Usually nobody else has written the file since the grid was read: then only the edited records
+    // change, and neither the file nor the grid needs copying whole.
+    if (fileHoldsExactly(path, grid.text())) {
+        std::vector<std::string> newLines;
+        if (std::optional<std::vector<std::string_view>> pieces = grid.editedTextInPieces(newLines)) {
+            if (Status failed = replaceFileContent(path, *pieces))
+                return failed;
+            grid.applyEditsInPlace();
+            return std::nullopt;
+        }
     }
-    if (Status failed = replaceFileContent(path, merged->text()))
-        return *failed;
-    return std::move(*merged);
+    Result<RecordGrid> onDisk = loadRecordGrid(path);
+    if (!onDisk)
+        return onDisk.error();
+    RecordGrid merged = mergeEdits(grid, onDisk.value());
+    if (Status failed = replaceFileContent(path, merged.text()))
+        return failed;
+    grid = std::move(merged);
+    return std::nullopt;
 }
 
 } // namespace tesselby

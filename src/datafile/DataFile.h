@@ -19,9 +19,10 @@ Result<RecordGrid> loadRecordGrid(const std::filesystem::path& path);
 // disk. Creates the file (owner-only) and its folder when missing. On failure the file is as it was.
 Status appendRecord(const std::filesystem::path& path, const Record& record);
 
-// Saves the grid's edits: reads the file as it is now, puts the edits into it and replaces it in one
-// step, so the file always holds either its old or its new content. Records that reached the file
-// since the grid was loaded are kept. Returns the grid of what was written.
-Result<RecordGrid> saveRecordGrid(const std::filesystem::path& path, const RecordGrid& edited);
+// Saves the grid's edits: puts them into the file as it is now and replaces it in one step, so the
+// file always holds either its old or its new content. Records that reached the file since the grid
+// was loaded are kept. On success the grid holds what was written; on failure it is as it was, its
+// edits still waiting.
+Status saveRecordGrid(const std::filesystem::path& path, RecordGrid& grid);
 
 } // namespace tesselby

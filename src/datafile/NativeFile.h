@@ -33,6 +33,8 @@ public:
     ~NativeFile();
 
     bool readAll(std::string& out);
+    // Reads up to wanted bytes: how many were read, 0 at the end of the file, or -1 on failure.
+    std::int64_t readSome(char* into, std::size_t wanted);
     bool size(std::uint64_t& bytes);
     // True for an empty file too: whatever is added next starts a line.
     bool endsWithLineEnd();
@@ -45,8 +47,6 @@ public:
 
 private:
     explicit NativeFile(std::intptr_t handle) : m_handle(handle) {}
-    // Reads up to wanted bytes: how many were read, 0 at the end of the file, or -1 on failure.
-    std::int64_t readSome(char* into, std::size_t wanted);
 
     std::intptr_t m_handle = -1;
 };

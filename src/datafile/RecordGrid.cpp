@@ -73,6 +73,76 @@ bool RecordGrid::startsALine(std::size_t number) const
     return start == 0 || m_text[start - 1] == '\n' || m_text[start - 1] == '\r';
 }
 
+bool RecordGrid::endsALine(std::size_t number) const
+{
+    const std::size_t end = m_recordEnds[number - 1];
+    return end > 0 && (m_text[end - 1] == '\n' || m_text[end - 1] == '\r');
+}
+
+std::string RecordGrid::recordLines(std::size_t number) const
+{
+    std::string lines;
+    if (auto edit = m_edits.find(number); edit != m_edits.end()) {
+        for (const std::string& value : edit->second)
+            appendItem(lines, value);
+        return lines;
+    }
+    for (std::size_t i = (number - 1) * kFieldCount; i < number * kFieldCount; ++i)
+        appendItemAsRead(lines, rawItem(i));
+    return lines;
+}
+
+std::optional<std::vector<std::string_view>> RecordGrid::editedTextInPieces(std::vector<std::string>& newLines) const
+{
+    const std::size_t records = recordCount();
+    // The full merge writes the last record item by item and drops anything after it; this path only
+    // serves where that changes nothing.
+    if (records == 0 || m_items.size() % kFieldCount != 0 || m_recordEnds.back() != m_text.size())
+        return std::nullopt;
+    if (!m_edits.contains(records) &&
+        m_text.compare(recordStart(records), std::string::npos, recordLines(records)) != 0)
+        return std::nullopt;
+    std::vector<std::string_view> pieces;
+    newLines.clear();
+    newLines.reserve(m_edits.size());
+    std::size_t done = 0;
+    for (const auto& [number, values] : m_edits) {
+        // An edited record on lines of its own is replaced by its new lines without touching its neighbours.
+        if (number < 1 || number > records || !startsALine(number) || !endsALine(number))
+            return std::nullopt;
+        pieces.push_back(std::string_view(m_text).substr(done, recordStart(number) - done));
+        pieces.push_back(newLines.emplace_back(recordLines(number)));
+        done = m_recordEnds[number - 1];
+    }
+    pieces.push_back(std::string_view(m_text).substr(done));
+    return pieces;
+}
+
+void RecordGrid::applyEditsInPlace()
+{
+    // From the last edit back, so that each one finds the records before it where they were.
+    for (auto edit = m_edits.rbegin(); edit != m_edits.rend(); ++edit) {
+        const std::size_t number = edit->first;
+        const std::size_t start = recordStart(number);
+        const std::size_t oldEnd = m_recordEnds[number - 1];
+        std::string lines;
+        std::size_t item = (number - 1) * kFieldCount;
+        for (const std::string& value : edit->second) {
+            const std::size_t lineStart = lines.size();
+            appendItem(lines, value);
+            m_items[item++] = ItemSpan{start + lineStart + 1, static_cast<std::uint32_t>(lines.size() - lineStart - 4),
+                                       true, value.find('"') != std::string::npos};
+        }
+        m_text.replace(start, oldEnd - start, lines);
+        const std::size_t newEnd = start + lines.size();
+        for (std::size_t i = number * kFieldCount; i < m_items.size(); ++i)
+            m_items[i].offset = m_items[i].offset - oldEnd + newEnd;
+        for (std::size_t r = number - 1; r < m_recordEnds.size(); ++r)
+            m_recordEnds[r] = m_recordEnds[r] - oldEnd + newEnd;
+    }
+    m_edits.clear();
+}
+
 void RecordGrid::appendRecordsAsRead(const RecordGrid& source, std::size_t first, std::size_t last)
 {
     // A record that shares a line with the one before it reads differently away from it (after a
@@ -86,13 +156,18 @@ void RecordGrid::appendRecordsAsRead(const RecordGrid& source, std::size_t first
     const std::size_t to = source.m_recordEnds[last - 1];
     const std::size_t shift = m_text.size() - from;
     m_text.append(source.m_text, from, to - from);
-    for (std::size_t i = (first - 1) * kFieldCount; i < last * kFieldCount; ++i) {
-        ItemSpan span = source.m_items[i];
-        span.offset += shift;
-        m_items.push_back(span);
-    }
-    for (std::size_t r = first; r <= last; ++r)
-        m_recordEnds.push_back(source.m_recordEnds[r - 1] + shift);
+    const std::size_t firstItem = m_items.size();
+    const std::size_t firstEnd = m_recordEnds.size();
+    m_items.insert(m_items.end(), source.m_items.begin() + static_cast<std::ptrdiff_t>((first - 1) * kFieldCount),
+                   source.m_items.begin() + static_cast<std::ptrdiff_t>(last * kFieldCount));
+    m_recordEnds.insert(m_recordEnds.end(), source.m_recordEnds.begin() + static_cast<std::ptrdiff_t>(first - 1),
+                        source.m_recordEnds.begin() + static_cast<std::ptrdiff_t>(last));
+    if (shift == 0)
+        return; // the records before the first edit stay where they were
+    for (std::size_t i = firstItem; i < m_items.size(); ++i)
+        m_items[i].offset += shift;
+    for (std::size_t r = firstEnd; r < m_recordEnds.size(); ++r)
+        m_recordEnds[r] += shift;
 }
 
 void RecordGrid::appendRecordItemByItem(const RecordGrid& source, std::size_t number)

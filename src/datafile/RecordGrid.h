@@ -31,6 +31,13 @@ public:
     void setRecord(std::size_t number, Record record);
     bool hasEdits() const { return !m_edits.empty(); }
 
+    // What a save of the edits writes when the file still holds exactly this grid's text, as pieces to
+    // write in order (the new records' lines go to newLines), without a copy of the whole text. Empty
+    // when the edits need a full merge: the result is always mergeEdits(*this, *this).text().
+    std::optional<std::vector<std::string_view>> editedTextInPieces(std::vector<std::string>& newLines) const;
+    // After editedTextInPieces was written: the grid takes the edits into its text, in place.
+    void applyEditsInPlace();
+
 private:
     friend RecordGrid mergeEdits(const RecordGrid& edited, const RecordGrid& onDisk);
 
@@ -44,6 +51,8 @@ private:
     RawItem rawItem(std::size_t index) const;
     std::size_t recordStart(std::size_t number) const { return number == 1 ? 0 : m_recordEnds[number - 2]; }
     bool startsALine(std::size_t number) const;
+    bool endsALine(std::size_t number) const;
+    std::string recordLines(std::size_t number) const;
 
     void appendRecordValues(const Record& values);
     void appendRecordsAsRead(const RecordGrid& source, std::size_t first, std::size_t last);

@@ -76,7 +76,7 @@ private slots:
             Result<RecordGrid> grid = loadRecordGrid(dataFile());
             grid.value().setRecord(25, {"Edited", "", "", ""});
             fillDiskAfter(before.size() / 2);
-            return saveRecordGrid(dataFile(), grid.value()).ok() ? 1 : 0;
+            return saveRecordGrid(dataFile(), grid.value()) ? 0 : 1;
         });
         QCOMPARE(code, 0);
         QCOMPARE(folder.read(), before);
@@ -104,7 +104,7 @@ private slots:
                     Record record = grid.value().record(1);
                     record[0] = toSecond ? "Second, a longer first name" : "First0";
                     grid.value().setRecord(1, record);
-                    if (!saveRecordGrid(dataFile(), grid.value()))
+                    if (saveRecordGrid(dataFile(), grid.value()))
                         ::_exit(3);
                 }
             }

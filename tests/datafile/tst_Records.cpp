@@ -183,6 +183,45 @@ private slots:
         }
     }
 
+    void inPlaceSaveWritesWhatTheMergeWrites_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QList<int>>("edited");
+        QTest::addColumn<bool>("inPlace");
+        const QByteArray three =
+            QByteArray::fromStdString(fileOf({"A", "a", "1", "a@", "B", "b", "2", "b@", "C", "c", "3", "c@"}));
+        QTest::newRow("middle record") << three << QList<int>{2} << true;
+        QTest::newRow("first and last") << three << QList<int>{1, 3} << true;
+        QTest::newRow("LF line ends") << QByteArray("\"A\"\n\"a\"\n\"1\"\n\"a@\"\n") + three << QList<int>{1} << true;
+        QTest::newRow("untidy last record") << three + "\"D\"\n\"d\"\n\"4\"\n\"d@\"" << QList<int>{2} << false;
+        QTest::newRow("incomplete last record") << three + "\"D\"\r\n" << QList<int>{2} << false;
+        QTest::newRow("record sharing a line")
+            << QByteArray("\"A\",\"a\",\"1\",\"a@\",\"B\",\"b\",\"2\",\"b@\"\r\n") + three << QList<int>{1} << false;
+    }
+    void inPlaceSaveWritesWhatTheMergeWrites()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(QList<int>, edited);
+        QFETCH(bool, inPlace);
+        auto grid = RecordGrid::fromText(text.toStdString());
+        for (const int r : edited)
+            grid->setRecord(std::size_t(r), {"New \"" + std::to_string(r) + "\"", "", "x", "y"});
+        const RecordGrid merged = mergeEdits(*grid, *grid);
+        std::vector<std::string> newLines;
+        const auto pieces = grid->editedTextInPieces(newLines);
+        QCOMPARE(pieces.has_value(), inPlace);
+        if (!pieces)
+            return;
+        std::string written;
+        for (const std::string_view piece : *pieces)
+            written.append(piece);
+        QCOMPARE(written, merged.text());
+        grid->applyEditsInPlace();
+        QCOMPARE(grid->text(), merged.text());
+        for (std::size_t r = 1; r <= merged.recordCount(); ++r)
+            QCOMPARE(grid->record(r), merged.record(r));
+    }
+
     void mergeWritesAPartialRecordWhole()
     {
         auto loaded = RecordGrid::fromText(fileOf({"A", "a", "1", "a@", "B", "b"}));
