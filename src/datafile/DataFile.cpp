@@ -16,7 +16,7 @@ Result<RecordGrid> indexText(const std::filesystem::path& path, std::string text
 {
     std::optional<RecordGrid> grid = RecordGrid::fromText(std::move(text));
     if (!grid)
-        return FileError{path.string(), "it holds an entry too large to show"};
+        return FileError{path, "it holds an entry too large to show"};
     return std::move(*grid);
 }
 

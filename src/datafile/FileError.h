@@ -1,5 +1,6 @@
 #pragma once
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <utility>
@@ -7,10 +8,20 @@
 
 namespace tesselby {
 
-// What went wrong with the data file, in words a person can act on.
+// What went wrong with the data file, in words a person can act on; both in UTF-8.
 struct FileError {
+    FileError(const std::filesystem::path& file, std::string why) : path(utf8(file)), reason(std::move(why)) {}
+
     std::string path;
     std::string reason;
+
+private:
+    // On Windows path::string() speaks the local code page and may fail; the screens want UTF-8.
+    static std::string utf8(const std::filesystem::path& file)
+    {
+        const std::u8string text = file.u8string();
+        return std::string(text.begin(), text.end());
+    }
 };
 
 // Either a value or the failure that prevented it; the data layer never throws across the screens.

@@ -44,7 +44,7 @@ bool NativeFile::readAll(std::string& out)
 
 FileError folderInPlaceError(const std::filesystem::path& path)
 {
-    return FileError{path.string(), "there is a folder in its place"};
+    return FileError{path, "there is a folder in its place"};
 }
 
 } // namespace tesselby

@@ -38,7 +38,7 @@ Result<NativeFile> NativeFile::open(const std::filesystem::path& path, Access ac
     if (S_ISDIR(info.st_mode))
         return folderInPlaceError(path);
     if (!S_ISREG(info.st_mode))
-        return FileError{path.string(), "it is not an ordinary file"};
+        return FileError{path, "it is not an ordinary file"};
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     return file;
 }
@@ -142,7 +142,7 @@ FileError lastSystemError(const std::filesystem::path& path)
     const int error = errno;
     if (error == EISDIR)
         return folderInPlaceError(path);
-    return FileError{path.string(), std::strerror(error)};
+    return FileError{path, std::strerror(error)};
 }
 
 Status ensureParentFolder(const std::filesystem::path& file)
@@ -157,7 +157,7 @@ Status ensureParentFolder(const std::filesystem::path& file)
     if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
         return lastSystemError(folder);
     if (!std::filesystem::is_directory(folder, error))
-        return FileError{folder.string(), "it is not a folder"};
+        return FileError{folder, "it is not a folder"};
     return std::nullopt;
 }
 

@@ -30,7 +30,7 @@ Result<FileLock> FileLock::acquire(const std::filesystem::path& dataFile, std::c
         if (::GetLastError() != ERROR_LOCK_VIOLATION)
             return lastSystemError(path);
         if (std::chrono::steady_clock::now() > deadline)
-            return FileError{dataFile.string(), "another copy of Tesselby is still writing it"};
+            return FileError{dataFile, "another copy of Tesselby is still writing it"};
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
 }

@@ -33,7 +33,7 @@ bool isFolder(const std::filesystem::path& path)
 Result<NativeFile> refuseAllButDiskFiles(NativeFile file, HANDLE handle, const std::filesystem::path& path)
 {
     if (::GetFileType(handle) != FILE_TYPE_DISK)
-        return FileError{path.string(), "it is not an ordinary file"};
+        return FileError{path, "it is not an ordinary file"};
     return file;
 }
 
@@ -172,7 +172,7 @@ FileError lastSystemError(const std::filesystem::path& path)
     }
     if (text != nullptr)
         ::LocalFree(text);
-    return FileError{path.string(), reason};
+    return FileError{path, reason};
 }
 
 Status ensureParentFolder(const std::filesystem::path& file)
@@ -182,7 +182,7 @@ Status ensureParentFolder(const std::filesystem::path& file)
     if (folder.empty() || std::filesystem::is_directory(folder, error))
         return std::nullopt;
     if (!std::filesystem::create_directories(folder, error) && error)
-        return FileError{folder.string(), error.message()};
+        return FileError{folder, error.message()};
     return std::nullopt;
 }
 
