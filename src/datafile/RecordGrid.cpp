@@ -174,7 +174,6 @@ void RecordGrid::appendRecordItemByItem(const RecordGrid& source, std::size_t nu
 {
     // The file's last record may lack fields, its final line end or even its closing quote; written
     // item by item, it comes out whole.
-    Record values;
     const std::size_t first = (number - 1) * kFieldCount;
     for (std::size_t f = 0; f < kFieldCount; ++f) {
         if (first + f >= source.m_items.size()) {

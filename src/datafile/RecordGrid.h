@@ -28,6 +28,7 @@ public:
     std::size_t recordCount() const { return m_recordEnds.size(); }
 
     Record record(std::size_t number) const;
+    // Edits record number, one of 1..recordCount(); the edit waits in the grid until it is saved.
     void setRecord(std::size_t number, Record record);
     bool hasEdits() const { return !m_edits.empty(); }
 
