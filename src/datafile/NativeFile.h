@@ -23,7 +23,7 @@ public:
     static Result<NativeFile> open(const std::filesystem::path& path, Access access, bool* missing = nullptr);
 
     // A new, empty file in path's folder with path's permissions (owner-only when path does not exist
-    // yet), for writing; its name goes to temporaryPath.
+    // yet), for writing; its name, path's name followed by kTemporaryMarker, goes to temporaryPath.
     static Result<NativeFile> createBeside(const std::filesystem::path& path, std::filesystem::path& temporaryPath);
 
     NativeFile(NativeFile&& other) noexcept;
@@ -50,6 +50,9 @@ private:
 
     std::intptr_t m_handle = -1;
 };
+
+// Marks a file createBeside made, so one that a killed process left behind can be recognised.
+inline constexpr char kTemporaryMarker[] = ".saving-";
 
 // Puts from in to's place in one step that survives a crash: to is either as it was or replaced.
 bool moveOver(const std::filesystem::path& from, const std::filesystem::path& to);

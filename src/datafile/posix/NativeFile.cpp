@@ -49,7 +49,7 @@ Result<NativeFile> NativeFile::createBeside(const std::filesystem::path& path, s
     struct stat existing {};
     if (::stat(path.c_str(), &existing) == 0)
         mode = existing.st_mode & 07777;
-    std::string name = path.string() + ".XXXXXX";
+    std::string name = path.string() + kTemporaryMarker + "XXXXXX";
     const int fd = ::mkstemp(name.data());
     if (fd < 0)
         return lastSystemError(path.parent_path());

@@ -65,8 +65,9 @@ Result<NativeFile> NativeFile::createBeside(const std::filesystem::path& path, s
     // Windows keeps a file's permissions with its folder, so the new file needs none of its own.
     for (unsigned attempt = 0; attempt < 100; ++attempt) {
         std::filesystem::path candidate = path;
-        candidate += L"." + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(::GetTickCount64()) +
-                     L"-" + std::to_wstring(attempt);
+        candidate += kTemporaryMarker;
+        candidate += std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(::GetTickCount64()) + L"-" +
+                     std::to_wstring(attempt);
         const HANDLE handle = ::CreateFileW(candidate.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                             FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle != INVALID_HANDLE_VALUE) {
