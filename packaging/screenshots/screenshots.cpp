@@ -68,8 +68,10 @@ int main(int argc, char* argv[])
 
     QTemporaryDir home;
     qputenv("XDG_DATA_HOME", home.path().toLocal8Bit());
-    for (const tesselby::Record& person : kSample)
-        tesselby::appendRecord(tesselby::dataFilePath(tesselby::kDataFileWritePath), person);
+    for (const tesselby::Record& person : kSample) {
+        if (!tesselby::appendRecord(tesselby::dataFilePath(tesselby::kDataFileWritePath), person).ok())
+            return 1;
+    }
 
     tesselby::Program program;
     program.start();

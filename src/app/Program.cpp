@@ -1,5 +1,8 @@
 #include "Program.h"
 
+#include "DataFile.h"
+#include "DataFilePath.h"
+
 namespace tesselby {
 
 Program::Program()
@@ -13,6 +16,9 @@ Program::Program()
 
 void Program::start()
 {
+    // A save cut off by a crash is put right before anything is shown; should that fail, the first
+    // read of the list says why.
+    (void)restoreAfterInterruptedSave(dataFilePath(kDataFileWritePath));
     m_form1.get()->show();
 }
 

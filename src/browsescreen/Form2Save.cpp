@@ -20,9 +20,9 @@ void Form2::Command1_Click()
     // Kept in the grid even if the save fails, so that pressing "EDIT" again retries it.
     recordGrid.setRecord(shown, std::move(edited));
 
-    if (const Status failed = saveRecordGrid(dataFilePath(kDataFileWritePath), recordGrid)) {
-        reportFileFailure(this, QStringLiteral("Tesselby could not save the changes to"), failed->path,
-                          failed->reason, MessageStyle::Critical,
+    if (const Status saved = saveRecordGrid(dataFilePath(kDataFileWritePath), recordGrid); !saved) {
+        reportFileFailure(this, QStringLiteral("Tesselby could not save the changes to"), saved.error().path,
+                          saved.error().reason, MessageStyle::Critical,
                           QStringLiteral("The file is as it was. Your changes are still here; press \"EDIT\" to "
                                          "try again."));
         return;

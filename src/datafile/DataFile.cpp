@@ -3,10 +3,11 @@
 #include <cstring>
 #include <vector>
 
-#include "AtomicReplace.h"
 #include "FileLock.h"
+#include "FileSystem.h"
 #include "ItemWriter.h"
 #include "NativeFile.h"
+#include "SafeReplace.h"
 
 namespace tesselby {
 
@@ -20,37 +21,83 @@ Result<RecordGrid> indexText(const std::filesystem::path& path, std::string text
     return std::move(*grid);
 }
 
-// Whether the file holds exactly these bytes, found without reading it into memory whole.
-bool fileHoldsExactly(const std::filesystem::path& path, std::string_view expected)
+Result<std::string> readTarget(const std::filesystem::path& target)
 {
-    Result<NativeFile> file = NativeFile::open(path, NativeFile::Access::Read);
-    std::uint64_t bytes = 0;
-    if (!file || !file.value().size(bytes) || bytes != expected.size())
+    Result<NativeFile> file = NativeFile::open(target, NativeFile::Access::Read);
+    if (!file)
+        return file.error().cause == FileError::Cause::Missing ? Result<std::string>(std::string())
+                                                               : Result<std::string>(file.error());
+    return file.value().readAll();
+}
+
+// Whether the file holds exactly these bytes, found without reading it into memory whole.
+bool fileHoldsExactly(const std::filesystem::path& target, std::string_view expected)
+{
+    Result<NativeFile> file = NativeFile::open(target, NativeFile::Access::Read);
+    if (!file)
+        return false;
+    const Result<std::uint64_t> bytes = file.value().size();
+    if (!bytes || bytes.value() != expected.size())
         return false;
     std::vector<char> chunk(std::size_t(1) << 20);
     for (;;) {
-        const std::int64_t got = file.value().readSome(chunk.data(), chunk.size());
-        if (got <= 0)
-            return got == 0 && expected.empty();
-        if (static_cast<std::size_t>(got) > expected.size() ||
-            std::memcmp(chunk.data(), expected.data(), static_cast<std::size_t>(got)) != 0)
+        const Result<std::size_t> got = file.value().readSome(chunk.data(), chunk.size());
+        if (!got || got.value() > expected.size())
             return false;
-        expected.remove_prefix(static_cast<std::size_t>(got));
+        if (got.value() == 0)
+            return expected.empty();
+        if (std::memcmp(chunk.data(), expected.data(), got.value()) != 0)
+            return false;
+        expected.remove_prefix(got.value());
     }
+}
+
+// The file a write goes to, its folders made and its lock held, with any cut-off save put right.
+struct WriteAccess {
+    std::filesystem::path target;
+    FileLock lock;
+};
+
+Result<WriteAccess> prepareWrite(const std::filesystem::path& path)
+{
+    Result<std::filesystem::path> target = finalTarget(path);
+    if (!target)
+        return target.error();
+    if (Status folder = ensureParentFolder(target.value()); !folder)
+        return folder.error();
+    Result<FileLock> lock = FileLock::acquire(target.value());
+    if (!lock)
+        return lock.error();
+    if (Status restored = restoreInterruptedSave(target.value()); !restored)
+        return restored.error();
+    if (Status writable = checkWritable(target.value()); !writable)
+        return writable.error();
+    return WriteAccess{std::move(target.value()), std::move(lock.value())};
+}
+
+// The file a read goes to. A cut-off save is put right first, under the lock, so that a read never
+// sees the mix it left; that is the only time a read takes the lock.
+Result<std::filesystem::path> prepareRead(const std::filesystem::path& path)
+{
+    Result<std::filesystem::path> target = finalTarget(path);
+    if (!target || !saveWasInterrupted(target.value()))
+        return target;
+    Result<FileLock> lock = FileLock::acquire(target.value());
+    if (!lock)
+        return lock.error();
+    if (Status restored = restoreInterruptedSave(target.value()); !restored)
+        return restored.error();
+    return target;
 }
 
 } // namespace
 
 Result<std::string> readDataFile(const std::filesystem::path& path)
 {
-    bool missing = false;
-    Result<NativeFile> file = NativeFile::open(path, NativeFile::Access::Read, &missing);
-    if (!file)
-        return missing ? Result<std::string>(std::string()) : Result<std::string>(file.error());
-    std::string text;
-    if (!file.value().readAll(text))
-        return lastSystemError(path);
-    return text;
+    const Result<std::filesystem::path> target = prepareRead(path);
+    if (!target)
+        return target.error();
+    return readTarget(target.value());
 }
 
 Result<RecordGrid> loadRecordGrid(const std::filesystem::path& path)
@@ -61,64 +108,78 @@ Result<RecordGrid> loadRecordGrid(const std::filesystem::path& path)
     return indexText(path, std::move(text.value()));
 }
 
+Status restoreAfterInterruptedSave(const std::filesystem::path& path)
+{
+    const Result<std::filesystem::path> target = prepareRead(path);
+    if (!target)
+        return target.error();
+    return {};
+}
+
 Status appendRecord(const std::filesystem::path& path, const Record& record)
 {
-    if (Status folder = ensureParentFolder(path))
-        return folder;
-    Result<FileLock> lock = FileLock::acquire(path);
-    if (!lock)
-        return lock.error();
-    Result<NativeFile> opened = NativeFile::open(path, NativeFile::Access::Append);
+    Result<WriteAccess> access = prepareWrite(path);
+    if (!access)
+        return access.error();
+    const std::filesystem::path& target = access.value().target;
+    Result<NativeFile> opened = NativeFile::open(target, NativeFile::Access::Append);
     if (!opened)
         return opened.error();
     NativeFile& file = opened.value();
-    std::uint64_t sizeBefore = 0;
-    if (!file.size(sizeBefore))
-        return lastSystemError(path);
+    const Result<std::uint64_t> sizeBefore = file.size();
+    if (!sizeBefore)
+        return sizeBefore.error();
+    const Result<bool> onANewLine = file.endsWithLineEnd();
+    if (!onANewLine)
+        return onANewLine.error();
 
     std::string lines;
-    if (!file.endsWithLineEnd())
+    if (!onANewLine.value())
         lines.append("\r\n"); // a file edited by hand may lack its final line end
     for (const std::string& value : record)
         appendItem(lines, value);
 
-    if (!file.append(lines) || !file.sync()) {
-        const FileError error = lastSystemError(path);
-        file.truncate(sizeBefore); // takes back whatever part of the record reached the file
-        return error;
+    Status added = file.write(lines);
+    if (added)
+        added = file.sync();
+    if (added && file.created())
+        added = syncFolder(target.has_parent_path() ? target.parent_path() : ".");
+    if (!added) {
+        (void)file.truncate(sizeBefore.value()); // takes back whatever part of the record reached the file
+        return added;
     }
-    if (!file.close())
-        return lastSystemError(path);
-    return std::nullopt;
+    return file.close();
 }
 
 Status saveRecordGrid(const std::filesystem::path& path, RecordGrid& grid)
 {
-    if (Status folder = ensureParentFolder(path))
-        return folder;
-    Result<FileLock> lock = FileLock::acquire(path);
-    if (!lock)
-        return lock.error();
+    Result<WriteAccess> access = prepareWrite(path);
+    if (!access)
+        return access.error();
+    const std::filesystem::path& target = access.value().target;
 
     // Usually nobody else has written the file since the grid was read: then only the edited records
     // change, and neither the file nor the grid needs copying whole.
-    if (fileHoldsExactly(path, grid.text())) {
+    if (fileHoldsExactly(target, grid.text())) {
         std::vector<std::string> newLines;
         if (std::optional<std::vector<std::string_view>> pieces = grid.editedTextInPieces(newLines)) {
-            if (Status failed = replaceFileContent(path, *pieces))
-                return failed;
+            if (Status saved = replaceFileContent(target, *pieces); !saved)
+                return saved;
             grid.applyEditsInPlace();
-            return std::nullopt;
+            return {};
         }
     }
-    Result<RecordGrid> onDisk = loadRecordGrid(path);
+    Result<std::string> text = readTarget(target);
+    if (!text)
+        return text.error();
+    Result<RecordGrid> onDisk = indexText(target, std::move(text.value()));
     if (!onDisk)
         return onDisk.error();
     RecordGrid merged = mergeEdits(grid, onDisk.value());
-    if (Status failed = replaceFileContent(path, merged.text()))
-        return failed;
+    if (Status saved = replaceFileContent(target, {merged.text()}); !saved)
+        return saved;
     grid = std::move(merged);
-    return std::nullopt;
+    return {};
 }
 
 } // namespace tesselby

@@ -3,11 +3,14 @@
 #include <filesystem>
 #include <string>
 
-#include "FileError.h"
 #include "Record.h"
 #include "RecordGrid.h"
+#include "Result.h"
 
 namespace tesselby {
+
+// Every operation reaches the file through any symbolic links at path, and first puts back what a save
+// that was cut off had guarded (so the file holds whole content, never a mix).
 
 // The data file's whole text. A file that does not exist yet reads as an empty list.
 Result<std::string> readDataFile(const std::filesystem::path& path);
@@ -15,14 +18,17 @@ Result<std::string> readDataFile(const std::filesystem::path& path);
 // Reads the data file and indexes every record in it.
 Result<RecordGrid> loadRecordGrid(const std::filesystem::path& path);
 
-// Appends one record as four item lines in a single write, starting on a new line, and flushes it to
-// disk. Creates the file (owner-only) and its folder when missing. On failure the file is as it was.
+// Appends one record as four item lines in a single write, starting on a new line, and syncs it to
+// disk. Creates the file (owner-only) and its folders when missing. On failure the file is as it was.
 Status appendRecord(const std::filesystem::path& path, const Record& record);
 
-// Saves the grid's edits: puts them into the file as it is now and replaces it in one step, so the
-// file always holds either its old or its new content. Records that reached the file since the grid
+// Saves the grid's edits: puts them into the file as it is now and replaces its content in one step
+// that keeps the file's identity (see replaceFileContent). Records that reached the file since the grid
 // was loaded are kept. On success the grid holds what was written; on failure it is as it was, its
 // edits still waiting.
 Status saveRecordGrid(const std::filesystem::path& path, RecordGrid& grid);
+
+// Puts back what a save that was cut off had guarded; for start-up, before anything is shown.
+Status restoreAfterInterruptedSave(const std::filesystem::path& path);
 
 } // namespace tesselby

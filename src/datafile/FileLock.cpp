@@ -1,8 +1,46 @@
 #include "FileLock.h"
 
-#include <utility>
+#include <thread>
+
+#include "FileSystem.h"
 
 namespace tesselby {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Locks what is at path, as the given kind of file, and makes sure that the locked file is still the
+// one at path: a lock on a file that was removed or replaced meanwhile guards nothing.
+Result<NativeFile> lockAt(const std::filesystem::path& path, NativeFile::Access access,
+                          const std::filesystem::path& dataFile, Clock::time_point deadline)
+{
+    for (;;) {
+        Result<NativeFile> file = NativeFile::open(path, access);
+        if (!file)
+            return file.error();
+        for (;;) {
+            const Result<bool> locked = file.value().tryLock();
+            if (!locked)
+                return locked.error();
+            if (locked.value())
+                break;
+            if (Clock::now() > deadline)
+                return FileError{dataFile, "another copy of Tesselby is still writing it"};
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        const Result<FileIdentity> held = file.value().identity();
+        if (!held)
+            return held.error();
+        const Result<FileIdentity> there = identityAt(path);
+        if (there && there.value().sameFileAs(held.value()))
+            return std::move(file.value());
+        if (!there && there.error().cause != FileError::Cause::Missing)
+            return there.error();
+    }
+}
+
+} // namespace
 
 std::filesystem::path lockFilePath(const std::filesystem::path& dataFile)
 {
@@ -11,20 +49,22 @@ std::filesystem::path lockFilePath(const std::filesystem::path& dataFile)
     return lock;
 }
 
-FileLock::FileLock(FileLock&& other) noexcept : m_handle(std::exchange(other.m_handle, -1)) {}
-
-FileLock& FileLock::operator=(FileLock&& other) noexcept
+Result<FileLock> FileLock::acquire(const std::filesystem::path& dataFile, std::chrono::milliseconds patience)
 {
-    if (this != &other) {
-        release();
-        m_handle = std::exchange(other.m_handle, -1);
+    const Clock::time_point deadline = Clock::now() + patience;
+    FileLock lock;
+    // The folder's lock is the one that counts: a cleanup tool may delete the lock file while a save
+    // holds it, but the folder cannot go while the data file is in it. The lock file is what copies of
+    // older versions take, so it is held as well, always second, so the two never deadlock.
+    const std::filesystem::path folder = dataFile.has_parent_path() ? dataFile.parent_path() : ".";
+    for (const auto& [path, access] : {std::pair{folder, NativeFile::Access::Folder},
+                                       std::pair{lockFilePath(dataFile), NativeFile::Access::Lock}}) {
+        Result<NativeFile> held = lockAt(path, access, dataFile, deadline);
+        if (!held)
+            return held.error();
+        lock.m_held.push_back(std::move(held.value()));
     }
-    return *this;
-}
-
-FileLock::~FileLock()
-{
-    release();
+    return lock;
 }
 
 } // namespace tesselby

@@ -4,27 +4,38 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
-#include "FileError.h"
+#include "Result.h"
 
 namespace tesselby {
 
-// The few things the data layer asks of the system's files, written once for POSIX systems (posix/)
-// and once for Windows (windows/). A failed call leaves its reason for lastSystemError().
+// Which file a handle or a path reaches, and how many names it has.
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t file = 0;
+    std::uint64_t linkCount = 1;
+    bool isFolder = false;
+
+    bool sameFileAs(const FileIdentity& other) const { return device == other.device && file == other.file; }
+};
+
+// An open file of the system's. The system calls themselves are written once for POSIX systems (posix/)
+// and once for Windows (windows/); what is built from them is written once, in NativeFile.cpp. Every
+// call that fails returns the failure it met, about this file.
 class NativeFile {
 public:
     enum class Access {
-        Read,   // an existing file, for reading
-        Append, // created when missing (readable and writable by its owner only), for adding to its end
+        Read,    // an existing ordinary file, for reading; one that would make a read wait is refused
+        Append,  // created when missing (owner-only), for adding to its end
+        Rewrite, // an existing ordinary file, for writing over from its start
+        Lock,    // created when missing (owner-only), only to be locked
+        Folder,  // an existing folder, to be synced or locked
     };
 
-    // Opens an ordinary file; a folder, pipe or device in its place is refused. When reading a file
-    // that does not exist, missing is set.
-    static Result<NativeFile> open(const std::filesystem::path& path, Access access, bool* missing = nullptr);
-
-    // A new, empty file in path's folder with path's permissions (owner-only when path does not exist
-    // yet), for writing; its name, path's name followed by kTemporaryMarker, goes to temporaryPath.
-    static Result<NativeFile> createBeside(const std::filesystem::path& path, std::filesystem::path& temporaryPath);
+    static Result<NativeFile> open(const std::filesystem::path& path, Access access);
+    // A new file that did not exist before (owner-only), for writing; Cause::Exists when the name is taken.
+    static Result<NativeFile> createNew(const std::filesystem::path& path);
 
     NativeFile(NativeFile&& other) noexcept;
     NativeFile& operator=(NativeFile&& other) noexcept;
@@ -32,38 +43,42 @@ public:
     NativeFile& operator=(const NativeFile&) = delete;
     ~NativeFile();
 
-    bool readAll(std::string& out);
-    // Reads up to wanted bytes: how many were read, 0 at the end of the file, or -1 on failure.
-    std::int64_t readSome(char* into, std::size_t wanted);
-    bool size(std::uint64_t& bytes);
+    const std::filesystem::path& path() const { return m_path; }
+    // Whether open(Append) made the file, so that its folder entry still has to reach the disk.
+    bool created() const { return m_created; }
+
+    // Reads up to wanted bytes at the current place: how many were read, 0 at the end of the file.
+    Result<std::size_t> readSome(char* into, std::size_t wanted);
+    Result<std::size_t> readAt(std::uint64_t offset, char* into, std::size_t wanted);
+    Result<std::string> readAll();
+    Result<std::uint64_t> size();
+    Result<FileIdentity> identity();
     // True for an empty file too: whatever is added next starts a line.
-    bool endsWithLineEnd();
-    bool append(std::string_view bytes);
+    Result<bool> endsWithLineEnd();
+    // Writes every byte at the current place (at the end, for Append).
+    Status write(std::string_view bytes);
+    Status write(const std::vector<std::string_view>& pieces);
+    // Writes the rest of source from its current place.
+    Status copyFrom(NativeFile& source);
     // Waits until what was written is on the disk.
-    bool sync();
-    bool truncate(std::uint64_t bytes);
+    Status sync();
+    Status truncate(std::uint64_t bytes);
+    // Takes the exclusive lock without waiting: false when another holder has it.
+    Result<bool> tryLock();
+    // Gives this new file the owner, group, permissions, access lists and extended attributes of
+    // original; fails where one of them cannot be carried over.
+    Status takeIdentityOf(NativeFile& original);
     // Closes now and says whether the close itself failed (a delayed write error shows up here).
-    bool close();
+    Status close();
 
 private:
-    explicit NativeFile(std::intptr_t handle) : m_handle(handle) {}
+    NativeFile(std::intptr_t handle, std::filesystem::path path) : m_handle(handle), m_path(std::move(path)) {}
+
+    Result<std::size_t> writeSome(const char* bytes, std::size_t wanted);
 
     std::intptr_t m_handle = -1;
+    std::filesystem::path m_path;
+    bool m_created = false;
 };
-
-// Marks a file createBeside made, so one that a killed process left behind can be recognised.
-inline constexpr char kTemporaryMarker[] = ".saving-";
-
-// Puts from in to's place in one step that survives a crash: to is either as it was or replaced.
-bool moveOver(const std::filesystem::path& from, const std::filesystem::path& to);
-
-// The reason the system gave for the last failed call, about the given file.
-FileError lastSystemError(const std::filesystem::path& path);
-
-// The reason for a folder standing where a file belongs.
-FileError folderInPlaceError(const std::filesystem::path& path);
-
-// Creates the data file's folder (owner-only) when it is missing.
-Status ensureParentFolder(const std::filesystem::path& file);
 
 } // namespace tesselby

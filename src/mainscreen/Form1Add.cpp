@@ -24,9 +24,9 @@ void Form1::Command2_Click()
 
     // The answers are kept while the person decides, so a failed write loses none of them.
     const std::filesystem::path path = dataFilePath(kDataFileWritePath);
-    while (const Status failed = appendRecord(path, record)) {
-        if (!reportFileFailure(this, QStringLiteral("Tesselby could not add the entry to"), failed->path,
-                               failed->reason, MessageStyle::CriticalRetry,
+    for (Status added = appendRecord(path, record); !added; added = appendRecord(path, record)) {
+        if (!reportFileFailure(this, QStringLiteral("Tesselby could not add the entry to"), added.error().path,
+                               added.error().reason, MessageStyle::CriticalRetry,
                                QStringLiteral("Retry to try again, or Cancel to drop the entry.")))
             return;
     }

@@ -63,7 +63,7 @@ private slots:
         const int code = inChild([&] {
             fillDiskAfter(before.size() + 10);
             const Status failed = appendRecord(dataFile(), {"A long first name", "Last", "555", "a@b"});
-            return failed && failed->reason == std::strerror(EFBIG) ? 0 : 1;
+            return !failed.ok() && failed.error().reason == std::strerror(EFBIG) ? 0 : 1;
         });
         QCOMPARE(code, 0);
         QCOMPARE(folder.read(), before);
@@ -78,7 +78,7 @@ private slots:
             Result<RecordGrid> grid = loadRecordGrid(dataFile());
             grid.value().setRecord(25, {"Edited", "", "", ""});
             fillDiskAfter(before.size() / 2);
-            return saveRecordGrid(dataFile(), grid.value()) ? 0 : 1;
+            return saveRecordGrid(dataFile(), grid.value()).ok() ? 1 : 0;
         });
         QCOMPARE(code, 0);
         QCOMPARE(folder.read(), before);
@@ -112,7 +112,7 @@ private slots:
                     Record record = grid.value().record(1);
                     record[0] = record[0] == "First0" ? "Second, a longer first name" : "First0";
                     grid.value().setRecord(1, record);
-                    if (saveRecordGrid(dataFile(), grid.value()))
+                    if (!saveRecordGrid(dataFile(), grid.value()).ok())
                         ::_exit(3);
                     if (::write(progress[1], "s", 1) != 1)
                         ::_exit(4);
@@ -163,7 +163,7 @@ private slots:
             if (child == 0) {
                 for (int n = 0; n < recordsEach; ++n) {
                     const std::string id = std::to_string(w) + "-" + std::to_string(n);
-                    if (appendRecord(dataFile(), {"first " + id, "last " + id, "phone " + id, "mail " + id}))
+                    if (!appendRecord(dataFile(), {"first " + id, "last " + id, "phone " + id, "mail " + id}).ok())
                         ::_exit(1);
                 }
                 ::_exit(0);

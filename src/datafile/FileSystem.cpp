@@ -1,0 +1,99 @@
+#include "FileSystem.h"
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <system_error>
+#include <vector>
+
+namespace tesselby {
+
+namespace {
+
+std::filesystem::path folderOf(const std::filesystem::path& path)
+{
+    const std::filesystem::path folder = path.parent_path();
+    return folder.empty() ? std::filesystem::path(".") : folder;
+}
+
+} // namespace
+
+Result<std::filesystem::path> finalTarget(const std::filesystem::path& path)
+{
+    std::filesystem::path current = path;
+    // The same bound as the system's own, so that a circle of links ends in a message.
+    for (int hop = 0; hop < 40; ++hop) {
+        Result<std::optional<std::filesystem::path>> link = readLink(current);
+        if (!link)
+            return link.error();
+        if (!link.value())
+            return current;
+        const std::filesystem::path& next = *link.value();
+        current = next.is_absolute() ? next : current.parent_path() / next;
+    }
+    return FileError{path, "it is reached through a circle of symbolic links"};
+}
+
+Status ensureParentFolder(const std::filesystem::path& file)
+{
+    std::vector<std::filesystem::path> missing;
+    for (std::filesystem::path folder = file.parent_path(); !folder.empty(); folder = folder.parent_path()) {
+        const Result<FileIdentity> found = identityAt(folder);
+        if (found) {
+            if (!found.value().isFolder)
+                return FileError{file, kFileInPlaceOfFolder};
+            break;
+        }
+        if (found.error().cause != FileError::Cause::Missing)
+            return found.error();
+        missing.push_back(folder);
+        if (folder == folder.parent_path())
+            break;
+    }
+    for (auto folder = missing.rbegin(); folder != missing.rend(); ++folder) {
+        if (Status made = makeFolder(*folder); !made && made.error().cause != FileError::Cause::Exists)
+            return made;
+        if (Status synced = syncFolder(folderOf(*folder)); !synced)
+            return synced;
+    }
+    return {};
+}
+
+Result<NativeFile> createTemporaryBeside(const std::filesystem::path& path)
+{
+    static std::atomic<unsigned> counter{0};
+    const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+    for (unsigned attempt = 0;; ++attempt) {
+        std::filesystem::path candidate = path;
+        candidate += kTemporaryMarker;
+        candidate += std::to_string(now) + "-" + std::to_string(counter++);
+        Result<NativeFile> file = NativeFile::createNew(candidate);
+        if (file || file.error().cause != FileError::Cause::Exists || attempt == 100)
+            return file;
+    }
+}
+
+void removeLeftoverTemporaries(const std::filesystem::path& path)
+{
+    std::filesystem::path prefixPath = path.filename();
+    prefixPath += kTemporaryMarker;
+    const std::filesystem::path::string_type prefix = prefixPath.native();
+    std::error_code failed;
+    std::filesystem::directory_iterator entry(folderOf(path), failed);
+    for (; !failed && entry != std::filesystem::directory_iterator(); entry.increment(failed)) {
+        const std::filesystem::path::string_type name = entry->path().filename().native();
+        std::error_code ignored;
+        if (name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0 &&
+            entry->is_regular_file(ignored))
+            (void)removeFile(entry->path());
+    }
+}
+
+Status checkWritable(const std::filesystem::path& path)
+{
+    if (Status access = checkWriteAccess(path); !access && access.error().cause != FileError::Cause::Missing)
+        return access;
+    return {};
+}
+
+} // namespace tesselby

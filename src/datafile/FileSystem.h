@@ -1,0 +1,49 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+
+#include "NativeFile.h"
+#include "Result.h"
+
+namespace tesselby {
+
+// Marks a file that a save writes beside the data file, so one a killed process left can be recognised.
+inline constexpr char kTemporaryMarker[] = ".saving-";
+// The name beside the data file of its full copy while a save rewrites it in place.
+inline constexpr char kBeforeSaveSuffix[] = ".before-save";
+
+// The file a path finally names: every symbolic link on the way is followed, so that a write replaces
+// the target and keeps the links. A link to a missing file gives the missing file's path.
+Result<std::filesystem::path> finalTarget(const std::filesystem::path& path);
+
+// Creates the file's missing folders, owner-only, each one durably before the next.
+Status ensureParentFolder(const std::filesystem::path& file);
+
+// A new file beside path, named path's name, kTemporaryMarker and something unique; path is not touched.
+Result<NativeFile> createTemporaryBeside(const std::filesystem::path& path);
+
+// Removes what saves killed midway left beside path: only files that carry path's temporary marker.
+void removeLeftoverTemporaries(const std::filesystem::path& path);
+
+// Refuses a file the user may not write, with the same words as the system's own refusal; a missing
+// file passes, since writing creates it. The superuser is refused a file without any write permission.
+Status checkWritable(const std::filesystem::path& path);
+
+// The system's calls behind these, in posix/ and windows/.
+
+// Where the symbolic link at path points, as written in it; nothing when path is no link or missing.
+Result<std::optional<std::filesystem::path>> readLink(const std::filesystem::path& path);
+// What is at path, following links; Cause::Missing when there is nothing.
+Result<FileIdentity> identityAt(const std::filesystem::path& path);
+Status makeFolder(const std::filesystem::path& path);
+// Puts from in to's place in one step that survives a crash (the folder entry included): to is either
+// as it was or replaced.
+Status moveOver(const std::filesystem::path& from, const std::filesystem::path& to);
+Status removeFile(const std::filesystem::path& path);
+// Makes the folder's entries (a new, renamed or removed file) survive a power cut.
+Status syncFolder(const std::filesystem::path& folder);
+// Whether the running user may write the existing file at path.
+Status checkWriteAccess(const std::filesystem::path& path);
+
+} // namespace tesselby

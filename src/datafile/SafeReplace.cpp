@@ -1,0 +1,156 @@
+#include "SafeReplace.h"
+
+#include "FileSystem.h"
+#include "NativeFile.h"
+
+namespace tesselby {
+
+namespace {
+
+std::filesystem::path beforeSavePath(const std::filesystem::path& target)
+{
+    std::filesystem::path copy = target;
+    copy += kBeforeSaveSuffix;
+    return copy;
+}
+
+std::filesystem::path folderOf(const std::filesystem::path& path)
+{
+    return path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
+}
+
+std::uint64_t totalSize(const std::vector<std::string_view>& pieces)
+{
+    std::uint64_t bytes = 0;
+    for (const std::string_view piece : pieces)
+        bytes += piece.size();
+    return bytes;
+}
+
+// Writes pieces over target from its start and cuts it to their length, keeping target's identity.
+Status overwrite(const std::filesystem::path& target, const std::vector<std::string_view>& pieces)
+{
+    Result<NativeFile> file = NativeFile::open(target, NativeFile::Access::Rewrite);
+    if (!file)
+        return file.error();
+    Status written = file.value().write(pieces);
+    if (written)
+        written = file.value().truncate(totalSize(pieces));
+    if (written)
+        written = file.value().sync();
+    if (!written)
+        return written;
+    return file.value().close();
+}
+
+// The same with the whole of what source holds.
+Status overwriteFrom(const std::filesystem::path& target, NativeFile& source)
+{
+    const Result<std::uint64_t> bytes = source.size();
+    if (!bytes)
+        return bytes.error();
+    Result<NativeFile> file = NativeFile::open(target, NativeFile::Access::Rewrite);
+    if (!file)
+        return file.error();
+    Status written = file.value().copyFrom(source);
+    if (written)
+        written = file.value().truncate(bytes.value());
+    if (written)
+        written = file.value().sync();
+    if (!written)
+        return written;
+    return file.value().close();
+}
+
+// Writes pieces to a new file beside target and renames it over target.
+Status replaceByRename(const std::filesystem::path& target, NativeFile& temporary,
+                       const std::vector<std::string_view>& pieces)
+{
+    const std::filesystem::path temporaryPath = temporary.path();
+    Status done = temporary.write(pieces);
+    if (done)
+        done = temporary.sync();
+    if (Status closed = temporary.close(); done && !closed)
+        done = closed;
+    if (done)
+        done = moveOver(temporaryPath, target);
+    if (!done)
+        (void)removeFile(temporaryPath);
+    return done;
+}
+
+// Rewrites target in place, with a synced copy of its old content beside it until the rewrite is on disk.
+Status rewriteInPlace(const std::filesystem::path& target, NativeFile& original, NativeFile& copy,
+                      const std::vector<std::string_view>& pieces)
+{
+    const std::filesystem::path copyPath = copy.path();
+    Status saved = copy.copyFrom(original);
+    if (saved)
+        saved = copy.sync();
+    if (Status closed = copy.close(); saved && !closed)
+        saved = closed;
+    // From this rename on, the copy is what a cut-off rewrite is restored from.
+    if (saved)
+        saved = moveOver(copyPath, beforeSavePath(target));
+    if (!saved) {
+        (void)removeFile(copyPath);
+        return saved;
+    }
+    if (Status written = overwrite(target, pieces); !written) {
+        (void)restoreInterruptedSave(target); // a failed rewrite (a full disk) is taken back at once
+        return written;
+    }
+    if (Status removed = removeFile(beforeSavePath(target)); !removed)
+        return removed;
+    return syncFolder(folderOf(target));
+}
+
+} // namespace
+
+Status replaceFileContent(const std::filesystem::path& target, const std::vector<std::string_view>& pieces)
+{
+    removeLeftoverTemporaries(target);
+    Result<NativeFile> original = NativeFile::open(target, NativeFile::Access::Read);
+    if (!original && original.error().cause != FileError::Cause::Missing)
+        return original.error();
+    Result<NativeFile> temporary = createTemporaryBeside(target);
+    if (!temporary)
+        return temporary.error();
+    if (!original)
+        return replaceByRename(target, temporary.value(), pieces);
+
+    // A new file would leave the other hard links with the old content; and an owner, group or
+    // attribute the program may not give a new file would be lost with the old one.
+    const Result<FileIdentity> identity = original.value().identity();
+    if (!identity)
+        return identity.error();
+    if (identity.value().linkCount == 1 && temporary.value().takeIdentityOf(original.value()))
+        return replaceByRename(target, temporary.value(), pieces);
+    return rewriteInPlace(target, original.value(), temporary.value(), pieces);
+}
+
+bool saveWasInterrupted(const std::filesystem::path& target)
+{
+    const Result<FileIdentity> copy = identityAt(beforeSavePath(target));
+    return copy || copy.error().cause != FileError::Cause::Missing;
+}
+
+Status restoreInterruptedSave(const std::filesystem::path& target)
+{
+    const std::filesystem::path copyPath = beforeSavePath(target);
+    Result<NativeFile> copy = NativeFile::open(copyPath, NativeFile::Access::Read);
+    if (!copy)
+        return copy.error().cause == FileError::Cause::Missing ? Status() : Status(copy.error());
+    Status restored = overwriteFrom(target, copy.value());
+    (void)copy.value().close();
+    if (!restored && restored.error().cause == FileError::Cause::Missing)
+        return moveOver(copyPath, target); // the file was removed meanwhile: the copy takes its place
+    if (!restored)
+        return FileError{target, "an earlier save was cut off, and its old content could not be put back from " +
+                                     pathText(copyPath) + ": " + restored.error().reason};
+    if (Status removed = removeFile(copyPath); !removed)
+        return removed;
+    return syncFolder(folderOf(target));
+}
+
+} // namespace tesselby

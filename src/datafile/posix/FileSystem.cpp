@@ -1,0 +1,97 @@
+#include "FileSystem.h"
+
+#include <string>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "SystemError.h"
+
+namespace tesselby {
+
+Result<std::optional<std::filesystem::path>> readLink(const std::filesystem::path& path)
+{
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR) // nothing there to follow; the file's own use says why
+            return std::optional<std::filesystem::path>();
+        return lastSystemError(path);
+    }
+    if (!S_ISLNK(info.st_mode))
+        return std::optional<std::filesystem::path>();
+    std::string target(static_cast<std::size_t>(info.st_size) + 1, '\0');
+    for (;;) {
+        const ssize_t got = ::readlink(path.c_str(), target.data(), target.size());
+        if (got < 0)
+            return lastSystemError(path);
+        if (static_cast<std::size_t>(got) < target.size()) {
+            target.resize(static_cast<std::size_t>(got));
+            return std::optional<std::filesystem::path>(target);
+        }
+        target.resize(target.size() * 2); // the link was changed to a longer one in between
+    }
+}
+
+Result<FileIdentity> identityAt(const std::filesystem::path& path)
+{
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0)
+        return lastSystemError(path);
+    return FileIdentity{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
+                        static_cast<std::uint64_t>(info.st_nlink), S_ISDIR(info.st_mode)};
+}
+
+Status makeFolder(const std::filesystem::path& path)
+{
+    if (::mkdir(path.c_str(), 0700) != 0)
+        return lastSystemError(path);
+    // Owner-only whatever the umask, as the base directory rules ask.
+    if (::chmod(path.c_str(), 0700) != 0)
+        return lastSystemError(path);
+    return {};
+}
+
+Status moveOver(const std::filesystem::path& from, const std::filesystem::path& to)
+{
+    if (::rename(from.c_str(), to.c_str()) != 0)
+        return lastSystemError(to);
+    const std::filesystem::path folder = to.parent_path();
+    return syncFolder(folder.empty() ? std::filesystem::path(".") : folder);
+}
+
+Status removeFile(const std::filesystem::path& path)
+{
+    if (::unlink(path.c_str()) != 0)
+        return lastSystemError(path);
+    return {};
+}
+
+Status syncFolder(const std::filesystem::path& folder)
+{
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return lastSystemError(folder);
+    if (::fsync(fd) != 0) {
+        const FileError failure = lastSystemError(folder);
+        ::close(fd);
+        return failure;
+    }
+    ::close(fd);
+    return {};
+}
+
+Status checkWriteAccess(const std::filesystem::path& path)
+{
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0)
+        return lastSystemError(path);
+    // The superuser passes every access check, so a file nobody may write is refused by its bits.
+    if ((info.st_mode & 0222) == 0)
+        return systemError(path, EACCES);
+    if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0)
+        return lastSystemError(path);
+    return {};
+}
+
+} // namespace tesselby

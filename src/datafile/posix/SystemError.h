@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include "FileError.h"
+
+namespace tesselby {
+
+// The failure the system reported with code, in the words the program uses for it on every path.
+inline FileError systemError(const std::filesystem::path& path, int code)
+{
+    switch (code) {
+    case EISDIR:
+        return FileError{path, kFolderInPlace};
+    case ENOTDIR:
+        return FileError{path, kFileInPlaceOfFolder};
+    case EAGAIN:
+        return FileError{path, kNotAnOrdinaryFile}; // only a special file makes a read wait
+    case ENOENT:
+        return FileError{path, std::strerror(code), FileError::Cause::Missing};
+    case EEXIST:
+        return FileError{path, std::strerror(code), FileError::Cause::Exists};
+    default:
+        return FileError{path, std::strerror(code)};
+    }
+}
+
+// The failure of the system call that has just returned.
+inline FileError lastSystemError(const std::filesystem::path& path)
+{
+    return systemError(path, errno);
+}
+
+} // namespace tesselby
