@@ -5,7 +5,8 @@
 namespace tesselby {
 
 NativeFile::NativeFile(NativeFile&& other) noexcept
-    : m_handle(std::exchange(other.m_handle, -1)), m_path(std::move(other.m_path)), m_created(other.m_created)
+    : m_handle(std::exchange(other.m_handle, -1)), m_path(std::move(other.m_path)), m_access(other.m_access),
+      m_created(other.m_created)
 {
 }
 
@@ -15,6 +16,7 @@ NativeFile& NativeFile::operator=(NativeFile&& other) noexcept
         (void)close();
         m_handle = std::exchange(other.m_handle, -1);
         m_path = std::move(other.m_path);
+        m_access = other.m_access;
         m_created = other.m_created;
     }
     return *this;

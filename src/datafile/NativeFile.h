@@ -72,12 +72,16 @@ public:
     Status close();
 
 private:
-    NativeFile(std::intptr_t handle, std::filesystem::path path) : m_handle(handle), m_path(std::move(path)) {}
+    NativeFile(std::intptr_t handle, std::filesystem::path path, Access access)
+        : m_handle(handle), m_path(std::move(path)), m_access(access)
+    {
+    }
 
     Result<std::size_t> writeSome(const char* bytes, std::size_t wanted);
 
     std::intptr_t m_handle = -1;
     std::filesystem::path m_path;
+    Access m_access;
     bool m_created = false;
 };
 

@@ -99,7 +99,7 @@ Result<NativeFile> NativeFile::open(const std::filesystem::path& path, Access ac
     }
     if (fd < 0)
         return lastSystemError(path);
-    NativeFile file(fd, path);
+    NativeFile file(fd, path, access);
     file.m_created = created;
     struct stat info {};
     if (::fstat(fd, &info) != 0)
@@ -121,7 +121,7 @@ Result<NativeFile> NativeFile::createNew(const std::filesystem::path& path)
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0)
         return lastSystemError(path);
-    NativeFile file(fd, path);
+    NativeFile file(fd, path, Access::Rewrite);
     if (::fchmod(fd, 0600) != 0)
         return lastSystemError(path);
     return file;

@@ -1,14 +1,9 @@
 #include "NativeFile.h"
 
 #include <algorithm>
-#include <string>
-#include <system_error>
 #include <utility>
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "SystemError.h"
 
 namespace tesselby {
 
@@ -24,167 +19,165 @@ std::intptr_t valueOf(HANDLE handle)
     return reinterpret_cast<std::intptr_t>(handle);
 }
 
-bool isFolder(const std::filesystem::path& path)
-{
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
+// Other programs may go on reading the file, and a save may replace it, while it is open here.
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-Result<NativeFile> refuseAllButDiskFiles(NativeFile file, HANDLE handle, const std::filesystem::path& path)
+HANDLE openHandle(const std::filesystem::path& path, NativeFile::Access access, DWORD disposition)
 {
-    if (::GetFileType(handle) != FILE_TYPE_DISK)
-        return FileError{path, "it is not an ordinary file"};
-    return file;
+    switch (access) {
+    case NativeFile::Access::Read:
+        return ::CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
+                             nullptr);
+    case NativeFile::Access::Append:
+        return ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr, disposition,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    case NativeFile::Access::Rewrite:
+        return ::CreateFileW(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
+                             nullptr);
+    case NativeFile::Access::Lock:
+        // Not shared for deletion, so the lock file cannot be removed while it is held.
+        return ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    case NativeFile::Access::Folder:
+        return ::CreateFileW(path.c_str(), FILE_LIST_DIRECTORY, kShareAll, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    }
+    return INVALID_HANDLE_VALUE;
 }
 
 } // namespace
 
-Result<NativeFile> NativeFile::open(const std::filesystem::path& path, Access access, bool* missing)
+Result<NativeFile> NativeFile::open(const std::filesystem::path& path, Access access)
 {
-    if (missing != nullptr)
-        *missing = false;
-    if (isFolder(path))
-        return folderInPlaceError(path);
-    // Other programs may go on reading the file, and a save may replace it, while it is open here.
-    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    const HANDLE handle = access == Access::Read ? ::CreateFileW(path.c_str(), GENERIC_READ, share, nullptr,
-                                                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
-                                                 : ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, share,
-                                                                 nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-        const DWORD error = ::GetLastError();
-        if (missing != nullptr)
-            *missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-        return lastSystemError(path);
+    if (access != Access::Folder && isFolder(path))
+        return FileError{path, kFolderInPlace};
+    HANDLE handle = openHandle(path, access, OPEN_EXISTING);
+    bool created = false;
+    if (handle == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_FILE_NOT_FOUND && access == Access::Append) {
+        handle = openHandle(path, access, CREATE_NEW);
+        created = handle != INVALID_HANDLE_VALUE;
+        if (handle == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_FILE_EXISTS) // another copy made it
+            handle = openHandle(path, access, OPEN_EXISTING);
     }
-    return refuseAllButDiskFiles(NativeFile(valueOf(handle)), handle, path);
+    if (handle == INVALID_HANDLE_VALUE)
+        return lastSystemError(path);
+    NativeFile file(valueOf(handle), path, access);
+    file.m_created = created;
+    if (access != Access::Folder && ::GetFileType(handle) != FILE_TYPE_DISK)
+        return FileError{path, kNotAnOrdinaryFile};
+    return file;
 }
 
-Result<NativeFile> NativeFile::createBeside(const std::filesystem::path& path, std::filesystem::path& temporaryPath)
+Result<NativeFile> NativeFile::createNew(const std::filesystem::path& path)
 {
     // Windows keeps a file's permissions with its folder, so the new file needs none of its own.
-    for (unsigned attempt = 0; attempt < 100; ++attempt) {
-        std::filesystem::path candidate = path;
-        candidate += kTemporaryMarker;
-        candidate += std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(::GetTickCount64()) + L"-" +
-                     std::to_wstring(attempt);
-        const HANDLE handle = ::CreateFileW(candidate.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                            FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (handle != INVALID_HANDLE_VALUE) {
-            temporaryPath = candidate;
-            return NativeFile(valueOf(handle));
-        }
-        if (::GetLastError() != ERROR_FILE_EXISTS)
-            break;
-    }
-    return lastSystemError(path.parent_path());
+    const HANDLE handle = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return lastSystemError(path);
+    return NativeFile(valueOf(handle), path, Access::Rewrite);
 }
 
-std::int64_t NativeFile::readSome(char* into, std::size_t wanted)
+Result<std::size_t> NativeFile::readSome(char* into, std::size_t wanted)
 {
     DWORD got = 0;
     if (!::ReadFile(handleOf(m_handle), into, static_cast<DWORD>(std::min<std::size_t>(wanted, 1u << 30)), &got,
                     nullptr))
-        return -1;
-    return got;
+        return lastSystemError(m_path);
+    return static_cast<std::size_t>(got);
 }
 
-bool NativeFile::size(std::uint64_t& bytes)
+Result<std::size_t> NativeFile::readAt(std::uint64_t offset, char* into, std::size_t wanted)
+{
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset & 0xFFFFFFFFu);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD got = 0;
+    if (!::ReadFile(handleOf(m_handle), into, static_cast<DWORD>(std::min<std::size_t>(wanted, 1u << 30)), &got,
+                    &at)) {
+        if (::GetLastError() == ERROR_HANDLE_EOF)
+            return std::size_t(0);
+        return lastSystemError(m_path);
+    }
+    return static_cast<std::size_t>(got);
+}
+
+Result<std::size_t> NativeFile::writeSome(const char* bytes, std::size_t wanted)
+{
+    // A read at an offset moves a handle's place, so an append finds the end before every write.
+    if (m_access == Access::Append && !::SetFilePointerEx(handleOf(m_handle), LARGE_INTEGER{}, nullptr, FILE_END))
+        return lastSystemError(m_path);
+    DWORD written = 0;
+    if (!::WriteFile(handleOf(m_handle), bytes, static_cast<DWORD>(std::min<std::size_t>(wanted, 1u << 30)),
+                     &written, nullptr))
+        return lastSystemError(m_path);
+    if (written == 0)
+        return systemError(m_path, ERROR_DISK_FULL);
+    return static_cast<std::size_t>(written);
+}
+
+Result<std::uint64_t> NativeFile::size()
 {
     LARGE_INTEGER length{};
     if (!::GetFileSizeEx(handleOf(m_handle), &length))
-        return false;
-    bytes = static_cast<std::uint64_t>(length.QuadPart);
-    return true;
+        return lastSystemError(m_path);
+    return static_cast<std::uint64_t>(length.QuadPart);
 }
 
-bool NativeFile::endsWithLineEnd()
+Result<FileIdentity> NativeFile::identity()
 {
-    std::uint64_t bytes = 0;
-    if (!size(bytes) || bytes == 0)
-        return true;
-    OVERLAPPED at{};
-    at.Offset = static_cast<DWORD>((bytes - 1) & 0xFFFFFFFFu);
-    at.OffsetHigh = static_cast<DWORD>((bytes - 1) >> 32);
-    char last = '\n';
-    DWORD got = 0;
-    return ::ReadFile(handleOf(m_handle), &last, 1, &got, &at) && got == 1 && (last == '\n' || last == '\r');
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(handleOf(m_handle), &info))
+        return lastSystemError(m_path);
+    return FileIdentity{info.dwVolumeSerialNumber,
+                        (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow,
+                        info.nNumberOfLinks, (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0};
 }
 
-bool NativeFile::append(std::string_view bytes)
+Status NativeFile::sync()
 {
-    LARGE_INTEGER end{};
-    if (!::SetFilePointerEx(handleOf(m_handle), LARGE_INTEGER{}, &end, FILE_END))
-        return false;
-    while (!bytes.empty()) {
-        const DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
-        DWORD written = 0;
-        if (!::WriteFile(handleOf(m_handle), bytes.data(), wanted, &written, nullptr))
-            return false;
-        if (written == 0) {
-            ::SetLastError(ERROR_DISK_FULL);
-            return false;
-        }
-        bytes.remove_prefix(written);
-    }
-    return true;
+    if (!::FlushFileBuffers(handleOf(m_handle)))
+        return lastSystemError(m_path);
+    return {};
 }
 
-bool NativeFile::sync()
-{
-    return ::FlushFileBuffers(handleOf(m_handle)) != 0;
-}
-
-bool NativeFile::truncate(std::uint64_t bytes)
+Status NativeFile::truncate(std::uint64_t bytes)
 {
     LARGE_INTEGER at{};
     at.QuadPart = static_cast<LONGLONG>(bytes);
-    return ::SetFilePointerEx(handleOf(m_handle), at, nullptr, FILE_BEGIN) && ::SetEndOfFile(handleOf(m_handle));
+    if (!::SetFilePointerEx(handleOf(m_handle), at, nullptr, FILE_BEGIN) || !::SetEndOfFile(handleOf(m_handle)))
+        return lastSystemError(m_path);
+    return {};
 }
 
-bool NativeFile::close()
+Result<bool> NativeFile::tryLock()
+{
+    // A folder cannot be locked here; the lock file, held without delete sharing, cannot be removed while
+    // it is held, so it alone guards the data file.
+    if (m_access == Access::Folder)
+        return true;
+    OVERLAPPED whole{};
+    // The system drops the lock when the handle is closed, also when its process dies.
+    if (::LockFileEx(handleOf(m_handle), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &whole))
+        return true;
+    if (::GetLastError() == ERROR_LOCK_VIOLATION)
+        return false;
+    return lastSystemError(m_path);
+}
+
+Status NativeFile::takeIdentityOf(NativeFile&)
+{
+    // ReplaceFileW, which puts the new file in place, keeps the old one's attributes and access list.
+    return {};
+}
+
+Status NativeFile::close()
 {
     if (m_handle == -1)
-        return true;
-    return ::CloseHandle(handleOf(std::exchange(m_handle, -1))) != 0;
-}
-
-bool moveOver(const std::filesystem::path& from, const std::filesystem::path& to)
-{
-    return ::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-}
-
-FileError lastSystemError(const std::filesystem::path& path)
-{
-    const DWORD error = ::GetLastError();
-    wchar_t* text = nullptr;
-    const DWORD length =
-        ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                         nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    std::string reason = "system error " + std::to_string(error);
-    if (length > 0 && text != nullptr) {
-        const int bytes =
-            ::WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
-        reason.assign(static_cast<std::size_t>(bytes), '\0');
-        ::WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), reason.data(), bytes, nullptr, nullptr);
-        // The system's sentence ends in a full stop and a line break; the message adds its own.
-        while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' || reason.back() == '.'))
-            reason.pop_back();
-    }
-    if (text != nullptr)
-        ::LocalFree(text);
-    return FileError{path, reason};
-}
-
-Status ensureParentFolder(const std::filesystem::path& file)
-{
-    const std::filesystem::path folder = file.parent_path();
-    std::error_code error;
-    if (folder.empty() || std::filesystem::is_directory(folder, error))
-        return std::nullopt;
-    if (!std::filesystem::create_directories(folder, error) && error)
-        return FileError{folder, error.message()};
-    return std::nullopt;
+        return {};
+    if (!::CloseHandle(handleOf(std::exchange(m_handle, -1))))
+        return lastSystemError(m_path);
+    return {};
 }
 
 } // namespace tesselby
