@@ -57,8 +57,8 @@ Result<FileLock> FileLock::acquire(const std::filesystem::path& dataFile, std::c
     // holds it, but the folder cannot go while the data file is in it. The lock file is what copies of
     // older versions take, so it is held as well, always second, so the two never deadlock.
     const std::filesystem::path folder = dataFile.has_parent_path() ? dataFile.parent_path() : ".";
-    for (const auto& [path, access] : {std::pair{folder, NativeFile::Access::Folder},
-                                       std::pair{lockFilePath(dataFile), NativeFile::Access::Lock}}) {
+    for (const auto& [path, access] :
+         {std::pair{folder, NativeFile::Access::Folder}, std::pair{lockFilePath(dataFile), NativeFile::Access::Lock}}) {
         Result<NativeFile> held = lockAt(path, access, dataFile, deadline);
         if (!held)
             return held.error();

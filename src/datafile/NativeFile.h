@@ -44,7 +44,8 @@ public:
     ~NativeFile();
 
     const std::filesystem::path& path() const { return m_path; }
-    // Whether open(Append) made the file, so that its folder entry still has to reach the disk.
+    // Whether open made the file (Append and Lock do when it is missing), so that its folder entry still
+    // has to reach the disk.
     bool created() const { return m_created; }
 
     // Reads up to wanted bytes at the current place: how many were read, 0 at the end of the file.

@@ -27,23 +27,18 @@ std::uint64_t totalSize(const std::vector<std::string_view>& pieces)
     return bytes;
 }
 
-// Writes pieces over target from its start and cuts it to their length, keeping target's identity.
-Status overwrite(const std::filesystem::path& target, const std::vector<std::string_view>& pieces)
+// Ends a file just written over from its start at length, and waits until it is on the disk.
+Status endOverwrite(NativeFile& file, std::uint64_t length)
 {
-    Result<NativeFile> file = NativeFile::open(target, NativeFile::Access::Rewrite);
-    if (!file)
-        return file.error();
-    Status written = file.value().write(pieces);
-    if (written)
-        written = file.value().truncate(totalSize(pieces));
-    if (written)
-        written = file.value().sync();
-    if (!written)
-        return written;
-    return file.value().close();
+    Status ended = file.truncate(length);
+    if (ended)
+        ended = file.sync();
+    if (!ended)
+        return ended;
+    return file.close();
 }
 
-// The same with the whole of what source holds.
+// Puts the whole of what source holds over target, keeping target's identity.
 Status overwriteFrom(const std::filesystem::path& target, NativeFile& source)
 {
     const Result<std::uint64_t> bytes = source.size();
@@ -52,14 +47,9 @@ Status overwriteFrom(const std::filesystem::path& target, NativeFile& source)
     Result<NativeFile> file = NativeFile::open(target, NativeFile::Access::Rewrite);
     if (!file)
         return file.error();
-    Status written = file.value().copyFrom(source);
-    if (written)
-        written = file.value().truncate(bytes.value());
-    if (written)
-        written = file.value().sync();
-    if (!written)
-        return written;
-    return file.value().close();
+    if (Status copied = file.value().copyFrom(source); !copied)
+        return copied;
+    return endOverwrite(file.value(), bytes.value());
 }
 
 // Writes pieces to a new file beside target and renames it over target.
@@ -84,7 +74,9 @@ Status rewriteInPlace(const std::filesystem::path& target, NativeFile& original,
                       const std::vector<std::string_view>& pieces)
 {
     const std::filesystem::path copyPath = copy.path();
-    Status saved = copy.copyFrom(original);
+    // Opened first: a file that cannot be written is refused before anything is put beside it.
+    Result<NativeFile> file = NativeFile::open(target, NativeFile::Access::Rewrite);
+    Status saved = file ? copy.copyFrom(original) : Status(file.error());
     if (saved)
         saved = copy.sync();
     if (Status closed = copy.close(); saved && !closed)
@@ -96,7 +88,10 @@ Status rewriteInPlace(const std::filesystem::path& target, NativeFile& original,
         (void)removeFile(copyPath);
         return saved;
     }
-    if (Status written = overwrite(target, pieces); !written) {
+    Status written = file.value().write(pieces);
+    if (written)
+        written = endOverwrite(file.value(), totalSize(pieces));
+    if (!written) {
         (void)restoreInterruptedSave(target); // a failed rewrite (a full disk) is taken back at once
         return written;
     }

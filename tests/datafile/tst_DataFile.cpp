@@ -153,12 +153,26 @@ private slots:
         QCOMPARE(folder.read(), itemLines({"A", "a", "1", "a@", "B2", "b", "2", "b@"}));
     }
 
+    void heldLockMakesWritersWaitThenFail_data()
+    {
+        QTest::addColumn<QString>("meanwhile");
+        QTest::newRow("lock file left alone") << "";
+        QTest::newRow("lock file deleted by a cleanup tool") << "delete";
+        QTest::newRow("lock file replaced") << "replace";
+    }
+
     void heldLockMakesWritersWaitThenFail()
     {
+        QFETCH(QString, meanwhile);
         DataFolder folder;
         QVERIFY(appendRecord(dataFile(), {"A", "a", "1", "a@"}).ok());
         Result<FileLock> held = FileLock::acquire(dataFile());
         QVERIFY(held.ok());
+        const QString lockFile = folder.filePath() + ".lock";
+        if (!meanwhile.isEmpty())
+            QVERIFY(QFile::remove(lockFile));
+        if (meanwhile == "replace")
+            QVERIFY(QFile(lockFile).open(QIODevice::WriteOnly));
         // A second holder, as another running copy would be, is refused while the first holds it.
         const pid_t child = ::fork();
         if (child == 0) {

@@ -8,6 +8,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "ChildProcess.h"
 #include "DataFile.h"
 #include "DataFilePath.h"
 #include "DataFolder.h"
@@ -19,25 +20,6 @@ namespace {
 std::filesystem::path dataFile()
 {
     return dataFilePath(kDataFileWritePath);
-}
-
-// Runs body in a child process and returns its exit code (or 128 + signal).
-template <typename Body> int inChild(Body body)
-{
-    const pid_t child = ::fork();
-    if (child == 0)
-        ::_exit(body());
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
-// A disk that is full a few bytes past the current file, as a file-size limit, which holds for root too.
-void fillDiskAfter(qint64 bytes)
-{
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limit{static_cast<rlim_t>(bytes), static_cast<rlim_t>(bytes)};
-    ::setrlimit(RLIMIT_FSIZE, &limit);
 }
 
 QByteArray peopleFile(int people, const QString& tag)
@@ -85,13 +67,24 @@ private slots:
         QCOMPARE(QDir(folder.folderPath()).entryList(QDir::Files), (QStringList{"tesselby.txt", "tesselby.txt.lock"}));
     }
 
+    void killedSaveLeavesExactlyTheOldOrTheNewFile_data()
+    {
+        QTest::addColumn<bool>("inPlace");
+        QTest::newRow("replaced by a new file") << false;
+        QTest::newRow("rewritten in place, beside a second hard link") << true;
+    }
+
     void killedSaveLeavesExactlyTheOldOrTheNewFile()
     {
+        QFETCH(bool, inPlace);
         DataFolder folder;
         const QByteArray first = peopleFile(40000, "First"); // a few megabytes, so a save takes a while
         QByteArray second = first;
         second.replace(0, first.indexOf('\n') + 1, itemLines({"Second, a longer first name"}));
         folder.write(first);
+        const QString secondName = folder.folderPath() + "/second-name.txt";
+        if (inPlace)
+            QCOMPARE(::link(folder.filePath().toLocal8Bit().constData(), secondName.toLocal8Bit().constData()), 0);
 
         // The moment of each kill is random, but within one save's duration of a finished save, so the
         // kills land all over the save however fast or slow this machine (or this build) is.
@@ -99,7 +92,7 @@ private slots:
         std::chrono::steady_clock::duration saveTime{};
         int killsDuringAWrite = 0;
         for (int round = 0; round < 40; ++round) {
-            const QByteArray before = folder.read();
+            const QByteArray before = QByteArray::fromStdString(readDataFile(dataFile()).value());
             int progress[2];
             QVERIFY(::pipe(progress) == 0);
             const pid_t child = ::fork();
@@ -142,14 +135,64 @@ private slots:
             const QByteArray& other = before == first ? second : first;
             const QByteArray& afterCounted = saves % 2 ? other : before;
             const QByteArray& afterOneMore = saves % 2 ? before : other;
-            const QByteArray now = folder.read();
+            // What the kill left is put right by the next read, before anyone sees the file.
+            if (!QDir(folder.folderPath()).entryList({"*.saving-*", "*.before-save"}, QDir::Files).isEmpty())
+                ++killsDuringAWrite;
+            const Result<std::string> read = readDataFile(dataFile());
+            QVERIFY(read.ok());
+            const QByteArray now = QByteArray::fromStdString(read.value());
+            QCOMPARE(folder.read(), now);
+            if (inPlace) {
+                QFile other(secondName);
+                QVERIFY(other.open(QIODevice::ReadOnly));
+                QCOMPARE(other.readAll(), now);
+            }
             QVERIFY2(
                 now == afterCounted || now == afterOneMore,
                 qPrintable(QStringLiteral("round %1: %2 bytes after %3 saves").arg(round).arg(now.size()).arg(saves)));
-            if (QDir(folder.folderPath()).entryList(QDir::Files).size() > 2)
-                ++killsDuringAWrite;
         }
         qInfo("%d of 40 kills landed while the new content was being written", killsDuringAWrite);
+    }
+
+    void cutOffRewriteIsPutBackBeforeAnythingElse_data()
+    {
+        QTest::addColumn<QString>("next");
+        QTest::newRow("a search") << "read";
+        QTest::newRow("start-up") << "start";
+        QTest::newRow("an add") << "add";
+        QTest::newRow("an edit") << "save";
+    }
+
+    void cutOffRewriteIsPutBackBeforeAnythingElse()
+    {
+        QFETCH(QString, next);
+        DataFolder folder;
+        const QByteArray old = peopleFile(3, "Old");
+        // What a rewrite in place killed halfway leaves: its guard copy, and the new text over part of
+        // the old.
+        folder.write(old);
+        QVERIFY(QFile::copy(folder.filePath(), folder.filePath() + ".before-save"));
+        folder.write(itemLines({"New, and longer than the old first name"}) + old.mid(old.size() / 2));
+
+        QByteArray expected = old;
+        if (next == "read") {
+            const Result<std::string> text = readDataFile(dataFile());
+            QVERIFY(text.ok());
+            QCOMPARE(QByteArray::fromStdString(text.value()), old);
+        } else if (next == "start") {
+            QVERIFY(restoreAfterInterruptedSave(dataFile()).ok());
+        } else if (next == "add") {
+            QVERIFY(appendRecord(dataFile(), {"Added", "", "", ""}).ok());
+            expected += itemLines({"Added", "", "", ""});
+        } else {
+            RecordGrid grid = RecordGrid::fromText(old.toStdString()).value();
+            grid.setRecord(2, {"Edited", "", "", ""});
+            QVERIFY(saveRecordGrid(dataFile(), grid).ok());
+            expected = QByteArray::fromStdString(grid.text());
+            QVERIFY(expected.contains("Edited") && expected.contains("Old0") && expected.contains("Old2"));
+        }
+        QCOMPARE(folder.read(), expected);
+        QVERIFY(!QFile::exists(folder.filePath() + ".before-save"));
     }
 
     void concurrentAddsKeepEveryRecordWholeAndOnce()

@@ -34,7 +34,7 @@ int openFlags(NativeFile::Access access)
     case NativeFile::Access::Rewrite:
         return O_WRONLY;
     case NativeFile::Access::Lock:
-        return O_RDWR | O_CREAT;
+        return O_RDWR;
     case NativeFile::Access::Folder:
         return O_RDONLY | O_DIRECTORY;
     }
@@ -91,7 +91,7 @@ Result<NativeFile> NativeFile::open(const std::filesystem::path& path, Access ac
 {
     int fd = ::open(path.c_str(), openFlags(access) | kCommonFlags, 0600);
     bool created = false;
-    if (fd < 0 && errno == ENOENT && access == Access::Append) {
+    if (fd < 0 && errno == ENOENT && (access == Access::Append || access == Access::Lock)) {
         fd = ::open(path.c_str(), openFlags(access) | kCommonFlags | O_CREAT | O_EXCL, 0600);
         created = fd >= 0;
         if (fd < 0 && errno == EEXIST) // another copy made it in between

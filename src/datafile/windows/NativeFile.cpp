@@ -37,7 +37,7 @@ HANDLE openHandle(const std::filesystem::path& path, NativeFile::Access access, 
     case NativeFile::Access::Lock:
         // Not shared for deletion, so the lock file cannot be removed while it is held.
         return ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+                             disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     case NativeFile::Access::Folder:
         return ::CreateFileW(path.c_str(), FILE_LIST_DIRECTORY, kShareAll, nullptr, OPEN_EXISTING,
                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
@@ -53,7 +53,8 @@ Result<NativeFile> NativeFile::open(const std::filesystem::path& path, Access ac
         return FileError{path, kFolderInPlace};
     HANDLE handle = openHandle(path, access, OPEN_EXISTING);
     bool created = false;
-    if (handle == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_FILE_NOT_FOUND && access == Access::Append) {
+    if (handle == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_FILE_NOT_FOUND &&
+        (access == Access::Append || access == Access::Lock)) {
         handle = openHandle(path, access, CREATE_NEW);
         created = handle != INVALID_HANDLE_VALUE;
         if (handle == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_FILE_EXISTS) // another copy made it
@@ -93,8 +94,7 @@ Result<std::size_t> NativeFile::readAt(std::uint64_t offset, char* into, std::si
     at.Offset = static_cast<DWORD>(offset & 0xFFFFFFFFu);
     at.OffsetHigh = static_cast<DWORD>(offset >> 32);
     DWORD got = 0;
-    if (!::ReadFile(handleOf(m_handle), into, static_cast<DWORD>(std::min<std::size_t>(wanted, 1u << 30)), &got,
-                    &at)) {
+    if (!::ReadFile(handleOf(m_handle), into, static_cast<DWORD>(std::min<std::size_t>(wanted, 1u << 30)), &got, &at)) {
         if (::GetLastError() == ERROR_HANDLE_EOF)
             return std::size_t(0);
         return lastSystemError(m_path);
@@ -108,8 +108,8 @@ Result<std::size_t> NativeFile::writeSome(const char* bytes, std::size_t wanted)
     if (m_access == Access::Append && !::SetFilePointerEx(handleOf(m_handle), LARGE_INTEGER{}, nullptr, FILE_END))
         return lastSystemError(m_path);
     DWORD written = 0;
-    if (!::WriteFile(handleOf(m_handle), bytes, static_cast<DWORD>(std::min<std::size_t>(wanted, 1u << 30)),
-                     &written, nullptr))
+    if (!::WriteFile(handleOf(m_handle), bytes, static_cast<DWORD>(std::min<std::size_t>(wanted, 1u << 30)), &written,
+                     nullptr))
         return lastSystemError(m_path);
     if (written == 0)
         return systemError(m_path, ERROR_DISK_FULL);
