@@ -1,11 +1,13 @@
-// Any bytes at all, read as a data file: no crash, hang or leak, and a save of what was read reads back
-// as the same records.
+// Any bytes at all, read as a data file: no crash, hang or leak; an add after them and a save of what
+// was read both read back as the records they should hold.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "ItemReader.h"
+#include "ItemWriter.h"
+#include "ListEnd.h"
 #include "RecordGrid.h"
 #include "RecordSearch.h"
 
@@ -26,6 +28,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto grid = RecordGrid::fromText(text);
     if (!grid || grid->itemCount() != items)
         std::abort();
+
+    // An add after whatever the file holds stands as a record of its own, and every earlier record
+    // reads as before; the file's end is found the same way through a small buffer as in one piece.
+    const ListEnd end = listEndOf(text);
+    if (end.items != items)
+        std::abort();
+    const Record added{"added", "\"quoted\", with a comma", "", "line\r\nbreak"};
+    std::string afterAdd = text + end.completion();
+    for (const std::string& value : added)
+        appendItem(afterAdd, value);
+    const auto grown = RecordGrid::fromText(afterAdd);
+    if (!grown || grown->recordCount() != grid->recordCount() + 1 || grown->record(grown->recordCount()) != added)
+        std::abort();
+    for (std::size_t r = 1; r <= grid->recordCount(); ++r) {
+        if (grown->record(r) != grid->record(r))
+            std::abort();
+    }
 
     // The first bytes double as a search text, so searches run over every kind of item.
     const std::string needle = text.substr(0, size % 5);

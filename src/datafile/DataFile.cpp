@@ -6,6 +6,7 @@
 #include "FileLock.h"
 #include "FileSystem.h"
 #include "ItemWriter.h"
+#include "ListEnd.h"
 #include "NativeFile.h"
 #include "SafeReplace.h"
 
@@ -129,13 +130,12 @@ Status appendRecord(const std::filesystem::path& path, const Record& record)
     const Result<std::uint64_t> sizeBefore = file.size();
     if (!sizeBefore)
         return sizeBefore.error();
-    const Result<bool> onANewLine = file.endsWithLineEnd();
-    if (!onANewLine)
-        return onANewLine.error();
+    // Read whole, for what a torn add or a hand edit left at the end must be closed before the record.
+    const Result<ListEnd> end = scanListEnd(file);
+    if (!end)
+        return end.error();
 
-    std::string lines;
-    if (!onANewLine.value())
-        lines.append("\r\n"); // a file edited by hand may lack its final line end
+    std::string lines = end.value().completion();
     for (const std::string& value : record)
         appendItem(lines, value);
 

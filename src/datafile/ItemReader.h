@@ -18,13 +18,17 @@ struct RawItem {
 // end, a missing final line end, a byte-order mark, an unterminated quote.
 class ItemScanner {
 public:
-    explicit ItemScanner(std::string_view text);
+    // A scan may start partway into a file (atFileStart false: no byte-order mark is looked for), right
+    // after a comma that ended an item.
+    explicit ItemScanner(std::string_view text, bool atFileStart = true, bool afterComma = false);
 
     // Fills item and returns true, or returns false at the end of the text.
     bool next(RawItem& item);
 
     // Where the scan stands, as an offset into the text given to the constructor.
     std::size_t offset() const { return static_cast<std::size_t>(m_pos - m_begin); }
+    // Whether the last item ended in a comma, so that a line end next stands for an empty item.
+    bool afterComma() const { return m_afterComma; }
 
 private:
     void scanQuoted(RawItem& item);
@@ -43,10 +47,10 @@ private:
 std::string decodeItem(const RawItem& item);
 void appendDecodedItem(std::string& out, const RawItem& item);
 
-inline ItemScanner::ItemScanner(std::string_view text)
-    : m_begin(text.data()), m_pos(text.data()), m_end(text.data() + text.size())
+inline ItemScanner::ItemScanner(std::string_view text, bool atFileStart, bool afterComma)
+    : m_begin(text.data()), m_pos(text.data()), m_end(text.data() + text.size()), m_afterComma(afterComma)
 {
-    if (text.size() >= 3 && text.compare(0, 3, "\xEF\xBB\xBF") == 0)
+    if (atFileStart && text.size() >= 3 && text.compare(0, 3, "\xEF\xBB\xBF") == 0)
         m_pos += 3;
 }
 

@@ -50,20 +50,6 @@ Result<std::string> NativeFile::readAll()
     return out;
 }
 
-Result<bool> NativeFile::endsWithLineEnd()
-{
-    const Result<std::uint64_t> bytes = size();
-    if (!bytes)
-        return bytes.error();
-    if (bytes.value() == 0)
-        return true;
-    char last = '\n';
-    const Result<std::size_t> got = readAt(bytes.value() - 1, &last, 1);
-    if (!got)
-        return got.error();
-    return got.value() == 1 && (last == '\n' || last == '\r');
-}
-
 Status NativeFile::write(std::string_view bytes)
 {
     while (!bytes.empty()) {

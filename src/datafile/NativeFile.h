@@ -50,12 +50,9 @@ public:
 
     // Reads up to wanted bytes at the current place: how many were read, 0 at the end of the file.
     Result<std::size_t> readSome(char* into, std::size_t wanted);
-    Result<std::size_t> readAt(std::uint64_t offset, char* into, std::size_t wanted);
     Result<std::string> readAll();
     Result<std::uint64_t> size();
     Result<FileIdentity> identity();
-    // True for an empty file too: whatever is added next starts a line.
-    Result<bool> endsWithLineEnd();
     // Writes every byte at the current place (at the end, for Append).
     Status write(std::string_view bytes);
     Status write(const std::vector<std::string_view>& pieces);

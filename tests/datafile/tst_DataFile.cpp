@@ -80,14 +80,37 @@ private slots:
         QCOMPARE(info.st_mode & 0777, mode_t(0700));
     }
 
-    void appendStartsOnANewLine()
+    void addStandsAsAWholeRecordOfItsOwn_data()
     {
+        QTest::addColumn<QByteArray>("before");
+        QTest::newRow("no final line end") << QByteArray("\"a\"\r\n\"b\"\r\n\"c\"\r\n\"d\"");
+        QTest::newRow("an incomplete last record")
+            << QByteArray("\"a\"\r\n\"b\"\r\n\"c\"\r\n\"d\"\r\n\"e\"\r\n\"f\"\r\n\"g\"\r\n");
+        QTest::newRow("a torn add: half an item") << QByteArray("\"a\"\r\n\"b\"\r\n\"c\"\r\n\"d\"\r\n\"Ann\"\r\n\"Le");
+        QTest::newRow("an open quote over lines") << QByteArray("\"a\"\r\n\"b \"\"x\"\"\r\n more\r\n");
+        QTest::newRow("a trailing comma") << QByteArray("a,b,c,");
+        QTest::newRow("only a byte-order mark") << QByteArray("\xEF\xBB\xBF");
+        QTest::newRow("blank lines after the last item") << QByteArray("\"a\"\r\n\r\n  \n\t");
+        QTest::newRow("an empty file") << QByteArray();
+    }
+
+    void addStandsAsAWholeRecordOfItsOwn()
+    {
+        QFETCH(QByteArray, before);
         DataFolder folder;
-        folder.write("\"a\"\r\n\"b\"\r\n\"c\"\r\n\"d\""); // edited by hand, no final line end
-        QVERIFY(appendRecord(dataFile(), {"e", "f", "g", "h"}).ok());
-        QCOMPARE(folder.read(), "\"a\"\r\n\"b\"\r\n\"c\"\r\n\"d\"\r\n" + itemLines({"e", "f", "g", "h"}));
+        folder.write(before);
+        const Result<RecordGrid> earlier = loadRecordGrid(dataFile());
+        QVERIFY(earlier.ok());
+        const Record added{"New", "Person, Jr.", "555 \"0100\"", "new@example.org"};
+        QVERIFY(appendRecord(dataFile(), added).ok());
+        QVERIFY(folder.read().startsWith(before));
+
         const Result<RecordGrid> grid = loadRecordGrid(dataFile());
-        QCOMPARE(grid.value().recordCount(), std::size_t(2));
+        QVERIFY(grid.ok());
+        QCOMPARE(grid.value().recordCount(), earlier.value().recordCount() + 1);
+        for (std::size_t r = 1; r <= earlier.value().recordCount(); ++r)
+            QCOMPARE(grid.value().record(r), earlier.value().record(r));
+        QCOMPARE(grid.value().record(grid.value().recordCount()), added);
     }
 
     void saveReplacesOnlyTheEditedRecord()

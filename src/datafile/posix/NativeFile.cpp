@@ -138,17 +138,6 @@ Result<std::size_t> NativeFile::readSome(char* into, std::size_t wanted)
     }
 }
 
-Result<std::size_t> NativeFile::readAt(std::uint64_t offset, char* into, std::size_t wanted)
-{
-    for (;;) {
-        const ssize_t got = ::pread(fdOf(m_handle), into, wanted, static_cast<off_t>(offset));
-        if (got >= 0)
-            return static_cast<std::size_t>(got);
-        if (errno != EINTR)
-            return lastSystemError(m_path);
-    }
-}
-
 Result<std::size_t> NativeFile::writeSome(const char* bytes, std::size_t wanted)
 {
     for (;;) {

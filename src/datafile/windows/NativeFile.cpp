@@ -88,23 +88,9 @@ Result<std::size_t> NativeFile::readSome(char* into, std::size_t wanted)
     return static_cast<std::size_t>(got);
 }
 
-Result<std::size_t> NativeFile::readAt(std::uint64_t offset, char* into, std::size_t wanted)
-{
-    OVERLAPPED at{};
-    at.Offset = static_cast<DWORD>(offset & 0xFFFFFFFFu);
-    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-    DWORD got = 0;
-    if (!::ReadFile(handleOf(m_handle), into, static_cast<DWORD>(std::min<std::size_t>(wanted, 1u << 30)), &got, &at)) {
-        if (::GetLastError() == ERROR_HANDLE_EOF)
-            return std::size_t(0);
-        return lastSystemError(m_path);
-    }
-    return static_cast<std::size_t>(got);
-}
-
 Result<std::size_t> NativeFile::writeSome(const char* bytes, std::size_t wanted)
 {
-    // A read at an offset moves a handle's place, so an append finds the end before every write.
+    // Reads move a handle's place, so an append finds the end before every write.
     if (m_access == Access::Append && !::SetFilePointerEx(handleOf(m_handle), LARGE_INTEGER{}, nullptr, FILE_END))
         return lastSystemError(m_path);
     DWORD written = 0;
