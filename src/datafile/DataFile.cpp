@@ -1,6 +1,8 @@
 #include "DataFile.h"
 
 #include <cstring>
+#include <new>
+#include <stdexcept>
 #include <vector>
 
 #include "FileLock.h"
@@ -14,9 +16,22 @@ namespace tesselby {
 
 namespace {
 
+// A list larger than the memory the program may take is refused with a message, never an abort.
+FileError tooLargeError(const std::filesystem::path& path)
+{
+    return FileError{path, kTooLargeToOpen};
+}
+
 Result<RecordGrid> indexText(const std::filesystem::path& path, std::string text)
 {
-    std::optional<RecordGrid> grid = RecordGrid::fromText(std::move(text));
+    std::optional<RecordGrid> grid;
+    try {
+        grid = RecordGrid::fromText(std::move(text));
+    } catch (const std::bad_alloc&) {
+        return tooLargeError(path);
+    } catch (const std::length_error&) {
+        return tooLargeError(path);
+    }
     if (!grid)
         return FileError{path, "it holds an entry too large to show"};
     return std::move(*grid);
@@ -28,7 +43,13 @@ Result<std::string> readTarget(const std::filesystem::path& target)
     if (!file)
         return file.error().cause == FileError::Cause::Missing ? Result<std::string>(std::string())
                                                                : Result<std::string>(file.error());
-    return file.value().readAll();
+    try {
+        return file.value().readAll();
+    } catch (const std::bad_alloc&) {
+        return tooLargeError(target);
+    } catch (const std::length_error&) {
+        return tooLargeError(target);
+    }
 }
 
 // Whether the file holds exactly these bytes, found without reading it into memory whole.
@@ -175,10 +196,14 @@ Status saveRecordGrid(const std::filesystem::path& path, RecordGrid& grid)
     Result<RecordGrid> onDisk = indexText(target, std::move(text.value()));
     if (!onDisk)
         return onDisk.error();
-    RecordGrid merged = mergeEdits(grid, onDisk.value());
-    if (Status saved = replaceFileContent(target, {merged.text()}); !saved)
-        return saved;
-    grid = std::move(merged);
+    try {
+        RecordGrid merged = mergeEdits(grid, onDisk.value());
+        if (Status saved = replaceFileContent(target, {merged.text()}); !saved)
+            return saved;
+        grid = std::move(merged);
+    } catch (const std::bad_alloc&) {
+        return tooLargeError(target);
+    }
     return {};
 }
 

@@ -33,5 +33,7 @@ struct FileError {
 inline constexpr char kFolderInPlace[] = "there is a folder in its place";
 inline constexpr char kFileInPlaceOfFolder[] = "a file stands in place of one of its folders";
 inline constexpr char kNotAnOrdinaryFile[] = "it is not an ordinary file";
+inline constexpr char kTooLargeToOpen[] =
+    "the address list is too large to open: it needs more memory than the program may take";
 
 } // namespace tesselby

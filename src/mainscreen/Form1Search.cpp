@@ -2,6 +2,8 @@
 #include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QTextDocument>
+#include <new>
 
 #include "DataFile.h"
 #include "DataFilePath.h"
@@ -50,9 +52,17 @@ void Form1::Command1_Click()
                               searchItems.error().path, searchItems.error().reason);
             return;
         }
-        // The box holds its line breaks as CR LF, as they would be stored.
-        const QString text = Text1->toPlainText().replace(QLatin1Char('\n'), QLatin1String("\r\n"));
-        matches = searchRecords(searchItems.value(), searchField(), text.toStdString());
+        // The text exactly as typed (toPlainText would turn line separators and non-breaking spaces into
+        // other characters), its line breaks as CR LF, as they would be stored.
+        const QString text = Text1->document()->toRawText().replace(QChar::ParagraphSeparator, QLatin1String("\r\n"));
+        try {
+            matches = searchRecords(searchItems.value(), searchField(), text.toStdString());
+        } catch (const std::bad_alloc&) {
+            showMatch(1);
+            reportFileFailure(this, QStringLiteral("Tesselby could not read the address list"), pathText(path),
+                              kTooLargeToOpen);
+            return;
+        }
     }
 
     if (!matches.empty()) {

@@ -4,6 +4,7 @@
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <limits>
 
 namespace tesselby {
 
@@ -62,6 +63,9 @@ QString inputBox(QWidget* parent, const QString& prompt, const QString& title)
     dialog.setLabelText(prompt);
     dialog.setTextValue(QString());
     dialog.setInputMode(QInputDialog::TextInput);
+    // The entry's default limit of 32767 characters would cut a long pasted answer without a word.
+    if (auto* entry = dialog.findChild<QLineEdit*>())
+        entry->setMaxLength(std::numeric_limits<int>::max());
     const bool accepted = dialog.exec() == QDialog::Accepted;
     returnFocusTo(owner);
     return accepted ? dialog.textValue() : QString();

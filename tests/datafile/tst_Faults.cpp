@@ -67,6 +67,38 @@ private slots:
         QCOMPARE(QDir(folder.folderPath()).entryList(QDir::Files), (QStringList{"tesselby.txt", "tesselby.txt.lock"}));
     }
 
+    void listLargerThanMemoryIsRefusedWithAMessage()
+    {
+#if defined(__SANITIZE_ADDRESS__)
+        QSKIP("the address sanitizer reserves more memory than the limit this test sets");
+#else
+        DataFolder folder;
+        folder.write(peopleFile(2, "P"));
+        // Far larger than the memory the child may take; sparse, so it costs no disk.
+        QVERIFY(QFile::resize(folder.filePath(), qint64(2) << 30));
+        const int code = inChild([] {
+            rlimit limit{rlim_t(1) << 30, rlim_t(1) << 30};
+            ::setrlimit(RLIMIT_AS, &limit);
+            const Result<std::string> text = readDataFile(dataFile());
+            const Result<RecordGrid> grid = loadRecordGrid(dataFile());
+            RecordGrid edited = RecordGrid::fromText(peopleFile(2, "P").toStdString()).value();
+            edited.setRecord(1, {"E", "", "", ""});
+            const Status saved = saveRecordGrid(dataFile(), edited);
+            for (const FileError* error : {text.ok() ? nullptr : &text.error(), grid.ok() ? nullptr : &grid.error(),
+                                           saved.ok() ? nullptr : &saved.error()}) {
+                if (error == nullptr || error->reason != kTooLargeToOpen)
+                    return 1;
+            }
+            return 0;
+        });
+        QCOMPARE(code, 0);
+        QCOMPARE(QFileInfo(folder.filePath()).size(), qint64(2) << 30);
+        QFile file(folder.filePath());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.read(peopleFile(2, "P").size()), peopleFile(2, "P")); // untouched
+#endif
+    }
+
     void killedSaveLeavesExactlyTheOldOrTheNewFile_data()
     {
         QTest::addColumn<bool>("inPlace");

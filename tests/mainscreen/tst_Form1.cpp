@@ -1,5 +1,7 @@
 #include <QApplication>
+#include <QClipboard>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -126,6 +128,16 @@ private slots:
             << QByteArray("Option3") << ""
             << QStringList{"First Name: John", "Last Name: Smith", "Phone #: 555-0100", "E-Mail: john@example.org"}
             << 2;
+        QTest::newRow("a line separator, as typed")
+            << QByteArray("Option1") << QString::fromUtf8("y\u2028J")
+            << QStringList{QString::fromUtf8("First Name: Mary\u2028Jo"), QString::fromUtf8("Last Name: Lee\u00A0Ray"),
+                           "Phone #: ", "E-Mail: mary@example.org"}
+            << 1;
+        QTest::newRow("a non-breaking space, as typed")
+            << QByteArray("Option2") << QString::fromUtf8("e\u00A0R")
+            << QStringList{QString::fromUtf8("First Name: Mary\u2028Jo"), QString::fromUtf8("Last Name: Lee\u00A0Ray"),
+                           "Phone #: ", "E-Mail: mary@example.org"}
+            << 1;
     }
     void searchFindsEachPersonByEveryField()
     {
@@ -133,7 +145,9 @@ private slots:
         QFETCH(QString, text);
         QFETCH(QStringList, shown);
         QFETCH(int, matches);
-        m_folder->write(itemLines(kThreePeople));
+        m_folder->write(
+            itemLines(kThreePeople + QStringList{QString::fromUtf8("Mary\u2028Jo"), QString::fromUtf8("Lee\u00A0Ray"),
+                                                 "", "mary@example.org"}));
         search(option.constData(), text);
         QCOMPARE(form->windowTitle(), QStringLiteral("FOUND!"));
         QCOMPARE(labels(), shown);
@@ -265,6 +279,26 @@ private slots:
         search("Option4", "\"hi\"");
         QCOMPARE(labels(), (QStringList{QString::fromUtf8("First Name: Zoë"), "Last Name: O'Brien, Jr.",
                                         "Phone #:  555 0199 ", "E-Mail: Say \"hi\""}));
+    }
+
+    void pastedAnswersKeepEveryCharacter()
+    {
+        QString longAnswer;
+        for (int i = 0; longAnswer.size() < 100000; ++i)
+            longAnswer += QString::number(i) + QLatin1Char(' ');
+        ModalAnswers prompts;
+        prompts.then([&](QWidget* dialog) {
+            auto* edit = dialog->findChild<QLineEdit*>();
+            QVERIFY(edit != nullptr);
+            QApplication::clipboard()->setText(longAnswer);
+            QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
+            QTest::keyClick(edit, Qt::Key_Return);
+        });
+        for (const char* answer : {"Lee", "555", "lee@x"})
+            prompts.then(ModalAnswers::typeAndAccept(answer));
+        QTest::mouseClick(control<QPushButton>(form, "Command2"), Qt::LeftButton);
+        QVERIFY(prompts.allAnswered());
+        QCOMPARE(m_folder->read(), itemLines({longAnswer, "Lee", "555", "lee@x"}));
     }
 
     void cancelledPromptsStoreEmptyFields()
