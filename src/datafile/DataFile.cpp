@@ -37,12 +37,17 @@ Result<RecordGrid> indexText(const std::filesystem::path& path, std::string text
     return std::move(*grid);
 }
 
-Result<std::string> readTarget(const std::filesystem::path& target)
+// Reads the whole file; with shared, under a shared lock, for a reader that holds no lock of its own.
+Result<std::string> readTarget(const std::filesystem::path& target, bool shared)
 {
     Result<NativeFile> file = NativeFile::open(target, NativeFile::Access::Read);
     if (!file)
         return file.error().cause == FileError::Cause::Missing ? Result<std::string>(std::string())
                                                                : Result<std::string>(file.error());
+    if (shared) {
+        if (Status locked = FileLock::shareWhileReading(file.value()); !locked)
+            return locked.error();
+    }
     try {
         return file.value().readAll();
     } catch (const std::bad_alloc&) {
@@ -97,29 +102,34 @@ Result<WriteAccess> prepareWrite(const std::filesystem::path& path)
     return WriteAccess{std::move(target.value()), std::move(lock.value())};
 }
 
-// The file a read goes to. A cut-off save is put right first, under the lock, so that a read never
-// sees the mix it left; that is the only time a read takes the lock.
-Result<std::filesystem::path> prepareRead(const std::filesystem::path& path)
+// Puts right a save that was cut off, under the lock; the only time a read takes the lock.
+Status restoreIfInterrupted(const std::filesystem::path& target)
 {
-    Result<std::filesystem::path> target = finalTarget(path);
-    if (!target || !saveWasInterrupted(target.value()))
-        return target;
-    Result<FileLock> lock = FileLock::acquire(target.value());
+    if (!saveWasInterrupted(target))
+        return {};
+    Result<FileLock> lock = FileLock::acquire(target);
     if (!lock)
         return lock.error();
-    if (Status restored = restoreInterruptedSave(target.value()); !restored)
-        return restored.error();
-    return target;
+    return restoreInterruptedSave(target);
 }
 
 } // namespace
 
 Result<std::string> readDataFile(const std::filesystem::path& path)
 {
-    const Result<std::filesystem::path> target = prepareRead(path);
+    const Result<std::filesystem::path> target = finalTarget(path);
     if (!target)
         return target.error();
-    return readTarget(target.value());
+    if (Status restored = restoreIfInterrupted(target.value()); !restored)
+        return restored.error();
+    Result<std::string> text = readTarget(target.value(), true);
+    // A save killed while this read waited for it leaves its guard copy; then the file is put right
+    // and read again.
+    if (!text || !saveWasInterrupted(target.value()))
+        return text;
+    if (Status restored = restoreIfInterrupted(target.value()); !restored)
+        return restored.error();
+    return readTarget(target.value(), true);
 }
 
 Result<RecordGrid> loadRecordGrid(const std::filesystem::path& path)
@@ -132,10 +142,10 @@ Result<RecordGrid> loadRecordGrid(const std::filesystem::path& path)
 
 Status restoreAfterInterruptedSave(const std::filesystem::path& path)
 {
-    const Result<std::filesystem::path> target = prepareRead(path);
+    const Result<std::filesystem::path> target = finalTarget(path);
     if (!target)
         return target.error();
-    return {};
+    return restoreIfInterrupted(target.value());
 }
 
 Status appendRecord(const std::filesystem::path& path, const Record& record)
@@ -190,7 +200,7 @@ Status saveRecordGrid(const std::filesystem::path& path, RecordGrid& grid)
             return {};
         }
     }
-    Result<std::string> text = readTarget(target);
+    Result<std::string> text = readTarget(target, false);
     if (!text)
         return text.error();
     Result<RecordGrid> onDisk = indexText(target, std::move(text.value()));

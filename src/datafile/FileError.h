@@ -17,7 +17,8 @@ inline std::string pathText(const std::filesystem::path& path)
 // What went wrong with the data file, in words a person can act on; both in UTF-8.
 struct FileError {
     // The few causes callers act on; every other one is only reported.
-    enum class Cause { Other, Missing, Exists };
+    // CannotReplace: the system will not put another file in its place (a mount point, another disk).
+    enum class Cause { Other, Missing, Exists, CannotReplace };
 
     FileError(const std::filesystem::path& file, std::string why, Cause kind = Cause::Other)
         : path(pathText(file)), reason(std::move(why)), cause(kind)

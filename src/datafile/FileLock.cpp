@@ -12,6 +12,20 @@ using Clock = std::chrono::steady_clock;
 
 // Locks what is at path, as the given kind of file, and makes sure that the locked file is still the
 // one at path: a lock on a file that was removed or replaced meanwhile guards nothing.
+Status waitForLock(NativeFile& file, bool shared, const std::filesystem::path& dataFile, Clock::time_point deadline)
+{
+    for (;;) {
+        const Result<bool> locked = file.tryLock(shared);
+        if (!locked)
+            return locked.error();
+        if (locked.value())
+            return {};
+        if (Clock::now() > deadline)
+            return FileError{dataFile, "another copy of Tesselby is still writing it"};
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
 Result<NativeFile> lockAt(const std::filesystem::path& path, NativeFile::Access access,
                           const std::filesystem::path& dataFile, Clock::time_point deadline)
 {
@@ -19,16 +33,8 @@ Result<NativeFile> lockAt(const std::filesystem::path& path, NativeFile::Access 
         Result<NativeFile> file = NativeFile::open(path, access);
         if (!file)
             return file.error();
-        for (;;) {
-            const Result<bool> locked = file.value().tryLock();
-            if (!locked)
-                return locked.error();
-            if (locked.value())
-                break;
-            if (Clock::now() > deadline)
-                return FileError{dataFile, "another copy of Tesselby is still writing it"};
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
+        if (Status locked = waitForLock(file.value(), false, dataFile, deadline); !locked)
+            return locked.error();
         const Result<FileIdentity> held = file.value().identity();
         if (!held)
             return held.error();
@@ -55,16 +61,26 @@ Result<FileLock> FileLock::acquire(const std::filesystem::path& dataFile, std::c
     FileLock lock;
     // The folder's lock is the one that counts: a cleanup tool may delete the lock file while a save
     // holds it, but the folder cannot go while the data file is in it. The lock file is what copies of
-    // older versions take, so it is held as well, always second, so the two never deadlock.
+    // older versions take. The data file's own lock is shared by all its names, hard links in other
+    // folders too, and keeps reads out while a save rewrites the file in place. Always taken in this
+    // order, so they never deadlock.
     const std::filesystem::path folder = dataFile.has_parent_path() ? dataFile.parent_path() : ".";
     for (const auto& [path, access] :
-         {std::pair{folder, NativeFile::Access::Folder}, std::pair{lockFilePath(dataFile), NativeFile::Access::Lock}}) {
+         {std::pair{folder, NativeFile::Access::Folder}, std::pair{lockFilePath(dataFile), NativeFile::Access::Lock},
+          std::pair{dataFile, NativeFile::Access::Read}}) {
         Result<NativeFile> held = lockAt(path, access, dataFile, deadline);
+        if (!held && access == NativeFile::Access::Read && held.error().cause == FileError::Cause::Missing)
+            break; // nothing to lock yet: the folder's lock guards its making
         if (!held)
             return held.error();
         lock.m_held.push_back(std::move(held.value()));
     }
     return lock;
+}
+
+Status FileLock::shareWhileReading(NativeFile& dataFile, std::chrono::milliseconds patience)
+{
+    return waitForLock(dataFile, true, dataFile.path(), Clock::now() + patience);
 }
 
 } // namespace tesselby

@@ -20,6 +20,10 @@ public:
     static Result<FileLock> acquire(const std::filesystem::path& dataFile,
                                     std::chrono::milliseconds patience = kPatience);
 
+    // Waits, up to patience, for a shared lock on an open data file, which no save holds while it
+    // writes the file in place; so a read never sees a rewrite half done.
+    static Status shareWhileReading(NativeFile& dataFile, std::chrono::milliseconds patience = kPatience);
+
 private:
     FileLock() = default;
 

@@ -22,7 +22,7 @@ Result<std::filesystem::path> finalTarget(const std::filesystem::path& path)
 {
     std::filesystem::path current = path;
     // The same bound as the system's own, so that a circle of links ends in a message.
-    for (int hop = 0; hop < 40; ++hop) {
+    for (int hop = 0; hop <= 40; ++hop) {
         Result<std::optional<std::filesystem::path>> link = readLink(current);
         if (!link)
             return link.error();

@@ -61,8 +61,9 @@ public:
     // Waits until what was written is on the disk.
     Status sync();
     Status truncate(std::uint64_t bytes);
-    // Takes the exclusive lock without waiting: false when another holder has it.
-    Result<bool> tryLock();
+    // Takes the lock without waiting: false when another holder has it. Shared locks exclude only an
+    // exclusive one.
+    Result<bool> tryLock(bool shared = false);
     // Gives this new file the owner, group, permissions, access lists and extended attributes of
     // original; fails where one of them cannot be carried over.
     Status takeIdentityOf(NativeFile& original);

@@ -119,23 +119,34 @@ Status replaceFileContent(const std::filesystem::path& target, const std::vector
     const Result<FileIdentity> identity = original.value().identity();
     if (!identity)
         return identity.error();
-    if (identity.value().linkCount == 1 && temporary.value().takeIdentityOf(original.value()))
-        return replaceByRename(target, temporary.value(), pieces);
+    if (identity.value().linkCount == 1 && temporary.value().takeIdentityOf(original.value())) {
+        Status replaced = replaceByRename(target, temporary.value(), pieces);
+        if (replaced || replaced.error().cause != FileError::Cause::CannotReplace)
+            return replaced;
+        // A file mounted in its place, say, can only be written where it is.
+        temporary = createTemporaryBeside(target);
+        if (!temporary)
+            return temporary.error();
+    }
     return rewriteInPlace(target, original.value(), temporary.value(), pieces);
 }
 
 bool saveWasInterrupted(const std::filesystem::path& target)
 {
     const Result<FileIdentity> copy = identityAt(beforeSavePath(target));
-    return copy || copy.error().cause != FileError::Cause::Missing;
+    return copy ? !copy.value().isFolder : copy.error().cause != FileError::Cause::Missing;
 }
 
 Status restoreInterruptedSave(const std::filesystem::path& target)
 {
     const std::filesystem::path copyPath = beforeSavePath(target);
     Result<NativeFile> copy = NativeFile::open(copyPath, NativeFile::Access::Read);
+    // Only an ordinary file can be a copy a save made; anything else of that name is not the program's.
+    if (!copy && (copy.error().cause == FileError::Cause::Missing || copy.error().reason == kFolderInPlace ||
+                  copy.error().reason == kNotAnOrdinaryFile))
+        return {};
     if (!copy)
-        return copy.error().cause == FileError::Cause::Missing ? Status() : Status(copy.error());
+        return copy.error();
     Status restored = overwriteFrom(target, copy.value());
     (void)copy.value().close();
     if (!restored && restored.error().cause == FileError::Cause::Missing)

@@ -189,21 +189,33 @@ private slots:
     void cutOffRewriteIsPutBackBeforeAnythingElse_data()
     {
         QTest::addColumn<QString>("next");
-        QTest::newRow("a search") << "read";
-        QTest::newRow("start-up") << "start";
-        QTest::newRow("an add") << "add";
-        QTest::newRow("an edit") << "save";
+        QTest::addColumn<bool>("guardIsAFolder");
+        QTest::newRow("a search") << "read" << false;
+        QTest::newRow("start-up") << "start" << false;
+        QTest::newRow("an add") << "add" << false;
+        QTest::newRow("an edit") << "save" << false;
+        QTest::newRow("a folder of the guard's name is not the program's") << "read" << true;
     }
 
     void cutOffRewriteIsPutBackBeforeAnythingElse()
     {
         QFETCH(QString, next);
+        QFETCH(bool, guardIsAFolder);
         DataFolder folder;
         const QByteArray old = peopleFile(3, "Old");
         // What a rewrite in place killed halfway leaves: its guard copy, and the new text over part of
         // the old.
         folder.write(old);
-        QVERIFY(QFile::copy(folder.filePath(), folder.filePath() + ".before-save"));
+        const QString guard = folder.filePath() + ".before-save";
+        if (guardIsAFolder) {
+            QVERIFY(QDir().mkpath(guard));
+            const Result<std::string> text = readDataFile(dataFile());
+            QVERIFY(text.ok());
+            QCOMPARE(QByteArray::fromStdString(text.value()), old);
+            QVERIFY(QFileInfo(guard).isDir());
+            return;
+        }
+        QVERIFY(QFile::copy(folder.filePath(), guard));
         folder.write(itemLines({"New, and longer than the old first name"}) + old.mid(old.size() / 2));
 
         QByteArray expected = old;
@@ -289,6 +301,51 @@ private slots:
         }
         qInfo("%zu adds confirmed; %d of 200 kills left a torn record for the next add to complete", confirmed.size(),
               tornTails);
+    }
+
+    void readsDuringRewritesInPlaceSeeWholeContent_data()
+    {
+        QTest::addColumn<bool>("otherFolder");
+        QTest::newRow("read through the same name") << false;
+        QTest::newRow("read through a hard link in another folder") << true;
+    }
+
+    void readsDuringRewritesInPlaceSeeWholeContent()
+    {
+        QFETCH(bool, otherFolder);
+        DataFolder folder;
+        const QByteArray first = peopleFile(2000, "First");
+        QByteArray second = first;
+        second.replace(0, first.indexOf('\n') + 1, itemLines({"Second, a longer first name"}));
+        folder.write(first);
+        // A second name makes every save rewrite the file in place.
+        const QString other =
+            otherFolder ? QFileInfo(folder.folderPath()).path() + "/other.txt" : folder.folderPath() + "/other.txt";
+        QCOMPARE(::link(folder.filePath().toLocal8Bit().constData(), other.toLocal8Bit().constData()), 0);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            for (;;) {
+                Result<RecordGrid> grid = loadRecordGrid(dataFile());
+                if (!grid)
+                    ::_exit(2);
+                Record record = grid.value().record(1);
+                record[0] = record[0] == "First0" ? "Second, a longer first name" : "First0";
+                grid.value().setRecord(1, record);
+                if (!saveRecordGrid(dataFile(), grid.value()).ok())
+                    ::_exit(3);
+            }
+        }
+        int mixed = 0;
+        for (int read = 0; read < 1000; ++read) {
+            const Result<std::string> text = readDataFile(other.toStdString());
+            QVERIFY(text.ok());
+            const QByteArray now = QByteArray::fromStdString(text.value());
+            if (now != first && now != second)
+                ++mixed;
+        }
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+        QCOMPARE(mixed, 0);
     }
 
     void concurrentAddsKeepEveryRecordWholeAndOnce()

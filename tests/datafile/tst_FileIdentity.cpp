@@ -45,7 +45,16 @@ extern "C" int fsync(int fd)
 
 namespace {
 
-enum class Arrangement { RelativeLink, ChainOfLinks, HardLink, AccessList, Attribute, UsersFileAsRoot, ForeignGroup };
+enum class Arrangement {
+    RelativeLink,
+    ChainOfLinks,
+    HardLink,
+    AccessList,
+    Attribute,
+    UsersFileAsRoot,
+    ForeignGroup,
+    MountedInPlace
+};
 
 struct FileState {
     uid_t owner;
@@ -119,6 +128,7 @@ private slots:
         QTest::newRow("an extended attribute") << Arrangement::Attribute << false;
         QTest::newRow("a user's file, saved by root") << Arrangement::UsersFileAsRoot << false;
         QTest::newRow("a group its owner is not in") << Arrangement::ForeignGroup << true;
+        QTest::newRow("a file mounted in its place") << Arrangement::MountedInPlace << true;
     }
 
     void writesKeepTheFilesLinksAndIdentity()
@@ -150,6 +160,13 @@ private slots:
             break;
         case Arrangement::HardLink:
             names << top + "/elsewhere/second-name.txt";
+            break;
+        case Arrangement::MountedInPlace:
+            needRoot();
+            // The child mounts the file over the data file's name, which cannot then be renamed over.
+            target = top + "/elsewhere/list.txt";
+            names = QStringList{target};
+            folder.write("placeholder");
             break;
         default:
             break;
@@ -196,6 +213,11 @@ private slots:
         const int code = inChild([&] {
             if (asOtherUser && !becomeOtherUser())
                 return 10;
+            if (arrangement == Arrangement::MountedInPlace &&
+                (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                 ::mount(targetName.constData(), folder.filePath().toLocal8Bit().constData(), nullptr, MS_BIND,
+                         nullptr) != 0))
+                return 11;
             if (!appendRecord(dataFile(), {"C", "c", "3", "c@"}).ok())
                 return 1;
             Result<RecordGrid> grid = loadRecordGrid(dataFile());
@@ -219,7 +241,8 @@ private slots:
         if (keepsInode)
             QCOMPARE(stateAfter.inode, stateBefore.inode);
         QCOMPARE(leftovers(QFileInfo(target).path()), QStringList());
-        QVERIFY2(QFile::exists(target + ".lock"), "the lock sits beside the file itself");
+        const QString lockedName = arrangement == Arrangement::MountedInPlace ? folder.filePath() : target;
+        QVERIFY2(QFile::exists(lockedName + ".lock"), "the lock sits beside the file itself");
     }
 
     void aLinkToNothingGetsItsTargetMade()

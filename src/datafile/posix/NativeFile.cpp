@@ -182,9 +182,9 @@ Status NativeFile::truncate(std::uint64_t bytes)
     return {};
 }
 
-Result<bool> NativeFile::tryLock()
+Result<bool> NativeFile::tryLock(bool shared)
 {
-    if (::flock(fdOf(m_handle), LOCK_EX | LOCK_NB) == 0)
+    if (::flock(fdOf(m_handle), (shared ? LOCK_SH : LOCK_EX) | LOCK_NB) == 0)
         return true;
     if (errno == EWOULDBLOCK || errno == EINTR)
         return false;

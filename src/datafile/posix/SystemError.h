@@ -22,6 +22,9 @@ inline FileError systemError(const std::filesystem::path& path, int code)
         return FileError{path, std::strerror(code), FileError::Cause::Missing};
     case EEXIST:
         return FileError{path, std::strerror(code), FileError::Cause::Exists};
+    case EBUSY:
+    case EXDEV:
+        return FileError{path, std::strerror(code), FileError::Cause::CannotReplace};
     default:
         return FileError{path, std::strerror(code)};
     }

@@ -136,15 +136,18 @@ Status NativeFile::truncate(std::uint64_t bytes)
     return {};
 }
 
-Result<bool> NativeFile::tryLock()
+Result<bool> NativeFile::tryLock(bool shared)
 {
     // A folder cannot be locked here; the lock file, held without delete sharing, cannot be removed while
     // it is held, so it alone guards the data file.
     if (m_access == Access::Folder)
         return true;
-    OVERLAPPED whole{};
+    // Far past any real end, since a locked range keeps even the holder's other handles from writing it.
     // The system drops the lock when the handle is closed, also when its process dies.
-    if (::LockFileEx(handleOf(m_handle), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &whole))
+    OVERLAPPED farAway{};
+    farAway.OffsetHigh = 0x7FFFFFFF;
+    const DWORD flags = LOCKFILE_FAIL_IMMEDIATELY | (shared ? 0 : LOCKFILE_EXCLUSIVE_LOCK);
+    if (::LockFileEx(handleOf(m_handle), flags, 0, 1, 0, &farAway))
         return true;
     if (::GetLastError() == ERROR_LOCK_VIOLATION)
         return false;

@@ -38,6 +38,8 @@ inline FileError systemError(const std::filesystem::path& path, DWORD code)
         cause = FileError::Cause::Missing;
     else if (code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS)
         cause = FileError::Cause::Exists;
+    else if (code == ERROR_NOT_SAME_DEVICE)
+        cause = FileError::Cause::CannotReplace;
     return FileError{path, reason, cause};
 }
 
