@@ -31,6 +31,33 @@ QByteArray peopleFile(int people, const QString& tag)
     return itemLines(items);
 }
 
+// The same list with record 1's first name changed: what each save of keepSwitchingFirstName makes of
+// the other.
+QByteArray withSecondName(const QByteArray& first)
+{
+    QByteArray second = first;
+    second.replace(0, first.indexOf('\n') + 1, itemLines({"Second, a longer first name"}));
+    return second;
+}
+
+// In a child: saves record 1's first name as the other version, again and again, writing a byte to
+// report after each save when report is a descriptor.
+[[noreturn]] void keepSwitchingFirstName(int report)
+{
+    for (;;) {
+        Result<RecordGrid> grid = loadRecordGrid(dataFile());
+        if (!grid)
+            ::_exit(2);
+        Record record = grid.value().record(1);
+        record[0] = record[0] == "First0" ? "Second, a longer first name" : "First0";
+        grid.value().setRecord(1, record);
+        if (!saveRecordGrid(dataFile(), grid.value()).ok())
+            ::_exit(3);
+        if (report >= 0 && ::write(report, "s", 1) != 1)
+            ::_exit(4);
+    }
+}
+
 } // namespace
 
 class FaultsTest : public QObject {
@@ -111,8 +138,7 @@ private slots:
         QFETCH(bool, inPlace);
         DataFolder folder;
         const QByteArray first = peopleFile(40000, "First"); // a few megabytes, so a save takes a while
-        QByteArray second = first;
-        second.replace(0, first.indexOf('\n') + 1, itemLines({"Second, a longer first name"}));
+        const QByteArray second = withSecondName(first);
         folder.write(first);
         const QString secondName = folder.folderPath() + "/second-name.txt";
         if (inPlace)
@@ -130,18 +156,7 @@ private slots:
             const pid_t child = ::fork();
             if (child == 0) {
                 ::close(progress[0]);
-                for (;;) { // each save turns record 1's first name into the other version
-                    Result<RecordGrid> grid = loadRecordGrid(dataFile());
-                    if (!grid)
-                        ::_exit(2);
-                    Record record = grid.value().record(1);
-                    record[0] = record[0] == "First0" ? "Second, a longer first name" : "First0";
-                    grid.value().setRecord(1, record);
-                    if (!saveRecordGrid(dataFile(), grid.value()).ok())
-                        ::_exit(3);
-                    if (::write(progress[1], "s", 1) != 1)
-                        ::_exit(4);
-                }
+                keepSwitchingFirstName(progress[1]);
             }
             ::close(progress[1]);
             char done = 0;
@@ -315,26 +330,15 @@ private slots:
         QFETCH(bool, otherFolder);
         DataFolder folder;
         const QByteArray first = peopleFile(2000, "First");
-        QByteArray second = first;
-        second.replace(0, first.indexOf('\n') + 1, itemLines({"Second, a longer first name"}));
+        const QByteArray second = withSecondName(first);
         folder.write(first);
         // A second name makes every save rewrite the file in place.
         const QString other =
             otherFolder ? QFileInfo(folder.folderPath()).path() + "/other.txt" : folder.folderPath() + "/other.txt";
         QCOMPARE(::link(folder.filePath().toLocal8Bit().constData(), other.toLocal8Bit().constData()), 0);
         const pid_t child = ::fork();
-        if (child == 0) {
-            for (;;) {
-                Result<RecordGrid> grid = loadRecordGrid(dataFile());
-                if (!grid)
-                    ::_exit(2);
-                Record record = grid.value().record(1);
-                record[0] = record[0] == "First0" ? "Second, a longer first name" : "First0";
-                grid.value().setRecord(1, record);
-                if (!saveRecordGrid(dataFile(), grid.value()).ok())
-                    ::_exit(3);
-            }
-        }
+        if (child == 0)
+            keepSwitchingFirstName(-1);
         int mixed = 0;
         for (int read = 0; read < 1000; ++read) {
             const Result<std::string> text = readDataFile(other.toStdString());
