@@ -174,7 +174,7 @@ Status appendRecord(const std::filesystem::path& path, const Record& record)
     if (added)
         added = file.sync();
     if (added && file.created())
-        added = syncFolder(target.has_parent_path() ? target.parent_path() : ".");
+        added = syncFolder(folderOf(target));
     if (!added) {
         (void)file.truncate(sizeBefore.value()); // takes back whatever part of the record reached the file
         return added;

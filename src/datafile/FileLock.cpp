@@ -64,10 +64,9 @@ Result<FileLock> FileLock::acquire(const std::filesystem::path& dataFile, std::c
     // older versions take. The data file's own lock is shared by all its names, hard links in other
     // folders too, and keeps reads out while a save rewrites the file in place. Always taken in this
     // order, so they never deadlock.
-    const std::filesystem::path folder = dataFile.has_parent_path() ? dataFile.parent_path() : ".";
     for (const auto& [path, access] :
-         {std::pair{folder, NativeFile::Access::Folder}, std::pair{lockFilePath(dataFile), NativeFile::Access::Lock},
-          std::pair{dataFile, NativeFile::Access::Read}}) {
+         {std::pair{folderOf(dataFile), NativeFile::Access::Folder},
+          std::pair{lockFilePath(dataFile), NativeFile::Access::Lock}, std::pair{dataFile, NativeFile::Access::Read}}) {
         Result<NativeFile> held = lockAt(path, access, dataFile, deadline);
         if (!held && access == NativeFile::Access::Read && held.error().cause == FileError::Cause::Missing)
             break; // nothing to lock yet: the folder's lock guards its making

@@ -8,15 +8,10 @@
 
 namespace tesselby {
 
-namespace {
-
 std::filesystem::path folderOf(const std::filesystem::path& path)
 {
-    const std::filesystem::path folder = path.parent_path();
-    return folder.empty() ? std::filesystem::path(".") : folder;
+    return path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
 }
-
-} // namespace
 
 Result<std::filesystem::path> finalTarget(const std::filesystem::path& path)
 {

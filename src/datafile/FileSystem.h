@@ -13,6 +13,9 @@ inline constexpr char kTemporaryMarker[] = ".saving-";
 // The name beside the data file of its full copy while a save rewrites it in place.
 inline constexpr char kBeforeSaveSuffix[] = ".before-save";
 
+// The folder a file's entry is in ("." for a bare name).
+std::filesystem::path folderOf(const std::filesystem::path& path);
+
 // The file a path finally names: every symbolic link on the way is followed, so that a write replaces
 // the target and keeps the links. A link to a missing file gives the missing file's path.
 Result<std::filesystem::path> finalTarget(const std::filesystem::path& path);

@@ -14,11 +14,6 @@ std::filesystem::path beforeSavePath(const std::filesystem::path& target)
     return copy;
 }
 
-std::filesystem::path folderOf(const std::filesystem::path& path)
-{
-    return path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
-}
-
 std::uint64_t totalSize(const std::vector<std::string_view>& pieces)
 {
     std::uint64_t bytes = 0;

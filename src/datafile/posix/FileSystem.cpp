@@ -38,8 +38,7 @@ Result<FileIdentity> identityAt(const std::filesystem::path& path)
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0)
         return lastSystemError(path);
-    return FileIdentity{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
-                        static_cast<std::uint64_t>(info.st_nlink), S_ISDIR(info.st_mode)};
+    return identityOf(info);
 }
 
 Status makeFolder(const std::filesystem::path& path)
@@ -56,8 +55,7 @@ Status moveOver(const std::filesystem::path& from, const std::filesystem::path& 
 {
     if (::rename(from.c_str(), to.c_str()) != 0)
         return lastSystemError(to);
-    const std::filesystem::path folder = to.parent_path();
-    return syncFolder(folder.empty() ? std::filesystem::path(".") : folder);
+    return syncFolder(folderOf(to));
 }
 
 Status removeFile(const std::filesystem::path& path)

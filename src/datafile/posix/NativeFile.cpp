@@ -164,8 +164,7 @@ Result<FileIdentity> NativeFile::identity()
     struct stat info {};
     if (::fstat(fdOf(m_handle), &info) != 0)
         return lastSystemError(m_path);
-    return FileIdentity{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
-                        static_cast<std::uint64_t>(info.st_nlink), S_ISDIR(info.st_mode)};
+    return identityOf(info);
 }
 
 Status NativeFile::sync()

@@ -4,7 +4,10 @@
 #include <cstring>
 #include <filesystem>
 
+#include <sys/stat.h>
+
 #include "FileError.h"
+#include "NativeFile.h"
 
 namespace tesselby {
 
@@ -34,6 +37,12 @@ inline FileError systemError(const std::filesystem::path& path, int code)
 inline FileError lastSystemError(const std::filesystem::path& path)
 {
     return systemError(path, errno);
+}
+
+inline FileIdentity identityOf(const struct stat& info)
+{
+    return FileIdentity{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
+                        static_cast<std::uint64_t>(info.st_nlink), S_ISDIR(info.st_mode)};
 }
 
 } // namespace tesselby

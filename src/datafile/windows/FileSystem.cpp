@@ -51,9 +51,7 @@ Result<FileIdentity> identityAt(const std::filesystem::path& path)
         return failure;
     }
     ::CloseHandle(handle);
-    return FileIdentity{info.dwVolumeSerialNumber,
-                        (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow,
-                        info.nNumberOfLinks, (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0};
+    return identityOf(info);
 }
 
 Status makeFolder(const std::filesystem::path& path)

@@ -115,9 +115,7 @@ Result<FileIdentity> NativeFile::identity()
     BY_HANDLE_FILE_INFORMATION info{};
     if (!::GetFileInformationByHandle(handleOf(m_handle), &info))
         return lastSystemError(m_path);
-    return FileIdentity{info.dwVolumeSerialNumber,
-                        (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow,
-                        info.nNumberOfLinks, (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0};
+    return identityOf(info);
 }
 
 Status NativeFile::sync()

@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include "FileError.h"
+#include "NativeFile.h"
 
 namespace tesselby {
 
@@ -53,6 +54,13 @@ inline bool isFolder(const std::filesystem::path& path)
 {
     const DWORD attributes = ::GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+inline FileIdentity identityOf(const BY_HANDLE_FILE_INFORMATION& info)
+{
+    return FileIdentity{info.dwVolumeSerialNumber,
+                        (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow,
+                        info.nNumberOfLinks, (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0};
 }
 
 } // namespace tesselby
