@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "ChildProcess.h"
 #include "DataFile.h"
 #include "DataFilePath.h"
 #include "DataFolder.h"
@@ -197,29 +198,19 @@ private slots:
         if (meanwhile == "replace")
             QVERIFY(QFile(lockFile).open(QIODevice::WriteOnly));
         // A second holder, as another running copy would be, is refused while the first holds it.
-        const pid_t child = ::fork();
-        if (child == 0) {
-            const Result<FileLock> second = FileLock::acquire(dataFile(), std::chrono::milliseconds(100));
-            ::_exit(second.ok() ? 1 : 0);
-        }
-        int status = 0;
-        QCOMPARE(::waitpid(child, &status, 0), child);
-        QVERIFY(WIFEXITED(status));
-        QCOMPARE(WEXITSTATUS(status), 0);
+        QCOMPARE(inChild([] { return FileLock::acquire(dataFile(), std::chrono::milliseconds(100)).ok() ? 1 : 0; }), 0);
     }
 
     void lockOfADeadProcessIsTakenOver()
     {
         DataFolder folder;
         QVERIFY(appendRecord(dataFile(), {"A", "a", "1", "a@"}).ok());
-        const pid_t child = ::fork();
-        if (child == 0) {
-            Result<FileLock> lock = FileLock::acquire(dataFile());
-            ::_exit(lock.ok() ? 0 : 1); // dies holding it
-        }
-        int status = 0;
-        QCOMPARE(::waitpid(child, &status, 0), child);
-        QCOMPARE(WEXITSTATUS(status), 0);
+        QCOMPARE(inChild([] {
+                     Result<FileLock> lock = FileLock::acquire(dataFile());
+                     ::_exit(lock.ok() ? 0 : 1); // dies holding it
+                     return 1;
+                 }),
+                 0);
         QVERIFY(QFile::exists(folder.filePath() + ".lock"));
         QVERIFY(FileLock::acquire(dataFile(), std::chrono::milliseconds(0)).ok());
     }
