@@ -4,6 +4,7 @@
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPushButton>
 #include <limits>
 
 namespace tesselby {
@@ -45,14 +46,36 @@ bool messageBox(QWidget* parent, const QString& text, MessageStyle style, const 
     } else if (style == MessageStyle::Critical) {
         box.setIcon(QMessageBox::Critical);
         box.setStandardButtons(QMessageBox::Ok);
-    } else {
+    } else if (style == MessageStyle::CriticalRetry) {
         box.setIcon(QMessageBox::Critical);
         box.setStandardButtons(QMessageBox::Retry | QMessageBox::Cancel);
         box.setDefaultButton(QMessageBox::Retry);
+    } else {
+        box.setIcon(QMessageBox::Question);
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box.setDefaultButton(QMessageBox::Yes);
     }
     const int pressed = box.exec();
     returnFocusTo(owner);
-    return pressed == QMessageBox::Ok || pressed == QMessageBox::Retry;
+    return pressed == QMessageBox::Ok || pressed == QMessageBox::Retry || pressed == QMessageBox::Yes;
+}
+
+int choose(QWidget* parent, const QString& text, const QStringList& buttons)
+{
+    QWidget* owner = ownerOrActiveWindow(parent);
+    QMessageBox box(owner);
+    box.setWindowTitle(QCoreApplication::applicationName());
+    box.setTextFormat(Qt::PlainText);
+    box.setText(text);
+    box.setIcon(QMessageBox::Question);
+    QList<QAbstractButton*> added;
+    for (qsizetype i = 0; i < buttons.size(); ++i)
+        added << box.addButton(buttons[i], i + 1 == buttons.size() ? QMessageBox::RejectRole : QMessageBox::AcceptRole);
+    box.setEscapeButton(added.isEmpty() ? nullptr : added.last());
+    box.exec();
+    returnFocusTo(owner);
+    const qsizetype pressed = added.indexOf(box.clickedButton());
+    return static_cast<int>(pressed < 0 ? buttons.size() - 1 : pressed);
 }
 
 QString inputBox(QWidget* parent, const QString& prompt, const QString& title)

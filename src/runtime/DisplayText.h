@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+#include <cstddef>
+#include <string_view>
+
+namespace tesselby {
+
+// A value longer than this many bytes is shown by its beginning only: laying out all of a very long
+// value would freeze the window at every repaint.
+inline constexpr std::size_t kShownValueBytes = 65536;
+
+// The text that shows a value: its UTF-8 text as it is, or, when cut, the beginning given followed by
+// a mark that says the value goes on and how long it is (storedBytes).
+QString displayText(std::string_view text, bool cut = false, std::size_t storedBytes = 0);
+
+// The same for a whole value held in memory, cut to kShownValueBytes where needed.
+QString displayValue(std::string_view value);
+
+} // namespace tesselby
