@@ -10,6 +10,7 @@
 #include <climits>
 
 #include "DesignFont.h"
+#include "DisplayText.h"
 #include "ScrollBarKeys.h"
 #include "Twips.h"
 
@@ -99,9 +100,15 @@ void Form2::showRecord(std::size_t number)
 {
     if (number < 1 || number > recordGrid.recordCount())
         return;
-    const Record record = recordGrid.record(number);
-    for (int f = 1; f <= kFieldCount; ++f)
-        DataValue[f]->setText(QString::fromStdString(record[f - 1]));
+    for (int f = 1; f <= kFieldCount; ++f) {
+        const RecordGrid::FieldStart value = recordGrid.fieldStart(number, f - 1, kShownValueBytes);
+        shownTexts[f] = displayText(value.text, value.cut, value.storedBytes);
+        DataValue[f]->setText(shownTexts[f]);
+        // A shortened value cannot be edited here; left alone, every save keeps it as it is.
+        DataValue[f]->setReadOnly(value.cut);
+        DataValue[f]->setToolTip(value.cut ? QStringLiteral("Too long to show or edit here; it is kept as it is.")
+                                           : QString());
+    }
 }
 
 void Form2::HScroll1_Change()

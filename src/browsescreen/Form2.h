@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QString>
 #include <array>
 #include <cstddef>
 
@@ -39,6 +40,11 @@ private:
     void Command1_Click();
     void mnuRMS_Click();
 
+    enum class ListLoad { Loaded, Failed, Empty };
+    // Reads the list into the grid, telling the person when it cannot be read or is empty.
+    ListLoad loadList();
+    void reloadList(std::size_t shown);
+    void showSavedList(std::size_t at);
     void showRecord(std::size_t number);
 
     QPushButton* Command1 = nullptr;
@@ -50,6 +56,9 @@ private:
     QLabel* Label3 = nullptr;
     QLabel* Label4 = nullptr;
     QAction* mnuRMS = nullptr;
+
+    // What showRecord put in each box, so that "EDIT" can tell which boxes the person changed.
+    std::array<QString, 5> shownTexts;
 
     RecordGrid recordGrid;
     std::size_t itemCount = 0;

@@ -35,25 +35,44 @@ bool Form2::Form_Load()
     setTabOrder(DataValue[4], HScroll1);
     setTabOrder(HScroll1, Command1);
 
-    Result<RecordGrid> loaded = loadRecordGrid(dataFilePath(kDataFileReadPath));
-    if (!loaded) {
-        reportFileFailure(nullptr, QStringLiteral("Tesselby could not read the address list"), loaded.error().path,
-                          loaded.error().reason);
+    if (loadList() != ListLoad::Loaded)
         return false;
-    }
-    if (loaded.value().itemCount() == 0) {
-        messageBox(nullptr, kNoEntriesYet, MessageStyle::Information);
-        return false;
-    }
-    recordGrid = std::move(loaded.value());
-    itemCount = recordGrid.itemCount();
-
     showRecord(1);
     HScroll1->setMinimum(1);
-    HScroll1->setMaximum(static_cast<int>(std::min<std::size_t>(recordGrid.recordCount(), INT_MAX)));
     HScroll1->setValue(1);
     DataValue[1]->setFocus();
     return true;
+}
+
+Form2::ListLoad Form2::loadList()
+{
+    Result<RecordGrid> loaded = loadRecordGrid(dataFilePath(kDataFileReadPath));
+    if (!loaded) {
+        reportFileFailure(isVisible() ? this : nullptr, QStringLiteral("Tesselby could not read the address list"),
+                          loaded.error().path, loaded.error().reason);
+        return ListLoad::Failed;
+    }
+    if (loaded.value().itemCount() == 0) {
+        messageBox(isVisible() ? this : nullptr, kNoEntriesYet, MessageStyle::Information);
+        return ListLoad::Empty;
+    }
+    recordGrid = std::move(loaded.value());
+    itemCount = recordGrid.itemCount();
+    HScroll1->setMaximum(static_cast<int>(std::min<std::size_t>(recordGrid.recordCount(), INT_MAX)));
+    return ListLoad::Loaded;
+}
+
+void Form2::reloadList(std::size_t shown)
+{
+    const ListLoad loaded = loadList();
+    if (loaded == ListLoad::Empty)
+        emit returnToMainScreenRequested(); // nothing left to show here
+    if (loaded != ListLoad::Loaded)
+        return;
+    const std::size_t at = std::min(shown, recordGrid.recordCount());
+    const QSignalBlocker quiet(HScroll1);
+    HScroll1->setValue(static_cast<int>(at));
+    showRecord(at);
 }
 
 } // namespace tesselby

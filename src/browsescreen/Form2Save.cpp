@@ -1,35 +1,92 @@
 #include <QLineEdit>
 #include <QScrollBar>
+#include <algorithm>
 #include <climits>
 
 #include "DataFile.h"
 #include "DataFilePath.h"
 #include "Dialogs.h"
+#include "DisplayText.h"
 #include "Form2.h"
 
 namespace tesselby {
+
+namespace {
+
+const QString kFieldNames[kFieldCount] = {QStringLiteral("first name"), QStringLiteral("last name"),
+                                          QStringLiteral("phone number"), QStringLiteral("e-mail address")};
+
+const QString kPersonNotFound = QStringLiteral(
+    "Nothing was saved: another program changed the address list since it was loaded, and the person shown "
+    "here is no longer in it as loaded, or stands in it more than once.\n\n"
+    "Load the list again? The boxes then show the list as it is now. Choose No to keep your typed texts in "
+    "the boxes.");
+
+// Both values, each shortened as the screens show them, so that a long one cannot swamp the question.
+QString conflictQuestion(const EditConflict& conflict)
+{
+    return QStringLiteral("Another program changed the %1 of the person shown since the list was loaded.\n\n"
+                          "Yours: %2\nThe other: %3\n\nWhich one should the list keep?")
+        .arg(kFieldNames[conflict.field], displayValue(conflict.mine), displayValue(conflict.theirs));
+}
+
+} // namespace
 
 void Form2::Command1_Click()
 {
     const auto shown = static_cast<std::size_t>(HScroll1->value());
     if (shown < 1 || shown > recordGrid.recordCount())
         return;
-    Record edited;
-    for (int f = 1; f <= kFieldCount; ++f)
-        edited[f - 1] = DataValue[f]->text().toStdString();
-    // Kept in the grid even if the save fails, so that pressing "EDIT" again retries it.
-    recordGrid.setRecord(shown, std::move(edited));
-
-    if (const Status saved = saveRecordGrid(dataFilePath(kDataFileWritePath), recordGrid); !saved) {
-        reportFileFailure(this, QStringLiteral("Tesselby could not save the changes to"), saved.error().path,
-                          saved.error().reason, MessageStyle::Critical,
-                          QStringLiteral("The file is as it was. Your changes are still here; press \"EDIT\" to "
-                                         "try again."));
-        return;
+    // Only the boxes the person typed in count as changed; the others keep what the file holds.
+    RecordEdit edit;
+    for (int f = 1; f <= kFieldCount; ++f) {
+        if (DataValue[f]->text() != shownTexts[f])
+            edit[f - 1] = FieldEdit{DataValue[f]->text().toStdString(), std::nullopt};
     }
-    // The saved file may hold records added since the load; the grid has taken them in.
+
+    for (;;) {
+        const Result<EditPlan> saved = saveRecordEdit(dataFilePath(kDataFileWritePath), recordGrid, shown, edit);
+        if (!saved) {
+            reportFileFailure(this, QStringLiteral("Tesselby could not save the changes to"), saved.error().path,
+                              saved.error().reason, MessageStyle::Critical,
+                              QStringLiteral("The file is as it was. Your changes are still here; press \"EDIT\" "
+                                             "to try again."));
+            return;
+        }
+        const EditPlan& plan = saved.value();
+        if (plan.kind == EditPlan::Kind::PersonNotFound) {
+            if (messageBox(this, kPersonNotFound, MessageStyle::Question))
+                reloadList(shown);
+            return;
+        }
+        if (plan.kind == EditPlan::Kind::Write) {
+            showSavedList(plan.at);
+            return;
+        }
+        // The file is unchanged until the person has chosen for every field both changed.
+        for (const EditConflict& conflict : plan.conflicts) {
+            const int answer =
+                choose(this, conflictQuestion(conflict),
+                       {QStringLiteral("Keep mine"), QStringLiteral("Keep the other"), QStringLiteral("Cancel")});
+            if (answer == 0)
+                edit[conflict.field]->replaces = conflict.theirs;
+            else if (answer == 1)
+                edit[conflict.field].reset();
+            else
+                return;
+        }
+    }
+}
+
+void Form2::showSavedList(std::size_t at)
+{
+    // The saved file may hold records other programs added, removed or moved; the person edited may
+    // now stand at another number, and the boxes show what was saved.
     itemCount = recordGrid.itemCount();
     HScroll1->setMaximum(static_cast<int>(std::min<std::size_t>(recordGrid.recordCount(), INT_MAX)));
+    const QSignalBlocker quiet(HScroll1);
+    HScroll1->setValue(static_cast<int>(at));
+    showRecord(at);
 }
 
 } // namespace tesselby

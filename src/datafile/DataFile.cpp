@@ -1,5 +1,6 @@
 #include "DataFile.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <stdexcept>
@@ -182,39 +183,51 @@ Status appendRecord(const std::filesystem::path& path, const Record& record)
     return file.close();
 }
 
-Status saveRecordGrid(const std::filesystem::path& path, RecordGrid& grid)
+Result<EditPlan> saveRecordEdit(const std::filesystem::path& path, RecordGrid& grid, std::size_t number,
+                                const RecordEdit& edit)
 {
     Result<WriteAccess> access = prepareWrite(path);
     if (!access)
         return access.error();
     const std::filesystem::path& target = access.value().target;
 
-    // Usually nobody else has written the file since the grid was read: then only the edited records
-    // change, and neither the file nor the grid needs copying whole.
-    if (fileHoldsExactly(target, grid.text())) {
-        std::vector<std::string> newLines;
-        if (std::optional<std::vector<std::string_view>> pieces = grid.editedTextInPieces(newLines)) {
-            if (Status saved = replaceFileContent(target, *pieces); !saved)
-                return saved;
-            grid.applyEditsInPlace();
-            return {};
+    // Usually nobody else has written the file since the grid was read; then the grid is the file,
+    // and neither needs reading or copying whole.
+    std::optional<RecordGrid> onDisk;
+    if (!fileHoldsExactly(target, grid.text())) {
+        Result<std::string> text = readTarget(target, false);
+        if (!text)
+            return text.error();
+        Result<RecordGrid> indexed = indexText(target, std::move(text.value()));
+        if (!indexed)
+            return indexed.error();
+        onDisk = std::move(indexed.value());
+    }
+    RecordGrid& now = onDisk ? *onDisk : grid;
+    EditPlan plan = planEdit(grid, number, now, edit);
+    if (!plan.saved())
+        return plan;
+
+    const bool changes =
+        std::any_of(plan.values.begin(), plan.values.end(), [](const auto& v) { return v.has_value(); });
+    const bool whole = now.itemCount() >= plan.at * kFieldCount;
+    if (changes || !whole) {
+        try {
+            const RecordGrid::Replacement replacement = now.replacementFor(plan.at, plan.values);
+            const std::array<std::string_view, 3> pieces = now.textWith(replacement);
+            if (Status saved = replaceFileContent(target, {pieces.begin(), pieces.end()}); !saved)
+                return saved.error();
+            now.apply(replacement);
+        } catch (const std::bad_alloc&) {
+            return tooLargeError(target);
+        } catch (const std::length_error&) {
+            return tooLargeError(target);
         }
     }
-    Result<std::string> text = readTarget(target, false);
-    if (!text)
-        return text.error();
-    Result<RecordGrid> onDisk = indexText(target, std::move(text.value()));
-    if (!onDisk)
-        return onDisk.error();
-    try {
-        RecordGrid merged = mergeEdits(grid, onDisk.value());
-        if (Status saved = replaceFileContent(target, {merged.text()}); !saved)
-            return saved;
-        grid = std::move(merged);
-    } catch (const std::bad_alloc&) {
-        return tooLargeError(target);
-    }
-    return {};
+    // The grid now holds the file as it stands, with what other programs wrote since the load.
+    if (onDisk)
+        grid = std::move(*onDisk);
+    return plan;
 }
 
 } // namespace tesselby

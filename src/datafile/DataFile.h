@@ -4,6 +4,7 @@
 #include <string>
 
 #include "Record.h"
+#include "RecordEdit.h"
 #include "RecordGrid.h"
 #include "Result.h"
 
@@ -22,11 +23,12 @@ Result<RecordGrid> loadRecordGrid(const std::filesystem::path& path);
 // disk. Creates the file (owner-only) and its folders when missing. On failure the file is as it was.
 Status appendRecord(const std::filesystem::path& path, const Record& record);
 
-// Saves the grid's edits: puts them into the file as it is now and replaces its content in one step
-// that keeps the file's identity (see replaceFileContent). Records that reached the file since the grid
-// was loaded are kept. On success the grid holds what was written; on failure it is as it was, its
-// edits still waiting.
-Status saveRecordGrid(const std::filesystem::path& path, RecordGrid& grid);
+// Saves one person's edit of record number of the grid, into the file as it is now (see planEdit for
+// how the person is found there and what a conflict is), replacing its content in one step that keeps
+// the file's identity (see replaceFileContent). Unless the plan says nothing may be written, the grid
+// then holds the file as it stands, the edit in; on failure the file and the grid are as they were.
+Result<EditPlan> saveRecordEdit(const std::filesystem::path& path, RecordGrid& grid, std::size_t number,
+                                const RecordEdit& edit);
 
 // Puts back what a save that was cut off had guarded; for start-up, before anything is shown.
 Status restoreAfterInterruptedSave(const std::filesystem::path& path);

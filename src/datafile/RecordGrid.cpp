@@ -2,10 +2,41 @@
 
 #include <algorithm>
 #include <limits>
+#include <stdexcept>
 
 #include "ItemWriter.h"
 
 namespace tesselby {
+
+namespace {
+
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+std::uint32_t spanLength(std::size_t length)
+{
+    // An item the index cannot hold is refused like a file too large to open.
+    if (length > std::numeric_limits<std::uint32_t>::max())
+        throw std::length_error("item too large to index");
+    return static_cast<std::uint32_t>(length);
+}
+
+// Where a value's bytes may be cut for showing: not inside a UTF-8 character, not between the two
+// quotes that stand for one.
+std::size_t safeCut(std::string_view raw, std::size_t limit, bool doubledQuotes)
+{
+    std::size_t end = limit;
+    for (int back = 0; back < 3 && end > 0 && (static_cast<unsigned char>(raw[end]) & 0xC0) == 0x80; ++back)
+        --end;
+    if (doubledQuotes) {
+        std::size_t run = 0;
+        while (run < end && raw[end - 1 - run] == '"')
+            ++run;
+        end -= run % 2;
+    }
+    return end;
+}
+
+} // namespace
 
 std::optional<RecordGrid> RecordGrid::fromText(std::string text)
 {
@@ -39,8 +70,6 @@ RawItem RecordGrid::rawItem(std::size_t index) const
 
 Record RecordGrid::record(std::size_t number) const
 {
-    if (auto edit = m_edits.find(number); edit != m_edits.end())
-        return edit->second;
     Record result;
     if (number == 0)
         return result;
@@ -50,21 +79,44 @@ Record RecordGrid::record(std::size_t number) const
     return result;
 }
 
-void RecordGrid::setRecord(std::size_t number, Record record)
+RecordGrid::FieldStart RecordGrid::fieldStart(std::size_t number, int field, std::size_t maxBytes) const
 {
-    m_edits[number] = std::move(record);
+    FieldStart start;
+    const std::size_t index = (number - 1) * kFieldCount + static_cast<std::size_t>(field);
+    if (number == 0 || number > recordCount() || index >= m_items.size())
+        return start;
+    RawItem item = rawItem(index);
+    start.storedBytes = item.raw.size();
+    if (item.raw.size() > maxBytes) {
+        item.raw = item.raw.substr(0, safeCut(item.raw, maxBytes, item.doubledQuotes));
+        start.cut = true;
+    }
+    start.text = decodeItem(item);
+    return start;
 }
 
-void RecordGrid::appendRecordValues(const Record& values)
+bool RecordGrid::sameItem(std::size_t number, int field, const RecordGrid& other, std::size_t otherNumber) const
 {
-    for (const std::string& value : values) {
-        const std::size_t lineStart = m_text.size();
-        appendItem(m_text, value);
-        const std::size_t length = m_text.size() - lineStart - 4; // less the quotes and CR LF
-        m_items.push_back(
-            ItemSpan{lineStart + 1, static_cast<std::uint32_t>(length), true, value.find('"') != std::string::npos});
+    if (number == 0 || number > recordCount() || otherNumber == 0 || otherNumber > other.recordCount())
+        return false;
+    const std::size_t mine = (number - 1) * kFieldCount + static_cast<std::size_t>(field);
+    const std::size_t theirs = (otherNumber - 1) * kFieldCount + static_cast<std::size_t>(field);
+    const bool haveMine = mine < m_items.size();
+    const bool haveTheirs = theirs < other.m_items.size();
+    if (!haveMine || !haveTheirs)
+        return haveMine == haveTheirs;
+    const RawItem a = rawItem(mine);
+    const RawItem b = other.rawItem(theirs);
+    return a.quoted == b.quoted && a.raw == b.raw;
+}
+
+bool RecordGrid::sameRecord(std::size_t number, const RecordGrid& other, std::size_t otherNumber) const
+{
+    for (int f = 0; f < kFieldCount; ++f) {
+        if (!sameItem(number, f, other, otherNumber))
+            return false;
     }
-    m_recordEnds.push_back(m_text.size());
+    return true;
 }
 
 bool RecordGrid::startsALine(std::size_t number) const
@@ -79,153 +131,82 @@ bool RecordGrid::endsALine(std::size_t number) const
     return end > 0 && (m_text[end - 1] == '\n' || m_text[end - 1] == '\r');
 }
 
-std::string RecordGrid::recordLines(std::size_t number) const
+RecordGrid::Replacement RecordGrid::replacementFor(std::size_t number, const FieldValues& values) const
 {
-    std::string lines;
-    if (auto edit = m_edits.find(number); edit != m_edits.end()) {
-        for (const std::string& value : edit->second)
-            appendItem(lines, value);
-        return lines;
-    }
-    for (std::size_t i = (number - 1) * kFieldCount; i < number * kFieldCount; ++i)
-        appendItemAsRead(lines, rawItem(i));
-    return lines;
-}
+    Replacement change;
+    // A record that shares a line with its neighbour reads differently away from it (after a trailing
+    // comma, a line end is an empty item), so the neighbour is written item by item with it.
+    change.firstRecord = number;
+    while (change.firstRecord > 1 && !startsALine(change.firstRecord))
+        --change.firstRecord;
+    change.lastRecord = number;
+    while (change.lastRecord < recordCount() && !endsALine(change.lastRecord))
+        ++change.lastRecord;
+    change.from = recordStart(change.firstRecord);
+    if (change.from == 0 && m_text.starts_with(kByteOrderMark))
+        change.from = kByteOrderMark.size();
+    change.to = m_recordEnds[change.lastRecord - 1];
 
-std::optional<std::vector<std::string_view>> RecordGrid::editedTextInPieces(std::vector<std::string>& newLines) const
-{
-    const std::size_t records = recordCount();
-    // The full merge writes the last record item by item and drops anything after it; this path only
-    // serves where that changes nothing.
-    if (records == 0 || m_items.size() % kFieldCount != 0 || m_recordEnds.back() != m_text.size())
-        return std::nullopt;
-    if (!m_edits.contains(records) &&
-        m_text.compare(recordStart(records), std::string::npos, recordLines(records)) != 0)
-        return std::nullopt;
-    std::vector<std::string_view> pieces;
-    newLines.clear();
-    newLines.reserve(m_edits.size());
-    std::size_t done = 0;
-    for (const auto& [number, values] : m_edits) {
-        // An edited record on lines of its own is replaced by its new lines without touching its neighbours.
-        if (number < 1 || number > records || !startsALine(number) || !endsALine(number))
-            return std::nullopt;
-        pieces.push_back(std::string_view(m_text).substr(done, recordStart(number) - done));
-        pieces.push_back(newLines.emplace_back(recordLines(number)));
-        done = m_recordEnds[number - 1];
-    }
-    pieces.push_back(std::string_view(m_text).substr(done));
-    return pieces;
-}
-
-void RecordGrid::applyEditsInPlace()
-{
-    // From the last edit back, so that each one finds the records before it where they were.
-    for (auto edit = m_edits.rbegin(); edit != m_edits.rend(); ++edit) {
-        const std::size_t number = edit->first;
-        const std::size_t start = recordStart(number);
-        const std::size_t oldEnd = m_recordEnds[number - 1];
-        std::string lines;
-        std::size_t item = (number - 1) * kFieldCount;
-        for (const std::string& value : edit->second) {
-            const std::size_t lineStart = lines.size();
-            appendItem(lines, value);
-            m_items[item++] = ItemSpan{start + lineStart + 1, static_cast<std::uint32_t>(lines.size() - lineStart - 4),
-                                       true, value.find('"') != std::string::npos};
+    for (std::size_t r = change.firstRecord; r <= change.lastRecord; ++r) {
+        for (int f = 0; f < kFieldCount; ++f) {
+            const std::size_t index = (r - 1) * kFieldCount + static_cast<std::size_t>(f);
+            const std::size_t lineStart = change.lines.size();
+            bool doubled = false;
+            if (r == number && values[f]) {
+                appendItem(change.lines, *values[f]);
+                doubled = values[f]->find('"') != std::string::npos;
+            } else if (index < m_items.size()) {
+                // Kept byte for byte; the last record may also lack its closing quote or line end.
+                const RawItem item = rawItem(index);
+                appendItemAsRead(change.lines, item);
+                doubled = item.doubledQuotes || (!item.quoted && item.raw.find('"') != std::string_view::npos);
+            } else {
+                appendItem(change.lines, {}); // a field the incomplete last record lacks
+            }
+            change.items.push_back(
+                ItemSpan{lineStart + 1, spanLength(change.lines.size() - lineStart - 4), true, doubled});
         }
-        m_text.replace(start, oldEnd - start, lines);
-        const std::size_t newEnd = start + lines.size();
-        for (std::size_t i = number * kFieldCount; i < m_items.size(); ++i)
-            m_items[i].offset = m_items[i].offset - oldEnd + newEnd;
-        for (std::size_t r = number - 1; r < m_recordEnds.size(); ++r)
-            m_recordEnds[r] = m_recordEnds[r] - oldEnd + newEnd;
     }
-    m_edits.clear();
+    return change;
 }
 
-void RecordGrid::appendRecordsAsRead(const RecordGrid& source, std::size_t first, std::size_t last)
+std::array<std::string_view, 3> RecordGrid::textWith(const Replacement& change) const
 {
-    // A record that shares a line with the one before it reads differently away from it (after a
-    // trailing comma, a line end is an empty item), so it is written item by item.
-    while (first <= last && !source.startsALine(first))
-        appendRecordItemByItem(source, first++);
-    if (first > last)
-        return;
-    // One copy for the rest of the run; its items keep their places relative to each other.
-    const std::size_t from = source.recordStart(first);
-    const std::size_t to = source.m_recordEnds[last - 1];
-    const std::size_t shift = m_text.size() - from;
-    m_text.append(source.m_text, from, to - from);
-    const std::size_t firstItem = m_items.size();
-    const std::size_t firstEnd = m_recordEnds.size();
-    m_items.insert(m_items.end(), source.m_items.begin() + static_cast<std::ptrdiff_t>((first - 1) * kFieldCount),
-                   source.m_items.begin() + static_cast<std::ptrdiff_t>(last * kFieldCount));
-    m_recordEnds.insert(m_recordEnds.end(), source.m_recordEnds.begin() + static_cast<std::ptrdiff_t>(first - 1),
-                        source.m_recordEnds.begin() + static_cast<std::ptrdiff_t>(last));
-    if (shift == 0)
-        return; // the records before the first edit stay where they were
-    for (std::size_t i = firstItem; i < m_items.size(); ++i)
-        m_items[i].offset += shift;
-    for (std::size_t r = firstEnd; r < m_recordEnds.size(); ++r)
-        m_recordEnds[r] += shift;
+    const std::string_view text(m_text);
+    return {text.substr(0, change.from), change.lines, text.substr(change.to)};
 }
 
-void RecordGrid::appendRecordItemByItem(const RecordGrid& source, std::size_t number)
+void RecordGrid::apply(const Replacement& change)
 {
-    // The file's last record may lack fields, its final line end or even its closing quote; written
-    // item by item, it comes out whole.
-    const std::size_t first = (number - 1) * kFieldCount;
-    for (std::size_t f = 0; f < kFieldCount; ++f) {
-        if (first + f >= source.m_items.size()) {
-            appendItem(m_text, {});
-            m_items.push_back(ItemSpan{m_text.size() - 3, 0, true, false});
-            continue;
-        }
-        const RawItem item = source.rawItem(first + f);
-        const std::size_t lineStart = m_text.size();
-        appendItemAsRead(m_text, item);
-        const std::size_t length = m_text.size() - lineStart - 4;
-        m_items.push_back(
-            ItemSpan{lineStart + 1, static_cast<std::uint32_t>(length), true,
-                     item.doubledQuotes || (!item.quoted && item.raw.find('"') != std::string_view::npos)});
-    }
-    m_recordEnds.push_back(m_text.size());
-}
+    const std::size_t oldEnd = change.to;
+    const std::size_t newEnd = change.from + change.lines.size();
+    m_text.replace(change.from, change.to - change.from, change.lines);
 
-RecordGrid mergeEdits(const RecordGrid& edited, const RecordGrid& onDisk)
-{
-    RecordGrid merged;
-    const std::size_t records = std::max(edited.recordCount(), onDisk.recordCount());
-    merged.m_text.reserve(std::max(edited.m_text.size(), onDisk.m_text.size()) + 1024);
-    merged.m_items.reserve(records * kFieldCount);
-    merged.m_recordEnds.reserve(records);
-
-    auto nextEdit = edited.m_edits.begin();
-    std::size_t r = 1;
-    while (r <= records) {
-        while (nextEdit != edited.m_edits.end() && nextEdit->first < r)
-            ++nextEdit;
-        if (nextEdit != edited.m_edits.end() && nextEdit->first == r) {
-            merged.appendRecordValues(nextEdit->second);
-            ++r;
-            continue;
-        }
-        // Records another copy of the program appended or changed stay as they are on disk; records
-        // beyond the file's end come from the grid.
-        const RecordGrid& source = r <= onDisk.recordCount() ? onDisk : edited;
-        std::size_t last = source.recordCount();
-        if (nextEdit != edited.m_edits.end())
-            last = std::min(last, nextEdit->first - 1);
-        if (last == source.recordCount()) {
-            if (last > r)
-                merged.appendRecordsAsRead(source, r, last - 1);
-            merged.appendRecordItemByItem(source, last);
-        } else {
-            merged.appendRecordsAsRead(source, r, last);
-        }
-        r = last + 1;
+    const auto firstItem = static_cast<std::ptrdiff_t>((change.firstRecord - 1) * kFieldCount);
+    const auto oldItems =
+        static_cast<std::ptrdiff_t>(std::min(change.lastRecord * kFieldCount, m_items.size())) - firstItem;
+    const auto newItems = static_cast<std::ptrdiff_t>(change.items.size());
+    // Usually the counts match and the spans are overwritten where they stand.
+    if (oldItems > newItems)
+        m_items.erase(m_items.begin() + firstItem + newItems, m_items.begin() + firstItem + oldItems);
+    else if (oldItems < newItems)
+        m_items.insert(m_items.begin() + firstItem + oldItems, static_cast<std::size_t>(newItems - oldItems),
+                       ItemSpan{});
+    for (std::ptrdiff_t i = 0; i < newItems; ++i) {
+        ItemSpan span = change.items[static_cast<std::size_t>(i)];
+        span.offset += change.from;
+        m_items[static_cast<std::size_t>(firstItem + i)] = span;
     }
-    return merged;
+    for (std::size_t i = static_cast<std::size_t>(firstItem + newItems); i < m_items.size(); ++i)
+        m_items[i].offset = m_items[i].offset - oldEnd + newEnd;
+
+    // Each rewritten record ends after its fourth item line; later records move with the text.
+    for (std::size_t r = change.firstRecord; r <= change.lastRecord; ++r) {
+        const ItemSpan& last = m_items[r * kFieldCount - 1];
+        m_recordEnds[r - 1] = last.offset + last.length + 3; // the closing quote and CR LF
+    }
+    for (std::size_t r = change.lastRecord; r < m_recordEnds.size(); ++r)
+        m_recordEnds[r] = m_recordEnds[r] - oldEnd + newEnd;
 }
 
 } // namespace tesselby

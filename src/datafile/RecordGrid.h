@@ -1,8 +1,8 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,11 +12,20 @@
 
 namespace tesselby {
 
+// New values for some fields of one record; a field without one keeps its item's bytes.
+using FieldValues = std::array<std::optional<std::string>, kFieldCount>;
+
 // Every record of a data file, held as the file's text plus where each item sits in it, so that a
 // large list loads without a string per item. Records are numbered from 1; a trailing incomplete
-// record counts as a record whose missing fields are empty. Edits are kept beside the text until
-// they are saved.
+// record counts as a record whose missing fields are empty.
 class RecordGrid {
+    struct ItemSpan {
+        std::size_t offset;
+        std::uint32_t length;
+        bool quoted;
+        bool doubledQuotes;
+    };
+
 public:
     RecordGrid() = default;
 
@@ -28,47 +37,46 @@ public:
     std::size_t recordCount() const { return m_recordEnds.size(); }
 
     Record record(std::size_t number) const;
-    // Edits record number, one of 1..recordCount(); the edit waits in the grid until it is saved.
-    void setRecord(std::size_t number, Record record);
-    bool hasEdits() const { return !m_edits.empty(); }
+    // The beginning of a field's value, for showing: the value of at most maxBytes of its stored
+    // bytes, cut where no character or quote pair is split.
+    struct FieldStart {
+        std::string text;
+        bool cut = false;
+        std::size_t storedBytes = 0;
+    };
+    FieldStart fieldStart(std::size_t number, int field, std::size_t maxBytes) const;
 
-    // What a save of the edits writes when the file still holds exactly this grid's text, as pieces to
-    // write in order (the new records' lines go to newLines), without a copy of the whole text. Empty
-    // when the edits need a full merge: the result is always mergeEdits(*this, *this).text().
-    std::optional<std::vector<std::string_view>> editedTextInPieces(std::vector<std::string>& newLines) const;
-    // After editedTextInPieces was written: the grid takes the edits into its text, in place.
-    void applyEditsInPlace();
+    // Whether field (0..3) of record number stands byte for byte as that field of record otherNumber
+    // in other; a missing item only matches a missing item.
+    bool sameItem(std::size_t number, int field, const RecordGrid& other, std::size_t otherNumber) const;
+    bool sameRecord(std::size_t number, const RecordGrid& other, std::size_t otherNumber) const;
+
+    // A change of one record, as the text that takes the place of the fewest whole lines holding it:
+    // the record with its new values, and any records sharing those lines written item by item.
+    struct Replacement {
+        std::size_t from = 0;
+        std::size_t to = 0;
+        std::size_t firstRecord = 0;
+        std::size_t lastRecord = 0;
+        std::string lines;
+        std::vector<ItemSpan> items; // offsets into lines
+    };
+    Replacement replacementFor(std::size_t number, const FieldValues& values) const;
+    // The text with the replacement in, as pieces to write in order.
+    std::array<std::string_view, 3> textWith(const Replacement& replacement) const;
+    // The grid takes the replacement into its text and index, in place.
+    void apply(const Replacement& replacement);
 
 private:
-    friend RecordGrid mergeEdits(const RecordGrid& edited, const RecordGrid& onDisk);
-
-    struct ItemSpan {
-        std::size_t offset;
-        std::uint32_t length;
-        bool quoted;
-        bool doubledQuotes;
-    };
-
     RawItem rawItem(std::size_t index) const;
     std::size_t recordStart(std::size_t number) const { return number == 1 ? 0 : m_recordEnds[number - 2]; }
     bool startsALine(std::size_t number) const;
     bool endsALine(std::size_t number) const;
-    std::string recordLines(std::size_t number) const;
-
-    void appendRecordValues(const Record& values);
-    void appendRecordsAsRead(const RecordGrid& source, std::size_t first, std::size_t last);
-    void appendRecordItemByItem(const RecordGrid& source, std::size_t number);
 
     std::string m_text;
     std::vector<ItemSpan> m_items;
     // Where each record's text ends: just past its last item and that item's line end.
     std::vector<std::size_t> m_recordEnds;
-    std::map<std::size_t, Record> m_edits;
 };
-
-// What a save writes: the file as it is now (onDisk) with the grid's edits in their records, and any
-// record the grid holds beyond the file's end (the file lost it since it was loaded) kept. Unedited
-// records keep their bytes; a trailing incomplete record is written whole.
-RecordGrid mergeEdits(const RecordGrid& edited, const RecordGrid& onDisk);
 
 } // namespace tesselby

@@ -8,6 +8,7 @@
 #include "DataFile.h"
 #include "DataFilePath.h"
 #include "Dialogs.h"
+#include "DisplayText.h"
 #include "Form1.h"
 #include "RecordSearch.h"
 
@@ -88,7 +89,7 @@ void Form1::showMatch(int number)
     const Record& match = matchGrid[static_cast<std::size_t>(number) - 1];
     QLabel* labels[kFieldCount] = {Label1, Label2, Label3, Label4};
     for (int f = 0; f < kFieldCount; ++f)
-        labels[f]->setText(kFieldPrefixes[f] + QString::fromStdString(match[f]));
+        labels[f]->setText(kFieldPrefixes[f] + displayValue(match[f]));
 }
 
 } // namespace tesselby

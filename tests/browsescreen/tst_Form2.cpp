@@ -344,40 +344,125 @@ private slots:
         QCOMPARE(box(1)->text(), QStringLiteral("Changed"));
     }
 
+    // The list is loaded, another program changes the file, then the person retypes one box of the
+    // shown record and presses "EDIT", answering each question with the button named, in order.
     void editKeepsEveryRecordWhenAnotherProgramChangedTheFile_data()
     {
-        QTest::addColumn<QByteArray>("changedTo");
-        QTest::addColumn<QStringList>("saved");
-        const QStringList people = kThreePeople;
-        QTest::newRow("records appended") << itemLines(people + QStringList{"Dee", "Dee", "1", "d@"})
-                                          << QStringList{"John", "Smith",     "555-0100", "john@example.org",
-                                                         "Anna", "Edited",    "555-0101", "anna@example.org",
-                                                         "Tom",  "Goldsmith", "",         "tom@example.org",
-                                                         "Dee",  "Dee",       "1",        "d@"};
-        QTest::newRow("file truncated") << itemLines(people.mid(0, 5))
-                                        << QStringList{"John", "Smith",     "555-0100", "john@example.org",
-                                                       "Anna", "Edited",    "555-0101", "anna@example.org",
-                                                       "Tom",  "Goldsmith", "",         "tom@example.org"};
-        QTest::newRow("file deleted") << QByteArray("deleted")
-                                      << QStringList{"John", "Smith",     "555-0100", "john@example.org",
-                                                     "Anna", "Edited",    "555-0101", "anna@example.org",
-                                                     "Tom",  "Goldsmith", "",         "tom@example.org"};
+        QTest::addColumn<QByteArray>("loaded");
+        QTest::addColumn<QByteArray>("changedTo"); // empty: unchanged; "deleted": removed
+        QTest::addColumn<int>("page");
+        QTest::addColumn<int>("field");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QStringList>("asked");   // a part of each question's text
+        QTest::addColumn<QStringList>("answers"); // the button pressed for each
+        QTest::addColumn<QByteArray>("saved");
+        QTest::addColumn<QStringList>("shown");
+        QTest::addColumn<int>("shownRecord");
+        const QStringList john = kThreePeople.mid(0, 4), anna = kThreePeople.mid(4, 4), tom = kThreePeople.mid(8, 4);
+        const QStringList dee{"Dee", "Dee", "1", "d@"};
+        const QStringList annaEdited{"Anna", "Edited", "555-0101", "anna@example.org"};
+        const QStringList annaNewPhone{"Anna", "Smithers", "555-0199", "anna@example.org"};
+        const QStringList annaMine{"Anna", "Smithers", "555-0111", "anna@example.org"};
+        const QByteArray three = itemLines(kThreePeople);
+        const QString notFound = "Nothing was saved: another program changed the address list since it was loaded";
+        const QString bothPhones =
+            "changed the phone number of the person shown since the list was loaded.\n\nYours: 555-0111\n"
+            "The other: 555-0199";
+
+        QTest::newRow("records appended")
+            << three << itemLines(kThreePeople + dee) << 2 << 2 << "Edited" << QStringList{} << QStringList{}
+            << itemLines(john + annaEdited + tom + dee) << annaEdited << 2;
+        QTest::newRow("record before removed") << three << itemLines(anna + tom) << 2 << 2 << "Edited" << QStringList{}
+                                               << QStringList{} << itemLines(annaEdited + tom) << annaEdited << 1;
+        QTest::newRow("order reversed") << three << itemLines(tom + anna + john) << 1 << 1 << "Johnny" << QStringList{}
+                                        << QStringList{}
+                                        << itemLines(tom + anna +
+                                                     QStringList{"Johnny", "Smith", "555-0100", "john@example.org"})
+                                        << QStringList{"Johnny", "Smith", "555-0100", "john@example.org"} << 3;
+        QTest::newRow("phone changed by another copy, e-mail here")
+            << three << itemLines(john + annaNewPhone + tom) << 2 << 4 << "anna@new.org" << QStringList{}
+            << QStringList{} << itemLines(john + QStringList{"Anna", "Smithers", "555-0199", "anna@new.org"} + tom)
+            << QStringList{"Anna", "Smithers", "555-0199", "anna@new.org"} << 2;
+        QTest::newRow("phone changed by both, keep mine")
+            << three << itemLines(john + annaNewPhone + tom) << 2 << 3 << "555-0111" << QStringList{bothPhones}
+            << QStringList{"Keep mine"} << itemLines(john + annaMine + tom) << annaMine << 2;
+        QTest::newRow("phone changed by both, keep the other")
+            << three << itemLines(john + annaNewPhone + tom) << 2 << 3 << "555-0111" << QStringList{bothPhones}
+            << QStringList{"Keep the other"} << itemLines(john + annaNewPhone + tom) << annaNewPhone << 2;
+        QTest::newRow("phone changed by both, cancel")
+            << three << itemLines(john + annaNewPhone + tom) << 2 << 3 << "555-0111" << QStringList{bothPhones}
+            << QStringList{"Cancel"} << itemLines(john + annaNewPhone + tom) << annaMine << 2;
+        QTest::newRow("person cut off, typing kept")
+            << three << itemLines(kThreePeople.mid(0, 5)) << 2 << 2 << "Edited" << QStringList{notFound}
+            << QStringList{"No"} << itemLines(kThreePeople.mid(0, 5)) << annaEdited << 2;
+        QTest::newRow("person cut off, list loaded again")
+            << three << itemLines(kThreePeople.mid(0, 5)) << 2 << 2 << "Edited" << QStringList{notFound}
+            << QStringList{"Yes"} << itemLines(kThreePeople.mid(0, 5)) << QStringList{"Anna", "", "", ""} << 2;
+        QTest::newRow("file deleted, typing kept")
+            << three << QByteArray("deleted") << 2 << 2 << "Edited" << QStringList{notFound} << QStringList{"No"}
+            << QByteArray() << annaEdited << 2;
+        QTest::newRow("file deleted, list loaded again")
+            << three << QByteArray("deleted") << 2 << 2 << "Edited"
+            << QStringList{notFound, "The address list has no entries yet."} << QStringList{"Yes", "OK"} << QByteArray()
+            << QStringList{} << 0;
+        const QByteArray singleByte = itemLines(john) +
+                                      "\"Anna\"\r\n\"M\xFC"
+                                      "ller\"\r\n\"555-0101\"\r\n\"anna@example.org\"\r\n" +
+                                      itemLines(tom);
+        QTest::newRow("older single-byte value left alone")
+            << singleByte << QByteArray() << 2 << 4 << "anna@new.org" << QStringList{} << QStringList{}
+            << itemLines(john) +
+                   "\"Anna\"\r\n\"M\xFC"
+                   "ller\"\r\n\"555-0101\"\r\n\"anna@new.org\"\r\n" +
+                   itemLines(tom)
+            << QStringList{"Anna", QString::fromUtf8("Müller"), "555-0101", "anna@new.org"} << 2;
+        const QString longName(100000, 'x');
+        const QStringList longAnna{"Anna", longName, "555-0101", "anna@example.org"};
+        const QString shortened = QString(65536, 'x') + QString::fromUtf8(" … [shortened: 100.0 kB in all]");
+        QTest::newRow("value too long to show kept")
+            << itemLines(john + longAnna + tom) << QByteArray() << 2 << 3 << "555-0111" << QStringList{}
+            << QStringList{} << itemLines(john + QStringList{"Anna", longName, "555-0111", "anna@example.org"} + tom)
+            << QStringList{"Anna", shortened, "555-0111", "anna@example.org"} << 2;
     }
     void editKeepsEveryRecordWhenAnotherProgramChangedTheFile()
     {
+        QFETCH(QByteArray, loaded);
         QFETCH(QByteArray, changedTo);
-        QFETCH(QStringList, saved);
-        m_folder->write(itemLines(kThreePeople));
+        QFETCH(int, page);
+        QFETCH(int, field);
+        QFETCH(QString, typed);
+        QFETCH(QStringList, asked);
+        QFETCH(QStringList, answers);
+        QFETCH(QByteArray, saved);
+        QFETCH(QStringList, shown);
+        QFETCH(int, shownRecord);
+        m_folder->write(loaded);
         openBrowser();
         if (changedTo == "deleted")
             QVERIFY(QFile::remove(m_folder->filePath()));
-        else
+        else if (!changedTo.isEmpty())
             m_folder->write(changedTo);
-        pageTo(2);
-        retype(2, "Edited");
+        pageTo(page);
+        retype(field, typed);
+
+        ModalAnswers modal;
+        std::vector<ModalAnswers::Seen> seen(std::size_t(answers.size()));
+        for (qsizetype i = 0; i < answers.size(); ++i)
+            modal.then(ModalAnswers::look(&seen[std::size_t(i)], ModalAnswers::press(answers[i])));
         pressEdit();
-        QCOMPARE(m_folder->read(), itemLines(saved));
-        QCOMPARE(bar()->maximum(), saved.size() / 4);
+        QTRY_VERIFY(modal.allAnswered());
+        for (qsizetype i = 0; i < asked.size(); ++i)
+            QVERIFY2(seen[std::size_t(i)].text.contains(asked[i]), qPrintable(seen[std::size_t(i)].text));
+
+        QCOMPARE(m_folder->read(), saved);
+        if (shown.isEmpty()) {
+            QTRY_VERIFY(main()->isVisible()); // nothing left to browse
+            return;
+        }
+        QCOMPARE(boxes(), shown);
+        QCOMPARE(bar()->value(), shownRecord);
+        for (int f = 1; f <= 4; ++f)
+            QCOMPARE(box(f)->isReadOnly(), shown[f - 1].endsWith(QLatin1String(" in all]")));
     }
 
     void closingTheMainScreenEndsTheProgramWhileBrowseIsHidden()

@@ -8,15 +8,11 @@
 #include "DataFilePath.h"
 #include "DataFolder.h"
 #include "FileLock.h"
+#include "SavedValues.h"
 
 using namespace tesselby;
 
 namespace {
-
-std::filesystem::path dataFile()
-{
-    return dataFilePath(kDataFileWritePath);
-}
 
 } // namespace
 
@@ -63,7 +59,7 @@ private slots:
         QCOMPARE(text.error().reason, std::string("there is a folder in its place"));
         QVERIFY(!appendRecord(dataFile(), {"a", "b", "c", "d"}).ok());
         RecordGrid nothing;
-        QVERIFY(!saveRecordGrid(dataFile(), nothing).ok());
+        QVERIFY(!saveValues(nothing, 1, {}).ok());
         QVERIFY(QFileInfo(folder.filePath()).isDir());
     }
 
@@ -120,16 +116,14 @@ private slots:
         const QByteArray before = itemLines({"A", "a", "1", "a@", "B", "b", "2", "b@", "C", "c", "3", "c@"});
         folder.write(before);
         Result<RecordGrid> grid = loadRecordGrid(dataFile());
-        QVERIFY(saveRecordGrid(dataFile(), grid.value()).ok());
+        QVERIFY(saveValues(grid.value(), 1, grid.value().record(1)).ok());
         QCOMPARE(folder.read(), before);
 
-        grid.value().setRecord(2, {"Bee", "", "two \"2\"", "b@"});
-        QVERIFY(saveRecordGrid(dataFile(), grid.value()).ok());
+        QVERIFY(saveValues(grid.value(), 2, {"Bee", "", "two \"2\"", "b@"}).ok());
         QCOMPARE(folder.read(), itemLines({"A", "a", "1", "a@", "Bee", "", "two \"2\"", "b@", "C", "c", "3", "c@"}));
         QCOMPARE(QByteArray::fromStdString(grid.value().text()), folder.read());
         QCOMPARE(grid.value().record(2), (Record{"Bee", "", "two \"2\"", "b@"}));
         QCOMPARE(grid.value().record(3), (Record{"C", "c", "3", "c@"}));
-        QVERIFY(!grid.value().hasEdits());
     }
 
     void saveKeepsPermissionsAndLeavesNoTemporaryFiles()
@@ -145,8 +139,7 @@ private slots:
             QVERIFY(file.open(QIODevice::WriteOnly));
         }
         Result<RecordGrid> grid = loadRecordGrid(dataFile());
-        grid.value().setRecord(1, {"Z", "z", "9", "z@"});
-        QVERIFY(saveRecordGrid(dataFile(), grid.value()).ok());
+        QVERIFY(saveValues(grid.value(), 1, {"Z", "z", "9", "z@"}).ok());
         struct stat info {};
         QCOMPARE(::stat(folder.filePath().toLocal8Bit().constData(), &info), 0);
         QCOMPARE(info.st_mode & 0777, mode_t(0640));
@@ -160,21 +153,22 @@ private slots:
         folder.write(itemLines({"A", "a", "1", "a@"}));
         Result<RecordGrid> grid = loadRecordGrid(dataFile());
         QVERIFY(appendRecord(dataFile(), {"B", "b", "2", "b@"}).ok());
-        grid.value().setRecord(1, {"A2", "a", "1", "a@"});
-        QVERIFY(saveRecordGrid(dataFile(), grid.value()).ok());
+        QVERIFY(saveValues(grid.value(), 1, {"A2", "a", "1", "a@"}).ok());
         QCOMPARE(folder.read(), itemLines({"A2", "a", "1", "a@", "B", "b", "2", "b@"}));
         QCOMPARE(grid.value().recordCount(), std::size_t(2));
     }
 
-    void saveWritesTheGridWhenTheFileWasDeleted()
+    void saveOfAPersonTheFileLostWritesNothing()
     {
         DataFolder folder;
         folder.write(itemLines({"A", "a", "1", "a@", "B", "b", "2", "b@"}));
         Result<RecordGrid> grid = loadRecordGrid(dataFile());
         QVERIFY(QFile::remove(folder.filePath()));
-        grid.value().setRecord(2, {"B2", "b", "2", "b@"});
-        QVERIFY(saveRecordGrid(dataFile(), grid.value()).ok());
-        QCOMPARE(folder.read(), itemLines({"A", "a", "1", "a@", "B2", "b", "2", "b@"}));
+        const Result<EditPlan> saved = saveRecordEdit(dataFile(), grid.value(), 2, {FieldEdit{"B2", std::nullopt}});
+        QVERIFY(saved.ok());
+        QVERIFY(saved.value().kind == EditPlan::Kind::PersonNotFound);
+        QVERIFY(!QFile::exists(folder.filePath()));
+        QCOMPARE(grid.value().record(2), (Record{"B", "b", "2", "b@"})); // still what the person saw
     }
 
     void heldLockMakesWritersWaitThenFail_data()

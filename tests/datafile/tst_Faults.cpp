@@ -12,15 +12,11 @@
 #include "DataFile.h"
 #include "DataFilePath.h"
 #include "DataFolder.h"
+#include "SavedValues.h"
 
 using namespace tesselby;
 
 namespace {
-
-std::filesystem::path dataFile()
-{
-    return dataFilePath(kDataFileWritePath);
-}
 
 QByteArray peopleFile(int people, const QString& tag)
 {
@@ -50,8 +46,7 @@ QByteArray withSecondName(const QByteArray& first)
             ::_exit(2);
         Record record = grid.value().record(1);
         record[0] = record[0] == "First0" ? "Second, a longer first name" : "First0";
-        grid.value().setRecord(1, record);
-        if (!saveRecordGrid(dataFile(), grid.value()).ok())
+        if (!saveValues(grid.value(), 1, record).ok())
             ::_exit(3);
         if (report >= 0 && ::write(report, "s", 1) != 1)
             ::_exit(4);
@@ -85,9 +80,8 @@ private slots:
         folder.write(before);
         const int code = inChild([&] {
             Result<RecordGrid> grid = loadRecordGrid(dataFile());
-            grid.value().setRecord(25, {"Edited", "", "", ""});
             fillDiskAfter(before.size() / 2);
-            return saveRecordGrid(dataFile(), grid.value()).ok() ? 1 : 0;
+            return saveValues(grid.value(), 25, {"Edited", "", "", ""}).ok() ? 1 : 0;
         });
         QCOMPARE(code, 0);
         QCOMPARE(folder.read(), before);
@@ -109,8 +103,7 @@ private slots:
             const Result<std::string> text = readDataFile(dataFile());
             const Result<RecordGrid> grid = loadRecordGrid(dataFile());
             RecordGrid edited = RecordGrid::fromText(peopleFile(2, "P").toStdString()).value();
-            edited.setRecord(1, {"E", "", "", ""});
-            const Status saved = saveRecordGrid(dataFile(), edited);
+            const Status saved = saveValues(edited, 1, {"E", "", "", ""});
             for (const FileError* error : {text.ok() ? nullptr : &text.error(), grid.ok() ? nullptr : &grid.error(),
                                            saved.ok() ? nullptr : &saved.error()}) {
                 if (error == nullptr || error->reason != kTooLargeToOpen)
@@ -245,8 +238,7 @@ private slots:
             expected += itemLines({"Added", "", "", ""});
         } else {
             RecordGrid grid = RecordGrid::fromText(old.toStdString()).value();
-            grid.setRecord(2, {"Edited", "", "", ""});
-            QVERIFY(saveRecordGrid(dataFile(), grid).ok());
+            QVERIFY(saveValues(grid, 2, {"Edited", "", "", ""}).ok());
             expected = QByteArray::fromStdString(grid.text());
             QVERIFY(expected.contains("Edited") && expected.contains("Old0") && expected.contains("Old2"));
         }

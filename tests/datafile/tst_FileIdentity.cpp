@@ -15,15 +15,11 @@
 #include "DataFilePath.h"
 #include "DataFolder.h"
 #include "FileError.h"
+#include "SavedValues.h"
 
 using namespace tesselby;
 
 namespace {
-
-std::filesystem::path dataFile()
-{
-    return dataFilePath(kDataFileWritePath);
-}
 
 // Every path the code under test syncs, in order, while recording; the test's own definition of the
 // call stands in front of the C library's and passes each call on.
@@ -223,8 +219,7 @@ private slots:
             Result<RecordGrid> grid = loadRecordGrid(dataFile());
             if (!grid)
                 return 2;
-            grid.value().setRecord(1, {"Edited", "a", "1", "a@"});
-            return saveRecordGrid(dataFile(), grid.value()).ok() ? 0 : 3;
+            return saveValues(grid.value(), 1, {"Edited", "a", "1", "a@"}).ok() ? 0 : 3;
         });
         QCOMPARE(code, 0);
 
@@ -289,8 +284,7 @@ private slots:
             Result<RecordGrid> grid = loadRecordGrid(dataFile());
             if (!grid)
                 return 2;
-            grid.value().setRecord(1, {"Edited", "a", "1", "a@"});
-            const Status saved = saveRecordGrid(dataFile(), grid.value());
+            const Status saved = saveValues(grid.value(), 1, {"Edited", "a", "1", "a@"});
             const std::string refusal = std::strerror(EACCES);
             if (added.ok() || added.error().reason != refusal)
                 return 3;
@@ -400,7 +394,7 @@ private slots:
                 return 10;
             const Status added = appendRecord(dataFile(), {"A", "a", "1", "a@"});
             RecordGrid nothing;
-            const Status saved = saveRecordGrid(dataFile(), nothing);
+            const Status saved = saveValues(nothing, 1, {});
             if (added.ok() || added.error().reason != expected)
                 return 1;
             return !saved.ok() && saved.error().reason == expected ? 0 : 2;

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "ItemWriter.h"
+#include "RecordEdit.h"
 #include "RecordGrid.h"
 #include "RecordSearch.h"
 
@@ -114,118 +115,186 @@ private slots:
         }
     }
 
-    void mergeKeepsRecordsChangedOnDisk()
+    // Rows name the loaded list A..D; "now" is the file as another program left it. A null edit leaves
+    // the field alone; the result is the file after the save (unchanged unless written).
+    void editFindsThePersonInTheFileAsItIsNow_data()
     {
-        auto loaded = RecordGrid::fromText(fileOf({"A", "a", "1", "a@", "B", "b", "2", "b@"}));
-        loaded->setRecord(1, {"A2", "a2", "12", "a2@"});
-        // Since the load, another copy changed record 2 and appended record 3.
-        const auto onDisk =
-            RecordGrid::fromText(fileOf({"A", "a", "1", "a@", "B!", "b", "2", "b@", "C", "c", "3", "c@"}));
-        QCOMPARE(mergeEdits(*loaded, *onDisk).text(),
-                 fileOf({"A2", "a2", "12", "a2@", "B!", "b", "2", "b@", "C", "c", "3", "c@"}));
-    }
+        QTest::addColumn<QStringList>("now");
+        QTest::addColumn<int>("number");
+        QTest::addColumn<QStringList>("edit");
+        QTest::addColumn<QStringList>("replaces");
+        QTest::addColumn<QString>("outcome");
+        QTest::addColumn<QStringList>("result");
+        const QString keep;
+        const QStringList a{"A", "a", "1", "a@"}, b{"B", "b", "2", "b@"}, c{"C", "c", "3", "c@"},
+            d{"D", "d", "4", "d@"}, e{"E", "e", "5", "e@"};
+        const QStringList none{keep, keep, keep, keep};
+        const QStringList loaded = a + b + c + d;
+        const QStringList phone{keep, keep, "22", keep};
+        const QStringList otherPhone{"B", "b", "2!", "b@"};
 
-    void mergeKeepsRecordsTheFileLost()
-    {
-        auto loaded = RecordGrid::fromText(fileOf({"A", "a", "1", "a@", "B", "b", "2", "b@", "C", "c", "3", "c@"}));
-        loaded->setRecord(3, {"C2", "c", "3", "c@"});
-        const auto truncated = RecordGrid::fromText(fileOf({"A", "a", "1", "a@", "B", "b"}));
-        QCOMPARE(mergeEdits(*loaded, *truncated).text(),
-                 fileOf({"A", "a", "1", "a@", "B", "b", "", "", "C2", "c", "3", "c@"}));
-        const auto missing = RecordGrid::fromText(std::string());
-        QCOMPARE(mergeEdits(*loaded, *missing).text(),
-                 fileOf({"A", "a", "1", "a@", "B", "b", "2", "b@", "C2", "c", "3", "c@"}));
+        QTest::newRow("unchanged file") << loaded << 2 << phone << none << "write 2"
+                                        << a + QStringList{"B", "b", "22", "b@"} + c + d;
+        QTest::newRow("record before removed") << a + c + d << 3 << QStringList{keep, keep, "33", keep} << none
+                                               << "write 2" << a + QStringList{"C", "c", "33", "c@"} + d;
+        QTest::newRow("order reversed") << d + c + b + a << 1 << QStringList{"A2", keep, keep, keep} << none
+                                        << "write 4" << d + c + b + QStringList{"A2", "a", "1", "a@"};
+        QTest::newRow("record appended") << loaded + e << 4 << QStringList{keep, keep, keep, "d2@"} << none << "write 4"
+                                         << a + b + c + QStringList{"D", "d", "4", "d2@"} + e;
+        QTest::newRow("other field changed by another copy")
+            << a + otherPhone + c + d << 2 << QStringList{keep, keep, keep, "b2@"} << none << "write 2"
+            << a + QStringList{"B", "b", "2!", "b2@"} + c + d;
+        QTest::newRow("same field changed by another copy")
+            << a + otherPhone + c + d << 2 << phone << none << "conflict 2" << a + otherPhone + c + d;
+        QTest::newRow("same field changed alike") << a + QStringList{"B", "b", "22", "b@"} + c + d << 2 << phone << none
+                                                  << "write 2" << a + QStringList{"B", "b", "22", "b@"} + c + d;
+        QTest::newRow("person chose to replace the other value")
+            << a + otherPhone + c + d << 2 << phone << QStringList{keep, keep, "2!", keep} << "write 2"
+            << a + QStringList{"B", "b", "22", "b@"} + c + d;
+        QTest::newRow("other value changed again after the choice")
+            << a + otherPhone + c + d << 2 << phone << QStringList{keep, keep, "2?", keep} << "conflict 2"
+            << a + otherPhone + c + d;
+        QTest::newRow("two fields in conflict, a third merged")
+            << a + QStringList{"B!", "b", "2!", "b@"} + c + d << 2 << QStringList{"B2", keep, "22", "b2@"} << none
+            << "conflict 0 2" << a + QStringList{"B!", "b", "2!", "b@"} + c + d;
+        QTest::newRow("person removed") << a + c + d << 2 << phone << none << "not found" << a + c + d;
+        QTest::newRow("person stands twice")
+            << a + c + b + b + d << 2 << phone << none << "not found" << a + c + b + b + d;
+        QTest::newRow("file emptied") << QStringList{} << 1 << phone << none << "not found" << QStringList{};
+        QTest::newRow("most of the person changed")
+            << a + QStringList{"B!", "b!", "2!", "b@"} + c + d << 2 << QStringList{keep, keep, keep, "b2@"} << none
+            << "not found" << a + QStringList{"B!", "b!", "2!", "b@"} + c + d;
+        QTest::newRow("person changed and a neighbour too")
+            << QStringList{"A!", "a", "1", "a@"} + otherPhone + c + d << 2 << QStringList{keep, keep, keep, "b2@"}
+            << none << "not found" << QStringList{"A!", "a", "1", "a@"} + otherPhone + c + d;
+        QTest::newRow("last person cut short")
+            << a + b + c + QStringList{"D", "d"} << 4 << QStringList{"D2", keep, keep, keep} << none << "write 4"
+            << a + b + c + QStringList{"D2", "d", "", ""};
+        QTest::newRow("field another program cut off")
+            << a + b + c + QStringList{"D", "d"} << 4 << QStringList{keep, keep, keep, "d2@"} << none << "conflict 3"
+            << a + b + c + QStringList{"D", "d"};
+        QTest::newRow("edit that changes nothing completes a cut person")
+            << a + b + c + QStringList{"D", "d"} << 4 << none << none << "write 4"
+            << a + b + c + QStringList{"D", "d", "", ""};
     }
-
-    void mergeKeepsTheBytesOfUneditedRecords()
+    void editFindsThePersonInTheFileAsItIsNow()
     {
-        // Written by hand or by an older version: LF line ends, single-byte text, an unquoted value.
-        const std::string text =
-            "\"A\"\n\"M\xFCller\"\n1\n\"a@\"\n\"B\"\n\"b\"\n\"2\"\n\"b@\"\n\"C\"\r\n\"c\"\r\n\"3\"\r\n\"c@\"\r\n";
-        auto grid = RecordGrid::fromText(text);
-        grid->setRecord(2, {"B2", "b", "2", "b@"});
-        const RecordGrid merged = mergeEdits(*grid, *grid);
-        QCOMPARE(merged.text(),
-                 "\"A\"\n\"M\xFCller\"\n1\n\"a@\"\n" + fileOf({"B2", "b", "2", "b@", "C", "c", "3", "c@"}));
-        QCOMPARE(merged.record(1)[1], QString::fromUtf8("Müller").toStdString());
-    }
-
-    void mergeKeepsRecordsThatShareALine_data()
-    {
-        QTest::addColumn<QByteArray>("text");
-        QTest::addColumn<int>("editedRecord");
-        QTest::newRow("one line, first edited")
-            << QByteArray("\"a\",\"b\",\"c\",\"d\",\"e\",\"f\",\"g\",\"h\"\r\n") << 1;
-        QTest::newRow("one line, second edited")
-            << QByteArray("\"a\",\"b\",\"c\",\"d\",\"e\",\"f\",\"g\",\"h\"\r\n") << 2;
-        QTest::newRow("trailing comma before the next record")
-            << QByteArray("\"a\"\r\n\"b\"\r\n\"c\"\r\n\"d\","
-                          "\r\n\"f\"\r\n\"g\"\r\n\"h\"\r\n\"i\"\r\n\"j\"\r\n\"k\"\r\n\"l\"\r\n")
-            << 1;
-        QTest::newRow("record ends in an empty value after a comma")
-            << QByteArray("\"a\"\r\n\"b\"\r\n\"c\",\r\n\"e\"\r\n\"f\"\r\n\"g\"\r\n\"h\"\r\n\"i\"\r\n\"j\"\r\n\"k\"\r\n")
-            << 2;
-        QTest::newRow("unterminated last value") << QByteArray("\"a\"\r\n\"b\"\r\n\"c\"\r\n\"d\"\r\n\"e\r\n") << 1;
-    }
-    void mergeKeepsRecordsThatShareALine()
-    {
-        QFETCH(QByteArray, text);
-        QFETCH(int, editedRecord);
-        auto grid = RecordGrid::fromText(text.toStdString());
-        const Record edit{"X", "Y", "", "Z"};
-        grid->setRecord(std::size_t(editedRecord), edit);
-        const RecordGrid merged = mergeEdits(*grid, *grid);
-        const auto reread = RecordGrid::fromText(merged.text());
-        QCOMPARE(reread->recordCount(), grid->recordCount());
-        for (std::size_t r = 1; r <= grid->recordCount(); ++r) {
-            QCOMPARE(reread->record(r), grid->record(r));
-            QCOMPARE(merged.record(r), grid->record(r)); // the merged index agrees with its own text
+        QFETCH(QStringList, now);
+        QFETCH(int, number);
+        QFETCH(QStringList, edit);
+        QFETCH(QStringList, replaces);
+        QFETCH(QString, outcome);
+        QFETCH(QStringList, result);
+        const auto items = [](const QStringList& list) {
+            std::vector<std::string> out;
+            for (const QString& item : list)
+                out.push_back(item.toStdString());
+            return out;
+        };
+        const auto loaded = RecordGrid::fromText(fileOf(
+            items(QStringList{"A", "a", "1", "a@", "B", "b", "2", "b@", "C", "c", "3", "c@", "D", "d", "4", "d@"})));
+        auto onDisk = RecordGrid::fromText(fileOf(items(now)));
+        RecordEdit recordEdit;
+        for (int f = 0; f < kFieldCount; ++f) {
+            if (!edit[f].isNull())
+                recordEdit[f] = FieldEdit{edit[f].toStdString(), std::nullopt};
+            if (!replaces[f].isNull())
+                recordEdit[f]->replaces = replaces[f].toStdString();
         }
+        const EditPlan plan = planEdit(*loaded, std::size_t(number), *onDisk, recordEdit);
+        QString got;
+        if (plan.kind == EditPlan::Kind::Write)
+            got = QString("write %1").arg(plan.at);
+        else if (plan.kind == EditPlan::Kind::PersonNotFound)
+            got = "not found";
+        else
+            for (const EditConflict& conflict : plan.conflicts) {
+                got += (got.isEmpty() ? "conflict " : " ") + QString::number(conflict.field);
+                QCOMPARE(conflict.mine, recordEdit[conflict.field]->value);
+                QCOMPARE(conflict.theirs, onDisk->record(plan.at)[conflict.field]);
+            }
+        QCOMPARE(got, outcome);
+        if (plan.saved())
+            onDisk->apply(onDisk->replacementFor(plan.at, plan.values));
+        QCOMPARE(onDisk->text(), fileOf(items(result)));
     }
 
-    void inPlaceSaveWritesWhatTheMergeWrites_data()
+    // Each row replaces some values of one record; everything else keeps its bytes, and the grid's own
+    // index of the new text agrees with a fresh reading of it.
+    void replacementKeepsEveryOtherRecordAndUntouchedBytes_data()
     {
         QTest::addColumn<QByteArray>("text");
-        QTest::addColumn<QList<int>>("edited");
-        QTest::addColumn<bool>("inPlace");
-        const QByteArray three =
-            QByteArray::fromStdString(fileOf({"A", "a", "1", "a@", "B", "b", "2", "b@", "C", "c", "3", "c@"}));
-        QTest::newRow("middle record") << three << QList<int>{2} << true;
-        QTest::newRow("first and last") << three << QList<int>{1, 3} << true;
-        QTest::newRow("LF line ends") << QByteArray("\"A\"\n\"a\"\n\"1\"\n\"a@\"\n") + three << QList<int>{1} << true;
-        QTest::newRow("untidy last record") << three + "\"D\"\n\"d\"\n\"4\"\n\"d@\"" << QList<int>{2} << false;
-        QTest::newRow("incomplete last record") << three + "\"D\"\r\n" << QList<int>{2} << false;
-        QTest::newRow("record sharing a line")
-            << QByteArray("\"A\",\"a\",\"1\",\"a@\",\"B\",\"b\",\"2\",\"b@\"\r\n") + three << QList<int>{1} << false;
+        QTest::addColumn<int>("number");
+        QTest::addColumn<QStringList>("values");
+        QTest::addColumn<QByteArray>("expected");
+        const QString keep;
+        const auto file = [](const std::vector<std::string>& items) {
+            return QByteArray::fromStdString(fileOf(items));
+        };
+        const QByteArray three = file({"A", "a", "1", "a@", "B", "b", "2", "b@", "C", "c", "3", "c@"});
+        const QByteArray threeEdited = file({"A", "a", "1", "a@", "B", "b \"2\"", "2", "b@", "C", "c", "3", "c@"});
+        const QStringList middle{keep, "b \"2\"", keep, keep};
+
+        QTest::newRow("middle record") << three << 2 << middle << threeEdited;
+        QTest::newRow("first record, no other change")
+            << three << 1 << QStringList{"A2", keep, keep, keep}
+            << file({"A2", "a", "1", "a@", "B", "b", "2", "b@", "C", "c", "3", "c@"});
+        QTest::newRow("older single-byte text and LF kept in untouched fields")
+            << QByteArray("\"A\"\n\"M\xFC"
+                          "ller\"\n1\n\"a@\"\n") +
+                   three
+            << 1 << QStringList{keep, keep, keep, "new@"}
+            << QByteArray("\"A\"\r\n\"M\xFC"
+                          "ller\"\r\n\"1\"\r\n\"new@\"\r\n") +
+                   three;
+        QTest::newRow("byte-order mark kept")
+            << QByteArray("\xEF\xBB\xBF") + three << 1 << QStringList{"A2", keep, keep, keep}
+            << QByteArray("\xEF\xBB\xBF") + file({"A2", "a", "1", "a@", "B", "b", "2", "b@", "C", "c", "3", "c@"});
+        QTest::newRow("untidy last record")
+            << three + "\"D\"\n\"d\"\n\"4\"\n\"d@\"" << 4 << QStringList{"D2", keep, keep, keep}
+            << three + file({"D2", "d", "4", "d@"});
+        QTest::newRow("incomplete last record left alone") << three + "\"D\"\r\n"
+                                                           << 2 << middle << threeEdited + "\"D\"\r\n";
+        QTest::newRow("incomplete last record completed")
+            << three + "\"D\"\r\n"
+            << 4 << QStringList{keep, "d", keep, keep} << three + file({"D", "d", "", ""});
+        QTest::newRow("unterminated last value kept")
+            << three + "\"D\"\r\n\"d\r\n"
+            << 4 << QStringList{keep, keep, "4", keep} << three + "\"D\"\r\n\"d\r\n\"\r\n\"4\"\r\n\"\"\r\n";
+        QTest::newRow("one line, first edited")
+            << QByteArray("\"a\",\"b\",\"c\",\"d\",\"e\",\"f\",\"g\",\"h\"\r\n") << 1
+            << QStringList{"X", keep, keep, keep} << file({"X", "b", "c", "d", "e", "f", "g", "h"});
+        QTest::newRow("one line, second edited, unquoted values")
+            << QByteArray("a,b,c,d,e,f,g,h\r\n") + three << 2 << QStringList{keep, keep, "G", keep}
+            << file({"a", "b", "c", "d", "e", "f", "G", "h"}) + three;
+        QTest::newRow("trailing comma before the next record")
+            << QByteArray("\"a\"\r\n\"b\"\r\n\"c\"\r\n\"d\",\r\n\"f\"\r\n\"g\"\r\n\"h\"\r\n") + three << 1
+            << QStringList{keep, keep, keep, "D"} << file({"a", "b", "c", "D", "", "f", "g", "h"}) + three;
     }
-    void inPlaceSaveWritesWhatTheMergeWrites()
+    void replacementKeepsEveryOtherRecordAndUntouchedBytes()
     {
         QFETCH(QByteArray, text);
-        QFETCH(QList<int>, edited);
-        QFETCH(bool, inPlace);
+        QFETCH(int, number);
+        QFETCH(QStringList, values);
+        QFETCH(QByteArray, expected);
         auto grid = RecordGrid::fromText(text.toStdString());
-        for (const int r : edited)
-            grid->setRecord(std::size_t(r), {"New \"" + std::to_string(r) + "\"", "", "x", "y"});
-        const RecordGrid merged = mergeEdits(*grid, *grid);
-        std::vector<std::string> newLines;
-        const auto pieces = grid->editedTextInPieces(newLines);
-        QCOMPARE(pieces.has_value(), inPlace);
-        if (!pieces)
-            return;
-        std::string written;
-        for (const std::string_view piece : *pieces)
-            written.append(piece);
-        QCOMPARE(written, merged.text());
-        grid->applyEditsInPlace();
-        QCOMPARE(grid->text(), merged.text());
-        for (std::size_t r = 1; r <= merged.recordCount(); ++r)
-            QCOMPARE(grid->record(r), merged.record(r));
-    }
-
-    void mergeWritesAPartialRecordWhole()
-    {
-        auto loaded = RecordGrid::fromText(fileOf({"A", "a", "1", "a@", "B", "b"}));
-        QCOMPARE(mergeEdits(*loaded, *loaded).text(), fileOf({"A", "a", "1", "a@", "B", "b", "", ""}));
+        FieldValues fieldValues;
+        for (int f = 0; f < kFieldCount; ++f) {
+            if (!values[f].isNull())
+                fieldValues[f] = values[f].toStdString();
+        }
+        const RecordGrid::Replacement replacement = grid->replacementFor(std::size_t(number), fieldValues);
+        std::string pieces;
+        for (const std::string_view piece : grid->textWith(replacement))
+            pieces.append(piece);
+        grid->apply(replacement);
+        QCOMPARE(QByteArray::fromStdString(grid->text()), expected);
+        QCOMPARE(pieces, grid->text());
+        const auto reread = RecordGrid::fromText(grid->text());
+        QCOMPARE(grid->recordCount(), reread->recordCount());
+        QCOMPARE(grid->itemCount(), reread->itemCount());
+        for (std::size_t r = 1; r <= reread->recordCount(); ++r)
+            QVERIFY2(grid->sameRecord(r, *reread, r), qPrintable(QString("record %1").arg(r)));
     }
 };
 

@@ -67,6 +67,20 @@ public:
         };
     }
 
+    // Clicks the dialog's button that reads text, as a person choosing it by its label.
+    static Answer press(const QString& text)
+    {
+        return [text](QWidget* dialog) {
+            for (QAbstractButton* button : dialog->findChildren<QAbstractButton*>()) {
+                if (button->text().remove(QLatin1Char('&')) == text) {
+                    QTest::mouseClick(button, Qt::LeftButton);
+                    return;
+                }
+            }
+            QFAIL(qPrintable(QStringLiteral("no button \"%1\" in the dialog").arg(text)));
+        };
+    }
+
     // Reads what a dialog shows before the next answer closes it.
     struct Seen {
         QString title;

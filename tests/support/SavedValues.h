@@ -1,0 +1,23 @@
+#pragma once
+
+#include "DataFile.h"
+#include "DataFilePath.h"
+
+// The data file of the test's folder, found as the program finds it.
+inline std::filesystem::path dataFile()
+{
+    return tesselby::dataFilePath(tesselby::kDataFileWritePath);
+}
+
+// Saves values over record number as a person typing them into the boxes would; ok only when the edit
+// was written.
+inline tesselby::Status saveValues(tesselby::RecordGrid& grid, std::size_t number, const tesselby::Record& values)
+{
+    using namespace tesselby;
+    const Result<EditPlan> saved = saveRecordEdit(dataFile(), grid, number, editTo(grid, number, values));
+    if (!saved)
+        return saved.error();
+    if (!saved.value().saved())
+        return FileError{dataFile(), "the edit was not written"};
+    return {};
+}
