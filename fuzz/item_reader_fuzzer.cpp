@@ -1,5 +1,7 @@
-// Any bytes at all, read as a data file: no crash, hang or leak; an add after them and a save of what
-// was read both read back as the records they should hold.
+// Any bytes at all, read as a data file: no crash, hang or leak; an add after them and an edit of one
+// record both read back as the records they should hold, and an edit after another program changed
+// the list writes exactly the person's edit or nothing.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -8,10 +10,138 @@
 #include "ItemReader.h"
 #include "ItemWriter.h"
 #include "ListEnd.h"
+#include "RecordEdit.h"
 #include "RecordGrid.h"
 #include "RecordSearch.h"
 
 using namespace tesselby;
+
+namespace {
+
+const char* const kNewValues[] = {"edited", "\"quoted\"", "", "a,b", "line\r\nbreak", "changed"};
+
+// Choices drawn from the input, so that each input always makes the same ones.
+class Choices {
+public:
+    explicit Choices(std::string_view text)
+    {
+        for (const char c : text)
+            m_state = (m_state ^ static_cast<unsigned char>(c)) * 0x100000001B3ULL;
+    }
+    std::size_t below(std::size_t n)
+    {
+        m_state += 0x9E3779B97F4A7C15ULL;
+        std::uint64_t z = m_state;
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+        return static_cast<std::size_t>((z ^ (z >> 31)) % n);
+    }
+
+private:
+    std::uint64_t m_state = 0xCBF29CE484222325ULL;
+};
+
+std::string textOf(const std::vector<Record>& records)
+{
+    std::string text;
+    for (const Record& record : records) {
+        for (const std::string& value : record)
+            appendItem(text, value);
+    }
+    return text;
+}
+
+// The records of read, loaded; another program then removes, doubles, moves and changes some of them
+// and appends others; the person edits one loaded record. The save must either find them (the one
+// record standing as loaded, or their own record changed in place) and write exactly their edit over
+// the file as it is now, or write nothing.
+void checkEditAfterChange(const RecordGrid& read, Choices& choose)
+{
+    std::vector<Record> loadedRecords;
+    for (std::size_t r = 1; r <= read.recordCount(); ++r)
+        loadedRecords.push_back(read.record(r));
+    const auto loaded = RecordGrid::fromText(textOf(loadedRecords));
+
+    struct Origin {
+        std::size_t record; // 0: added by the other program
+        bool changed;
+    };
+    std::vector<Record> nowRecords;
+    std::vector<Origin> origins;
+    for (std::size_t r = 1; r <= loadedRecords.size(); ++r) {
+        const std::size_t what = choose.below(8);
+        if (what == 0)
+            continue; // removed
+        for (int copy = 0; copy < (what == 1 ? 2 : 1); ++copy) {
+            Record record = loadedRecords[r - 1];
+            const bool changed = what == 2 || what == 3;
+            for (int f = 0; f < kFieldCount && changed; ++f) {
+                if (choose.below(what == 2 ? 4 : 2) == 0)
+                    record[f] = "changed " + std::to_string(choose.below(3));
+            }
+            nowRecords.push_back(record);
+            origins.push_back({r, changed});
+        }
+    }
+    if (choose.below(4) == 0) {
+        std::reverse(nowRecords.begin(), nowRecords.end());
+        std::reverse(origins.begin(), origins.end());
+    }
+    if (choose.below(4) == 0) {
+        nowRecords.push_back({"appended", "", "", ""});
+        origins.push_back({0, false});
+    }
+    auto now = RecordGrid::fromText(textOf(nowRecords));
+
+    const std::size_t number = 1 + choose.below(loaded->recordCount());
+    RecordEdit edit;
+    for (int f = 0; f < kFieldCount; ++f) {
+        if (choose.below(2) == 0)
+            edit[f] = FieldEdit{kNewValues[choose.below(std::size(kNewValues))], std::nullopt};
+    }
+    const EditPlan plan = planEdit(*loaded, number, *now, edit);
+
+    std::size_t standingAsLoaded = 0;
+    for (std::size_t r = 1; r <= now->recordCount(); ++r)
+        standingAsLoaded += loaded->sameRecord(number, *now, r) ? 1 : 0;
+    const bool unchangedInPlace = loaded->sameRecord(number, *now, number);
+    if (plan.kind == EditPlan::Kind::PersonNotFound) {
+        // Not found, though the person stands as loaded in one place (or in their own place)?
+        if (standingAsLoaded == 1 || unchangedInPlace)
+            std::abort();
+        return;
+    }
+    // Found: at a record that is the person, as loaded or changed in place by the other program.
+    if (plan.at == 0 || plan.at > now->recordCount())
+        std::abort();
+    const bool asLoaded = loaded->sameRecord(number, *now, plan.at);
+    if (!asLoaded && origins[plan.at - 1].record != number)
+        std::abort();
+    if (!asLoaded && !unchangedInPlace && standingAsLoaded == 1)
+        std::abort();
+    if (plan.kind == EditPlan::Kind::Conflicts) {
+        for (const EditConflict& conflict : plan.conflicts) {
+            if (!edit[conflict.field] || loaded->sameItem(number, conflict.field, *now, plan.at))
+                std::abort(); // a conflict in a field only one side changed
+        }
+        return;
+    }
+    now->apply(now->replacementFor(plan.at, plan.values));
+    const auto saved = RecordGrid::fromText(now->text());
+    if (saved->recordCount() != nowRecords.size())
+        std::abort();
+    for (std::size_t r = 1; r <= nowRecords.size(); ++r) {
+        Record expected = nowRecords[r - 1];
+        for (int f = 0; f < kFieldCount && r == plan.at; ++f) {
+            if (edit[f])
+                expected[f] = edit[f]->value;
+        }
+        if (saved->record(r) != expected)
+            std::abort();
+    }
+}
+
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
@@ -51,38 +181,34 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (int field = 1; field <= kFieldCount; ++field)
         (void)searchRecords(text, field, needle);
 
-    // An edit of one record, chosen by the input, saved: every record reads back as the grid holds it,
-    // both from the saved text and from the index built while saving.
-    RecordGrid edited = *grid;
-    if (grid->recordCount() > 0)
-        edited.setRecord(1 + size % grid->recordCount(), Record{"edited", "\"quoted\"", "", "a,b"});
-    const RecordGrid merged = mergeEdits(edited, *grid);
-    const auto saved = RecordGrid::fromText(merged.text());
-    if (!saved || saved->recordCount() != edited.recordCount() || merged.recordCount() != edited.recordCount())
-        std::abort();
-    for (std::size_t r = 1; r <= edited.recordCount(); ++r) {
-        const Record expected = edited.record(r);
-        if (saved->record(r) != expected || merged.record(r) != expected)
+    // One record's values replaced: every other record reads as before, the record reads as the new
+    // values over its old ones, and the grid's index of the new text agrees with a fresh reading.
+    if (grid->recordCount() > 0) {
+        Choices choose(text);
+        const std::size_t number = 1 + choose.below(grid->recordCount());
+        FieldValues values;
+        for (int f = 0; f < kFieldCount; ++f) {
+            if (choose.below(2) == 0)
+                values[f] = kNewValues[choose.below(std::size(kNewValues))];
+        }
+        RecordGrid edited = *grid;
+        const RecordGrid::Replacement replacement = edited.replacementFor(number, values);
+        std::string pieces;
+        for (const std::string_view piece : edited.textWith(replacement))
+            pieces.append(piece);
+        edited.apply(replacement);
+        const auto reread = RecordGrid::fromText(edited.text());
+        if (pieces != edited.text() || !reread || reread->recordCount() != grid->recordCount() ||
+            reread->itemCount() != edited.itemCount())
             std::abort();
-    }
-
-    // Where the save can write the edit in place, it writes exactly what the full merge writes, and the
-    // grid then holds the same text and records.
-    std::vector<std::string> newLines;
-    if (const auto pieces = edited.editedTextInPieces(newLines)) {
-        std::string written;
-        for (const std::string_view piece : *pieces)
-            written.append(piece);
-        if (written != merged.text())
-            std::abort();
-        RecordGrid inPlace = edited;
-        inPlace.applyEditsInPlace();
-        if (inPlace.text() != merged.text() || inPlace.recordCount() != merged.recordCount())
-            std::abort();
-        for (std::size_t r = 1; r <= merged.recordCount(); ++r) {
-            if (inPlace.record(r) != merged.record(r))
+        for (std::size_t r = 1; r <= grid->recordCount(); ++r) {
+            Record expected = grid->record(r);
+            for (int f = 0; f < kFieldCount && r == number; ++f)
+                expected[f] = values[f].value_or(expected[f]);
+            if (reread->record(r) != expected || !edited.sameRecord(r, *reread, r))
                 std::abort();
         }
+        checkEditAfterChange(*grid, choose);
     }
     return 0;
 }

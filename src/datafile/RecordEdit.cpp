@@ -22,16 +22,25 @@ std::optional<std::size_t> findPerson(const RecordGrid& loaded, std::size_t numb
         return found;
 
     // Edited by another program in its place: between the same neighbours, most of it as it was.
+    // Empty fields say nothing about who a record is, and a record that stands as someone else was
+    // loaded is that someone else.
     if (number > now.recordCount())
         return std::nullopt;
     const bool before = number == 1 || loaded.sameRecord(number - 1, now, number - 1);
     const bool after = number == loaded.recordCount() || loaded.sameRecord(number + 1, now, number + 1);
+    if (!before || !after)
+        return std::nullopt;
+    const Record asLoaded = loaded.record(number);
     int unchanged = 0;
     for (int f = 0; f < kFieldCount; ++f)
-        unchanged += loaded.sameItem(number, f, now, number) ? 1 : 0;
-    if (before && after && unchanged >= kFieldsThatMustStay)
-        return number;
-    return std::nullopt;
+        unchanged += !asLoaded[f].empty() && loaded.sameItem(number, f, now, number) ? 1 : 0;
+    if (unchanged < kFieldsThatMustStay)
+        return std::nullopt;
+    for (std::size_t r = 1; r <= loaded.recordCount(); ++r) {
+        if (r != number && loaded.sameRecord(r, now, number))
+            return std::nullopt;
+    }
+    return number;
 }
 
 } // namespace

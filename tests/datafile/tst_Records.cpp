@@ -24,6 +24,8 @@ const std::vector<std::string> kPeople = {
     "Tomas", "Goldsmith", "",         "tomas@example.org", "",     "smith",    "555-0103", "lower@example.org",
 };
 
+const QStringList kLoaded{"A", "a", "1", "a@", "B", "b", "2", "b@", "C", "b", "2", "c@", "D", "d", "", ""};
+
 QStringList firstNames(const std::vector<Record>& records)
 {
     QStringList names;
@@ -115,8 +117,9 @@ private slots:
         }
     }
 
-    // Rows name the loaded list A..D; "now" is the file as another program left it. A null edit leaves
-    // the field alone; the result is the file after the save (unchanged unless written).
+    // Rows name the loaded list A..D (C shares two values with B, D has no phone or e-mail); "now" is the file as
+    // another program left it. A null edit leaves the field alone; the result is the file after the save (unchanged
+    // unless written).
     void editFindsThePersonInTheFileAsItIsNow_data()
     {
         QTest::addColumn<QStringList>("now");
@@ -126,21 +129,21 @@ private slots:
         QTest::addColumn<QString>("outcome");
         QTest::addColumn<QStringList>("result");
         const QString keep;
-        const QStringList a{"A", "a", "1", "a@"}, b{"B", "b", "2", "b@"}, c{"C", "c", "3", "c@"},
-            d{"D", "d", "4", "d@"}, e{"E", "e", "5", "e@"};
+        const QStringList a = kLoaded.mid(0, 4), b = kLoaded.mid(4, 4), c = kLoaded.mid(8, 4), d = kLoaded.mid(12, 4);
+        const QStringList e{"E", "e", "5", "e@"};
         const QStringList none{keep, keep, keep, keep};
-        const QStringList loaded = a + b + c + d;
+        const QStringList loaded = kLoaded;
         const QStringList phone{keep, keep, "22", keep};
         const QStringList otherPhone{"B", "b", "2!", "b@"};
 
         QTest::newRow("unchanged file") << loaded << 2 << phone << none << "write 2"
                                         << a + QStringList{"B", "b", "22", "b@"} + c + d;
         QTest::newRow("record before removed") << a + c + d << 3 << QStringList{keep, keep, "33", keep} << none
-                                               << "write 2" << a + QStringList{"C", "c", "33", "c@"} + d;
+                                               << "write 2" << a + QStringList{"C", "b", "33", "c@"} + d;
         QTest::newRow("order reversed") << d + c + b + a << 1 << QStringList{"A2", keep, keep, keep} << none
                                         << "write 4" << d + c + b + QStringList{"A2", "a", "1", "a@"};
         QTest::newRow("record appended") << loaded + e << 4 << QStringList{keep, keep, keep, "d2@"} << none << "write 4"
-                                         << a + b + c + QStringList{"D", "d", "4", "d2@"} + e;
+                                         << a + b + c + QStringList{"D", "d", "", "d2@"} + e;
         QTest::newRow("other field changed by another copy")
             << a + otherPhone + c + d << 2 << QStringList{keep, keep, keep, "b2@"} << none << "write 2"
             << a + QStringList{"B", "b", "2!", "b2@"} + c + d;
@@ -167,6 +170,11 @@ private slots:
         QTest::newRow("person changed and a neighbour too")
             << QStringList{"A!", "a", "1", "a@"} + otherPhone + c + d << 2 << QStringList{keep, keep, keep, "b2@"}
             << none << "not found" << QStringList{"A!", "a", "1", "a@"} + otherPhone + c + d;
+        QTest::newRow("place taken by another loaded person sharing two fields")
+            << a + c + c + d << 2 << phone << none << "not found" << a + c + c + d;
+        QTest::newRow("newcomer sharing only empty fields")
+            << a + b + c + e.mid(0, 2) + QStringList{"", ""} << 4 << QStringList{keep, keep, keep, "d2@"} << none
+            << "not found" << a + b + c + e.mid(0, 2) + QStringList{"", ""};
         QTest::newRow("last person cut short")
             << a + b + c + QStringList{"D", "d"} << 4 << QStringList{"D2", keep, keep, keep} << none << "write 4"
             << a + b + c + QStringList{"D2", "d", "", ""};
@@ -191,8 +199,7 @@ private slots:
                 out.push_back(item.toStdString());
             return out;
         };
-        const auto loaded = RecordGrid::fromText(fileOf(
-            items(QStringList{"A", "a", "1", "a@", "B", "b", "2", "b@", "C", "c", "3", "c@", "D", "d", "4", "d@"})));
+        const auto loaded = RecordGrid::fromText(fileOf(items(kLoaded)));
         auto onDisk = RecordGrid::fromText(fileOf(items(now)));
         RecordEdit recordEdit;
         for (int f = 0; f < kFieldCount; ++f) {
