@@ -138,6 +138,12 @@ private slots:
             << QStringList{QString::fromUtf8("First Name: Mary\u2028Jo"), QString::fromUtf8("Last Name: Lee\u00A0Ray"),
                            "Phone #: ", "E-Mail: mary@example.org"}
             << 1;
+        QTest::newRow("value too long to lay out, shortened")
+            << QByteArray("Option4") << "long@"
+            << QStringList{"First Name: Long",
+                           "Last Name: " + QString(65536, 'y') + QString::fromUtf8(" … [shortened: 100.0 kB in all]"),
+                           "Phone #: ", "E-Mail: long@example.org"}
+            << 1;
     }
     void searchFindsEachPersonByEveryField()
     {
@@ -145,9 +151,9 @@ private slots:
         QFETCH(QString, text);
         QFETCH(QStringList, shown);
         QFETCH(int, matches);
-        m_folder->write(
-            itemLines(kThreePeople + QStringList{QString::fromUtf8("Mary\u2028Jo"), QString::fromUtf8("Lee\u00A0Ray"),
-                                                 "", "mary@example.org"}));
+        m_folder->write(itemLines(kThreePeople + QStringList{QString::fromUtf8("Mary\u2028Jo"),
+                                                             QString::fromUtf8("Lee\u00A0Ray"), "", "mary@example.org",
+                                                             "Long", QString(100000, 'y'), "", "long@example.org"}));
         search(option.constData(), text);
         QCOMPARE(form->windowTitle(), QStringLiteral("FOUND!"));
         QCOMPARE(labels(), shown);
