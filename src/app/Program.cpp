@@ -10,6 +10,8 @@ Program::Program()
           [this](Form1* form) { connect(form, &Form1::openDataBrowserRequested, this, &Program::openDataBrowser); }),
       m_form2([this](Form2* form) {
           connect(form, &Form2::returnToMainScreenRequested, this, &Program::returnToMainScreen);
+          // Queued: the browse screen is still inside its own handler when it says so.
+          connect(form, &Form2::listEmptied, this, &Program::closeEmptiedBrowser, Qt::QueuedConnection);
       })
 {
 }
@@ -47,6 +49,13 @@ void Program::returnToMainScreen()
     Form1* main = m_form1.get();
     main->show();
     main->activateWindow();
+}
+
+void Program::closeEmptiedBrowser()
+{
+    // Unloaded, so that the next "Open Data Browser" reads the list afresh.
+    returnToMainScreen();
+    m_form2.unload();
 }
 
 } // namespace tesselby

@@ -24,6 +24,7 @@ public:
 private:
     void openDataBrowser();
     void returnToMainScreen();
+    void closeEmptiedBrowser();
 
     WindowInstance<Form1> m_form1;
     WindowInstance<Form2> m_form2;

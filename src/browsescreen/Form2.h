@@ -29,6 +29,8 @@ public:
 signals:
     // "Return to Main Screen" was chosen, or the window was closed.
     void returnToMainScreenRequested();
+    // The list was loaded again and is empty now: nothing is left to browse.
+    void listEmptied();
 
 protected:
     void closeEvent(QCloseEvent* event) override;

@@ -66,7 +66,7 @@ void Form2::reloadList(std::size_t shown)
 {
     const ListLoad loaded = loadList();
     if (loaded == ListLoad::Empty)
-        emit returnToMainScreenRequested(); // nothing left to show here
+        emit listEmptied();
     if (loaded != ListLoad::Loaded)
         return;
     const std::size_t at = std::min(shown, recordGrid.recordCount());

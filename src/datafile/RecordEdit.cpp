@@ -10,8 +10,12 @@ std::optional<std::size_t> findPerson(const RecordGrid& loaded, std::size_t numb
 {
     if (loaded.sameRecord(number, now, number))
         return number;
+    // When the loaded list held the person's values twice, only their place tells which one was shown.
+    bool twinLoaded = false;
+    for (std::size_t r = 1; r <= loaded.recordCount() && !twinLoaded; ++r)
+        twinLoaded = r != number && loaded.sameRecord(number, loaded, r);
     std::optional<std::size_t> found;
-    for (std::size_t r = 1; r <= now.recordCount(); ++r) {
+    for (std::size_t r = 1; r <= now.recordCount() && !twinLoaded; ++r) {
         if (!loaded.sameRecord(number, now, r))
             continue;
         if (found)

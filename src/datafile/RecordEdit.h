@@ -45,10 +45,11 @@ struct EditPlan {
     bool saved() const { return kind == Kind::Write; }
 };
 
-// Finds the person loaded as record number of loaded in now, the file as it is: at the same number
-// when that record is unchanged; else where exactly its loaded bytes stand, when that is one place;
+// Finds the person loaded as record number of loaded in now, the file as it is (records compared by
+// their values): at the same number when that record is unchanged; else where exactly its loaded
+// values stand, when that is one place and no other loaded record held them;
 // else at the same number when its loaded neighbours stand unchanged on either side of it (or the
-// file's start or end), at least two of its non-empty fields keep their loaded bytes and it is not
+// file's start or end), at least two of its non-empty fields keep their loaded values and it is not
 // another loaded record: another program changed some of its fields. Fields the person left alone keep what now holds;
 // a changed field another program changed too is a conflict unless both hold the same value or the person chose to
 // replace exactly that other value.

@@ -103,11 +103,17 @@ bool RecordGrid::sameItem(std::size_t number, int field, const RecordGrid& other
     const std::size_t theirs = (otherNumber - 1) * kFieldCount + static_cast<std::size_t>(field);
     const bool haveMine = mine < m_items.size();
     const bool haveTheirs = theirs < other.m_items.size();
+    // A missing item reads as empty, as the add that completes its record writes it.
+    if (!haveMine && !haveTheirs)
+        return true;
     if (!haveMine || !haveTheirs)
-        return haveMine == haveTheirs;
+        return decodeItem(haveMine ? rawItem(mine) : other.rawItem(theirs)).empty();
     const RawItem a = rawItem(mine);
     const RawItem b = other.rawItem(theirs);
-    return a.quoted == b.quoted && a.raw == b.raw;
+    if (a.quoted == b.quoted && a.raw == b.raw)
+        return true;
+    // Written again with other quotes or in another character set, it is still the same value.
+    return decodeItem(a) == decodeItem(b);
 }
 
 bool RecordGrid::sameRecord(std::size_t number, const RecordGrid& other, std::size_t otherNumber) const

@@ -46,8 +46,9 @@ public:
     };
     FieldStart fieldStart(std::size_t number, int field, std::size_t maxBytes) const;
 
-    // Whether field (0..3) of record number stands byte for byte as that field of record otherNumber
-    // in other; a missing item only matches a missing item.
+    // Whether field (0..3) of record number holds the same value as that field of record otherNumber
+    // in other, whatever quotes or character set either is written in; a missing item holds an empty
+    // value.
     bool sameItem(std::size_t number, int field, const RecordGrid& other, std::size_t otherNumber) const;
     bool sameRecord(std::size_t number, const RecordGrid& other, std::size_t otherNumber) const;
 

@@ -178,9 +178,9 @@ private slots:
         QTest::newRow("last person cut short")
             << a + b + c + QStringList{"D", "d"} << 4 << QStringList{"D2", keep, keep, keep} << none << "write 4"
             << a + b + c + QStringList{"D2", "d", "", ""};
-        QTest::newRow("field another program cut off")
-            << a + b + c + QStringList{"D", "d"} << 4 << QStringList{keep, keep, keep, "d2@"} << none << "conflict 3"
-            << a + b + c + QStringList{"D", "d"};
+        QTest::newRow("empty fields another program cut off")
+            << a + b + c + QStringList{"D", "d"} << 4 << QStringList{keep, keep, keep, "d2@"} << none << "write 4"
+            << a + b + c + QStringList{"D", "d", "", "d2@"};
         QTest::newRow("edit that changes nothing completes a cut person")
             << a + b + c + QStringList{"D", "d"} << 4 << none << none << "write 4"
             << a + b + c + QStringList{"D", "d", "", ""};
