@@ -105,19 +105,26 @@ void checkEditAfterChange(const RecordGrid& read, Choices& choose)
     for (std::size_t r = 1; r <= now->recordCount(); ++r)
         standingAsLoaded += loaded->sameRecord(number, *now, r) ? 1 : 0;
     const bool unchangedInPlace = loaded->sameRecord(number, *now, number);
+    // Two loaded people alike can only be told apart by their places.
+    std::size_t alikeLoaded = 0;
+    for (std::size_t r = 1; r <= loaded->recordCount(); ++r)
+        alikeLoaded += loaded->sameRecord(number, *loaded, r) ? 1 : 0;
+    const bool foundByValues = standingAsLoaded == 1 && alikeLoaded == 1;
     if (plan.kind == EditPlan::Kind::PersonNotFound) {
         // Not found, though the person stands as loaded in one place (or in their own place)?
-        if (standingAsLoaded == 1 || unchangedInPlace)
+        if (foundByValues || unchangedInPlace)
             std::abort();
         return;
     }
+    if (alikeLoaded > 1 && plan.at != number)
+        std::abort();
     // Found: at a record that is the person, as loaded or changed in place by the other program.
     if (plan.at == 0 || plan.at > now->recordCount())
         std::abort();
     const bool asLoaded = loaded->sameRecord(number, *now, plan.at);
     if (!asLoaded && origins[plan.at - 1].record != number)
         std::abort();
-    if (!asLoaded && !unchangedInPlace && standingAsLoaded == 1)
+    if (!asLoaded && !unchangedInPlace && foundByValues)
         std::abort();
     if (plan.kind == EditPlan::Kind::Conflicts) {
         for (const EditConflict& conflict : plan.conflicts) {
