@@ -6,6 +6,16 @@ namespace {
 
 constexpr int kFieldsThatMustStay = 2;
 
+// How many of record number's non-empty loaded values record nowNumber of now holds.
+int sharedValues(const RecordGrid& loaded, std::size_t number, const RecordGrid& now, std::size_t nowNumber)
+{
+    const Record values = loaded.record(number);
+    int shared = 0;
+    for (int f = 0; f < kFieldCount; ++f)
+        shared += !values[f].empty() && loaded.sameItem(number, f, now, nowNumber) ? 1 : 0;
+    return shared;
+}
+
 std::optional<std::size_t> findPerson(const RecordGrid& loaded, std::size_t number, const RecordGrid& now)
 {
     if (loaded.sameRecord(number, now, number))
@@ -25,23 +35,26 @@ std::optional<std::size_t> findPerson(const RecordGrid& loaded, std::size_t numb
     if (found)
         return found;
 
-    // Edited by another program in its place: between the same neighbours, most of it as it was.
-    // Empty fields say nothing about who a record is, and a record that stands as someone else was
-    // loaded is that someone else.
+    // Edited by another program in its place: between the same neighbours, most of it as it was, and
+    // more like the person than like anyone else loaded (alike neighbours hide a shift). Empty fields
+    // say nothing about who a record is.
     if (number > now.recordCount())
         return std::nullopt;
     const bool before = number == 1 || loaded.sameRecord(number - 1, now, number - 1);
     const bool after = number == loaded.recordCount() || loaded.sameRecord(number + 1, now, number + 1);
     if (!before || !after)
         return std::nullopt;
-    const Record asLoaded = loaded.record(number);
-    int unchanged = 0;
-    for (int f = 0; f < kFieldCount; ++f)
-        unchanged += !asLoaded[f].empty() && loaded.sameItem(number, f, now, number) ? 1 : 0;
-    if (unchanged < kFieldsThatMustStay)
+    const int shared = sharedValues(loaded, number, now, number);
+    if (shared < kFieldsThatMustStay)
         return std::nullopt;
     for (std::size_t r = 1; r <= loaded.recordCount(); ++r) {
-        if (r != number && loaded.sameRecord(r, now, number))
+        // A record that is someone else as loaded is them; one that is more like someone else is theirs,
+        // unless they still stand unchanged in their own place.
+        if (r == number)
+            continue;
+        if (loaded.sameRecord(r, now, number))
+            return std::nullopt;
+        if (!loaded.sameRecord(r, now, r) && sharedValues(loaded, r, now, number) >= shared)
             return std::nullopt;
     }
     return number;

@@ -45,14 +45,17 @@ struct EditPlan {
     bool saved() const { return kind == Kind::Write; }
 };
 
-// Finds the person loaded as record number of loaded in now, the file as it is (records compared by
-// their values): at the same number when that record is unchanged; else where exactly its loaded
-// values stand, when that is one place and no other loaded record held them;
-// else at the same number when its loaded neighbours stand unchanged on either side of it (or the
-// file's start or end), at least two of its non-empty fields keep their loaded values and it is not
-// another loaded record: another program changed some of its fields. Fields the person left alone keep what now holds;
-// a changed field another program changed too is a conflict unless both hold the same value or the person chose to
-// replace exactly that other value.
+// Finds the person loaded as record number of loaded in now, the file as it is, comparing records by
+// their values:
+// - at the same number when that record is unchanged;
+// - else where exactly their loaded values stand, when that is one place and no other loaded record
+//   held the same values;
+// - else at the same number when the loaded neighbours stand unchanged on either side (or the file's
+//   start or end), at least two of the person's non-empty values are still there, and the record
+//   there is not another loaded person, nor shares as many values with one who no longer stands
+//   unchanged in their own place: another program changed some of the person's fields.
+// Fields the person left alone keep what now holds; a changed field another program changed too is a
+// conflict unless both hold the same value or the person chose to replace exactly that other value.
 EditPlan planEdit(const RecordGrid& loaded, std::size_t number, const RecordGrid& now, const RecordEdit& edit);
 
 } // namespace tesselby
