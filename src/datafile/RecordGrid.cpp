@@ -107,7 +107,7 @@ bool RecordGrid::sameItem(std::size_t number, int field, const RecordGrid& other
     if (!haveMine && !haveTheirs)
         return true;
     if (!haveMine || !haveTheirs)
-        return decodeItem(haveMine ? rawItem(mine) : other.rawItem(theirs)).empty();
+        return (haveMine ? rawItem(mine) : other.rawItem(theirs)).raw.empty();
     const RawItem a = rawItem(mine);
     const RawItem b = other.rawItem(theirs);
     if (a.quoted == b.quoted && a.raw == b.raw)
