@@ -12,10 +12,6 @@
 
 using namespace tesselby;
 
-namespace {
-
-} // namespace
-
 class DataFileTest : public QObject {
     Q_OBJECT
 
