@@ -186,7 +186,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The first bytes double as a search text, so searches run over every kind of item.
     const std::string needle = text.substr(0, size % 5);
     for (int field = 1; field <= kFieldCount; ++field)
-        (void)searchRecords(text, field, needle);
+        (void)searchText(text, field, needle);
 
     // One record's values replaced: every other record reads as before, the record reads as the new
     // values over its old ones, and the grid's index of the new text agrees with a fresh reading.

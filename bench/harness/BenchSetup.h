@@ -37,8 +37,8 @@ inline QString useDataFileOf(std::size_t records)
     if (records == 0)
         return useDataFileIn(QStringLiteral("0"), {});
     return useDataFileIn(QString::number(records), [records](QFile& file) {
-        const std::string text = generateDataFile(records);
-        file.write(text.data(), static_cast<qint64>(text.size()));
+        generateDataFile(records,
+                         [&file](std::string_view part) { file.write(part.data(), static_cast<qint64>(part.size())); });
     });
 }
 

@@ -36,10 +36,20 @@ std::string asciiOnly(std::string_view text)
 
 std::string generateDataFile(std::size_t records, unsigned seed)
 {
+    std::string text;
+    generateDataFile(records, [&text](std::string_view part) { text.append(part); }, seed);
+    return text;
+}
+
+void generateDataFile(std::size_t records, const std::function<void(std::string_view)>& write, unsigned seed)
+{
     std::mt19937 random(seed);
     std::string text;
-    text.reserve(records * 80);
     for (std::size_t r = 0; r < records; ++r) {
+        if (text.size() > (1 << 20)) {
+            write(text);
+            text.clear();
+        }
         const std::string_view first = kFirstNames[random() % kFirstNames.size()];
         const std::string_view last = kLastNames[random() % kLastNames.size()];
         std::string phone =
@@ -50,7 +60,7 @@ std::string generateDataFile(std::size_t records, unsigned seed)
         appendItem(text, phone);
         appendItem(text, email);
     }
-    return text;
+    write(text);
 }
 
 } // namespace tesselby::bench

@@ -101,7 +101,7 @@ void Form2::showRecord(std::size_t number)
     if (number < 1 || number > recordGrid.recordCount())
         return;
     for (int f = 1; f <= kFieldCount; ++f) {
-        const RecordGrid::FieldStart value = recordGrid.fieldStart(number, f - 1, kShownValueBytes);
+        const ValueStart value = recordGrid.fieldStart(number, f - 1, kShownValueBytes);
         shownTexts[f] = displayText(value.text, value.cut, value.storedBytes);
         DataValue[f]->setText(shownTexts[f]);
         // A shortened value cannot be edited here; left alone, every save keeps it as it is.

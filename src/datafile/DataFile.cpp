@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <new>
 #include <stdexcept>
 #include <vector>
@@ -38,24 +39,49 @@ Result<RecordGrid> indexText(const std::filesystem::path& path, std::string text
     return std::move(*grid);
 }
 
-// Reads the whole file; with shared, under a shared lock, for a reader that holds no lock of its own.
-Result<std::string> readTarget(const std::filesystem::path& target, bool shared)
+// What reads an opened data file; it gets none when the file does not exist yet, an empty list.
+using FileReader = std::function<Status(NativeFile*)>;
+
+// Opens the file for read; with shared, under a shared lock, for a reader that holds no lock of its own.
+Status readTarget(const std::filesystem::path& target, bool shared, const FileReader& read)
 {
     Result<NativeFile> file = NativeFile::open(target, NativeFile::Access::Read);
     if (!file)
-        return file.error().cause == FileError::Cause::Missing ? Result<std::string>(std::string())
-                                                               : Result<std::string>(file.error());
+        return file.error().cause == FileError::Cause::Missing ? read(nullptr) : Status(file.error());
     if (shared) {
         if (Status locked = FileLock::shareWhileReading(file.value()); !locked)
             return locked.error();
     }
     try {
-        return file.value().readAll();
+        return read(&file.value());
     } catch (const std::bad_alloc&) {
         return tooLargeError(target);
     } catch (const std::length_error&) {
         return tooLargeError(target);
     }
+}
+
+FileReader readingWholeInto(std::string& text)
+{
+    return [&text](NativeFile* file) -> Status {
+        if (file == nullptr) {
+            text.clear();
+            return {};
+        }
+        Result<std::string> read = file->readAll();
+        if (!read)
+            return read.error();
+        text = std::move(read.value());
+        return {};
+    };
+}
+
+Result<std::string> readTargetWhole(const std::filesystem::path& target, bool shared)
+{
+    std::string text;
+    if (Status read = readTarget(target, shared, readingWholeInto(text)); !read)
+        return read.error();
+    return text;
 }
 
 // Whether the file holds exactly these bytes, found without reading it into memory whole.
@@ -116,21 +142,45 @@ Status restoreIfInterrupted(const std::filesystem::path& target)
 
 } // namespace
 
-Result<std::string> readDataFile(const std::filesystem::path& path)
+namespace {
+
+// Reads the data file with read, having put right any save that was cut off.
+Status readDataFileWith(const std::filesystem::path& path, const FileReader& read)
 {
     const Result<std::filesystem::path> target = finalTarget(path);
     if (!target)
         return target.error();
     if (Status restored = restoreIfInterrupted(target.value()); !restored)
         return restored.error();
-    Result<std::string> text = readTarget(target.value(), true);
+    Status done = readTarget(target.value(), true, read);
     // A save killed while this read waited for it leaves its guard copy; then the file is put right
     // and read again.
-    if (!text || !saveWasInterrupted(target.value()))
-        return text;
+    if (!done || !saveWasInterrupted(target.value()))
+        return done;
     if (Status restored = restoreIfInterrupted(target.value()); !restored)
         return restored.error();
-    return readTarget(target.value(), true);
+    return readTarget(target.value(), true, read);
+}
+
+} // namespace
+
+Result<std::string> readDataFile(const std::filesystem::path& path)
+{
+    std::string text;
+    if (Status read = readDataFileWith(path, readingWholeInto(text)); !read)
+        return read.error();
+    return text;
+}
+
+Status searchDataFile(const std::filesystem::path& path, RecordSearch& search, int field, std::string_view text,
+                      MatchList& matches)
+{
+    return readDataFileWith(path, [&](NativeFile* file) -> Status {
+        const ByteSource source = [file](char* into, std::size_t room) -> Result<std::size_t> {
+            return file == nullptr ? Result<std::size_t>(std::size_t(0)) : file->readSome(into, room);
+        };
+        return search.run(source, field, text, matches);
+    });
 }
 
 Result<RecordGrid> loadRecordGrid(const std::filesystem::path& path)
@@ -195,7 +245,7 @@ Result<EditPlan> saveRecordEdit(const std::filesystem::path& path, RecordGrid& g
     // and neither needs reading or copying whole.
     std::optional<RecordGrid> onDisk;
     if (!fileHoldsExactly(target, grid.text())) {
-        Result<std::string> text = readTarget(target, false);
+        Result<std::string> text = readTargetWhole(target, false);
         if (!text)
             return text.error();
         Result<RecordGrid> indexed = indexText(target, std::move(text.value()));

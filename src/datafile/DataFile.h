@@ -2,10 +2,12 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 #include "Record.h"
 #include "RecordEdit.h"
 #include "RecordGrid.h"
+#include "RecordSearch.h"
 #include "Result.h"
 
 namespace tesselby {
@@ -15,6 +17,10 @@ namespace tesselby {
 
 // The data file's whole text. A file that does not exist yet reads as an empty list.
 Result<std::string> readDataFile(const std::filesystem::path& path);
+
+// Finds what search finds in the data file (see RecordSearch), the file streamed, never read whole.
+Status searchDataFile(const std::filesystem::path& path, RecordSearch& search, int field, std::string_view text,
+                      MatchList& matches);
 
 // Reads the data file and indexes every record in it.
 Result<RecordGrid> loadRecordGrid(const std::filesystem::path& path);

@@ -47,6 +47,15 @@ private:
 std::string decodeItem(const RawItem& item);
 void appendDecodedItem(std::string& out, const RawItem& item);
 
+// The beginning of an item's value, for showing: the value of at most maxBytes of its stored bytes,
+// cut where no character or quote pair is split.
+struct ValueStart {
+    std::string text;
+    bool cut = false;
+    std::size_t storedBytes = 0;
+};
+ValueStart valueStart(RawItem item, std::size_t maxBytes);
+
 inline ItemScanner::ItemScanner(std::string_view text, bool atFileStart, bool afterComma)
     : m_begin(text.data()), m_pos(text.data()), m_end(text.data() + text.size()), m_afterComma(afterComma)
 {

@@ -20,22 +20,6 @@ std::uint32_t spanLength(std::size_t length)
     return static_cast<std::uint32_t>(length);
 }
 
-// Where a value's bytes may be cut for showing: not inside a UTF-8 character, not between the two
-// quotes that stand for one.
-std::size_t safeCut(std::string_view raw, std::size_t limit, bool doubledQuotes)
-{
-    std::size_t end = limit;
-    for (int back = 0; back < 3 && end > 0 && (static_cast<unsigned char>(raw[end]) & 0xC0) == 0x80; ++back)
-        --end;
-    if (doubledQuotes) {
-        std::size_t run = 0;
-        while (run < end && raw[end - 1 - run] == '"')
-            ++run;
-        end -= run % 2;
-    }
-    return end;
-}
-
 } // namespace
 
 std::optional<RecordGrid> RecordGrid::fromText(std::string text)
@@ -79,20 +63,12 @@ Record RecordGrid::record(std::size_t number) const
     return result;
 }
 
-RecordGrid::FieldStart RecordGrid::fieldStart(std::size_t number, int field, std::size_t maxBytes) const
+ValueStart RecordGrid::fieldStart(std::size_t number, int field, std::size_t maxBytes) const
 {
-    FieldStart start;
     const std::size_t index = (number - 1) * kFieldCount + static_cast<std::size_t>(field);
     if (number == 0 || number > recordCount() || index >= m_items.size())
-        return start;
-    RawItem item = rawItem(index);
-    start.storedBytes = item.raw.size();
-    if (item.raw.size() > maxBytes) {
-        item.raw = item.raw.substr(0, safeCut(item.raw, maxBytes, item.doubledQuotes));
-        start.cut = true;
-    }
-    start.text = decodeItem(item);
-    return start;
+        return {};
+    return valueStart(rawItem(index), maxBytes);
 }
 
 bool RecordGrid::sameItem(std::size_t number, int field, const RecordGrid& other, std::size_t otherNumber) const

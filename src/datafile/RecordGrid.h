@@ -37,14 +37,8 @@ public:
     std::size_t recordCount() const { return m_recordEnds.size(); }
 
     Record record(std::size_t number) const;
-    // The beginning of a field's value, for showing: the value of at most maxBytes of its stored
-    // bytes, cut where no character or quote pair is split.
-    struct FieldStart {
-        std::string text;
-        bool cut = false;
-        std::size_t storedBytes = 0;
-    };
-    FieldStart fieldStart(std::size_t number, int field, std::size_t maxBytes) const;
+    // The beginning of a field's value, for showing (see valueStart).
+    ValueStart fieldStart(std::size_t number, int field, std::size_t maxBytes) const;
 
     // Whether field (0..3) of record number holds the same value as that field of record otherNumber
     // in other, whatever quotes or character set either is written in; a missing item holds an empty

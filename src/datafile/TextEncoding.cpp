@@ -37,14 +37,21 @@ constexpr char16_t kWindows1252High[32] = {
 
 } // namespace
 
-bool isValidUtf8(std::string_view bytes)
+std::size_t validUtf8Prefix(std::string_view bytes)
 {
-    if (isAscii(bytes))
-        return true;
     const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
     const std::size_t n = bytes.size();
     std::size_t i = 0;
     while (i < n) {
+        // Most text is ASCII: eight bytes at a time while it lasts.
+        if (n - i >= 8) {
+            std::uint64_t word;
+            std::memcpy(&word, s + i, 8);
+            if ((word & 0x8080808080808080ull) == 0) {
+                i += 8;
+                continue;
+            }
+        }
         const unsigned char c = s[i];
         if (c < 0x80) {
             ++i;
@@ -67,19 +74,24 @@ bool isValidUtf8(std::string_view bytes)
             if (c == 0xF4)
                 high = 0x8F; // above U+10FFFF
         } else {
-            return false;
+            return i;
         }
         if (n - i < length)
-            return false;
+            return i;
         if (s[i + 1] < low || s[i + 1] > high)
-            return false;
+            return i;
         for (std::size_t k = 2; k < length; ++k) {
             if ((s[i + k] & 0xC0) != 0x80)
-                return false;
+                return i;
         }
         i += length;
     }
-    return true;
+    return n;
+}
+
+bool isValidUtf8(std::string_view bytes)
+{
+    return isAscii(bytes) || validUtf8Prefix(bytes) == bytes.size();
 }
 
 void appendWindows1252AsUtf8(std::string& out, std::string_view bytes)

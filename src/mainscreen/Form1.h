@@ -3,9 +3,10 @@
 #include <QMainWindow>
 #include <QString>
 #include <array>
-#include <vector>
 
+#include "MatchList.h"
 #include "Record.h"
+#include "RecordSearch.h"
 
 class QAction;
 class QGroupBox;
@@ -61,9 +62,11 @@ private:
     QAction* mnuAbout = nullptr;
     QAction* mnuExit = nullptr;
 
-    // The latest search's matches: matchGrid[m - 1][f] is field f (0..3) of match m. After a search
+    // The latest search's matches: match m (from 1) is matchGrid.record(m - 1). After a search
     // without a match it holds one match of four "???".
-    std::vector<Record> matchGrid;
+    MatchList matchGrid;
+    // Kept from search to search, so its buffer is not asked for again each time.
+    RecordSearch m_search;
     // The answers of the entry being added, first name to e-mail address.
     std::array<QString, kFieldCount> newEntry;
 };

@@ -10,7 +10,6 @@
 #include "Dialogs.h"
 #include "DisplayText.h"
 #include "Form1.h"
-#include "RecordSearch.h"
 
 namespace tesselby {
 
@@ -40,39 +39,31 @@ void Form1::Command1_Click()
     setWindowTitle(kNotFound);
     VScroll1->hide();
     const std::string noValue = kNoValue.toStdString();
-    matchGrid.assign(1, Record{noValue, noValue, noValue, noValue});
+    const Record noMatch{noValue, noValue, noValue, noValue};
 
     const std::filesystem::path path = dataFilePath(kDataFileReadPath);
-    std::vector<Record> matches;
-    {
-        // The file's text is only needed while the matches are picked out of it.
-        const Result<std::string> searchItems = readDataFile(path);
-        if (!searchItems) {
-            showMatch(1);
-            reportFileFailure(this, QStringLiteral("Tesselby could not read the address list"),
-                              searchItems.error().path, searchItems.error().reason);
-            return;
-        }
-        // The text exactly as typed (toPlainText would turn line separators and non-breaking spaces into
-        // other characters), its line breaks as CR LF, as they would be stored.
-        const QString text = Text1->document()->toRawText().replace(QChar::ParagraphSeparator, QLatin1String("\r\n"));
-        try {
-            matches = searchRecords(searchItems.value(), searchField(), text.toStdString());
-        } catch (const std::bad_alloc&) {
-            showMatch(1);
-            reportFileFailure(this, QStringLiteral("Tesselby could not read the address list"), pathText(path),
-                              kTooLargeToOpen);
-            return;
-        }
+    // The text exactly as typed (toPlainText would turn line separators and non-breaking spaces into
+    // other characters), its line breaks as CR LF, as they would be stored.
+    const QString text = Text1->document()->toRawText().replace(QChar::ParagraphSeparator, QLatin1String("\r\n"));
+    Status searched;
+    try {
+        searched = searchDataFile(path, m_search, searchField(), text.toStdString(), matchGrid);
+    } catch (const std::bad_alloc&) {
+        searched = FileError{path, kTooLargeToOpen};
     }
-
-    if (!matches.empty()) {
-        matchGrid = std::move(matches);
-        setWindowTitle(kFound);
-        VScroll1->setMaximum(static_cast<int>(std::min<std::size_t>(matchGrid.size(), INT_MAX)));
-        VScroll1->setValue(1);
-        VScroll1->show();
+    if (!searched || matchGrid.empty()) {
+        matchGrid.clear();
+        matchGrid.addRecord(noMatch);
+        showMatch(1);
+        if (!searched)
+            reportFileFailure(this, QStringLiteral("Tesselby could not read the address list"), searched.error().path,
+                              searched.error().reason);
+        return;
     }
+    setWindowTitle(kFound);
+    VScroll1->setMaximum(static_cast<int>(std::min<std::size_t>(matchGrid.size(), INT_MAX)));
+    VScroll1->setValue(1);
+    VScroll1->show();
     showMatch(1);
 }
 
@@ -86,10 +77,11 @@ void Form1::showMatch(int number)
     // Paging before the first search leaves the start-up labels alone.
     if (number < 1 || static_cast<std::size_t>(number) > matchGrid.size())
         return;
-    const Record& match = matchGrid[static_cast<std::size_t>(number) - 1];
     QLabel* labels[kFieldCount] = {Label1, Label2, Label3, Label4};
-    for (int f = 0; f < kFieldCount; ++f)
-        labels[f]->setText(kFieldPrefixes[f] + displayValue(match[f]));
+    for (int f = 0; f < kFieldCount; ++f) {
+        const ValueStart value = matchGrid.valueStart(static_cast<std::size_t>(number) - 1, f, kShownValueBytes);
+        labels[f]->setText(kFieldPrefixes[f] + displayText(value.text, value.cut, value.storedBytes));
+    }
 }
 
 } // namespace tesselby

@@ -26,13 +26,16 @@ const std::vector<std::string> kPeople = {
 
 const QStringList kLoaded{"A", "a", "1", "a@", "B", "b", "2", "b@", "C", "b", "2", "c@", "D", "d", "", ""};
 
-QStringList firstNames(const std::vector<Record>& records)
+QStringList firstNames(const MatchList& matches)
 {
     QStringList names;
-    for (const Record& record : records)
-        names << QString::fromStdString(record[0]);
+    for (std::size_t m = 0; m < matches.size(); ++m)
+        names << QString::fromStdString(matches.record(m)[0]);
     return names;
 }
+
+// Reads of one byte, of a few, and of the usual size cut records at every place.
+const std::size_t kChunkSizes[] = {1, 5, 64, RecordSearch::kDefaultChunkBytes};
 
 } // namespace
 
@@ -60,32 +63,34 @@ private slots:
         QFETCH(int, field);
         QFETCH(QString, needle);
         QFETCH(QStringList, found);
-        QCOMPARE(firstNames(searchRecords(fileOf(kPeople), field, needle.toStdString())), found);
+        for (const std::size_t chunk : kChunkSizes)
+            QCOMPARE(firstNames(searchText(fileOf(kPeople), field, needle.toStdString(), chunk)), found);
     }
 
     void searchCopiesWholeRecords()
     {
-        const auto matches = searchRecords(fileOf(kPeople), 3, "0101");
+        const MatchList matches = searchText(fileOf(kPeople), 3, "0101");
         QCOMPARE(matches.size(), std::size_t(1));
-        QCOMPARE(matches[0], (Record{"Anna", "Smithers", "555-0101", "anna@example.org"}));
+        QCOMPARE(matches.record(0), (Record{"Anna", "Smithers", "555-0101", "anna@example.org"}));
     }
 
     void searchNeverTestsATrailingIncompleteRecord()
     {
         std::vector<std::string> items = {"Ann", "Lee", "1", "a@x", "Bob", "Lee", "2"};
-        QCOMPARE(searchRecords(fileOf(items), 2, "Lee").size(), std::size_t(1));
+        QCOMPARE(searchText(fileOf(items), 2, "Lee").size(), std::size_t(1));
         items.resize(3);
-        QCOMPARE(searchRecords(fileOf(items), 1, "").size(), std::size_t(0));
+        QCOMPARE(searchText(fileOf(items), 1, "").size(), std::size_t(0));
     }
 
     void searchFindsEscapedQuotesAndOlderText()
     {
         std::string text = fileOf({"Bob \"Bo\"", "Lee", "", ""});
         text += "\"J\xFCrgen\"\r\n\"Wei\xDF\"\r\n\"\"\r\n\"\"\r\n"; // a record from an older single-byte file
-        QCOMPARE(firstNames(searchRecords(text, 1, "\"Bo\"")), QStringList{"Bob \"Bo\""});
-        QCOMPARE(firstNames(searchRecords(text, 1, QString::fromUtf8("Jü").toStdString())),
-                 QStringList{QString::fromUtf8("Jürgen")});
-        QCOMPARE(firstNames(searchRecords(text, 2, "Wei")), (QStringList{QString::fromUtf8("Jürgen")}));
+        QCOMPARE(firstNames(searchText(text, 1, "\"Bo\"")), QStringList{"Bob \"Bo\""});
+        for (const std::size_t chunk : kChunkSizes)
+            QCOMPARE(firstNames(searchText(text, 1, QString::fromUtf8("Jü").toStdString(), chunk)),
+                     QStringList{QString::fromUtf8("Jürgen")});
+        QCOMPARE(firstNames(searchText(text, 2, "Wei")), (QStringList{QString::fromUtf8("Jürgen")}));
     }
 
     void gridCountsEveryItem_data()
