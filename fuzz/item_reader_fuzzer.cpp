@@ -93,22 +93,22 @@ void checkEditAfterChange(const RecordGrid& read, Choices& choose)
     }
     auto now = RecordGrid::fromText(textOf(nowRecords));
 
-    const std::size_t number = 1 + choose.below(loaded->recordCount());
+    const std::size_t number = 1 + choose.below(loaded.recordCount());
     RecordEdit edit;
     for (int f = 0; f < kFieldCount; ++f) {
         if (choose.below(2) == 0)
             edit[f] = FieldEdit{kNewValues[choose.below(std::size(kNewValues))], std::nullopt};
     }
-    const EditPlan plan = planEdit(*loaded, number, *now, edit);
+    const EditPlan plan = planEdit(loaded, number, now, edit);
 
     std::size_t standingAsLoaded = 0;
-    for (std::size_t r = 1; r <= now->recordCount(); ++r)
-        standingAsLoaded += loaded->sameRecord(number, *now, r) ? 1 : 0;
-    const bool unchangedInPlace = loaded->sameRecord(number, *now, number);
+    for (std::size_t r = 1; r <= now.recordCount(); ++r)
+        standingAsLoaded += loaded.sameRecord(number, now, r) ? 1 : 0;
+    const bool unchangedInPlace = loaded.sameRecord(number, now, number);
     // Two loaded people alike can only be told apart by their places.
     std::size_t alikeLoaded = 0;
-    for (std::size_t r = 1; r <= loaded->recordCount(); ++r)
-        alikeLoaded += loaded->sameRecord(number, *loaded, r) ? 1 : 0;
+    for (std::size_t r = 1; r <= loaded.recordCount(); ++r)
+        alikeLoaded += loaded.sameRecord(number, loaded, r) ? 1 : 0;
     const bool foundByValues = standingAsLoaded == 1 && alikeLoaded == 1;
     if (plan.kind == EditPlan::Kind::PersonNotFound) {
         // Not found, though the person stands as loaded in one place (or in their own place)?
@@ -119,23 +119,23 @@ void checkEditAfterChange(const RecordGrid& read, Choices& choose)
     if (alikeLoaded > 1 && plan.at != number)
         std::abort();
     // Found: at a record that is the person, as loaded or changed in place by the other program.
-    if (plan.at == 0 || plan.at > now->recordCount())
+    if (plan.at == 0 || plan.at > now.recordCount())
         std::abort();
-    const bool asLoaded = loaded->sameRecord(number, *now, plan.at);
+    const bool asLoaded = loaded.sameRecord(number, now, plan.at);
     if (!asLoaded && origins[plan.at - 1].record != number)
         std::abort();
     if (!asLoaded && !unchangedInPlace && foundByValues)
         std::abort();
     if (plan.kind == EditPlan::Kind::Conflicts) {
         for (const EditConflict& conflict : plan.conflicts) {
-            if (!edit[conflict.field] || loaded->sameItem(number, conflict.field, *now, plan.at))
+            if (!edit[conflict.field] || loaded.sameItem(number, conflict.field, now, plan.at))
                 std::abort(); // a conflict in a field only one side changed
         }
         return;
     }
-    now->apply(now->replacementFor(plan.at, plan.values));
-    const auto saved = RecordGrid::fromText(now->text());
-    if (saved->recordCount() != nowRecords.size())
+    now.apply(now.replacementFor(plan.at, plan.values));
+    const auto saved = RecordGrid::fromText(now.text());
+    if (saved.recordCount() != nowRecords.size())
         std::abort();
     for (std::size_t r = 1; r <= nowRecords.size(); ++r) {
         Record expected = nowRecords[r - 1];
@@ -143,7 +143,7 @@ void checkEditAfterChange(const RecordGrid& read, Choices& choose)
             if (edit[f])
                 expected[f] = edit[f]->value;
         }
-        if (saved->record(r) != expected)
+        if (saved.record(r) != expected)
             std::abort();
     }
 }
@@ -163,7 +163,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     const auto grid = RecordGrid::fromText(text);
-    if (!grid || grid->itemCount() != items)
+    if (grid.itemCount() != items)
         std::abort();
 
     // An add after whatever the file holds stands as a record of its own, and every earlier record
@@ -176,10 +176,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const std::string& value : added)
         appendItem(afterAdd, value);
     const auto grown = RecordGrid::fromText(afterAdd);
-    if (!grown || grown->recordCount() != grid->recordCount() + 1 || grown->record(grown->recordCount()) != added)
+    if (grown.recordCount() != grid.recordCount() + 1 || grown.record(grown.recordCount()) != added)
         std::abort();
-    for (std::size_t r = 1; r <= grid->recordCount(); ++r) {
-        if (grown->record(r) != grid->record(r))
+    for (std::size_t r = 1; r <= grid.recordCount(); ++r) {
+        if (grown.record(r) != grid.record(r))
             std::abort();
     }
 
@@ -190,32 +190,32 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // One record's values replaced: every other record reads as before, the record reads as the new
     // values over its old ones, and the grid's index of the new text agrees with a fresh reading.
-    if (grid->recordCount() > 0) {
+    if (grid.recordCount() > 0) {
         Choices choose(text);
-        const std::size_t number = 1 + choose.below(grid->recordCount());
+        const std::size_t number = 1 + choose.below(grid.recordCount());
         FieldValues values;
         for (int f = 0; f < kFieldCount; ++f) {
             if (choose.below(2) == 0)
                 values[f] = kNewValues[choose.below(std::size(kNewValues))];
         }
-        RecordGrid edited = *grid;
+        RecordGrid edited = RecordGrid::fromText(grid.text());
         const RecordGrid::Replacement replacement = edited.replacementFor(number, values);
         std::string pieces;
         for (const std::string_view piece : edited.textWith(replacement))
             pieces.append(piece);
         edited.apply(replacement);
         const auto reread = RecordGrid::fromText(edited.text());
-        if (pieces != edited.text() || !reread || reread->recordCount() != grid->recordCount() ||
-            reread->itemCount() != edited.itemCount())
+        if (pieces != edited.text() || reread.recordCount() != grid.recordCount() ||
+            reread.itemCount() != edited.itemCount())
             std::abort();
-        for (std::size_t r = 1; r <= grid->recordCount(); ++r) {
-            Record expected = grid->record(r);
+        for (std::size_t r = 1; r <= grid.recordCount(); ++r) {
+            Record expected = grid.record(r);
             for (int f = 0; f < kFieldCount && r == number; ++f)
                 expected[f] = values[f].value_or(expected[f]);
-            if (reread->record(r) != expected || !edited.sameRecord(r, *reread, r))
+            if (reread.record(r) != expected || !edited.sameRecord(r, reread, r))
                 std::abort();
         }
-        checkEditAfterChange(*grid, choose);
+        checkEditAfterChange(grid, choose);
     }
     return 0;
 }

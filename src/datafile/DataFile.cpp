@@ -24,19 +24,15 @@ FileError tooLargeError(const std::filesystem::path& path)
     return FileError{path, kTooLargeToOpen};
 }
 
-Result<RecordGrid> indexText(const std::filesystem::path& path, std::string text)
+Result<RecordGrid> indexText(const std::filesystem::path& path, LargeBlock text)
 {
-    std::optional<RecordGrid> grid;
     try {
-        grid = RecordGrid::fromText(std::move(text));
+        return RecordGrid::fromBlock(std::move(text));
     } catch (const std::bad_alloc&) {
         return tooLargeError(path);
     } catch (const std::length_error&) {
         return tooLargeError(path);
     }
-    if (!grid)
-        return FileError{path, "it holds an entry too large to show"};
-    return std::move(*grid);
 }
 
 // What reads an opened data file; it gets none when the file does not exist yet, an empty list.
@@ -76,12 +72,28 @@ FileReader readingWholeInto(std::string& text)
     };
 }
 
-Result<std::string> readTargetWhole(const std::filesystem::path& target, bool shared)
+FileReader readingWholeInto(LargeBlock& text)
 {
-    std::string text;
-    if (Status read = readTarget(target, shared, readingWholeInto(text)); !read)
-        return read.error();
-    return text;
+    return [&text](NativeFile* file) -> Status {
+        text.clear();
+        if (file == nullptr)
+            return {};
+        const Result<std::uint64_t> expected = file->size();
+        if (!expected)
+            return expected.error();
+        // One read of the expected size; the loop copes with a file that grows while it is read.
+        text.reserve(static_cast<std::size_t>(expected.value()) + 1);
+        for (;;) {
+            if (text.size() == text.capacity())
+                text.reserve(text.capacity() + 1);
+            const Result<std::size_t> got = file->readSome(text.data() + text.size(), text.capacity() - text.size());
+            if (!got)
+                return got.error();
+            if (got.value() == 0)
+                return {};
+            text.resize(text.size() + got.value());
+        }
+    };
 }
 
 // Whether the file holds exactly these bytes, found without reading it into memory whole.
@@ -185,10 +197,10 @@ Status searchDataFile(const std::filesystem::path& path, RecordSearch& search, i
 
 Result<RecordGrid> loadRecordGrid(const std::filesystem::path& path)
 {
-    Result<std::string> text = readDataFile(path);
-    if (!text)
-        return text.error();
-    return indexText(path, std::move(text.value()));
+    LargeBlock text;
+    if (Status read = readDataFileWith(path, readingWholeInto(text)); !read)
+        return read.error();
+    return indexText(path, std::move(text));
 }
 
 Status restoreAfterInterruptedSave(const std::filesystem::path& path)
@@ -245,10 +257,10 @@ Result<EditPlan> saveRecordEdit(const std::filesystem::path& path, RecordGrid& g
     // and neither needs reading or copying whole.
     std::optional<RecordGrid> onDisk;
     if (!fileHoldsExactly(target, grid.text())) {
-        Result<std::string> text = readTargetWhole(target, false);
-        if (!text)
-            return text.error();
-        Result<RecordGrid> indexed = indexText(target, std::move(text.value()));
+        LargeBlock text;
+        if (Status read = readTarget(target, false, readingWholeInto(text)); !read)
+            return read.error();
+        Result<RecordGrid> indexed = indexText(target, std::move(text));
         if (!indexed)
             return indexed.error();
         onDisk = std::move(indexed.value());

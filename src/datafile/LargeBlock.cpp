@@ -91,7 +91,7 @@ void LargeBlock::reserve(std::size_t bytes)
         return;
     // Growing by half again keeps appends cheap; the unused part is only address space.
     const std::size_t wanted = std::max(bytes, m_capacity + m_capacity / 2);
-    const std::size_t capacity = roundUp(std::max<std::size_t>(wanted, 64 * 1024), kPage);
+    const std::size_t capacity = roundUp(wanted, kPage);
     m_data = resizeMemory(m_data, m_capacity, capacity);
     m_capacity = capacity;
 }

@@ -5,9 +5,11 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "ItemReader.h"
+#include "LargeBlock.h"
 #include "Record.h"
 
 namespace tesselby {
@@ -15,25 +17,21 @@ namespace tesselby {
 // New values for some fields of one record; a field without one keeps its item's bytes.
 using FieldValues = std::array<std::optional<std::string>, kFieldCount>;
 
-// Every record of a data file, held as the file's text plus where each item sits in it, so that a
-// large list loads without a string per item. Records are numbered from 1; a trailing incomplete
-// record counts as a record whose missing fields are empty.
+// Every record of a data file, held as the file's text plus where each record ends in it; a record's
+// items are read from its text when asked for, so a large list needs little more than its size.
+// Records are numbered from 1; a trailing incomplete record counts as a record whose missing fields
+// are empty.
 class RecordGrid {
-    struct ItemSpan {
-        std::size_t offset;
-        std::uint32_t length;
-        bool quoted;
-        bool doubledQuotes;
-    };
-
 public:
     RecordGrid() = default;
+    RecordGrid(RecordGrid&& other) noexcept;
+    RecordGrid& operator=(RecordGrid&& other) noexcept;
 
-    // Empty when an item is too large to index (over 4 GiB).
-    static std::optional<RecordGrid> fromText(std::string text);
+    static RecordGrid fromText(std::string_view text);
+    static RecordGrid fromBlock(LargeBlock text);
 
-    const std::string& text() const { return m_text; }
-    std::size_t itemCount() const { return m_items.size(); }
+    std::string_view text() const { return m_text.view(); }
+    std::size_t itemCount() const { return m_itemCount; }
     std::size_t recordCount() const { return m_recordEnds.size(); }
 
     Record record(std::size_t number) const;
@@ -54,7 +52,7 @@ public:
         std::size_t firstRecord = 0;
         std::size_t lastRecord = 0;
         std::string lines;
-        std::vector<ItemSpan> items; // offsets into lines
+        std::vector<std::size_t> recordEnds; // offsets into lines
     };
     Replacement replacementFor(std::size_t number, const FieldValues& values) const;
     // The text with the replacement in, as pieces to write in order.
@@ -63,15 +61,28 @@ public:
     void apply(const Replacement& replacement);
 
 private:
-    RawItem rawItem(std::size_t index) const;
-    std::size_t recordStart(std::size_t number) const { return number == 1 ? 0 : m_recordEnds[number - 2]; }
+    // A record's items as they stand in the text; a trailing incomplete record has fewer.
+    struct RecordItems {
+        std::array<RawItem, kFieldCount> items;
+        int count = 0;
+    };
+    const RecordItems& itemsOf(std::size_t number) const;
+
+    // The top bit of a record's end says its last item ended in a comma, which the next one's reading
+    // needs to know; the rest is the offset.
+    static constexpr std::size_t kAfterComma = std::size_t(1) << (sizeof(std::size_t) * 8 - 1);
+    std::size_t recordEnd(std::size_t number) const { return m_recordEnds[number - 1] & ~kAfterComma; }
+    std::size_t recordStart(std::size_t number) const { return number == 1 ? 0 : recordEnd(number - 1); }
     bool startsALine(std::size_t number) const;
     bool endsALine(std::size_t number) const;
+    void buildIndex();
 
-    std::string m_text;
-    std::vector<ItemSpan> m_items;
-    // Where each record's text ends: just past its last item and that item's line end.
+    LargeBlock m_text;
     std::vector<std::size_t> m_recordEnds;
+    std::size_t m_itemCount = 0;
+    // The record read last: the screens and the comparisons of a save ask for one record many times.
+    mutable std::size_t m_cachedNumber = 0;
+    mutable RecordItems m_cached;
 };
 
 } // namespace tesselby

@@ -9,15 +9,10 @@
 
 #include "ItemReader.h"
 #include "TextEncoding.h"
-#include "WrittenLines.h"
 
 namespace tesselby {
 
 namespace {
-
-constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-// Written lines are looked at this much at a time, so that their line ends stay in the cache.
-constexpr std::size_t kWindowBytes = 256 * 1024;
 
 bool isAscii(std::string_view text)
 {
@@ -61,103 +56,64 @@ private:
     std::string m_scratch; // reused, so testing an item needs no allocation of its own
 };
 
-} // namespace
 
-// One search's progress through the list.
-struct RecordSearch::Pass {
-    Pass(int fieldNumber, std::string_view needle, MatchList& found, std::vector<std::uint32_t>& ends)
-        : field(fieldNumber - 1), text(needle), matcher(needle), textIsAscii(isAscii(needle)),
-          textFitsAValue(needle.find_first_of("\"\r\n") == std::string_view::npos), matches(found), lineEnds(ends)
+// Keeps the records whose field holds the text.
+class SearchVisitor : public RecordStream::Visitor {
+public:
+    SearchVisitor(int field, std::string_view text, MatchList& matches)
+        : m_field(field - 1), m_text(text), m_matcher(text),
+          m_textFitsAValue(text.find_first_of("\"\r\n") == std::string_view::npos), m_matches(matches)
     {
     }
 
-    // Takes the whole records at the start of bytes and says how many bytes they took; the last bytes
-    // of the list are taken whole.
-    std::size_t take(std::string_view bytes, bool last);
+    void writtenRecords(std::string_view bytes, const std::uint32_t* ends, std::size_t records,
+                        std::uint64_t) override;
+    void readRecord(const std::array<RawItem, kFieldCount>& items, int count, std::string_view, std::uint64_t,
+                    bool) override
+    {
+        if (count == kFieldCount && m_matcher.matches(items[m_field]))
+            m_matches.addItems(items);
+    }
 
-    // Takes the records at the start of bytes that stand as the program writes them; 0 when none do.
-    std::size_t takeWrittenRecords(std::string_view bytes);
-
-    int field;
-    std::string_view text;
-    FieldMatcher matcher;
-    bool textIsAscii;
+private:
+    int m_field;
+    std::string_view m_text;
+    FieldMatcher m_matcher;
     // A text with a quote or a line break can stand in no value of a written line.
-    bool textFitsAValue;
-    MatchList& matches;
-    std::vector<std::uint32_t>& lineEnds;
-    bool afterComma = false;
+    bool m_textFitsAValue;
+    MatchList& m_matches;
 };
 
-std::size_t RecordSearch::Pass::take(std::string_view bytes, bool last)
+void SearchVisitor::writtenRecords(std::string_view bytes, const std::uint32_t* ends, std::size_t records,
+                                   std::uint64_t)
 {
-    std::size_t at = 0;
-    while (at < bytes.size()) {
-        if (const std::size_t took = takeWrittenRecords(bytes.substr(at)); took != 0) {
-            at += took;
-            afterComma = false;
-            continue;
-        }
-        ItemScanner scanner(bytes.substr(at), false, afterComma);
-        std::array<RawItem, kFieldCount> record;
-        int filled = 0;
-        while (filled < kFieldCount && scanner.next(record[filled]))
-            ++filled;
-        // A record that reaches the end of what was read may go on in the next read.
-        if (!last && scanner.offset() == bytes.size() - at)
-            return at;
-        if (filled < kFieldCount)
-            return bytes.size();
-        if (matcher.matches(record[field]))
-            matches.addItems(record);
-        at += scanner.offset();
-        afterComma = scanner.afterComma();
-    }
-    return at;
-}
-
-std::size_t RecordSearch::Pass::takeWrittenRecords(std::string_view bytes)
-{
-    std::string_view window = bytes.substr(0, kWindowBytes);
-    // Values not in UTF-8 are searched for a non-ASCII text decoded, item by item.
-    if (!textIsAscii)
-        window = window.substr(0, validUtf8Prefix(window));
-    if (lineEnds.size() < writtenLinesRoom(window.size()))
-        lineEnds.resize(writtenLinesRoom(kWindowBytes));
-    const std::uint32_t* ends = lineEnds.data();
-    const WrittenLines lines = scanWrittenLines(window, lineEnds.data());
-    const std::size_t records = lines.lines / kFieldCount;
     auto lineStart = [ends](std::size_t line) -> std::size_t { return line == 0 ? 0 : ends[line - 1] + 1; };
-    auto recordEnd = [ends](std::size_t record) -> std::size_t { return ends[record * kFieldCount - 1] + 1; };
-    if (records == 0)
-        return 0;
-    const std::size_t taken = recordEnd(records);
     auto add = [&](std::size_t record) {
         const std::size_t start = lineStart(record * kFieldCount);
-        matches.addWrittenLines(window.substr(start, recordEnd(record + 1) - start));
+        m_matches.addWrittenLines(bytes.substr(start, ends[record * kFieldCount + kFieldCount - 1] + 1 - start));
     };
-
-    if (text.empty()) {
+    if (m_text.empty()) {
         // An empty text matches every value that is not empty: a line longer than its quotes and CR LF.
         for (std::size_t r = 0; r < records; ++r) {
-            const std::size_t line = r * kFieldCount + static_cast<std::size_t>(field);
+            const std::size_t line = r * kFieldCount + static_cast<std::size_t>(m_field);
             if (ends[line] + 1 - lineStart(line) > 4)
                 add(r);
         }
-        return taken;
+        return;
     }
-    if (!textFitsAValue)
-        return taken;
+    if (!m_textFitsAValue)
+        return;
     const std::uint32_t* const linesEnd = ends + records * kFieldCount;
-    const std::string_view searched = window.substr(0, taken);
+    const std::size_t taken = lineStart(records * kFieldCount);
+    const std::string_view searched = bytes.substr(0, taken);
     std::size_t line = 0;
     for (std::size_t from = 0; from < taken;) {
-        const std::size_t hit = findText(searched, from, text);
+        const std::size_t hit = findText(searched, from, m_text);
         if (hit == std::string_view::npos)
             break;
         // No value of a written line holds a quote or a line break, so the hit lies in one value.
         line = static_cast<std::size_t>(std::upper_bound(ends + line, linesEnd, hit) - ends);
-        if (line % kFieldCount == static_cast<std::size_t>(field)) {
+        if (line % kFieldCount == static_cast<std::size_t>(m_field)) {
             const std::size_t record = line / kFieldCount;
             add(record);
             line = (record + 1) * kFieldCount;
@@ -166,48 +122,22 @@ std::size_t RecordSearch::Pass::takeWrittenRecords(std::string_view bytes)
         }
         from = lineStart(line);
     }
-    return taken;
 }
 
-RecordSearch::RecordSearch(std::size_t chunkBytes) : m_chunkBytes(std::max<std::size_t>(chunkBytes, 1)) {}
+} // namespace
+
+RecordSearch::RecordSearch(std::size_t chunkBytes) : m_stream(chunkBytes) {}
 
 Status RecordSearch::run(const ByteSource& source, int field, std::string_view text, MatchList& matches)
 {
     assert(field >= 1 && field <= kFieldCount);
     matches.clear();
-    Pass pass(field, text, matches, m_lineEnds);
-    m_buffer.resize(m_chunkBytes);
-    std::size_t used = 0;
-    bool atFileStart = true;
-    for (;;) {
-        // A record longer than the buffer makes it grow until the record fits.
-        if (used == m_buffer.size())
-            m_buffer.resize(m_buffer.size() * 2);
-        const Result<std::size_t> got = source(m_buffer.data() + used, m_buffer.size() - used);
-        if (!got) {
-            matches.clear();
-            return got.error();
-        }
-        const bool last = got.value() == 0;
-        used += got.value();
-        std::size_t start = 0;
-        if (atFileStart) {
-            if (used < kByteOrderMark.size() && !last)
-                continue;
-            atFileStart = false;
-            if (m_buffer.view().substr(0, used).starts_with(kByteOrderMark))
-                start = kByteOrderMark.size();
-        }
-        const std::size_t took = pass.take(std::string_view(m_buffer.data() + start, used - start), last);
-        if (last)
-            break;
-        const std::size_t rest = used - start - took;
-        std::memmove(m_buffer.data(), m_buffer.data() + start + took, rest);
-        used = rest;
-    }
-    if (m_buffer.size() > m_chunkBytes) {
-        m_buffer.resize(m_chunkBytes);
-        m_buffer.releaseUnused();
+    SearchVisitor visitor(field, text, matches);
+    // Values not in UTF-8 are searched for a non-ASCII text decoded, item by item.
+    const Result<bool> walked = m_stream.walk(source, visitor, !isAscii(text));
+    if (!walked) {
+        matches.clear();
+        return walked.error();
     }
     matches.releaseUnused();
     return {};
@@ -217,15 +147,7 @@ MatchList searchText(std::string_view fileText, int field, std::string_view text
 {
     MatchList matches;
     RecordSearch search(chunkBytes);
-    (void)search.run(
-        [&fileText](char* into, std::size_t room) -> Result<std::size_t> {
-            const std::size_t part = std::min(room, fileText.size());
-            if (part != 0)
-                std::memcpy(into, fileText.data(), part);
-            fileText.remove_prefix(part);
-            return part;
-        },
-        field, text, matches);
+    (void)search.run(sourceOf(fileText), field, text, matches);
     return matches;
 }
 

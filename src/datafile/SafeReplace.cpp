@@ -14,14 +14,6 @@ std::filesystem::path beforeSavePath(const std::filesystem::path& target)
     return copy;
 }
 
-std::uint64_t totalSize(const std::vector<std::string_view>& pieces)
-{
-    std::uint64_t bytes = 0;
-    for (const std::string_view piece : pieces)
-        bytes += piece.size();
-    return bytes;
-}
-
 // Ends a file just written over from its start at length, and waits until it is on the disk.
 Status endOverwrite(NativeFile& file, std::uint64_t length)
 {
@@ -47,12 +39,12 @@ Status overwriteFrom(const std::filesystem::path& target, NativeFile& source)
     return endOverwrite(file.value(), bytes.value());
 }
 
-// Writes pieces to a new file beside target and renames it over target.
+// Writes content to a new file beside target and renames it over target.
 Status replaceByRename(const std::filesystem::path& target, NativeFile& temporary,
-                       const std::vector<std::string_view>& pieces)
+                       const FileContent& content)
 {
     const std::filesystem::path temporaryPath = temporary.path();
-    Status done = temporary.write(pieces);
+    Status done = content.writeTo(temporary);
     if (done)
         done = temporary.sync();
     if (Status closed = temporary.close(); done && !closed)
@@ -66,7 +58,7 @@ Status replaceByRename(const std::filesystem::path& target, NativeFile& temporar
 
 // Rewrites target in place, with a synced copy of its old content beside it until the rewrite is on disk.
 Status rewriteInPlace(const std::filesystem::path& target, NativeFile& original, NativeFile& copy,
-                      const std::vector<std::string_view>& pieces)
+                      const FileContent& content)
 {
     const std::filesystem::path copyPath = copy.path();
     // Opened first: a file that cannot be written is refused before anything is put beside it.
@@ -83,9 +75,9 @@ Status rewriteInPlace(const std::filesystem::path& target, NativeFile& original,
         (void)removeFile(copyPath);
         return saved;
     }
-    Status written = file.value().write(pieces);
+    Status written = content.writeTo(file.value());
     if (written)
-        written = endOverwrite(file.value(), totalSize(pieces));
+        written = endOverwrite(file.value(), content.size);
     if (!written) {
         (void)restoreInterruptedSave(target); // a failed rewrite (a full disk) is taken back at once
         return written;
@@ -97,7 +89,7 @@ Status rewriteInPlace(const std::filesystem::path& target, NativeFile& original,
 
 } // namespace
 
-Status replaceFileContent(const std::filesystem::path& target, const std::vector<std::string_view>& pieces)
+Status replaceFileContent(const std::filesystem::path& target, const FileContent& content)
 {
     removeLeftoverTemporaries(target);
     Result<NativeFile> original = NativeFile::open(target, NativeFile::Access::Read);
@@ -107,7 +99,7 @@ Status replaceFileContent(const std::filesystem::path& target, const std::vector
     if (!temporary)
         return temporary.error();
     if (!original)
-        return replaceByRename(target, temporary.value(), pieces);
+        return replaceByRename(target, temporary.value(), content);
 
     // A new file would leave the other hard links with the old content; and an owner, group or
     // attribute the program may not give a new file would be lost with the old one.
@@ -115,7 +107,7 @@ Status replaceFileContent(const std::filesystem::path& target, const std::vector
     if (!identity)
         return identity.error();
     if (identity.value().linkCount == 1 && temporary.value().takeIdentityOf(original.value())) {
-        Status replaced = replaceByRename(target, temporary.value(), pieces);
+        Status replaced = replaceByRename(target, temporary.value(), content);
         if (replaced || replaced.error().cause != FileError::Cause::CannotReplace)
             return replaced;
         // A file mounted in its place, say, can only be written where it is.
@@ -123,7 +115,16 @@ Status replaceFileContent(const std::filesystem::path& target, const std::vector
         if (!temporary)
             return temporary.error();
     }
-    return rewriteInPlace(target, original.value(), temporary.value(), pieces);
+    return rewriteInPlace(target, original.value(), temporary.value(), content);
+}
+
+Status replaceFileContent(const std::filesystem::path& target, const std::vector<std::string_view>& pieces)
+{
+    FileContent content;
+    for (const std::string_view piece : pieces)
+        content.size += piece.size();
+    content.writeTo = [&pieces](NativeFile& file) { return file.write(pieces); };
+    return replaceFileContent(target, content);
 }
 
 bool saveWasInterrupted(const std::filesystem::path& target)

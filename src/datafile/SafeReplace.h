@@ -1,9 +1,12 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string_view>
 #include <vector>
 
+#include "NativeFile.h"
 #include "Result.h"
 
 namespace tesselby {
@@ -16,6 +19,14 @@ namespace tesselby {
 // restoreInterruptedSave puts back if the rewrite was cut off. On failure the file is as it was.
 // The caller holds the data file's lock.
 Status replaceFileContent(const std::filesystem::path& target, const std::vector<std::string_view>& pieces);
+
+// New content of a file: how long it is, and what writes it to a file opened at its start.
+struct FileContent {
+    std::uint64_t size = 0;
+    std::function<Status(NativeFile&)> writeTo;
+};
+// The same for content written piece by piece, that need not be in memory whole.
+Status replaceFileContent(const std::filesystem::path& target, const FileContent& content);
 
 // Puts back the content a save had guarded when that save was cut off while rewriting target in place.
 // The caller holds the data file's lock.
