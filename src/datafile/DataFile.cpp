@@ -24,17 +24,6 @@ FileError tooLargeError(const std::filesystem::path& path)
     return FileError{path, kTooLargeToOpen};
 }
 
-Result<RecordGrid> indexText(const std::filesystem::path& path, LargeBlock text)
-{
-    try {
-        return RecordGrid::fromBlock(std::move(text));
-    } catch (const std::bad_alloc&) {
-        return tooLargeError(path);
-    } catch (const std::length_error&) {
-        return tooLargeError(path);
-    }
-}
-
 // What reads an opened data file; it gets none when the file does not exist yet, an empty list.
 using FileReader = std::function<Status(NativeFile*)>;
 
@@ -72,32 +61,28 @@ FileReader readingWholeInto(std::string& text)
     };
 }
 
-FileReader readingWholeInto(LargeBlock& text)
+FileReader readingGridInto(std::optional<RecordGrid>& grid)
 {
-    return [&text](NativeFile* file) -> Status {
-        text.clear();
-        if (file == nullptr)
+    return [&grid](NativeFile* file) -> Status {
+        if (file == nullptr) {
+            grid = RecordGrid();
             return {};
+        }
         const Result<std::uint64_t> expected = file->size();
         if (!expected)
             return expected.error();
-        // One read of the expected size; the loop copes with a file that grows while it is read.
-        text.reserve(static_cast<std::size_t>(expected.value()) + 1);
-        for (;;) {
-            if (text.size() == text.capacity())
-                text.reserve(text.capacity() + 1);
-            const Result<std::size_t> got = file->readSome(text.data() + text.size(), text.capacity() - text.size());
-            if (!got)
-                return got.error();
-            if (got.value() == 0)
-                return {};
-            text.resize(text.size() + got.value());
-        }
+        Result<RecordGrid> read = RecordGrid::read(
+            [file](char* into, std::size_t room) { return file->readSome(into, room); },
+            static_cast<std::size_t>(expected.value()));
+        if (!read)
+            return read.error();
+        grid = std::move(read.value());
+        return {};
     };
 }
 
-// Whether the file holds exactly these bytes, found without reading it into memory whole.
-bool fileHoldsExactly(const std::filesystem::path& target, std::string_view expected)
+// Whether the file holds exactly what expected holds, found a piece at a time.
+bool fileHoldsExactly(const std::filesystem::path& target, const TextStore& expected)
 {
     Result<NativeFile> file = NativeFile::open(target, NativeFile::Access::Read);
     if (!file)
@@ -105,16 +90,16 @@ bool fileHoldsExactly(const std::filesystem::path& target, std::string_view expe
     const Result<std::uint64_t> bytes = file.value().size();
     if (!bytes || bytes.value() != expected.size())
         return false;
-    std::vector<char> chunk(std::size_t(1) << 20);
-    for (;;) {
+    std::vector<char> chunk(std::size_t(256) << 10);
+    for (std::size_t at = 0;;) {
         const Result<std::size_t> got = file.value().readSome(chunk.data(), chunk.size());
-        if (!got || got.value() > expected.size())
+        if (!got)
             return false;
         if (got.value() == 0)
-            return expected.empty();
-        if (std::memcmp(chunk.data(), expected.data(), got.value()) != 0)
+            return at == expected.size();
+        if (!expected.holds(at, std::string_view(chunk.data(), got.value())))
             return false;
-        expected.remove_prefix(got.value());
+        at += got.value();
     }
 }
 
@@ -197,10 +182,10 @@ Status searchDataFile(const std::filesystem::path& path, RecordSearch& search, i
 
 Result<RecordGrid> loadRecordGrid(const std::filesystem::path& path)
 {
-    LargeBlock text;
-    if (Status read = readDataFileWith(path, readingWholeInto(text)); !read)
+    std::optional<RecordGrid> grid;
+    if (Status read = readDataFileWith(path, readingGridInto(grid)); !read)
         return read.error();
-    return indexText(path, std::move(text));
+    return std::move(*grid);
 }
 
 Status restoreAfterInterruptedSave(const std::filesystem::path& path)
@@ -256,14 +241,9 @@ Result<EditPlan> saveRecordEdit(const std::filesystem::path& path, RecordGrid& g
     // Usually nobody else has written the file since the grid was read; then the grid is the file,
     // and neither needs reading or copying whole.
     std::optional<RecordGrid> onDisk;
-    if (!fileHoldsExactly(target, grid.text())) {
-        LargeBlock text;
-        if (Status read = readTarget(target, false, readingWholeInto(text)); !read)
+    if (!fileHoldsExactly(target, grid.store())) {
+        if (Status read = readTarget(target, false, readingGridInto(onDisk)); !read)
             return read.error();
-        Result<RecordGrid> indexed = indexText(target, std::move(text));
-        if (!indexed)
-            return indexed.error();
-        onDisk = std::move(indexed.value());
     }
     RecordGrid& now = onDisk ? *onDisk : grid;
     EditPlan plan = planEdit(grid, number, now, edit);
@@ -276,8 +256,7 @@ Result<EditPlan> saveRecordEdit(const std::filesystem::path& path, RecordGrid& g
     if (changes || !whole) {
         try {
             const RecordGrid::Replacement replacement = now.replacementFor(plan.at, plan.values);
-            const std::array<std::string_view, 3> pieces = now.textWith(replacement);
-            if (Status saved = replaceFileContent(target, {pieces.begin(), pieces.end()}); !saved)
+            if (Status saved = replaceFileContent(target, now.contentWith(replacement)); !saved)
                 return saved.error();
             now.apply(replacement);
         } catch (const std::bad_alloc&) {

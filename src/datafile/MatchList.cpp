@@ -6,30 +6,39 @@
 
 namespace tesselby {
 
+namespace {
+
+constexpr std::size_t kPendingBytes = 256 * 1024;
+
+} // namespace
+
 void MatchList::clear()
 {
-    m_bytes.clear();
-    m_starts.clear();
-    m_count = 0;
-}
-
-void MatchList::releaseUnused()
-{
-    m_bytes.releaseUnused();
-    m_starts.shrink_to_fit();
+    *this = MatchList();
 }
 
 void MatchList::noteStart()
 {
     if (m_count % kIndexEvery == 0)
-        m_starts.push_back(m_bytes.size());
+        m_starts.push_back(m_bytes.size() + m_pending.size());
     ++m_count;
+}
+
+void MatchList::flush() const
+{
+    m_bytes.append(m_pending);
+    m_pending.clear();
 }
 
 void MatchList::addWrittenLines(std::string_view lines)
 {
     noteStart();
-    m_bytes.append(lines);
+    if (m_pending.size() + lines.size() > kPendingBytes)
+        flush();
+    if (lines.size() > kPendingBytes)
+        m_bytes.append(lines);
+    else
+        m_pending.append(lines);
 }
 
 void MatchList::addItems(const std::array<RawItem, kFieldCount>& items)
@@ -51,8 +60,17 @@ void MatchList::addRecord(const Record& values)
 std::array<RawItem, kFieldCount> MatchList::items(std::size_t index) const
 {
     std::array<RawItem, kFieldCount> items;
-    const std::size_t start = m_starts[index / kIndexEvery];
-    ItemScanner scanner(m_bytes.view().substr(start), false);
+    if (!m_pending.empty())
+        flush();
+    const std::size_t group = index / kIndexEvery;
+    if (group != m_readGroup) {
+        m_readGroup = SIZE_MAX;
+        const std::size_t start = m_starts[group];
+        const std::size_t end = group + 1 < m_starts.size() ? m_starts[group + 1] : m_bytes.size();
+        m_bytes.read(start, end - start, m_groupBytes);
+        m_readGroup = group;
+    }
+    ItemScanner scanner(m_groupBytes, false);
     for (std::size_t skip = index % kIndexEvery; skip > 0; --skip) {
         for (RawItem& item : items)
             scanner.next(item);

@@ -4,21 +4,46 @@
 #include <utility>
 
 #include "ItemWriter.h"
-#include "WrittenLines.h"
 
 namespace tesselby {
 
 namespace {
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-// Written lines are indexed this much at a time, so that their line ends stay in the cache.
-constexpr std::size_t kWindowBytes = 256 * 1024;
 
 } // namespace
 
+// Notes where each record ends as the list streams in.
+class RecordGrid::Indexer : public RecordStream::Visitor {
+public:
+    explicit Indexer(RecordGrid& grid) : m_grid(grid) {}
+
+    void writtenRecords(std::string_view, const std::uint32_t* ends, std::size_t records,
+                        std::uint64_t offset) override
+    {
+        for (std::size_t r = 1; r <= records; ++r)
+            m_grid.m_recordEnds.push_back((offset + ends[r * kFieldCount - 1] + 1) | kEndsALine);
+        m_grid.m_itemCount += records * kFieldCount;
+    }
+
+    void readRecord(const std::array<RawItem, kFieldCount>&, int count, std::string_view bytes,
+                    std::uint64_t offset, bool afterComma) override
+    {
+        m_grid.m_itemCount += static_cast<std::size_t>(count);
+        // A record ends a line when its last byte is a line end; an empty one, where the one before it did.
+        const bool endsALine = bytes.empty() ? !m_grid.m_recordEnds.empty() && (m_grid.m_recordEnds.back() & kEndsALine)
+                                             : bytes.back() == '\n' || bytes.back() == '\r';
+        m_grid.m_recordEnds.push_back((offset + bytes.size()) | (afterComma ? kAfterComma : 0) |
+                                      (endsALine ? kEndsALine : 0));
+    }
+
+private:
+    RecordGrid& m_grid;
+};
+
 RecordGrid::RecordGrid(RecordGrid&& other) noexcept
-    : m_text(std::move(other.m_text)), m_recordEnds(std::move(other.m_recordEnds)),
-      m_itemCount(std::exchange(other.m_itemCount, 0))
+    : m_text(std::move(other.m_text)), m_byteOrderMark(other.m_byteOrderMark),
+      m_recordEnds(std::move(other.m_recordEnds)), m_itemCount(std::exchange(other.m_itemCount, 0))
 {
     other.m_cachedNumber = 0;
 }
@@ -26,6 +51,7 @@ RecordGrid::RecordGrid(RecordGrid&& other) noexcept
 RecordGrid& RecordGrid::operator=(RecordGrid&& other) noexcept
 {
     m_text = std::move(other.m_text);
+    m_byteOrderMark = other.m_byteOrderMark;
     m_recordEnds = std::move(other.m_recordEnds);
     m_itemCount = std::exchange(other.m_itemCount, 0);
     m_cachedNumber = 0;
@@ -33,68 +59,60 @@ RecordGrid& RecordGrid::operator=(RecordGrid&& other) noexcept
     return *this;
 }
 
-RecordGrid RecordGrid::fromText(std::string_view text)
-{
-    LargeBlock block;
-    block.append(text);
-    return fromBlock(std::move(block));
-}
-
-RecordGrid RecordGrid::fromBlock(LargeBlock text)
+Result<RecordGrid> RecordGrid::read(const ByteSource& source, std::size_t expectedBytes)
 {
     RecordGrid grid;
-    grid.m_text = std::move(text);
-    grid.buildIndex();
+    // No record is shorter than four one-byte items, so the index never grows while it is built; the
+    // part it does not fill is never touched and costs no memory.
+    grid.m_recordEnds.reserve(expectedBytes / 8 + 1);
+    // What streams through the index goes into the copy as it passes.
+    const ByteSource keeping = [&source, &grid](char* into, std::size_t room) -> Result<std::size_t> {
+        Result<std::size_t> got = source(into, room);
+        if (got)
+            grid.m_text.append(std::string_view(into, got.value()));
+        return got;
+    };
+    Indexer indexer(grid);
+    RecordStream stream;
+    const Result<bool> walked = stream.walk(keeping, indexer);
+    if (!walked)
+        return walked.error();
+    grid.m_byteOrderMark = walked.value();
     return grid;
 }
 
-void RecordGrid::buildIndex()
+RecordGrid RecordGrid::fromText(std::string_view text)
 {
-    const std::string_view text = m_text.view();
-    // No record is shorter than four one-byte items, so the index never grows while it is built; the
-    // part it does not fill is never touched and costs no memory.
-    m_recordEnds.reserve(text.size() / 8 + 1);
-    std::vector<std::uint32_t> lineEnds(writtenLinesRoom(std::min(text.size(), kWindowBytes)));
-    std::size_t at = text.starts_with(kByteOrderMark) ? kByteOrderMark.size() : 0;
-    bool afterComma = false;
-    // After a comma, even the end of the text holds an item: an empty one.
-    while (at < text.size() || afterComma) {
-        const WrittenLines lines = scanWrittenLines(text.substr(at, kWindowBytes), lineEnds.data());
-        if (const std::size_t records = lines.lines / kFieldCount; records != 0) {
-            for (std::size_t r = 1; r <= records; ++r)
-                m_recordEnds.push_back(at + lineEnds[r * kFieldCount - 1] + 1);
-            m_itemCount += records * kFieldCount;
-            at += lineEnds[records * kFieldCount - 1] + 1;
-            afterComma = false;
-            continue;
-        }
-        ItemScanner scanner(text.substr(at), false, afterComma);
-        RawItem item;
-        int filled = 0;
-        while (filled < kFieldCount && scanner.next(item))
-            ++filled;
-        if (filled == 0)
-            break;
-        m_itemCount += static_cast<std::size_t>(filled);
-        afterComma = scanner.afterComma();
-        at += scanner.offset();
-        m_recordEnds.push_back(at | (afterComma ? kAfterComma : 0));
-        if (filled < kFieldCount)
-            break;
-    }
+    // Reading from memory cannot fail.
+    return std::move(read(sourceOf(text), text.size()).value());
+}
+
+std::string RecordGrid::text() const
+{
+    std::string whole;
+    m_text.read(0, m_text.size(), whole);
+    return whole;
+}
+
+RecordGrid::RecordItems RecordGrid::itemsOf(std::size_t number, std::string& bytes) const
+{
+    const std::size_t start = recordStart(number);
+    m_text.read(start, recordEnd(number) - start, bytes);
+    const bool afterComma = number > 1 && (m_recordEnds[number - 2] & kAfterComma) != 0;
+    ItemScanner scanner(bytes, number == 1, afterComma);
+    RecordItems found;
+    while (found.count < kFieldCount && scanner.next(found.items[found.count]))
+        ++found.count;
+    return found;
 }
 
 const RecordGrid::RecordItems& RecordGrid::itemsOf(std::size_t number) const
 {
-    if (m_cachedNumber == number)
-        return m_cached;
-    const std::size_t start = recordStart(number);
-    const bool afterComma = number > 1 && (m_recordEnds[number - 2] & kAfterComma) != 0;
-    ItemScanner scanner(m_text.view().substr(start), number == 1, afterComma);
-    m_cached.count = 0;
-    while (m_cached.count < kFieldCount && scanner.next(m_cached.items[m_cached.count]))
-        ++m_cached.count;
-    m_cachedNumber = number;
+    if (m_cachedNumber != number) {
+        m_cachedNumber = 0;
+        m_cached = itemsOf(number, m_cachedBytes);
+        m_cachedNumber = number;
+    }
     return m_cached;
 }
 
@@ -123,8 +141,9 @@ bool RecordGrid::sameItem(std::size_t number, int field, const RecordGrid& other
 {
     if (number == 0 || number > recordCount() || otherNumber == 0 || otherNumber > other.recordCount())
         return false;
-    // A copy: other may be this grid, whose next read replaces what it last read.
-    const RecordItems mine = itemsOf(number);
+    // When other is this grid, reading one record must not overwrite the other's bytes.
+    std::string ownBytes;
+    const RecordItems mine = &other == this ? itemsOf(number, ownBytes) : itemsOf(number);
     const RecordItems& theirs = other.itemsOf(otherNumber);
     const bool haveMine = field < mine.count;
     const bool haveTheirs = field < theirs.count;
@@ -150,18 +169,6 @@ bool RecordGrid::sameRecord(std::size_t number, const RecordGrid& other, std::si
     return true;
 }
 
-bool RecordGrid::startsALine(std::size_t number) const
-{
-    const std::size_t start = recordStart(number);
-    return start == 0 || m_text.data()[start - 1] == '\n' || m_text.data()[start - 1] == '\r';
-}
-
-bool RecordGrid::endsALine(std::size_t number) const
-{
-    const std::size_t end = recordEnd(number);
-    return end > 0 && (m_text.data()[end - 1] == '\n' || m_text.data()[end - 1] == '\r');
-}
-
 RecordGrid::Replacement RecordGrid::replacementFor(std::size_t number, const FieldValues& values) const
 {
     Replacement change;
@@ -174,7 +181,7 @@ RecordGrid::Replacement RecordGrid::replacementFor(std::size_t number, const Fie
     while (change.lastRecord < recordCount() && !endsALine(change.lastRecord))
         ++change.lastRecord;
     change.from = recordStart(change.firstRecord);
-    if (change.from == 0 && text().starts_with(kByteOrderMark))
+    if (change.from == 0 && m_byteOrderMark)
         change.from = kByteOrderMark.size();
     change.to = recordEnd(change.lastRecord);
 
@@ -193,9 +200,18 @@ RecordGrid::Replacement RecordGrid::replacementFor(std::size_t number, const Fie
     return change;
 }
 
-std::array<std::string_view, 3> RecordGrid::textWith(const Replacement& change) const
+FileContent RecordGrid::contentWith(const Replacement& change) const
 {
-    return {text().substr(0, change.from), change.lines, text().substr(change.to)};
+    FileContent content;
+    content.size = m_text.size() - (change.to - change.from) + change.lines.size();
+    content.writeTo = [this, &change](NativeFile& file) -> Status {
+        if (Status before = m_text.writeTo(file, 0, change.from); !before)
+            return before;
+        if (Status lines = file.write(change.lines); !lines)
+            return lines;
+        return m_text.writeTo(file, change.to, m_text.size() - change.to);
+    };
+    return content;
 }
 
 void RecordGrid::apply(const Replacement& change)
@@ -209,11 +225,11 @@ void RecordGrid::apply(const Replacement& change)
 
     // Each rewritten record ends after its fourth item line; later records move with the text.
     for (std::size_t r = change.firstRecord; r <= change.lastRecord; ++r)
-        m_recordEnds[r - 1] = change.from + change.recordEnds[r - change.firstRecord];
+        m_recordEnds[r - 1] = (change.from + change.recordEnds[r - change.firstRecord]) | kEndsALine;
     const std::size_t oldEnd = change.to;
     const std::size_t newEnd = change.from + change.lines.size();
     for (std::size_t r = change.lastRecord; r < m_recordEnds.size(); ++r)
-        m_recordEnds[r] = m_recordEnds[r] - oldEnd + newEnd; // the flag in the top bit stays as it is
+        m_recordEnds[r] = m_recordEnds[r] - oldEnd + newEnd; // the flags in the top bits stay as they are
 }
 
 } // namespace tesselby

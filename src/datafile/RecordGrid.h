@@ -9,16 +9,19 @@
 #include <vector>
 
 #include "ItemReader.h"
-#include "LargeBlock.h"
 #include "Record.h"
+#include "RecordStream.h"
+#include "Result.h"
+#include "SafeReplace.h"
+#include "TextStore.h"
 
 namespace tesselby {
 
 // New values for some fields of one record; a field without one keeps its item's bytes.
 using FieldValues = std::array<std::optional<std::string>, kFieldCount>;
 
-// Every record of a data file, held as the file's text plus where each record ends in it; a record's
-// items are read from its text when asked for, so a large list needs little more than its size.
+// Every record of a data file, held as a private copy of the file's text (see TextStore) plus where each
+// record ends in it; a record's items are read from the copy when asked for.
 // Records are numbered from 1; a trailing incomplete record counts as a record whose missing fields
 // are empty.
 class RecordGrid {
@@ -27,10 +30,14 @@ public:
     RecordGrid(RecordGrid&& other) noexcept;
     RecordGrid& operator=(RecordGrid&& other) noexcept;
 
+    // Reads a list as it streams in from source, expected to hold about expectedBytes. Throws
+    // std::bad_alloc when the memory is not there.
+    static Result<RecordGrid> read(const ByteSource& source, std::size_t expectedBytes);
     static RecordGrid fromText(std::string_view text);
-    static RecordGrid fromBlock(LargeBlock text);
 
-    std::string_view text() const { return m_text.view(); }
+    const TextStore& store() const { return m_text; }
+    // A copy of the whole text, for lists known to be small.
+    std::string text() const;
     std::size_t itemCount() const { return m_itemCount; }
     std::size_t recordCount() const { return m_recordEnds.size(); }
 
@@ -55,33 +62,39 @@ public:
         std::vector<std::size_t> recordEnds; // offsets into lines
     };
     Replacement replacementFor(std::size_t number, const FieldValues& values) const;
-    // The text with the replacement in, as pieces to write in order.
-    std::array<std::string_view, 3> textWith(const Replacement& replacement) const;
+    // The text with the replacement in, as content for a save; it refers to this grid.
+    FileContent contentWith(const Replacement& replacement) const;
     // The grid takes the replacement into its text and index, in place.
     void apply(const Replacement& replacement);
 
 private:
-    // A record's items as they stand in the text; a trailing incomplete record has fewer.
+    class Indexer;
+
+    // A record's items, read into bytes; a trailing incomplete record has fewer.
     struct RecordItems {
         std::array<RawItem, kFieldCount> items;
         int count = 0;
     };
+    RecordItems itemsOf(std::size_t number, std::string& bytes) const;
+    // The same, kept for the next ask: the screens and a save's comparisons ask for one record often.
     const RecordItems& itemsOf(std::size_t number) const;
 
-    // The top bit of a record's end says its last item ended in a comma, which the next one's reading
-    // needs to know; the rest is the offset.
+    // The top bits of a record's end say whether its last item ended in a comma, which the next one's
+    // reading needs to know, and whether it ends a line; the rest is the offset.
     static constexpr std::size_t kAfterComma = std::size_t(1) << (sizeof(std::size_t) * 8 - 1);
-    std::size_t recordEnd(std::size_t number) const { return m_recordEnds[number - 1] & ~kAfterComma; }
+    static constexpr std::size_t kEndsALine = kAfterComma >> 1;
+    static constexpr std::size_t kFlags = kAfterComma | kEndsALine;
+    std::size_t recordEnd(std::size_t number) const { return m_recordEnds[number - 1] & ~kFlags; }
     std::size_t recordStart(std::size_t number) const { return number == 1 ? 0 : recordEnd(number - 1); }
-    bool startsALine(std::size_t number) const;
-    bool endsALine(std::size_t number) const;
-    void buildIndex();
+    bool startsALine(std::size_t number) const { return number == 1 || endsALine(number - 1); }
+    bool endsALine(std::size_t number) const { return (m_recordEnds[number - 1] & kEndsALine) != 0; }
 
-    LargeBlock m_text;
+    TextStore m_text;
+    bool m_byteOrderMark = false;
     std::vector<std::size_t> m_recordEnds;
     std::size_t m_itemCount = 0;
-    // The record read last: the screens and the comparisons of a save ask for one record many times.
     mutable std::size_t m_cachedNumber = 0;
+    mutable std::string m_cachedBytes;
     mutable RecordItems m_cached;
 };
 

@@ -139,7 +139,6 @@ Status RecordSearch::run(const ByteSource& source, int field, std::string_view t
         matches.clear();
         return walked.error();
     }
-    matches.releaseUnused();
     return {};
 }
 

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "ItemWriter.h"
+#include "NativeFile.h"
 #include "RecordEdit.h"
 #include "RecordGrid.h"
 #include "RecordSearch.h"
@@ -295,12 +296,22 @@ private slots:
                 fieldValues[f] = values[f].toStdString();
         }
         const RecordGrid::Replacement replacement = grid.replacementFor(std::size_t(number), fieldValues);
-        std::string pieces;
-        for (const std::string_view piece : grid.textWith(replacement))
-            pieces.append(piece);
+        // The content a save writes, written to a file of its own.
+        QTemporaryDir folder;
+        const std::string written = (folder.path() + "/saved.txt").toStdString();
+        const FileContent content = grid.contentWith(replacement);
+        {
+            Result<NativeFile> file = NativeFile::open(written, NativeFile::Access::Append);
+            QVERIFY(file.ok());
+            QVERIFY(content.writeTo(file.value()).ok());
+        }
+        QFile savedFile(QString::fromStdString(written));
+        QVERIFY(savedFile.open(QIODevice::ReadOnly));
+        const QByteArray pieces = savedFile.readAll();
+        QCOMPARE(std::uint64_t(pieces.size()), content.size);
         grid.apply(replacement);
         QCOMPARE(QByteArray(grid.text().data(), static_cast<qsizetype>(grid.text().size())), expected);
-        QCOMPARE(pieces, grid.text());
+        QCOMPARE(pieces.toStdString(), grid.text());
         const auto reread = RecordGrid::fromText(grid.text());
         QCOMPARE(grid.recordCount(), reread.recordCount());
         QCOMPARE(grid.itemCount(), reread.itemCount());
