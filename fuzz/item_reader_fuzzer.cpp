@@ -201,7 +201,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         RecordGrid edited = RecordGrid::fromText(grid.text());
         const RecordGrid::Replacement replacement = edited.replacementFor(number, values);
         const std::string before = edited.text();
-        const std::string pieces = before.substr(0, replacement.from) + replacement.lines + before.substr(replacement.to);
+        const std::string pieces =
+            before.substr(0, replacement.from) + replacement.lines + before.substr(replacement.to);
         if (edited.contentWith(replacement).size != pieces.size())
             std::abort();
         edited.apply(replacement);

@@ -37,7 +37,8 @@ std::string asciiOnly(std::string_view text)
 std::string generateDataFile(std::size_t records, unsigned seed)
 {
     std::string text;
-    generateDataFile(records, [&text](std::string_view part) { text.append(part); }, seed);
+    generateDataFile(
+        records, [&text](std::string_view part) { text.append(part); }, seed);
     return text;
 }
 

@@ -71,9 +71,9 @@ FileReader readingGridInto(std::optional<RecordGrid>& grid)
         const Result<std::uint64_t> expected = file->size();
         if (!expected)
             return expected.error();
-        Result<RecordGrid> read = RecordGrid::read(
-            [file](char* into, std::size_t room) { return file->readSome(into, room); },
-            static_cast<std::size_t>(expected.value()));
+        Result<RecordGrid> read =
+            RecordGrid::read([file](char* into, std::size_t room) { return file->readSome(into, room); },
+                             static_cast<std::size_t>(expected.value()));
         if (!read)
             return read.error();
         grid = std::move(read.value());

@@ -18,16 +18,15 @@ class RecordGrid::Indexer : public RecordStream::Visitor {
 public:
     explicit Indexer(RecordGrid& grid) : m_grid(grid) {}
 
-    void writtenRecords(std::string_view, const std::uint32_t* ends, std::size_t records,
-                        std::uint64_t offset) override
+    void writtenRecords(std::string_view, const std::uint32_t* ends, std::size_t records, std::uint64_t offset) override
     {
         for (std::size_t r = 1; r <= records; ++r)
             m_grid.m_recordEnds.push_back((offset + ends[r * kFieldCount - 1] + 1) | kEndsALine);
         m_grid.m_itemCount += records * kFieldCount;
     }
 
-    void readRecord(const std::array<RawItem, kFieldCount>&, int count, std::string_view bytes,
-                    std::uint64_t offset, bool afterComma) override
+    void readRecord(const std::array<RawItem, kFieldCount>&, int count, std::string_view bytes, std::uint64_t offset,
+                    bool afterComma) override
     {
         m_grid.m_itemCount += static_cast<std::size_t>(count);
         // A record ends a line when its last byte is a line end; an empty one, where the one before it did.
@@ -45,7 +44,7 @@ RecordGrid::RecordGrid(RecordGrid&& other) noexcept
     : m_text(std::move(other.m_text)), m_byteOrderMark(other.m_byteOrderMark),
       m_recordEnds(std::move(other.m_recordEnds)), m_itemCount(std::exchange(other.m_itemCount, 0))
 {
-    other.m_cachedNumber = 0;
+    other.forgetCache();
 }
 
 RecordGrid& RecordGrid::operator=(RecordGrid&& other) noexcept
@@ -54,8 +53,8 @@ RecordGrid& RecordGrid::operator=(RecordGrid&& other) noexcept
     m_byteOrderMark = other.m_byteOrderMark;
     m_recordEnds = std::move(other.m_recordEnds);
     m_itemCount = std::exchange(other.m_itemCount, 0);
-    m_cachedNumber = 0;
-    other.m_cachedNumber = 0;
+    forgetCache();
+    other.forgetCache();
     return *this;
 }
 
@@ -106,14 +105,26 @@ RecordGrid::RecordItems RecordGrid::itemsOf(std::size_t number, std::string& byt
     return found;
 }
 
+void RecordGrid::forgetCache() const
+{
+    for (CachedRecord& cached : m_cache)
+        cached.number = 0;
+}
+
 const RecordGrid::RecordItems& RecordGrid::itemsOf(std::size_t number) const
 {
-    if (m_cachedNumber != number) {
-        m_cachedNumber = 0;
-        m_cached = itemsOf(number, m_cachedBytes);
-        m_cachedNumber = number;
+    for (std::size_t slot = 0; slot < m_cache.size(); ++slot) {
+        if (m_cache[slot].number == number) {
+            m_cacheNext = 1 - slot; // the one asked for last is kept longest
+            return m_cache[slot].items;
+        }
     }
-    return m_cached;
+    CachedRecord& slot = m_cache[m_cacheNext];
+    m_cacheNext = 1 - m_cacheNext;
+    slot.number = 0;
+    slot.items = itemsOf(number, slot.bytes);
+    slot.number = number;
+    return slot.items;
 }
 
 Record RecordGrid::record(std::size_t number) const
@@ -141,9 +152,8 @@ bool RecordGrid::sameItem(std::size_t number, int field, const RecordGrid& other
 {
     if (number == 0 || number > recordCount() || otherNumber == 0 || otherNumber > other.recordCount())
         return false;
-    // When other is this grid, reading one record must not overwrite the other's bytes.
-    std::string ownBytes;
-    const RecordItems mine = &other == this ? itemsOf(number, ownBytes) : itemsOf(number);
+    // Both stay cached while compared, even when other is this grid.
+    const RecordItems& mine = itemsOf(number);
     const RecordItems& theirs = other.itemsOf(otherNumber);
     const bool haveMine = field < mine.count;
     const bool haveTheirs = field < theirs.count;
@@ -219,7 +229,7 @@ void RecordGrid::apply(const Replacement& change)
     std::size_t oldItems = 0;
     for (std::size_t r = change.firstRecord; r <= change.lastRecord; ++r)
         oldItems += static_cast<std::size_t>(itemsOf(r).count);
-    m_cachedNumber = 0;
+    forgetCache();
     m_text.replace(change.from, change.to, change.lines);
     m_itemCount = m_itemCount - oldItems + (change.lastRecord - change.firstRecord + 1) * kFieldCount;
 

@@ -76,7 +76,8 @@ private:
         int count = 0;
     };
     RecordItems itemsOf(std::size_t number, std::string& bytes) const;
-    // The same, kept for the next ask: the screens and a save's comparisons ask for one record often.
+    // The same, kept for the next asks: the screens and a save's comparisons ask for a record often.
+    // What it refers to stays until two other records have been asked for.
     const RecordItems& itemsOf(std::size_t number) const;
 
     // The top bits of a record's end say whether its last item ended in a comma, which the next one's
@@ -93,9 +94,15 @@ private:
     bool m_byteOrderMark = false;
     std::vector<std::size_t> m_recordEnds;
     std::size_t m_itemCount = 0;
-    mutable std::size_t m_cachedNumber = 0;
-    mutable std::string m_cachedBytes;
-    mutable RecordItems m_cached;
+    // The two records read last, for paging back and forth and for comparing two records.
+    struct CachedRecord {
+        std::size_t number = 0;
+        std::string bytes;
+        RecordItems items;
+    };
+    mutable std::array<CachedRecord, 2> m_cache;
+    mutable std::size_t m_cacheNext = 0;
+    void forgetCache() const;
 };
 
 } // namespace tesselby

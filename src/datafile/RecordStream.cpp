@@ -99,7 +99,8 @@ Result<bool> RecordStream::walk(const ByteSource& source, Visitor& visitor, bool
             byteOrderMark = m_buffer.view().substr(0, used).starts_with(kByteOrderMark);
             start = byteOrderMark ? kByteOrderMark.size() : 0;
         }
-        const std::size_t took = pass.take(std::string_view(m_buffer.data() + start, used - start), offset + start, last);
+        const std::size_t took =
+            pass.take(std::string_view(m_buffer.data() + start, used - start), offset + start, last);
         if (last)
             break;
         const std::size_t rest = used - start - took;

@@ -40,8 +40,7 @@ Status overwriteFrom(const std::filesystem::path& target, NativeFile& source)
 }
 
 // Writes content to a new file beside target and renames it over target.
-Status replaceByRename(const std::filesystem::path& target, NativeFile& temporary,
-                       const FileContent& content)
+Status replaceByRename(const std::filesystem::path& target, NativeFile& temporary, const FileContent& content)
 {
     const std::filesystem::path temporaryPath = temporary.path();
     Status done = content.writeTo(temporary);

@@ -7,6 +7,7 @@
 
 #if defined(__linux__)
 #include <cerrno>
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 #endif
@@ -93,6 +94,10 @@ void TextStore::replace(std::size_t from, std::size_t to, std::string_view with)
 {
     const std::size_t tail = m_size - to;
     const std::size_t newTo = from + with.size();
+    // The memory a longer text needs is taken before anything moves, so that a lack of it leaves the
+    // text as it was rather than half moved.
+    if (newTo + tail > m_size && m_file >= 0 && ::fallocate(m_file, 0, 0, static_cast<off_t>(newTo + tail)) != 0)
+        throw std::bad_alloc();
     m_scratch.resize(std::min(tail, kStepBytes));
     // The rest moves a step at a time, from its far end when it moves out, so nothing is read after it
     // was written over.

@@ -110,7 +110,7 @@ private slots:
         for (int i = 1; i <= items; ++i)
             values.push_back("item" + std::to_string(i));
         const auto grid = RecordGrid::fromText(fileOf(values));
-                QCOMPARE(grid.itemCount(), std::size_t(items));
+        QCOMPARE(grid.itemCount(), std::size_t(items));
         QCOMPARE(grid.recordCount(), std::size_t(records));
         if (records == 0)
             return;
