@@ -73,6 +73,18 @@ private slots:
         const MatchList matches = searchText(fileOf(kPeople), 3, "0101");
         QCOMPARE(matches.size(), std::size_t(1));
         QCOMPARE(matches.record(0), (Record{"Anna", "Smithers", "555-0101", "anna@example.org"}));
+
+        // Many matches, each read back in any order from wherever it lies in the kept bytes.
+        std::vector<std::string> many;
+        for (int p = 0; p < 40; ++p)
+            many.insert(many.end(), {"P" + std::to_string(p), "L", std::string(std::size_t(p), 'x'), ""});
+        for (const std::size_t chunk : kChunkSizes) {
+            const MatchList all = searchText(fileOf(many), 2, "L", chunk);
+            QCOMPARE(all.size(), std::size_t(40));
+            for (const std::size_t m :
+                 {std::size_t(39), std::size_t(0), std::size_t(17), std::size_t(16), std::size_t(31)})
+                QCOMPARE(all.record(m)[2], std::string(m, 'x'));
+        }
     }
 
     void searchNeverTestsATrailingIncompleteRecord()
