@@ -9,14 +9,8 @@
 #include <string>
 
 #include "ItemReader.h"
+#include "ProcessorFeatures.h"
 #include "TextEncoding.h"
-
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define TESSELBY_HAVE_AVX2 1 // chosen when the processor has it
-#include <immintrin.h>
-#else
-#define TESSELBY_HAVE_AVX2 0
-#endif
 
 namespace tesselby {
 
@@ -66,8 +60,7 @@ __attribute__((target("avx2"))) std::size_t findWide(std::string_view haystack, 
 std::size_t findText(std::string_view haystack, std::size_t from, std::string_view needle)
 {
 #if TESSELBY_HAVE_AVX2
-    static const bool wide = __builtin_cpu_supports("avx2");
-    if (wide && needle.size() > 1)
+    if (processorHasAvx2() && needle.size() > 1)
         return findWide(haystack, from, needle);
 #endif
     return findPortably(haystack, from, needle);

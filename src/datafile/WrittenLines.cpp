@@ -3,12 +3,8 @@
 #include <bit>
 #include <cstring>
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define TESSELBY_HAVE_AVX2 1 // chosen when the processor has it
-#include <immintrin.h>
-#else
-#define TESSELBY_HAVE_AVX2 0
-#endif
+#include "ProcessorFeatures.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -129,8 +125,7 @@ __attribute__((target("avx2"))) WrittenLines scanWide(std::string_view text, std
 WrittenLines scanWrittenLines(std::string_view text, std::uint32_t* lineEnds)
 {
 #if TESSELBY_HAVE_AVX2
-    static const bool wide = __builtin_cpu_supports("avx2");
-    if (wide)
+    if (processorHasAvx2())
         return scanWide(text, lineEnds);
 #endif
     return scan<masksOf>(text, lineEnds);
