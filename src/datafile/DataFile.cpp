@@ -137,10 +137,6 @@ Status restoreIfInterrupted(const std::filesystem::path& target)
     return restoreInterruptedSave(target);
 }
 
-} // namespace
-
-namespace {
-
 // Reads the data file with read, having put right any save that was cut off.
 Status readDataFileWith(const std::filesystem::path& path, const FileReader& read)
 {

@@ -123,9 +123,9 @@ void LargeBlock::replace(std::size_t from, std::size_t to, std::string_view with
     m_size = newSize;
 }
 
-void LargeBlock::releaseUnused(std::size_t slack)
+void LargeBlock::releaseUnused()
 {
-    const std::size_t keep = roundUp(std::min(m_capacity, m_size + std::min(slack, m_capacity - m_size)), kPage);
+    const std::size_t keep = roundUp(m_size, kPage);
     if (m_data == nullptr || keep >= m_capacity)
         return;
     if (keep == 0) {

@@ -33,8 +33,8 @@ public:
     void replace(std::size_t from, std::size_t to, std::string_view with);
     // Empties the block but keeps its memory, for the next use to fill without asking for it again.
     void clear() { m_size = 0; }
-    // Gives back the memory past the size, but for slack bytes.
-    void releaseUnused(std::size_t slack = 0);
+    // Gives back the memory past the size.
+    void releaseUnused();
 
 private:
     char* m_data = nullptr;
