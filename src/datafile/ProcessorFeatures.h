@@ -12,9 +12,10 @@
 namespace tesselby {
 
 #if TESSELBY_HAVE_AVX2
-inline bool processorHasAvx2()
+// Processors with AVX2 have BMI2 as well, but a virtual machine may pass on one and not the other.
+inline bool processorHasAvx2AndBmi2()
 {
-    static const bool has = __builtin_cpu_supports("avx2");
+    static const bool has = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2");
     return has;
 }
 #endif

@@ -18,11 +18,11 @@ class RecordGrid::Indexer : public RecordStream::Visitor {
 public:
     explicit Indexer(RecordGrid& grid) : m_grid(grid) {}
 
-    void writtenRecords(std::string_view, const std::uint32_t* ends, std::size_t records, std::uint64_t offset) override
+    void writtenRecords(const RecordStream::WrittenWindow& window) override
     {
-        for (std::size_t r = 1; r <= records; ++r)
-            m_grid.m_recordEnds.push_back((offset + ends[r * kFieldCount - 1] + 1) | kEndsALine);
-        m_grid.m_itemCount += records * kFieldCount;
+        for (std::size_t r = 0; r < window.records; ++r)
+            m_grid.m_recordEnds.push_back((window.offset + window.recordEnds[r] + 1) | kEndsALine);
+        m_grid.m_itemCount += window.records * kFieldCount;
     }
 
     void readRecord(const std::array<RawItem, kFieldCount>&, int count, std::string_view bytes, std::uint64_t offset,

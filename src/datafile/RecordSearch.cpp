@@ -60,7 +60,7 @@ __attribute__((target("avx2"))) std::size_t findWide(std::string_view haystack, 
 std::size_t findText(std::string_view haystack, std::size_t from, std::string_view needle)
 {
 #if TESSELBY_HAVE_AVX2
-    if (processorHasAvx2() && needle.size() > 1)
+    if (processorHasAvx2AndBmi2() && needle.size() > 1)
         return findWide(haystack, from, needle);
 #endif
     return findPortably(haystack, from, needle);
@@ -101,7 +101,7 @@ public:
     {
     }
 
-    void writtenRecords(std::string_view bytes, const std::uint32_t* ends, std::size_t records, std::uint64_t) override;
+    void writtenRecords(const RecordStream::WrittenWindow& window) override;
     void readRecord(const std::array<RawItem, kFieldCount>& items, int count, std::string_view, std::uint64_t,
                     bool) override
     {
@@ -118,49 +118,64 @@ private:
     MatchList& m_matches;
 };
 
-void SearchVisitor::writtenRecords(std::string_view bytes, const std::uint32_t* ends, std::size_t records,
-                                   std::uint64_t)
+// Where the line of field (0..3) starts in a written record.
+std::size_t fieldStart(std::string_view record, int field)
 {
-    auto lineStart = [ends](std::size_t line) -> std::size_t { return line == 0 ? 0 : ends[line - 1] + 1; };
-    auto add = [&](std::size_t record) {
-        const std::size_t start = lineStart(record * kFieldCount);
-        m_matches.addWrittenLines(bytes.substr(start, ends[record * kFieldCount + kFieldCount - 1] + 1 - start));
-    };
+    std::size_t at = 0;
+    for (int f = 0; f < field; ++f)
+        at = record.find('\n', at) + 1;
+    return at;
+}
+
+void SearchVisitor::writtenRecords(const RecordStream::WrittenWindow& window)
+{
     if (m_text.empty()) {
-        // An empty text matches every value that is not empty: a line longer than its quotes and CR LF.
-        for (std::size_t r = 0; r < records; ++r) {
-            const std::size_t line = r * kFieldCount + static_cast<std::size_t>(m_field);
-            if (ends[line] + 1 - lineStart(line) > 4)
-                add(r);
+        // An empty text matches every value that is not empty: a line whose opening quote is not
+        // followed at once by the closing one.
+        for (std::size_t r = 0; r < window.records; ++r) {
+            const std::string_view record = window.record(r);
+            if (record[fieldStart(record, m_field) + 1] != '"')
+                m_matches.addWrittenLines(record);
         }
         return;
     }
     if (!m_textFitsAValue)
         return;
-    const std::uint32_t* const linesEnd = ends + records * kFieldCount;
-    const std::size_t taken = lineStart(records * kFieldCount);
-    const std::string_view searched = bytes.substr(0, taken);
-    std::size_t line = 0;
-    for (std::size_t from = 0; from < taken;) {
+    if (window.marked != nullptr) {
+        // A one-byte text: the walk has marked the records that hold it.
+        for (std::size_t m = 0; m < window.markedCount; ++m)
+            m_matches.addWrittenLines(window.record(window.marked[m]));
+        return;
+    }
+    const std::uint32_t* const ends = window.recordEnds;
+    const std::string_view searched = window.bytes;
+    std::size_t record = 0;
+    for (std::size_t from = 0; from < searched.size();) {
         const std::size_t hit = findText(searched, from, m_text);
         if (hit == std::string_view::npos)
             break;
         // No value of a written line holds a quote or a line break, so the hit lies in one value.
         // Hits of a common text are near each other: gallop from the last one before halving.
         std::size_t step = 1;
-        const std::size_t lines = static_cast<std::size_t>(linesEnd - ends);
-        while (line + step < lines && ends[line + step] < hit)
+        while (record + step < window.records && ends[record + step] < hit)
             step *= 2;
-        line = static_cast<std::size_t>(
-            std::upper_bound(ends + line + step / 2, ends + std::min(lines, line + step + 1), hit) - ends);
-        if (line % kFieldCount == static_cast<std::size_t>(m_field)) {
-            const std::size_t record = line / kFieldCount;
-            add(record);
-            line = (record + 1) * kFieldCount;
-        } else {
-            ++line;
+        record = static_cast<std::size_t>(
+            std::upper_bound(ends + record + step / 2, ends + std::min(window.records, record + step + 1), hit) - ends);
+        const std::size_t start = window.recordStart(record);
+        const std::string_view bytes = window.record(record);
+        int field = 0;
+        std::size_t lineEnd = bytes.find('\n');
+        while (start + lineEnd < hit) {
+            ++field;
+            lineEnd = bytes.find('\n', lineEnd + 1);
         }
-        from = lineStart(line);
+        if (field == m_field) {
+            m_matches.addWrittenLines(bytes);
+            from = start + bytes.size();
+            ++record;
+        } else {
+            from = start + lineEnd + 1;
+        }
     }
 }
 
@@ -174,7 +189,13 @@ Status RecordSearch::run(const ByteSource& source, int field, std::string_view t
     matches.clear();
     SearchVisitor visitor(field, text, matches);
     // Values not in UTF-8 are searched for a non-ASCII text decoded, item by item.
-    const Result<bool> walked = m_stream.walk(source, visitor, !isAscii(text));
+    WalkOptions options;
+    options.writtenOnlyInUtf8 = !isAscii(text);
+    // The one-byte texts, so often typed to narrow a list down, are looked for in the same pass that
+    // finds where the records end.
+    if (text.size() == 1 && text.find_first_of("\"\r\n") == std::string_view::npos)
+        options.mark = MarkedByte{text.front(), field - 1};
+    const Result<bool> walked = m_stream.walk(source, visitor, options);
     if (!walked) {
         matches.clear();
         return walked.error();

@@ -4,14 +4,13 @@
 #include <cstring>
 
 #include "TextEncoding.h"
-#include "WrittenLines.h"
 
 namespace tesselby {
 
 namespace {
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-// Written lines are looked at this much at a time, so that their line ends stay in the cache.
+// Written records are looked at this much at a time, so that where they end stays in the cache.
 constexpr std::size_t kWindowBytes = 256 * 1024;
 
 } // namespace
@@ -24,8 +23,9 @@ struct RecordStream::Pass {
     std::size_t takeWrittenRecords(std::string_view bytes, std::uint64_t offset);
 
     Visitor& visitor;
-    std::vector<std::uint32_t>& lineEnds;
-    bool writtenOnlyInUtf8;
+    std::vector<std::uint32_t>& recordEnds;
+    std::vector<std::uint32_t>& marked;
+    const WalkOptions& options;
     bool afterComma = false;
 };
 
@@ -60,23 +60,34 @@ std::size_t RecordStream::Pass::take(std::string_view bytes, std::uint64_t offse
 std::size_t RecordStream::Pass::takeWrittenRecords(std::string_view bytes, std::uint64_t offset)
 {
     std::string_view window = bytes.substr(0, kWindowBytes);
-    if (writtenOnlyInUtf8)
+    if (options.writtenOnlyInUtf8)
         window = window.substr(0, validUtf8Prefix(window));
-    if (lineEnds.size() < writtenLinesRoom(window.size()))
-        lineEnds.resize(writtenLinesRoom(window.size()));
-    const WrittenLines lines = scanWrittenLines(window, lineEnds.data());
-    const std::size_t records = lines.lines / kFieldCount;
-    if (records == 0)
+    const std::size_t room = writtenRecordsRoom(window.size());
+    if (recordEnds.size() < room)
+        recordEnds.resize(room);
+    WrittenWindow written{window, recordEnds.data(), 0, offset, nullptr, 0};
+    WrittenRecords records;
+    if (options.mark) {
+        if (marked.size() < room)
+            marked.resize(room);
+        records = scanWrittenRecords(window, recordEnds.data(), *options.mark, marked.data(), written.markedCount);
+        written.marked = marked.data();
+    } else {
+        records = scanWrittenRecords(window, recordEnds.data());
+    }
+    if (records.count == 0)
         return 0;
-    visitor.writtenRecords(window, lineEnds.data(), records, offset);
-    return lineEnds[records * kFieldCount - 1] + 1;
+    written.records = records.count;
+    written.bytes = window.substr(0, records.bytes);
+    visitor.writtenRecords(written);
+    return records.bytes;
 }
 
 RecordStream::RecordStream(std::size_t chunkBytes) : m_chunkBytes(std::max<std::size_t>(chunkBytes, 1)) {}
 
-Result<bool> RecordStream::walk(const ByteSource& source, Visitor& visitor, bool writtenOnlyInUtf8)
+Result<bool> RecordStream::walk(const ByteSource& source, Visitor& visitor, const WalkOptions& options)
 {
-    Pass pass{visitor, m_lineEnds, writtenOnlyInUtf8};
+    Pass pass{visitor, m_recordEnds, m_marked, options};
     m_buffer.resize(m_chunkBytes);
     std::size_t used = 0;
     std::uint64_t offset = 0; // of the buffer's first byte in the list

@@ -58,6 +58,9 @@ private slots:
         QTest::newRow("e-mail") << 4 << "@example" << QStringList{"John", "Anna", "Tomas", ""};
         QTest::newRow("empty text skips empty fields") << 3 << "" << QStringList{"John", "Anna", ""};
         QTest::newRow("blanks are not trimmed") << 1 << " John" << QStringList{};
+        QTest::newRow("one letter, also in other fields") << 2 << "S" << QStringList{"John", "Anna"};
+        QTest::newRow("one letter, twice in a value") << 4 << "o" << QStringList{"John", "Anna", "Tomas", ""};
+        QTest::newRow("one letter, last field only") << 4 << "j" << QStringList{"John"};
     }
     void searchMatchesContainedTextExactly()
     {
