@@ -137,11 +137,12 @@ private slots:
         }
     }
 
-    // Rows name the loaded list A..D (C shares two values with B, D has no phone or e-mail); "now" is the file as
-    // another program left it. A null edit leaves the field alone; the result is the file after the save (unchanged
+    // Rows name the loaded list, mostly A..D (C shares two values with B, D has no phone or e-mail); "now" is the file
+    // as another program left it. A null edit leaves the field alone; the result is the file after the save (unchanged
     // unless written).
     void editFindsThePersonInTheFileAsItIsNow_data()
     {
+        QTest::addColumn<QStringList>("loaded");
         QTest::addColumn<QStringList>("now");
         QTest::addColumn<int>("number");
         QTest::addColumn<QStringList>("edit");
@@ -156,57 +157,67 @@ private slots:
         const QStringList phone{keep, keep, "22", keep};
         const QStringList otherPhone{"B", "b", "2!", "b@"};
 
-        QTest::newRow("unchanged file") << loaded << 2 << phone << none << "write 2"
+        QTest::newRow("unchanged file") << loaded << loaded << 2 << phone << none << "write 2"
                                         << a + QStringList{"B", "b", "22", "b@"} + c + d;
-        QTest::newRow("record before removed") << a + c + d << 3 << QStringList{keep, keep, "33", keep} << none
-                                               << "write 2" << a + QStringList{"C", "b", "33", "c@"} + d;
-        QTest::newRow("order reversed") << d + c + b + a << 1 << QStringList{"A2", keep, keep, keep} << none
+        QTest::newRow("record before removed") << loaded << a + c + d << 3 << QStringList{keep, keep, "33", keep}
+                                               << none << "write 2" << a + QStringList{"C", "b", "33", "c@"} + d;
+        QTest::newRow("order reversed") << loaded << d + c + b + a << 1 << QStringList{"A2", keep, keep, keep} << none
                                         << "write 4" << d + c + b + QStringList{"A2", "a", "1", "a@"};
-        QTest::newRow("record appended") << loaded + e << 4 << QStringList{keep, keep, keep, "d2@"} << none << "write 4"
-                                         << a + b + c + QStringList{"D", "d", "", "d2@"} + e;
+        QTest::newRow("record appended") << loaded << loaded + e << 4 << QStringList{keep, keep, keep, "d2@"} << none
+                                         << "write 4" << a + b + c + QStringList{"D", "d", "", "d2@"} + e;
         QTest::newRow("other field changed by another copy")
-            << a + otherPhone + c + d << 2 << QStringList{keep, keep, keep, "b2@"} << none << "write 2"
+            << loaded << a + otherPhone + c + d << 2 << QStringList{keep, keep, keep, "b2@"} << none << "write 2"
             << a + QStringList{"B", "b", "2!", "b2@"} + c + d;
         QTest::newRow("same field changed by another copy")
-            << a + otherPhone + c + d << 2 << phone << none << "conflict 2" << a + otherPhone + c + d;
-        QTest::newRow("same field changed alike") << a + QStringList{"B", "b", "22", "b@"} + c + d << 2 << phone << none
-                                                  << "write 2" << a + QStringList{"B", "b", "22", "b@"} + c + d;
+            << loaded << a + otherPhone + c + d << 2 << phone << none << "conflict 2" << a + otherPhone + c + d;
+        QTest::newRow("same field changed alike")
+            << loaded << a + QStringList{"B", "b", "22", "b@"} + c + d << 2 << phone << none << "write 2"
+            << a + QStringList{"B", "b", "22", "b@"} + c + d;
         QTest::newRow("person chose to replace the other value")
-            << a + otherPhone + c + d << 2 << phone << QStringList{keep, keep, "2!", keep} << "write 2"
+            << loaded << a + otherPhone + c + d << 2 << phone << QStringList{keep, keep, "2!", keep} << "write 2"
             << a + QStringList{"B", "b", "22", "b@"} + c + d;
         QTest::newRow("other value changed again after the choice")
-            << a + otherPhone + c + d << 2 << phone << QStringList{keep, keep, "2?", keep} << "conflict 2"
+            << loaded << a + otherPhone + c + d << 2 << phone << QStringList{keep, keep, "2?", keep} << "conflict 2"
             << a + otherPhone + c + d;
         QTest::newRow("two fields in conflict, a third merged")
-            << a + QStringList{"B!", "b", "2!", "b@"} + c + d << 2 << QStringList{"B2", keep, "22", "b2@"} << none
-            << "conflict 0 2" << a + QStringList{"B!", "b", "2!", "b@"} + c + d;
-        QTest::newRow("person removed") << a + c + d << 2 << phone << none << "not found" << a + c + d;
+            << loaded << a + QStringList{"B!", "b", "2!", "b@"} + c + d << 2 << QStringList{"B2", keep, "22", "b2@"}
+            << none << "conflict 0 2" << a + QStringList{"B!", "b", "2!", "b@"} + c + d;
+        QTest::newRow("person removed") << loaded << a + c + d << 2 << phone << none << "not found" << a + c + d;
         QTest::newRow("person stands twice")
-            << a + c + b + b + d << 2 << phone << none << "not found" << a + c + b + b + d;
-        QTest::newRow("file emptied") << QStringList{} << 1 << phone << none << "not found" << QStringList{};
+            << loaded << a + c + b + b + d << 2 << phone << none << "not found" << a + c + b + b + d;
+        QTest::newRow("file emptied") << loaded << QStringList{} << 1 << phone << none << "not found" << QStringList{};
         QTest::newRow("most of the person changed")
-            << a + QStringList{"B!", "b!", "2!", "b@"} + c + d << 2 << QStringList{keep, keep, keep, "b2@"} << none
-            << "not found" << a + QStringList{"B!", "b!", "2!", "b@"} + c + d;
+            << loaded << a + QStringList{"B!", "b!", "2!", "b@"} + c + d << 2 << QStringList{keep, keep, keep, "b2@"}
+            << none << "not found" << a + QStringList{"B!", "b!", "2!", "b@"} + c + d;
         QTest::newRow("person changed and a neighbour too")
-            << QStringList{"A!", "a", "1", "a@"} + otherPhone + c + d << 2 << QStringList{keep, keep, keep, "b2@"}
-            << none << "not found" << QStringList{"A!", "a", "1", "a@"} + otherPhone + c + d;
+            << loaded << QStringList{"A!", "a", "1", "a@"} + otherPhone + c + d << 2
+            << QStringList{keep, keep, keep, "b2@"} << none << "not found"
+            << QStringList{"A!", "a", "1", "a@"} + otherPhone + c + d;
         QTest::newRow("place taken by another loaded person sharing two fields")
-            << a + c + c + d << 2 << phone << none << "not found" << a + c + c + d;
+            << loaded << a + c + c + d << 2 << phone << none << "not found" << a + c + c + d;
         QTest::newRow("newcomer sharing only empty fields")
-            << a + b + c + e.mid(0, 2) + QStringList{"", ""} << 4 << QStringList{keep, keep, keep, "d2@"} << none
-            << "not found" << a + b + c + e.mid(0, 2) + QStringList{"", ""};
+            << loaded << a + b + c + e.mid(0, 2) + QStringList{"", ""} << 4 << QStringList{keep, keep, keep, "d2@"}
+            << none << "not found" << a + b + c + e.mid(0, 2) + QStringList{"", ""};
         QTest::newRow("last person cut short")
-            << a + b + c + QStringList{"D", "d"} << 4 << QStringList{"D2", keep, keep, keep} << none << "write 4"
-            << a + b + c + QStringList{"D2", "d", "", ""};
+            << loaded << a + b + c + QStringList{"D", "d"} << 4 << QStringList{"D2", keep, keep, keep} << none
+            << "write 4" << a + b + c + QStringList{"D2", "d", "", ""};
         QTest::newRow("empty fields another program cut off")
-            << a + b + c + QStringList{"D", "d"} << 4 << QStringList{keep, keep, keep, "d2@"} << none << "write 4"
-            << a + b + c + QStringList{"D", "d", "", "d2@"};
+            << loaded << a + b + c + QStringList{"D", "d"} << 4 << QStringList{keep, keep, keep, "d2@"} << none
+            << "write 4" << a + b + c + QStringList{"D", "d", "", "d2@"};
         QTest::newRow("edit that changes nothing completes a cut person")
-            << a + b + c + QStringList{"D", "d"} << 4 << none << none << "write 4"
+            << loaded << a + b + c + QStringList{"D", "d"} << 4 << none << none << "write 4"
             << a + b + c + QStringList{"D", "d", "", ""};
+        const QStringList bChanged{"B!", "b!", "2", "b@"}, twins = a + b + b + d;
+        QTest::newRow("person's twin moved beside them, changed")
+            << twins << b + b + bChanged + d << 3 << QStringList{keep, keep, keep, "b2@"} << none << "not found"
+            << b + b + bChanged + d;
+        QTest::newRow("person with a twin changed in place")
+            << twins << a + b + bChanged + d << 3 << QStringList{keep, keep, keep, "b2@"} << none << "write 3"
+            << a + b + QStringList{"B!", "b!", "2", "b2@"} + d;
     }
     void editFindsThePersonInTheFileAsItIsNow()
     {
+        QFETCH(QStringList, loaded);
         QFETCH(QStringList, now);
         QFETCH(int, number);
         QFETCH(QStringList, edit);
@@ -219,7 +230,7 @@ private slots:
                 out.push_back(item.toStdString());
             return out;
         };
-        const auto loaded = RecordGrid::fromText(fileOf(items(kLoaded)));
+        const auto loadedGrid = RecordGrid::fromText(fileOf(items(loaded)));
         auto onDisk = RecordGrid::fromText(fileOf(items(now)));
         RecordEdit recordEdit;
         for (int f = 0; f < kFieldCount; ++f) {
@@ -228,7 +239,7 @@ private slots:
             if (!replaces[f].isNull())
                 recordEdit[f]->replaces = replaces[f].toStdString();
         }
-        const EditPlan plan = planEdit(loaded, std::size_t(number), onDisk, recordEdit);
+        const EditPlan plan = planEdit(loadedGrid, std::size_t(number), onDisk, recordEdit);
         QString got;
         if (plan.kind == EditPlan::Kind::Write)
             got = QString("write %1").arg(plan.at);
