@@ -24,9 +24,14 @@ public:
     // writes the file in place; so a read never sees a rewrite half done.
     static Status shareWhileReading(NativeFile& dataFile, std::chrono::milliseconds patience = kPatience);
 
+    FileLock(FileLock&&) noexcept = default;
+    FileLock& operator=(FileLock&&) = delete;
+    ~FileLock();
+
 private:
     FileLock() = default;
 
+    // The folder, the lock file and, once it exists, the data file, in the order they are taken.
     std::vector<NativeFile> m_held;
 };
 
