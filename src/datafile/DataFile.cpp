@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <future>
 #include <new>
 #include <stdexcept>
+#include <system_error>
 #include <vector>
 
 #include "FileLock.h"
@@ -81,7 +83,8 @@ FileReader readingGridInto(std::optional<RecordGrid>& grid)
     };
 }
 
-// Whether the file holds exactly what expected holds, found a piece at a time.
+// Whether the file holds exactly what expected holds, found a piece at a time. Reads expected into a
+// buffer of its own, so that it can run beside a save that writes from expected.
 bool fileHoldsExactly(const std::filesystem::path& target, const TextStore& expected)
 {
     Result<NativeFile> file = NativeFile::open(target, NativeFile::Access::Read);
@@ -91,16 +94,81 @@ bool fileHoldsExactly(const std::filesystem::path& target, const TextStore& expe
     if (!bytes || bytes.value() != expected.size())
         return false;
     std::vector<char> chunk(std::size_t(256) << 10);
+    std::string held;
     for (std::size_t at = 0;;) {
         const Result<std::size_t> got = file.value().readSome(chunk.data(), chunk.size());
         if (!got)
             return false;
         if (got.value() == 0)
             return at == expected.size();
-        if (!expected.holds(at, std::string_view(chunk.data(), got.value())))
+        if (got.value() > expected.size() - at)
+            return false;
+        expected.read(at, got.value(), held);
+        if (std::memcmp(held.data(), chunk.data(), got.value()) != 0)
             return false;
         at += got.value();
     }
+}
+
+// Whether target still holds exactly what expected holds, found out on a thread of its own where the
+// system has one to spare.
+class UnchangedCheck {
+public:
+    UnchangedCheck(const std::filesystem::path& target, const TextStore& expected)
+    {
+        auto check = [&target, &expected]() noexcept {
+            try {
+                return fileHoldsExactly(target, expected);
+            } catch (const std::exception&) {
+                return false; // short of memory: the file is read again, and says what it needs
+            }
+        };
+        try {
+            m_result = std::async(std::launch::async, check);
+        } catch (const std::system_error&) {
+            m_result = std::async(std::launch::deferred, check);
+        }
+    }
+    ~UnchangedCheck() { (void)result(); }
+
+    bool result()
+    {
+        if (m_result.valid())
+            m_known = m_result.get();
+        return m_known;
+    }
+
+private:
+    std::future<bool> m_result;
+    bool m_known = false;
+};
+
+// Plans the edit of loaded record number over now, the file as it stands, and saves it there; with
+// goAhead, only if it says yes once the new content is ready.
+Result<EditPlan> saveEditOver(const std::filesystem::path& target, const RecordGrid& loaded, RecordGrid& now,
+                              std::size_t number, const RecordEdit& edit, const std::function<bool()>& goAhead)
+{
+    EditPlan plan = planEdit(loaded, number, now, edit);
+    if (!plan.saved())
+        return plan;
+    const bool changes =
+        std::any_of(plan.values.begin(), plan.values.end(), [](const auto& v) { return v.has_value(); });
+    const bool whole = now.itemCount() >= plan.at * kFieldCount;
+    if (!changes && whole)
+        return plan;
+    try {
+        const RecordGrid::Replacement replacement = now.replacementFor(plan.at, plan.values);
+        FileContent content = now.contentWith(replacement);
+        content.goAhead = goAhead;
+        if (Status saved = replaceFileContent(target, content); !saved)
+            return saved.error();
+        now.apply(replacement);
+    } catch (const std::bad_alloc&) {
+        return tooLargeError(target);
+    } catch (const std::length_error&) {
+        return tooLargeError(target);
+    }
+    return plan;
 }
 
 // The file a write goes to, its folders made and its lock held, with any cut-off save put right.
@@ -234,37 +302,24 @@ Result<EditPlan> saveRecordEdit(const std::filesystem::path& path, RecordGrid& g
         return access.error();
     const std::filesystem::path& target = access.value().target;
 
-    // Usually nobody else has written the file since the grid was read; then the grid is the file,
-    // and neither needs reading or copying whole.
+    // Usually nobody else has written the file since the grid was read; then the grid is the file, and
+    // neither needs reading or copying whole. The save goes ahead as if so, while another thread makes
+    // sure, before the new content takes the file's place.
+    {
+        UnchangedCheck check(target, grid.store());
+        Result<EditPlan> saved = saveEditOver(target, grid, grid, number, edit, [&check] { return check.result(); });
+        if (check.result() || (!saved && saved.error().reason != kChangedMeanwhile))
+            return saved;
+    }
     std::optional<RecordGrid> onDisk;
-    if (!fileHoldsExactly(target, grid.store())) {
-        if (Status read = readTarget(target, false, readingGridInto(onDisk)); !read)
-            return read.error();
-    }
-    RecordGrid& now = onDisk ? *onDisk : grid;
-    EditPlan plan = planEdit(grid, number, now, edit);
-    if (!plan.saved())
-        return plan;
-
-    const bool changes =
-        std::any_of(plan.values.begin(), plan.values.end(), [](const auto& v) { return v.has_value(); });
-    const bool whole = now.itemCount() >= plan.at * kFieldCount;
-    if (changes || !whole) {
-        try {
-            const RecordGrid::Replacement replacement = now.replacementFor(plan.at, plan.values);
-            if (Status saved = replaceFileContent(target, now.contentWith(replacement)); !saved)
-                return saved.error();
-            now.apply(replacement);
-        } catch (const std::bad_alloc&) {
-            return tooLargeError(target);
-        } catch (const std::length_error&) {
-            return tooLargeError(target);
-        }
-    }
-    // The grid now holds the file as it stands, with what other programs wrote since the load.
-    if (onDisk)
+    if (Status read = readTarget(target, false, readingGridInto(onDisk)); !read)
+        return read.error();
+    Result<EditPlan> saved = saveEditOver(target, grid, *onDisk, number, edit, {});
+    // Once saved, the grid holds the file as it stands, with what other programs wrote since the load;
+    // until then, what the person saw.
+    if (saved && saved.value().saved())
         grid = std::move(*onDisk);
-    return plan;
+    return saved;
 }
 
 } // namespace tesselby

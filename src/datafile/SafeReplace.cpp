@@ -48,6 +48,8 @@ Status replaceByRename(const std::filesystem::path& target, NativeFile& temporar
         done = temporary.sync();
     if (Status closed = temporary.close(); done && !closed)
         done = closed;
+    if (done && content.goAhead && !content.goAhead())
+        done = FileError{target, kChangedMeanwhile};
     if (done)
         done = moveOver(temporaryPath, target);
     if (!done)
@@ -60,6 +62,11 @@ Status rewriteInPlace(const std::filesystem::path& target, NativeFile& original,
                       const FileContent& content)
 {
     const std::filesystem::path copyPath = copy.path();
+    if (content.goAhead && !content.goAhead()) {
+        (void)copy.close();
+        (void)removeFile(copyPath);
+        return FileError{target, kChangedMeanwhile};
+    }
     // Opened first: a file that cannot be written is refused before anything is put beside it.
     Result<NativeFile> file = NativeFile::open(target, NativeFile::Access::Rewrite);
     Status saved = file ? copy.copyFrom(original) : Status(file.error());

@@ -21,9 +21,15 @@ namespace tesselby {
 Status replaceFileContent(const std::filesystem::path& target, const std::vector<std::string_view>& pieces);
 
 // New content of a file: how long it is, and what writes it to a file opened at its start.
+// Why a save failed when its content's goAhead said no.
+inline constexpr char kChangedMeanwhile[] = "another program changed it while the save was being made";
+
 struct FileContent {
     std::uint64_t size = 0;
     std::function<Status(NativeFile&)> writeTo;
+    // Asked, when set, once the new content is ready and before it takes the file's place: false
+    // leaves the file as it was, and the save fails.
+    std::function<bool()> goAhead;
 };
 // The same for content written piece by piece, that need not be in memory whole.
 Status replaceFileContent(const std::filesystem::path& target, const FileContent& content);
