@@ -87,6 +87,7 @@ FileLock::~FileLock()
     // frees that: a quarter of a second for ten million people, which the person need not wait for.
     NativeFile dataFile = std::move(m_held.back());
     m_held.pop_back();
+    dataFile.unlock(); // at once: only the freeing may wait
     try {
         std::thread([file = std::move(dataFile)]() mutable { (void)file.close(); }).detach();
     } catch (const std::system_error&) {

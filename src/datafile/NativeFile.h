@@ -64,6 +64,9 @@ public:
     // Takes the lock without waiting: false when another holder has it. Shared locks exclude only an
     // exclusive one.
     Result<bool> tryLock(bool shared = false);
+    // Gives up the lock now rather than when the file closes, which a child process that was handed
+    // the handle would put off until it ends.
+    void unlock();
     // Gives this new file the owner, group, permissions, access lists and extended attributes of
     // original; fails where one of them cannot be carried over.
     Status takeIdentityOf(NativeFile& original);

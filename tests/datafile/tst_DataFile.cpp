@@ -197,7 +197,10 @@ private slots:
     void lockOfADeadProcessIsTakenOver()
     {
         DataFolder folder;
+        // Nor does a child started just after an add hold the lock the add gave up.
         QVERIFY(appendRecord(dataFile(), {"A", "a", "1", "a@"}).ok());
+        QVERIFY(appendRecord(dataFile(), {"B", "b", "2", "b@"}).ok());
+        QCOMPARE(inChild([] { return FileLock::acquire(dataFile(), std::chrono::milliseconds(100)).ok() ? 0 : 1; }), 0);
         QCOMPARE(inChild([] {
                      Result<FileLock> lock = FileLock::acquire(dataFile());
                      ::_exit(lock.ok() ? 0 : 1); // dies holding it

@@ -190,6 +190,11 @@ Result<bool> NativeFile::tryLock(bool shared)
     return lastSystemError(m_path);
 }
 
+void NativeFile::unlock()
+{
+    (void)::flock(fdOf(m_handle), LOCK_UN);
+}
+
 Status NativeFile::takeIdentityOf(NativeFile& original)
 {
     const int fd = fdOf(m_handle);

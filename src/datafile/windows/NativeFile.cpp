@@ -152,6 +152,15 @@ Result<bool> NativeFile::tryLock(bool shared)
     return lastSystemError(m_path);
 }
 
+void NativeFile::unlock()
+{
+    if (m_access == Access::Folder)
+        return;
+    OVERLAPPED farAway{};
+    farAway.OffsetHigh = 0x7FFFFFFF;
+    (void)::UnlockFileEx(handleOf(m_handle), 0, 1, 0, &farAway);
+}
+
 Status NativeFile::takeIdentityOf(NativeFile&)
 {
     // ReplaceFileW, which puts the new file in place, keeps the old one's attributes and access list.
