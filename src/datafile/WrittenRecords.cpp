@@ -1,7 +1,6 @@
 #include "WrittenRecords.h"
 
 #include <bit>
-#include <climits>
 #include <cstring>
 
 #include "ProcessorFeatures.h"
