@@ -24,12 +24,8 @@ std::optional<std::size_t> findPerson(const RecordGrid& loaded, std::size_t numb
     bool twinLoaded = false;
     for (std::size_t r = 1; r <= loaded.recordCount() && !twinLoaded; ++r)
         twinLoaded = r != number && loaded.sameRecord(number, loaded, r);
-    // Moved, or changed where they stood, they cannot be told from their twin, who may have moved or
-    // changed in the same way.
-    if (twinLoaded)
-        return std::nullopt;
     std::optional<std::size_t> found;
-    for (std::size_t r = 1; r <= now.recordCount(); ++r) {
+    for (std::size_t r = 1; r <= now.recordCount() && !twinLoaded; ++r) {
         if (!loaded.sameRecord(number, now, r))
             continue;
         if (found)
@@ -48,6 +44,12 @@ std::optional<std::size_t> findPerson(const RecordGrid& loaded, std::size_t numb
     const bool after = number == loaded.recordCount() || loaded.sameRecord(number + 1, now, number + 1);
     if (!before || !after)
         return std::nullopt;
+    // A twin of the person, moved, may be what stands beside them now: only a list in which everyone
+    // else stands as loaded tells that this is the person, changed.
+    for (std::size_t r = 1; r <= loaded.recordCount() && twinLoaded; ++r) {
+        if (r != number && (r > now.recordCount() || !loaded.sameRecord(r, now, r)))
+            return std::nullopt;
+    }
     const int shared = sharedValues(loaded, number, now, number);
     if (shared < kFieldsThatMustStay)
         return std::nullopt;
