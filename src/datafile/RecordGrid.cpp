@@ -234,12 +234,10 @@ void RecordGrid::apply(const Replacement& change)
     m_itemCount = m_itemCount - oldItems + (change.lastRecord - change.firstRecord + 1) * kFieldCount;
 
     // Each rewritten record ends after its fourth item line; later records move with the text.
-    for (std::size_t r = change.firstRecord; r <= change.lastRecord; ++r)
-        m_recordEnds[r - 1] = (change.from + change.recordEnds[r - change.firstRecord]) | kEndsALine;
-    const std::size_t oldEnd = change.to;
-    const std::size_t newEnd = change.from + change.lines.size();
-    for (std::size_t r = change.lastRecord; r < m_recordEnds.size(); ++r)
-        m_recordEnds[r] = m_recordEnds[r] - oldEnd + newEnd; // the flags in the top bits stay as they are
+    std::vector<std::size_t> rewritten;
+    for (std::size_t end : change.recordEnds)
+        rewritten.push_back((change.from + end) | kEndsALine);
+    m_recordEnds.rewrite(change.firstRecord - 1, rewritten, change.to, change.from + change.lines.size());
 }
 
 } // namespace tesselby

@@ -10,6 +10,7 @@
 
 #include "ItemReader.h"
 #include "Record.h"
+#include "RecordEnds.h"
 #include "RecordStream.h"
 #include "Result.h"
 #include "SafeReplace.h"
@@ -80,11 +81,11 @@ private:
     // What it refers to stays until two other records have been asked for.
     const RecordItems& itemsOf(std::size_t number) const;
 
-    // The top bits of a record's end say whether its last item ended in a comma, which the next one's
-    // reading needs to know, and whether it ends a line; the rest is the offset.
-    static constexpr std::size_t kAfterComma = std::size_t(1) << (sizeof(std::size_t) * 8 - 1);
-    static constexpr std::size_t kEndsALine = kAfterComma >> 1;
-    static constexpr std::size_t kFlags = kAfterComma | kEndsALine;
+    // A record's end says whether its last item ended in a comma, which the next one's reading needs
+    // to know, and whether it ends a line.
+    static constexpr std::size_t kAfterComma = RecordEnds::kAfterComma;
+    static constexpr std::size_t kEndsALine = RecordEnds::kEndsALine;
+    static constexpr std::size_t kFlags = RecordEnds::kFlags;
     std::size_t recordEnd(std::size_t number) const { return m_recordEnds[number - 1] & ~kFlags; }
     std::size_t recordStart(std::size_t number) const { return number == 1 ? 0 : recordEnd(number - 1); }
     bool startsALine(std::size_t number) const { return number == 1 || endsALine(number - 1); }
@@ -92,7 +93,7 @@ private:
 
     TextStore m_text;
     bool m_byteOrderMark = false;
-    std::vector<std::size_t> m_recordEnds;
+    RecordEnds m_recordEnds;
     std::size_t m_itemCount = 0;
     // The two records read last, for paging back and forth and for comparing two records.
     struct CachedRecord {
