@@ -54,13 +54,12 @@ std::optional<std::size_t> findPerson(const RecordGrid& loaded, std::size_t numb
     if (shared < kFieldsThatMustStay)
         return std::nullopt;
     for (std::size_t r = 1; r <= loaded.recordCount(); ++r) {
-        // A record that is someone else as loaded is them; one that is more like someone else is theirs,
-        // unless they still stand unchanged in their own place.
-        if (r == number)
+        // A record that is someone else as loaded is them; one as much like someone else may be theirs,
+        // even when someone alike still seems to stand in that one's place: people alike hide a shift.
+        // A twin of the person is as like them as the person is, and was ruled out above.
+        if (r == number || (twinLoaded && loaded.sameRecord(r, loaded, number)))
             continue;
-        if (loaded.sameRecord(r, now, number))
-            return std::nullopt;
-        if (!loaded.sameRecord(r, now, r) && sharedValues(loaded, r, now, number) >= shared)
+        if (loaded.sameRecord(r, now, number) || sharedValues(loaded, r, now, number) >= shared)
             return std::nullopt;
     }
     return number;

@@ -195,6 +195,10 @@ private slots:
             << QStringList{"A!", "a", "1", "a@"} + otherPhone + c + d;
         QTest::newRow("place taken by another loaded person sharing two fields")
             << loaded << a + c + c + d << 2 << phone << none << "not found" << a + c + c + d;
+        QTest::newRow("person gone, and the next person's twin changed in their place")
+            << a + b + c + c + d << a + QStringList{"C!", "b", "2", "c@"} + c + c + d << 2
+            << QStringList{keep, keep, keep, "b2@"} << none << "not found"
+            << a + QStringList{"C!", "b", "2", "c@"} + c + c + d;
         QTest::newRow("newcomer sharing only empty fields")
             << loaded << a + b + c + e.mid(0, 2) + QStringList{"", ""} << 4 << QStringList{keep, keep, keep, "d2@"}
             << none << "not found" << a + b + c + e.mid(0, 2) + QStringList{"", ""};
