@@ -3,6 +3,7 @@
 #include <QtTest>
 
 #include "ControlArray.h"
+#include "DesignFont.h"
 #include "Dialogs.h"
 #include "ModalAnswers.h"
 #include "Twips.h"
@@ -84,6 +85,8 @@ private slots:
         QCOMPARE(first.title, QStringLiteral("Tesselby"));
         QCOMPARE(first.text, QStringLiteral("Question?"));
         QCOMPARE(first.entry, QString());
+        QCOMPARE(QFontInfo(first.font).family(), QFontInfo(designDefaultFont()).family());
+        QCOMPARE(first.font.pointSizeF(), designDefaultFont().pointSizeF());
         QCOMPARE(inputBox(nullptr, QStringLiteral("Question?"), QStringLiteral("Own title")), QString());
         QCOMPARE(second.title, QStringLiteral("Own title"));
         QCOMPARE(inputBox(nullptr, QStringLiteral("Question?")), QString());
