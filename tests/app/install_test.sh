@@ -37,10 +37,13 @@ cmp -s <(sed -n '/^Permission/,$p' "$source_folder/LICENSE") \
     fail "the copyright file does not carry the terms of LICENSE"
 zcat "$documents/changelog.gz" | head -n 1 | grep -q '^tesselby (' || fail "no Debian changelog"
 
-# The software centres show the README's pictures at the sizes the metadata gives.
 metainfo=$(ls "$stage"/usr/share/metainfo/*.metainfo.xml) || fail "no AppStream metadata"
-grep -qx '  <launchable type="desktop-id">tesselby.desktop</launchable>' "$metainfo" ||
-    fail "the AppStream metadata does not launch the desktop entry"
+if command -v appstreamcli > /dev/null; then
+    # The installed tree, so the metadata is checked together with the desktop entry it launches.
+    appstreamcli validate-tree --no-net "$stage" > "$stage/appstream.log" ||
+        { cat "$stage/appstream.log"; fail "the installed AppStream metadata does not validate"; }
+fi
+# The software centres show the README's pictures at the sizes the metadata gives.
 pictures=0
 while read -r width height picture; do
     read -r real_width real_height < <(png_size "$source_folder/docs/$picture")
