@@ -7,7 +7,7 @@ TESSELBY_PACKAGES=(
     qt6-base-dev qt6-qpa-plugins
     fonts-dejavu-core fonts-liberation2
     clang libclang-rt-14-dev
-    dpkg-dev desktop-file-utils
+    dpkg-dev desktop-file-utils appstream
 )
 
 as_root() {
@@ -38,16 +38,28 @@ install_missing_packages() {
     as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-# Configures (once) and builds one build folder; extra arguments go to CMake's configure step.
+# Configures (once) and builds one build folder. Arguments go to CMake's configure step, up to a "--";
+# the targets named after it are the only ones built (without any, everything is).
 configure_and_build() {
     local folder=$1
     shift
+    local configure=() targets=()
+    while [ "$#" -gt 0 ] && [ "$1" != "--" ]; do
+        configure+=("$1")
+        shift
+    done
+    [ "$#" -gt 0 ] && shift
+    targets=("$@")
     if [ ! -f "$folder/CMakeCache.txt" ]; then
-        if [ "${1:-}" = "-S" ]; then
-            cmake -B "$folder" -G Ninja "$@"
+        if [ "${configure[0]:-}" = "-S" ]; then
+            cmake -B "$folder" -G Ninja "${configure[@]}"
         else
-            cmake -S . -B "$folder" -G Ninja "$@"
+            cmake -S . -B "$folder" -G Ninja "${configure[@]}"
         fi
     fi
-    cmake --build "$folder" --parallel "$(nproc)"
+    if [ "${#targets[@]}" -eq 0 ]; then
+        cmake --build "$folder" --parallel "$(nproc)"
+    else
+        cmake --build "$folder" --parallel "$(nproc)" --target "${targets[@]}"
+    fi
 }

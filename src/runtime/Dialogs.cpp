@@ -2,10 +2,15 @@
 
 #include <QApplication>
 #include <QInputDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
+#include <algorithm>
 #include <limits>
+
+#include "DesignFont.h"
 
 namespace tesselby {
 
@@ -19,6 +24,28 @@ QString titleOrApplicationName(const QString& title)
 QWidget* ownerOrActiveWindow(QWidget* parent)
 {
     return parent != nullptr && parent->isVisible() ? parent : QApplication::activeWindow();
+}
+
+// A dialog is a window of its own and would take the desktop's face; it speaks in the windows' one.
+void useWindowsFace(QDialog& dialog)
+{
+    dialog.setFont(designDefaultFont());
+}
+
+// Qt wraps a message wider than 500 pixels; each line is kept whole instead, as far as the widest box Qt
+// allows on the screen holds it (less the icon and the margins).
+void keepLinesWhole(QMessageBox& box, const QString& text)
+{
+    auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+    if (label == nullptr)
+        return;
+    int widest = 0;
+    const QFontMetrics metrics(label->font());
+    for (const QString& line : text.split(QLatin1Char('\n')))
+        widest = std::max(widest, metrics.horizontalAdvance(line));
+    const int screenWidth = box.screen()->availableGeometry().width();
+    const int widestBox = screenWidth <= 1024 ? screenWidth : std::min(screenWidth - 480, 1000);
+    label->setMinimumWidth(std::min(widest + 1, widestBox - 150));
 }
 
 // Gives the keyboard back to the window the dialog belonged to, also where no window manager does.
@@ -37,9 +64,11 @@ bool messageBox(QWidget* parent, const QString& text, MessageStyle style, const 
 
     QWidget* owner = ownerOrActiveWindow(parent);
     QMessageBox box(owner);
+    useWindowsFace(box);
     box.setWindowTitle(titleOrApplicationName(title));
     box.setTextFormat(Qt::PlainText); // file names and values are shown as they are, never as markup
     box.setText(shown);
+    keepLinesWhole(box, shown);
     if (style == MessageStyle::Information) {
         box.setIcon(QMessageBox::Information);
         box.setStandardButtons(QMessageBox::Ok);
@@ -64,9 +93,11 @@ int choose(QWidget* parent, const QString& text, const QStringList& buttons)
 {
     QWidget* owner = ownerOrActiveWindow(parent);
     QMessageBox box(owner);
+    useWindowsFace(box);
     box.setWindowTitle(QCoreApplication::applicationName());
     box.setTextFormat(Qt::PlainText);
     box.setText(text);
+    keepLinesWhole(box, text);
     box.setIcon(QMessageBox::Question);
     QList<QAbstractButton*> added;
     for (qsizetype i = 0; i < buttons.size(); ++i)
@@ -82,6 +113,7 @@ QString inputBox(QWidget* parent, const QString& prompt, const QString& title)
 {
     QWidget* owner = ownerOrActiveWindow(parent);
     QInputDialog dialog(owner);
+    useWindowsFace(dialog);
     dialog.setWindowTitle(titleOrApplicationName(title));
     dialog.setLabelText(prompt);
     dialog.setTextValue(QString());

@@ -407,6 +407,9 @@ private slots:
         QCOMPARE(lines.size(), 2);
         QCOMPARE(lines[1], QStringLiteral("Tesselby will create a file, c:/tesselby.txt, to use during runtime. "
                                           "Do not edit or delete this file."));
+        QVERIFY2(seen.linesWhole, "a sentence of the About message wraps");
+        QCOMPARE(QFontInfo(seen.font).family(), QFontInfo(form->font()).family());
+        QCOMPARE(seen.font.pointSizeF(), form->font().pointSizeF());
     }
 
     void exitDoesNothing()

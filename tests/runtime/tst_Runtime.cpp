@@ -1,16 +1,34 @@
 #include <QApplication>
 #include <QLineEdit>
+#include <QScrollBar>
+#include <QStyleFactory>
+#include <QStyleOptionSlider>
 #include <QtTest>
+#include <cstdlib>
 
 #include "ControlArray.h"
+#include "DesignFont.h"
 #include "Dialogs.h"
 #include "ModalAnswers.h"
+#include "ReadableStyle.h"
 #include "Twips.h"
 #include "WindowInstance.h"
 
 using namespace tesselby;
 
 namespace {
+
+// A scroll bar that tells where its style puts the thumb and the groove.
+class MeasuredScrollBar : public QScrollBar {
+public:
+    using QScrollBar::QScrollBar;
+    QRect part(QStyle::SubControl which) const
+    {
+        QStyleOptionSlider option;
+        initStyleOption(&option);
+        return style()->subControlRect(QStyle::CC_ScrollBar, &option, which, this);
+    }
+};
 
 // Counts how many windows of its kind exist, to see instances come and go.
 class CountedWindow : public QWidget {
@@ -44,6 +62,38 @@ private slots:
         QFETCH(qreal, dpi);
         QFETCH(int, pixels);
         QCOMPARE(twipsToPixels(twips, dpi), pixels);
+    }
+
+    void scrollBarThumbStandsOutFromItsGroove_data()
+    {
+        QTest::addColumn<QString>("style");
+        QTest::addColumn<Qt::Orientation>("orientation");
+        for (const QString& style : QStyleFactory::keys()) {
+            QTest::newRow(qPrintable(style + QStringLiteral(", across"))) << style << Qt::Horizontal;
+            QTest::newRow(qPrintable(style + QStringLiteral(", upright"))) << style << Qt::Vertical;
+        }
+    }
+    void scrollBarThumbStandsOutFromItsGroove()
+    {
+        QFETCH(QString, style);
+        QFETCH(Qt::Orientation, orientation);
+        ReadableStyle readable(style);
+        MeasuredScrollBar bar(orientation);
+        bar.setStyle(&readable);
+        bar.setRange(1, 10);
+        bar.setPageStep(1);
+        bar.resize(orientation == Qt::Horizontal ? QSize(200, 20) : QSize(20, 200));
+        const QImage picture = bar.grab().toImage();
+        const QRect thumb = bar.part(QStyle::SC_ScrollBarSlider);
+        const QRect groove = bar.part(QStyle::SC_ScrollBarGroove);
+        // Halfway between the thumb, at the start, and the groove's far end.
+        const QPoint beyond = orientation == Qt::Horizontal
+                                  ? QPoint((thumb.right() + groove.right()) / 2, groove.center().y())
+                                  : QPoint(groove.center().x(), (thumb.bottom() + groove.bottom()) / 2);
+        const int thumbGrey = qGray(picture.pixel(thumb.center()));
+        const int grooveGrey = qGray(picture.pixel(beyond));
+        QVERIFY2(std::abs(thumbGrey - grooveGrey) >= 48,
+                 qPrintable(QStringLiteral("thumb %1, groove %2").arg(thumbGrey).arg(grooveGrey)));
     }
 
     void windowInstanceIsCreatedOnceAndAnewAfterUnload()
@@ -84,6 +134,8 @@ private slots:
         QCOMPARE(first.title, QStringLiteral("Tesselby"));
         QCOMPARE(first.text, QStringLiteral("Question?"));
         QCOMPARE(first.entry, QString());
+        QCOMPARE(QFontInfo(first.font).family(), QFontInfo(designDefaultFont()).family());
+        QCOMPARE(first.font.pointSizeF(), designDefaultFont().pointSizeF());
         QCOMPARE(inputBox(nullptr, QStringLiteral("Question?"), QStringLiteral("Own title")), QString());
         QCOMPARE(second.title, QStringLiteral("Own title"));
         QCOMPARE(inputBox(nullptr, QStringLiteral("Question?")), QString());

@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest>
+#include <algorithm>
 #include <deque>
 #include <functional>
 
@@ -88,17 +89,30 @@ public:
         QString entry;
         QMessageBox::Icon icon = QMessageBox::NoIcon;
         QStringList buttons;
+        QFont font;              // the face the text is shown in
+        bool linesWhole = false; // each line of the text fits, unwrapped, in the width it is shown in
     };
     static Answer look(Seen* seen, Answer then)
     {
         return [seen, then](QWidget* dialog) {
             *seen = Seen{};
             seen->title = dialog->windowTitle();
-            if (auto* box = qobject_cast<QMessageBox*>(dialog)) {
+            const auto* box = qobject_cast<QMessageBox*>(dialog);
+            const QLabel* label = box != nullptr ? dialog->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))
+                                                 : dialog->findChild<QLabel*>();
+            if (box != nullptr) {
                 seen->text = box->text();
                 seen->icon = box->icon();
-            } else if (auto* label = dialog->findChild<QLabel*>()) {
+            } else if (label != nullptr) {
                 seen->text = label->text();
+            }
+            if (label != nullptr) {
+                seen->font = label->font();
+                const QFontMetrics metrics(label->font());
+                const QStringList lines = label->text().split(QLatin1Char('\n'));
+                seen->linesWhole = std::all_of(lines.begin(), lines.end(), [&](const QString& line) {
+                    return metrics.horizontalAdvance(line) <= label->contentsRect().width();
+                });
             }
             if (auto* edit = dialog->findChild<QLineEdit*>())
                 seen->entry = edit->text();

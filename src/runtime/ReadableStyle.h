@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QProxyStyle>
+
+namespace tesselby {
+
+// The style the program starts with, or the one asked for, with each scroll bar's groove drawn in a
+// darker shade than its thumb. Some styles (Fusion among them) draw both from nearly the same colour, so
+// the thumb of a short list all but disappears.
+class ReadableStyle : public QProxyStyle {
+public:
+    explicit ReadableStyle(const QString& baseStyleName);
+
+    void drawComplexControl(ComplexControl control, const QStyleOptionComplex* option, QPainter* painter,
+                            const QWidget* widget = nullptr) const override;
+};
+
+} // namespace tesselby
