@@ -50,6 +50,17 @@ std::size_t RecordEnds::operator[](std::size_t index) const
 void RecordEnds::rewrite(std::size_t first, const std::vector<std::size_t>& ends, std::size_t oldTail,
                          std::size_t newTail)
 {
+    const std::size_t later = first + ends.size();
+    const std::size_t lastEnd = later < size() ? ((*this)[size() - 1] & ~kFlags) - oldTail + newTail : 0;
+    if (m_runStarts.size() == 1 && lastEnd <= kLowMask && (ends.empty() || (ends.back() & ~kFlags) <= kLowMask)) {
+        // All of the list in one run before and after, as nearly always: the entries move as numbers.
+        for (std::size_t r = 0; r < ends.size(); ++r)
+            m_low[first + r] = entryAt(first + r, ends[r]);
+        const auto shift = static_cast<std::uint32_t>(newTail - oldTail);
+        for (std::size_t r = later; r < m_low.size(); ++r)
+            m_low[r] += shift; // the low bits cannot carry into the flags: every end stays below the run's size
+        return;
+    }
     // Each later end is read with the runs as they were and written into runs found again, in place:
     // a copy of the index would be fresh memory the size of the index on every save.
     const std::vector<std::size_t> oldRuns = m_runStarts;
@@ -57,7 +68,7 @@ void RecordEnds::rewrite(std::size_t first, const std::vector<std::size_t>& ends
         m_runStarts.pop_back();
     for (std::size_t r = 0; r < ends.size(); ++r)
         m_low[first + r] = entryAt(first + r, ends[r]);
-    for (std::size_t r = first + ends.size(); r < m_low.size(); ++r) {
+    for (std::size_t r = later; r < m_low.size(); ++r) {
         const std::size_t old = decode(oldRuns, r);
         m_low[r] = entryAt(r, ((old & ~kFlags) - oldTail + newTail) | (old & kFlags));
     }
