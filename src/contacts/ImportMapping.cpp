@@ -281,7 +281,8 @@ CsvColumns csvColumns(const std::vector<std::string>& header)
                    contains(name, "fax")) {
             continue; // "Phone 1 - Type", "E-mail Display Name": about a value, not one
         } else if (contains(name, "email")) {
-            (contains(name, "primary") || contains(name, "pref") ? columns.primaryEmail : columns.email).push_back(i);
+            if (contains(name, "primary") || contains(name, "pref"))
+                columns.primaryEmail.push_back(i);
             columns.email.push_back(i);
         } else if (contains(name, "phone") || contains(name, "mobile") || contains(name, "cell") || name == "tel") {
             if (contains(name, "primary") || contains(name, "pref"))

@@ -8,6 +8,8 @@ cmake --install "$build" --prefix "$stage/usr" > /dev/null
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 [ -x "$stage/usr/bin/Tesselby" ] || fail "no executable at bin/Tesselby"
+[ -x "$stage/usr/bin/tesselby-contacts" ] || fail "no executable at bin/tesselby-contacts"
+[ -f "$stage/usr/share/man/man1/tesselby-contacts.1" ] || fail "no man page for tesselby-contacts"
 desktop="$stage/usr/share/applications/tesselby.desktop"
 [ -f "$desktop" ] || fail "no desktop entry"
 grep -qx 'Name=Tesselby' "$desktop" || fail "the desktop entry is not named Tesselby"
