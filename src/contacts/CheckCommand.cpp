@@ -33,7 +33,7 @@ int runCheck(std::span<const std::string> args, CommandStreams streams)
                     << " values\n";
     }
     for (const ListFinding& finding : report.findings) {
-        streams.out << name << ':' << finding.firstLine << ": " << finding.what;
+        streams.out << name << ':' << finding.firstLine << ": " << describe(finding.kind);
         if (finding.count > 1)
             streams.out << " (" << finding.count << ", the first here)";
         streams.out << '\n';

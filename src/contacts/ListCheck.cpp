@@ -12,19 +12,9 @@ namespace tesselby {
 
 namespace {
 
-enum Kind {
-    ByteOrderMark,
-    Unquoted,
-    SeveralOnALine,
-    OtherLineEnd,
-    OpenQuote,
-    NoFinalLineEnd,
-    SingleByte,
-    TooLong,
-    Kinds
-};
+using enum ListFindingKind;
 
-constexpr std::array<const char*, Kinds> kKinds = {
+constexpr std::array<const char*, kListFindingKinds> kKinds = {
     "a byte-order mark at the start",
     "items not in quotes",
     "lines holding more than one item",
@@ -55,12 +45,19 @@ private:
 
 } // namespace
 
+const char* describe(ListFindingKind kind)
+{
+    return kKinds[static_cast<int>(kind)];
+}
+
 ListReport checkList(std::string_view text)
 {
-    std::array<ListFinding, Kinds> found{};
-    auto note = [&found](Kind kind, std::size_t line) {
-        if (found[kind].count++ == 0)
-            found[kind].firstLine = line;
+    std::array<ListFinding, kListFindingKinds> found{};
+    auto note = [&found](ListFindingKind kind, std::size_t line) {
+        ListFinding& finding = found[static_cast<int>(kind)];
+        finding.kind = kind;
+        if (finding.count++ == 0)
+            finding.firstLine = line;
     };
     if (text.size() >= 3 && std::memcmp(text.data(), "\xEF\xBB\xBF", 3) == 0)
         note(ByteOrderMark, 1);
@@ -102,12 +99,9 @@ ListReport checkList(std::string_view text)
 
     report.records = (items + kFieldCount - 1) / kFieldCount;
     report.itemsInLastRecord = items % kFieldCount;
-    for (int kind = 0; kind < Kinds; ++kind) {
-        if (found[kind].count == 0)
-            continue;
-        found[kind].what = kKinds[kind];
-        report.findings.push_back(found[kind]);
-    }
+    for (const ListFinding& finding : found)
+        if (finding.count != 0)
+            report.findings.push_back(finding);
     return report;
 }
 

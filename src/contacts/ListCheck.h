@@ -9,8 +9,21 @@ namespace tesselby {
 
 // What a look over a list's text found: how many records, and each kind of item the program itself
 // never writes, with how often and the line (from 1) of the first.
+enum class ListFindingKind {
+    ByteOrderMark,
+    Unquoted,
+    SeveralOnALine,
+    OtherLineEnd,
+    OpenQuote,
+    NoFinalLineEnd,
+    SingleByte,
+    TooLong,
+};
+inline constexpr int kListFindingKinds = 8;
+const char* describe(ListFindingKind kind);
+
 struct ListFinding {
-    std::string what;
+    ListFindingKind kind;
     std::size_t count = 0;
     std::size_t firstLine = 0;
 };
