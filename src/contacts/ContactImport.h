@@ -11,4 +11,8 @@ namespace tesselby {
 // Problems come in line order.
 ContactsRead readContacts(std::string_view bytes);
 
+// The same for a text known to be vCards, or CSV, already decoded to UTF-8.
+ContactsRead readVCardContacts(std::string_view text);
+ContactsRead readCsvContacts(std::string_view text);
+
 } // namespace tesselby

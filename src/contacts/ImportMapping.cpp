@@ -303,11 +303,12 @@ std::pair<std::optional<Record>, std::optional<ContactProblem>> recordFromRow(co
                 ContactProblem{row.line, "the row has " + std::to_string(row.fields.size()) + " fields, the header " +
                                              std::to_string(columns.count) + "; it was skipped"}};
     }
+    // A value that is not UTF-8 is taken as the sender's single-byte Windows text, as the list's own are.
     auto firstOf = [&row](std::initializer_list<const std::vector<std::size_t>*> lists) {
         for (const auto* list : lists)
             for (const std::size_t column : *list)
                 if (!row.fields[column].empty())
-                    return row.fields[column];
+                    return *charsetToUtf8(row.fields[column], "");
         return std::string();
     };
     Record record{firstOf({&columns.first}), firstOf({&columns.last}),
