@@ -6,128 +6,11 @@
 #include <variant>
 
 #include "TextDecoding.h"
+#include "VCardValue.h"
 
 namespace tesselby {
 
 namespace {
-
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
-std::string quotedPrintable(std::string_view text)
-{
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '=' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 && hexValue(text[i + 2]) >= 0) {
-            out += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
-            i += 2;
-        } else {
-            out += text[i]; // a stray "=" is kept as it stands
-        }
-    }
-    return out;
-}
-
-int base64Value(char c)
-{
-    if (c >= 'A' && c <= 'Z')
-        return c - 'A';
-    if (c >= 'a' && c <= 'z')
-        return c - 'a' + 26;
-    if (c >= '0' && c <= '9')
-        return c - '0' + 52;
-    if (c == '+')
-        return 62;
-    if (c == '/')
-        return 63;
-    return -1;
-}
-
-std::string base64(std::string_view text)
-{
-    std::string out;
-    unsigned bits = 0;
-    int held = 0;
-    for (const char c : text) {
-        const int value = base64Value(c);
-        if (value < 0)
-            continue; // padding and the spaces some writers fold with
-        bits = (bits << 6) | static_cast<unsigned>(value);
-        held += 6;
-        if (held >= 8) {
-            held -= 8;
-            out += static_cast<char>((bits >> held) & 0xFF);
-        }
-    }
-    return out;
-}
-
-std::string unescaped(std::string_view text)
-{
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\\' || i + 1 == text.size()) {
-            out += text[i];
-            continue;
-        }
-        const char next = text[++i];
-        if (next == 'n' || next == 'N')
-            out += "\r\n";
-        else if (next == ',' || next == ';' || next == '\\' || next == ':')
-            out += next;
-        else
-            out.append({'\\', next}); // not an escape: kept as written
-    }
-    return out;
-}
-
-// A structured value's parts, at the semicolons no backslash escapes.
-std::vector<std::string_view> components(std::string_view value)
-{
-    std::vector<std::string_view> parts;
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < value.size(); ++i) {
-        if (value[i] == '\\')
-            ++i;
-        else if (value[i] == ';') {
-            parts.push_back(value.substr(start, i - start));
-            start = i + 1;
-        }
-    }
-    parts.push_back(value.substr(std::min(start, value.size())));
-    return parts;
-}
-
-struct ValueError {
-    std::string message;
-};
-
-// One part of a property's value as UTF-8 text, or why it cannot be read.
-std::variant<std::string, ValueError> decodeValue(const VCardProperty& property, std::string_view part)
-{
-    const std::string encoding = upperAscii(property.parameter("ENCODING").value_or(""));
-    std::string bytes;
-    if (encoding == "QUOTED-PRINTABLE")
-        bytes = quotedPrintable(part);
-    else if (encoding == "B" || encoding == "BASE64")
-        bytes = base64(part);
-    else if (encoding.empty() || encoding == "7BIT" || encoding == "8BIT")
-        bytes = std::string(part);
-    else
-        return ValueError{"the encoding " + encoding + " is not known"};
-    const std::optional<std::string> text = charsetToUtf8(bytes, property.parameter("CHARSET").value_or(""));
-    if (!text)
-        return ValueError{"the character set " + std::string(*property.parameter("CHARSET")) + " is not known"};
-    return unescaped(*text);
-}
 
 // The property of a name chosen by the rule: lowest PREF first, then one of preferredType, then the first.
 const VCardProperty* chosen(const std::vector<const VCardProperty*>& candidates, std::string_view preferredType)
@@ -213,22 +96,24 @@ std::pair<std::optional<Record>, std::optional<ContactProblem>> recordFromCard(c
             if (n != nullptr)
                 continue;
             n = &property;
-            const std::vector<std::string_view> parts = components(property.value);
+            const std::vector<std::string_view> parts = valueComponents(property.value);
             for (int field = 0; field < 2 && static_cast<std::size_t>(field) < parts.size(); ++field) {
                 auto value = decodeValue(property, parts[field]);
-                if (auto* error = std::get_if<ValueError>(&value))
+                if (auto* error = std::get_if<VCardValueError>(&value))
                     return fail(property, error->message);
                 record[field == 0 ? 1 : 0] = std::move(std::get<std::string>(value));
             }
             continue;
         }
         auto value = decodeValue(property, property.value);
-        if (auto* error = std::get_if<ValueError>(&value))
+        if (auto* error = std::get_if<VCardValueError>(&value))
             return fail(property, error->message);
         std::string text = std::move(std::get<std::string>(value));
         if (property.name == "FN") {
-            if (fn == nullptr)
-                fn = &property, decoded.emplace_back(fn, std::move(text));
+            if (fn == nullptr) {
+                fn = &property;
+                decoded.emplace_back(fn, std::move(text));
+            }
             continue;
         }
         if (property.name == "TEL" && isTelAddress(property, card.version, text))
