@@ -63,6 +63,9 @@ ContactsRead readContacts(std::string_view bytes)
     const DecodedText decoded = decodeFileText(bytes);
     if (decoded.problem)
         return ContactsRead{{}, {*decoded.problem}};
+    // An empty file, such as the export of an empty list, holds nobody and nothing wrong.
+    if (decoded.text.find_first_not_of(" \t\r\n") == std::string::npos)
+        return {};
     return looksLikeVCard(decoded.text) ? readVCardContacts(decoded.text) : readCsvContacts(decoded.text);
 }
 

@@ -128,6 +128,7 @@ TEST_CASE("CSV files shaped like real exports become people by their header")
          {{"Good", "One", "1", "a@b"}},
          {2, 3, 5, 6, 7}},
         {"no column Tesselby knows", "Company,Street\nAcme,Main St\n", {}, {1}},
+        {"an empty file, as an empty list exports", "\xEF\xBB\xBF\r\n", {}, {}},
         {"broken UTF-16", utf16le(u"First Name\n\xD800x\n"), {}, {2}},
     };
     for (const ImportCase& row : cases)
