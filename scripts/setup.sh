@@ -6,7 +6,7 @@ TESSELBY_PACKAGES=(
     cmake ninja-build g++ pkg-config libbenchmark-dev
     qt6-base-dev qt6-qpa-plugins
     fonts-dejavu-core fonts-liberation2
-    clang libclang-rt-14-dev
+    clang libclang-rt-14-dev doctest-dev
     dpkg-dev desktop-file-utils appstream
 )
 

@@ -262,6 +262,11 @@ Status restoreAfterInterruptedSave(const std::filesystem::path& path)
 
 Status appendRecord(const std::filesystem::path& path, const Record& record)
 {
+    return appendRecords(path, std::span<const Record>(&record, 1));
+}
+
+Status appendRecords(const std::filesystem::path& path, std::span<const Record> records)
+{
     Result<WriteAccess> access = prepareWrite(path);
     if (!access)
         return access.error();
@@ -278,9 +283,17 @@ Status appendRecord(const std::filesystem::path& path, const Record& record)
     if (!end)
         return end.error();
 
-    std::string lines = end.value().completion();
-    for (const std::string& value : record)
-        appendItem(lines, value);
+    std::string lines;
+    try {
+        lines = end.value().completion();
+        for (const Record& record : records)
+            for (const std::string& value : record)
+                appendItem(lines, value);
+    } catch (const std::bad_alloc&) {
+        return tooLargeError(target);
+    } catch (const std::length_error&) {
+        return tooLargeError(target);
+    }
 
     Status added = file.write(lines);
     if (added)
@@ -288,7 +301,7 @@ Status appendRecord(const std::filesystem::path& path, const Record& record)
     if (added && file.created())
         added = syncFolder(folderOf(target));
     if (!added) {
-        (void)file.truncate(sizeBefore.value()); // takes back whatever part of the record reached the file
+        (void)file.truncate(sizeBefore.value()); // takes back whatever part of the records reached the file
         return added;
     }
     return file.close();

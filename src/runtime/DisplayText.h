@@ -4,11 +4,9 @@
 #include <cstddef>
 #include <string_view>
 
-namespace tesselby {
+#include "ShownValueBytes.h"
 
-// A value longer than this many bytes is shown by its beginning only: laying out all of a very long
-// value would freeze the window at every repaint.
-inline constexpr std::size_t kShownValueBytes = 65536;
+namespace tesselby {
 
 // The text that shows a value: its UTF-8 text as it is, or, when cut, the beginning given followed by
 // a mark that says the value goes on and how long it is (storedBytes).

@@ -1,0 +1,147 @@
+#include "ContactCommands.h"
+
+#include <ostream>
+
+namespace tesselby {
+
+namespace {
+
+constexpr char kHelp[] = R"(Usage: tesselby-contacts COMMAND [OPTION]... [ARGUMENT]...
+Brings people into Tesselby's address list and takes them out, checks the list and searches it.
+
+Commands:
+  import [--dry-run] FILE...   add every person in vCard (2.1, 3.0, 4.0) or CSV files, in file order;
+                               - reads standard input; --dry-run prints them and adds nothing
+  export [--format vcard|csv] [--vcard-version 3.0|4.0] [-o FILE]
+                               write every person as vCards (3.0 unless told) or as CSV, to FILE
+                               or to standard output
+  check                        count the records and report items the program never writes
+  list [--field first|last|phone|email] [--format tab|mutt] [TEXT]
+                               print the people whose field (first name unless told) contains
+                               TEXT, case-sensitive; no TEXT lists everyone with that field filled
+
+  -h, --help                   show this help
+  --version                    show the version
+
+The list is $XDG_DATA_HOME/tesselby/tesselby.txt (~/.local/share/tesselby/tesselby.txt); writes take
+the same lock as the program. Exit status: 0 success, 1 a problem found, 2 wrong usage.
+See tesselby-contacts(1) for how cards and columns become people.
+)";
+
+} // namespace
+
+int usageError(std::ostream& err, std::string_view message)
+{
+    err << kCommandName << ": " << message << "\nTry '" << kCommandName << " --help'.\n";
+    return kExitUsage;
+}
+
+bool optionValue(std::span<const std::string> args, std::size_t& at, std::string_view name,
+                 std::optional<std::string>& value, std::string& error)
+{
+    const std::string_view arg = args[at];
+    if (arg.size() > name.size() && arg.substr(0, name.size()) == name && arg[name.size()] == '=') {
+        value = std::string(arg.substr(name.size() + 1));
+        return true;
+    }
+    if (arg != name)
+        return false;
+    if (at + 1 == args.size()) {
+        error = "the option " + std::string(name) + " needs a value";
+        return true;
+    }
+    value = args[++at];
+    return true;
+}
+
+bool isHelp(std::string_view arg)
+{
+    return arg == "-h" || arg == "--help";
+}
+
+void printHelp(std::ostream& out)
+{
+    out << kHelp;
+}
+
+void reportFailure(std::ostream& err, const FileError& error, std::string_view doing)
+{
+    err << error.path << ": ";
+    if (!doing.empty())
+        err << doing << ": ";
+    err << error.reason << '\n';
+}
+
+std::string oneLine(std::string_view value)
+{
+    std::string line;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        const char c = value[i];
+        if (c == '\r' && i + 1 < value.size() && value[i + 1] == '\n')
+            continue;
+        line += (c == '\t' || c == '\r' || c == '\n') ? ' ' : c;
+    }
+    return line;
+}
+
+std::string recordLine(const Record& record)
+{
+    std::string line;
+    for (int field = 0; field < kFieldCount; ++field) {
+        if (field > 0)
+            line += '\t';
+        line += oneLine(record[field]);
+    }
+    return line;
+}
+
+int finishOutput(std::ostream& out, std::ostream& err, int status)
+{
+    out.flush();
+    if (out)
+        return status;
+    err << kCommandName << ": could not write to standard output\n";
+    return kExitProblem;
+}
+
+std::string peopleCount(std::size_t count)
+{
+    return std::to_string(count) + (count == 1 ? " person" : " people");
+}
+
+int runContactsCommand(std::span<const std::string> args, std::string_view version, CommandStreams streams)
+{
+    if (args.empty())
+        return usageError(streams.err, "a command is needed: import, export, check or list");
+    const std::string& command = args.front();
+    if (isHelp(command)) {
+        printHelp(streams.out);
+        return finishOutput(streams.out, streams.err, kExitSuccess);
+    }
+    if (command == "--version") {
+        streams.out << kCommandName << ' ' << version << '\n';
+        return finishOutput(streams.out, streams.err, kExitSuccess);
+    }
+    const std::span<const std::string> rest = args.subspan(1);
+    for (const std::string& arg : rest) {
+        if (arg == "--")
+            break;
+        if (isHelp(arg)) {
+            printHelp(streams.out);
+            return finishOutput(streams.out, streams.err, kExitSuccess);
+        }
+    }
+    if (command == "import")
+        return runImport(rest, streams);
+    if (command == "export")
+        return runExport(rest, streams);
+    if (command == "check")
+        return runCheck(rest, streams);
+    if (command == "list")
+        return runList(rest, streams);
+    return usageError(streams.err, "there is no command '" + command +
+                                       "'; the commands are import, export, "
+                                       "check and list");
+}
+
+} // namespace tesselby

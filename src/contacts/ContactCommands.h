@@ -1,0 +1,57 @@
+#pragma once
+
+#include <cstddef>
+#include <iosfwd>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "FileError.h"
+#include "Record.h"
+
+namespace tesselby {
+
+// What the command's exit status says.
+inline constexpr int kExitSuccess = 0;
+inline constexpr int kExitProblem = 1;
+inline constexpr int kExitUsage = 2;
+
+inline constexpr char kCommandName[] = "tesselby-contacts";
+
+// The standard streams a run writes to and reads from; the tests give their own.
+struct CommandStreams {
+    std::istream& in;
+    std::ostream& out;
+    std::ostream& err;
+};
+
+// Runs the command line after the program's name; version is what --version prints.
+int runContactsCommand(std::span<const std::string> args, std::string_view version, CommandStreams streams);
+
+// The subcommands, given what follows their name.
+int runImport(std::span<const std::string> args, CommandStreams streams);
+int runExport(std::span<const std::string> args, CommandStreams streams);
+int runCheck(std::span<const std::string> args, CommandStreams streams);
+int runList(std::span<const std::string> args, CommandStreams streams);
+
+// Shared by the subcommands.
+
+// Says what was wrong with the command line, and where help is; returns kExitUsage.
+int usageError(std::ostream& err, std::string_view message);
+// Whether args[at] is the option name, given as "name value" or "name=value"; value is then set and at
+// moved past it, or error says the value is missing.
+bool optionValue(std::span<const std::string> args, std::size_t& at, std::string_view name,
+                 std::optional<std::string>& value, std::string& error);
+bool isHelp(std::string_view arg);
+void printHelp(std::ostream& out);
+// "FILE: reason" for a failure of the data layer.
+void reportFailure(std::ostream& err, const FileError& error, std::string_view doing = {});
+// A record on one line, its fields tab-separated, each tab and line break in a value a space.
+std::string recordLine(const Record& record);
+std::string oneLine(std::string_view value);
+// Ends a run that wrote to out: kExitProblem, said on err, when out could not take it all.
+int finishOutput(std::ostream& out, std::ostream& err, int status);
+std::string peopleCount(std::size_t count);
+
+} // namespace tesselby

@@ -1,0 +1,103 @@
+#include "ContactWriter.h"
+
+#include <string_view>
+
+namespace tesselby {
+
+namespace {
+
+constexpr std::size_t kFoldOctets = 75;
+
+std::string escaped(std::string_view value)
+{
+    std::string out;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        const char c = value[i];
+        if (c == '\\' || c == ',' || c == ';') {
+            out += '\\';
+            out += c;
+        } else if (c == '\r' || c == '\n') {
+            out += "\\n";
+            if (c == '\r' && i + 1 < value.size() && value[i + 1] == '\n')
+                ++i;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+bool continuesCharacter(char c)
+{
+    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
+
+// Writes a content line folded so that no line passes 75 octets, each fold before a whole character.
+void appendFolded(std::string& out, std::string_view line)
+{
+    std::size_t room = kFoldOctets;
+    while (line.size() > room) {
+        std::size_t cut = room;
+        while (cut > 1 && continuesCharacter(line[cut]))
+            --cut;
+        out.append(line.substr(0, cut));
+        out += "\r\n ";
+        line.remove_prefix(cut);
+        room = kFoldOctets - 1;
+    }
+    out.append(line);
+    out += "\r\n";
+}
+
+std::string fullName(const Record& record)
+{
+    if (record[0].empty() || record[1].empty())
+        return record[0] + record[1];
+    return record[0] + ' ' + record[1];
+}
+
+} // namespace
+
+void appendVCard(std::string& out, const Record& record, VCardVersion version)
+{
+    const bool v4 = version == VCardVersion::V40;
+    out += "BEGIN:VCARD\r\n";
+    out += v4 ? "VERSION:4.0\r\n" : "VERSION:3.0\r\n";
+    appendFolded(out, "N:" + escaped(record[1]) + ';' + escaped(record[0]) + ";;;");
+    appendFolded(out, "FN:" + escaped(fullName(record)));
+    // In 4.0 a phone is an address (tel:) unless said to be text.
+    if (!record[2].empty())
+        appendFolded(out, (v4 ? "TEL;VALUE=text:" : "TEL:") + escaped(record[2]));
+    if (!record[3].empty())
+        appendFolded(out, (v4 ? "EMAIL:" : "EMAIL;TYPE=INTERNET:") + escaped(record[3]));
+    out += "END:VCARD\r\n";
+}
+
+void appendCsvHeader(std::string& out)
+{
+    out += kCsvHeader;
+    out += "\r\n";
+}
+
+void appendCsvRow(std::string& out, const Record& record)
+{
+    for (int field = 0; field < kFieldCount; ++field) {
+        if (field > 0)
+            out += ',';
+        const std::string& value = record[field];
+        if (value.find_first_of(",\"\r\n") == std::string::npos) {
+            out += value;
+            continue;
+        }
+        out += '"';
+        for (const char c : value) {
+            if (c == '"')
+                out += '"';
+            out += c;
+        }
+        out += '"';
+    }
+    out += "\r\n";
+}
+
+} // namespace tesselby

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <string>
+
+#include "Record.h"
+
+namespace tesselby {
+
+enum class VCardVersion { V30, V40 };
+
+// One person as a card: N, FN, TEL and EMAIL (the last two only when filled in), escaped, with line
+// breaks as \n, folded at 75 octets without splitting a character, CR LF line ends.
+void appendVCard(std::string& out, const Record& record, VCardVersion version);
+
+// CSV as RFC 4180 writes it, CR LF line ends; a field is quoted when it holds a comma, a quote or a
+// line break.
+inline constexpr char kCsvHeader[] = "First Name,Last Name,Phone,E-Mail";
+void appendCsvHeader(std::string& out);
+void appendCsvRow(std::string& out, const Record& record);
+
+} // namespace tesselby

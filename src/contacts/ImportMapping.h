@@ -1,0 +1,47 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "ContactProblem.h"
+#include "CsvReader.h"
+#include "Record.h"
+#include "VCardReader.h"
+
+namespace tesselby {
+
+// How a card becomes a person:
+// - first and last name: the given and family names of N when it has either, else FN split at its last
+//   space (a single word is the first name);
+// - phone: the TEL marked preferred (PREF, TYPE=pref, the lowest PREF=n), else the first cell phone,
+//   else the first; e-mail: the EMAIL marked preferred, else the first. Empty ones are passed over;
+// - values decoded (quoted-printable, base64, CHARSET=), unescaped (\, \; \\ and \n, which becomes the
+//   program's own CR LF) and otherwise kept exactly; a tel: address loses its "tel:".
+// A card with none of N, FN, TEL and EMAIL, or in a character set not known, gives a problem instead.
+std::pair<std::optional<Record>, std::optional<ContactProblem>> recordFromCard(const VCard& card);
+
+// The columns of a CSV header that give each field, read by name, without case, spaces or hyphens:
+// Tesselby's own (First Name, Last Name, Phone, E-Mail) and those of the common mail programs' exports.
+struct CsvColumns {
+    std::size_t count = 0;
+    std::vector<std::size_t> first, last, fullName;
+    std::vector<std::size_t> primaryPhone, mobilePhone, phone;
+    std::vector<std::size_t> primaryEmail, email;
+
+    bool known() const;
+};
+CsvColumns csvColumns(const std::vector<std::string>& header);
+
+// A row as a person: each field from the first of its columns that is not empty (a primary column,
+// then a mobile one, then any, for the phone); the name split as for a card when only a full name is
+// given. A row whose number of fields is not the header's gives a problem.
+std::pair<std::optional<Record>, std::optional<ContactProblem>> recordFromRow(const CsvColumns& columns,
+                                                                              const CsvRow& row);
+
+// The first and last name in a full name.
+std::pair<std::string, std::string> splitFullName(std::string_view fullName);
+
+} // namespace tesselby

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "ContactProblem.h"
+
+namespace tesselby {
+
+// A file's bytes as UTF-8 text: a UTF-8 byte-order mark dropped, UTF-16 (by its byte-order mark, or by
+// the zero bytes of ASCII text without one) turned into UTF-8. Fails at the line of a broken UTF-16 unit.
+struct DecodedText {
+    std::string text;
+    std::optional<ContactProblem> problem;
+};
+DecodedText decodeFileText(std::string_view bytes);
+
+// A value's bytes in a named character set as UTF-8; nothing for a set this program does not know.
+// Without a name, bytes that are not valid UTF-8 are read as Windows-1252, as the list's older items are.
+std::optional<std::string> charsetToUtf8(std::string_view bytes, std::string_view charset);
+
+// ASCII letters compared without case.
+bool equalsIgnoringCase(std::string_view a, std::string_view b);
+std::string upperAscii(std::string_view text);
+
+} // namespace tesselby

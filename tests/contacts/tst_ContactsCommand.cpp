@@ -1,0 +1,278 @@
+// The command as a user runs it: the built executable in a child process, its data folder a
+// temporary one given through XDG_DATA_HOME.
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include "ContactSamples.h"
+#include "RecordGrid.h"
+
+using namespace tesselby;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string readFile(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void writeFile(const fs::path& path, const std::string& bytes)
+{
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+struct Outcome {
+    int status = -1;
+    std::string out, err;
+};
+
+// A folder of the test's own: the data folder (its list in tesselby/tesselby.txt) and where the
+// command runs, so that a test's files are named as a user would name them.
+class Scratch {
+public:
+    Scratch()
+    {
+        char name[] = "/tmp/tesselby-contacts-XXXXXX";
+        REQUIRE(::mkdtemp(name) != nullptr);
+        m_dir = name;
+    }
+    ~Scratch() { fs::remove_all(m_dir); }
+
+    const fs::path& dir() const { return m_dir; }
+    fs::path list() const { return m_dir / "tesselby" / "tesselby.txt"; }
+
+    // Runs the command; sizeLimit, when set, is a full disk that many bytes into any file.
+    Outcome run(const std::vector<std::string>& args, const std::string& input = {}, const char* stdoutPath = nullptr,
+                long long sizeLimit = 0) const
+    {
+        writeFile(m_dir / ".in", input);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::setenv("XDG_DATA_HOME", m_dir.c_str(), 1);
+            if (::chdir(m_dir.c_str()) != 0)
+                ::_exit(126);
+            ::dup2(::open(".in", O_RDONLY), 0);
+            ::dup2(::open(stdoutPath ? stdoutPath : ".out", O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
+            ::dup2(::open(".err", O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
+            if (sizeLimit > 0) {
+                ::signal(SIGXFSZ, SIG_IGN);
+                const rlimit limit{static_cast<rlim_t>(sizeLimit), static_cast<rlim_t>(sizeLimit)};
+                ::setrlimit(RLIMIT_FSIZE, &limit);
+            }
+            std::vector<char*> argv{const_cast<char*>(TESSELBY_CONTACTS)};
+            for (const std::string& arg : args)
+                argv.push_back(const_cast<char*>(arg.c_str()));
+            argv.push_back(nullptr);
+            ::execv(TESSELBY_CONTACTS, argv.data());
+            ::_exit(127);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        Outcome outcome{WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), readFile(m_dir / ".out"),
+                        readFile(m_dir / ".err")};
+        fs::remove(m_dir / ".out");
+        return outcome;
+    }
+
+private:
+    fs::path m_dir;
+};
+
+const Record kAnna{"Anna", "Smith", "555", "anna@example.org"};
+const Record kBob{"Bob", "Smithers, \"Jr.\"", "", ""};
+const std::string kCard = "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Lee;Kim;;;\r\nEMAIL:kim@example.com\r\nEND:VCARD\r\n";
+const std::string kBrokenCards = "BEGIN:VCARD\r\nN:Gone;Half\r\n" + kCard;
+const std::string kCsv = "First Name,Last Name,Phone,E-Mail\r\nZoë,Ng,0170,\r\n";
+
+} // namespace
+
+TEST_CASE("the command's exit status, output and messages")
+{
+    const struct {
+        std::vector<std::string> args;
+        std::string list; // the list before, when there is one
+        std::string out;  // what standard output holds, or begins with when it ends in "..."
+        std::string err;  // a part of standard error
+        int status;
+        std::optional<std::string> listAfter = {}; // when given, the list must then hold exactly this
+        std::string input = {};
+    } cases[] = {
+        {{}, "", "", "a command is needed", 2},
+        {{"--help"}, "", "Usage: tesselby-contacts...", "", 0},
+        {{"list", "--help"}, "", "Usage: tesselby-contacts...", "", 0},
+        {{"--version"}, "", std::string("tesselby-contacts ") + TESSELBY_VERSION + "\n", "", 0},
+        {{"frobnicate"}, "", "", "no command 'frobnicate'", 2},
+        {{"import"}, "", "", "at least one file", 2},
+        {{"import", "--bogus", "a.vcf"}, "", "", "no option --bogus", 2},
+        {{"export", "--format", "xml"}, "", "", "vcard or csv, not xml", 2},
+        {{"export", "--vcard-version=2.1"}, "", "", "3.0 or 4.0, not 2.1", 2},
+        {{"export", "-o"}, "", "", "needs a value", 2},
+        {{"list", "--field", "age"}, "", "", "not age", 2},
+        {{"list", "a", "b"}, "", "", "given two", 2},
+        {{"check", "x"}, "", "", "no argument x", 2},
+        {{"import", "missing.vcf"}, "", "", "missing.vcf: could not be read", 1},
+        {{"import", "broken.vcf", "people.csv"},
+         itemLines(kAnna),
+         "",
+         "broken.vcf:1: ",
+         1,
+         itemLines(kAnna) + itemLines({"Kim", "Lee", "", "kim@example.com"}) + itemLines({"Zoë", "Ng", "0170", ""})},
+        {{"import", "-"},
+         "\"A\"\r\n\"B",
+         "",
+         "-: 1 person added",
+         0,
+         "\"A\"\r\n\"B\"\r\n\"\"\r\n\"\"\r\n" + itemLines({"Kim", "Lee", "", "kim@example.com"}),
+         kCard},
+        {{"import", "--dry-run", "people.csv"},
+         itemLines(kAnna),
+         "Zoë\tNg\t0170\t\n",
+         "1 person would be added",
+         0,
+         itemLines(kAnna)},
+        {{"check"}, itemLines(kAnna) + itemLines(kBob), "/tesselby/tesselby.txt: 2 records\n", "", 0},
+        {{"check"}, "Anna\r\n\"Smith\"\r\n", "...", "", 1},
+        {{"list", "--field", "last", "Smith"},
+         itemLines(kAnna) + itemLines(kBob) + "\"Carl\"",
+         "Anna\tSmith\t555\tanna@example.org\nBob\tSmithers, \"Jr.\"\t\t\n",
+         "",
+         0},
+        {{"list"},
+         itemLines({"Line\r\nbreak", "", "", ""}) + itemLines({"", "x", "", ""}),
+         "Line break\t\t\t\n",
+         "",
+         0},
+        {{"list", "--format=mutt", "--field", "email", ""},
+         itemLines(kAnna) + itemLines(kBob),
+         "Tesselby: 1 person found\nanna@example.org\tAnna Smith\t555\n",
+         "",
+         0},
+        {{"export", "--format", "csv"},
+         itemLines(kBob) + "\"Carl\"\r\n\"Doe\"",
+         "First Name,Last Name,Phone,E-Mail\r\nBob,\"Smithers, \"\"Jr.\"\"\",,\r\nCarl,Doe,,\r\n",
+         "",
+         0},
+        {{"export", "--vcard-version", "4.0"},
+         itemLines(kAnna),
+         "BEGIN:VCARD\r\nVERSION:4.0\r\nN:Smith;Anna;;;\r\nFN:Anna Smith\r\nTEL;VALUE=text:555\r\n"
+         "EMAIL:anna@example.org\r\nEND:VCARD\r\n",
+         "",
+         0},
+        {{"export", "-o", "tesselby/tesselby.txt"},
+         itemLines(kAnna),
+         "",
+         "the address list itself",
+         1,
+         itemLines(kAnna)},
+        {{"export", "-o", "no/such/folder/out.vcf"}, itemLines(kAnna), "", "not written", 1},
+    };
+    for (const auto& row : cases) {
+        std::string shown;
+        for (const std::string& arg : row.args)
+            shown += arg + ' ';
+        INFO(shown);
+        Scratch scratch;
+        if (!row.list.empty())
+            writeFile(scratch.list(), row.list);
+        writeFile(scratch.dir() / "broken.vcf", kBrokenCards);
+        writeFile(scratch.dir() / "people.csv", kCsv);
+        const Outcome outcome = scratch.run(row.args, row.input);
+        CHECK(outcome.status == row.status);
+        if (row.out.size() >= 3 && row.out.compare(row.out.size() - 3, 3, "...") == 0)
+            CHECK(outcome.out.rfind(row.out.substr(0, row.out.size() - 3), 0) == 0);
+        else if (row.out.rfind('/', 0) == 0)
+            CHECK(outcome.out == scratch.dir().string() + row.out);
+        else
+            CHECK(outcome.out == row.out);
+        CHECK(outcome.err.find(row.err) != std::string::npos);
+        if (row.listAfter)
+            CHECK(readFile(scratch.list()) == *row.listAfter);
+    }
+}
+
+TEST_CASE("an import that meets a full disk adds nobody, and an export to one says so")
+{
+    Scratch scratch;
+    writeFile(scratch.list(), itemLines(kAnna));
+    writeFile(scratch.dir() / "people.vcf", kCard + kCard + kCard);
+    const Outcome imported = scratch.run({"import", "people.vcf"}, {}, nullptr, itemLines(kAnna).size() + 40);
+    CHECK(imported.status == 1);
+    CHECK(imported.err.find(scratch.list().string()) != std::string::npos);
+    CHECK(readFile(scratch.list()) == itemLines(kAnna));
+    const Outcome exported = scratch.run({"export"}, {}, "/dev/full");
+    CHECK(exported.status == 1);
+    CHECK(exported.err.find("could not write to standard output") != std::string::npos);
+}
+
+TEST_CASE("exporting and importing into an empty list gives the same list byte for byte")
+{
+    const std::vector<Record> people = {
+        kAnna, kBob, {"Line\r\nbreak", "Semi;colon\\", "  ", "x,y"}, {"", "", "", ""}, {"王", "Zoë", "tel:1", "="}};
+    std::string list;
+    for (const Record& record : people)
+        list += itemLines(record);
+    const std::vector<std::vector<std::string>> formats = {
+        {"--format", "csv"}, {"--format", "vcard"}, {"--vcard-version", "4.0"}};
+    for (const auto& format : formats) {
+        INFO(format.back());
+        Scratch from, to;
+        writeFile(from.list(), list);
+        std::vector<std::string> args{"export", "-o", (to.dir() / "export").string()};
+        args.insert(args.end(), format.begin(), format.end());
+        REQUIRE(from.run(args).status == 0);
+        CHECK(to.run({"import", "export"}).status == 0);
+        CHECK(readFile(to.list()) == list);
+    }
+}
+
+TEST_CASE("an import while another process adds keeps every record whole and loses none")
+{
+    Scratch scratch;
+    constexpr int kPeople = 40;
+    constexpr int kRounds = 8;
+    std::string cards, rows = "First Name,Last Name,Phone,E-Mail\r\n";
+    for (int i = 0; i < kPeople; ++i) {
+        cards += "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Card;" + std::to_string(i) + ";;;\r\nEND:VCARD\r\n";
+        rows += std::to_string(i) + ",Row,,\r\n";
+    }
+    writeFile(scratch.dir() / "a.vcf", cards);
+    writeFile(scratch.dir() / "b.csv", rows);
+    std::vector<pid_t> children;
+    for (const char* file : {"a.vcf", "b.csv"}) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            for (int round = 0; round < kRounds; ++round)
+                if (scratch.run({"import", file}).status != 0)
+                    ::_exit(1);
+            ::_exit(0);
+        }
+        children.push_back(child);
+    }
+    for (const pid_t child : children) {
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        CHECK((WIFEXITED(status) && WEXITSTATUS(status) == 0));
+    }
+    const RecordGrid grid = RecordGrid::fromText(readFile(scratch.list()));
+    REQUIRE(grid.itemCount() == std::size_t(2 * kPeople * kRounds * kFieldCount));
+    // Each import's people stand together and in their file's order.
+    for (std::size_t start = 1; start <= grid.recordCount(); start += kPeople) {
+        const std::string source = grid.record(start)[1];
+        for (int i = 0; i < kPeople; ++i) {
+            const Record record = grid.record(start + i);
+            CHECK(record[source == "Row" ? 0 : 1] == (source == "Row" ? std::to_string(i) : "Card"));
+            CHECK(record[source == "Row" ? 1 : 0] == (source == "Row" ? "Row" : std::to_string(i)));
+        }
+    }
+}
