@@ -11,7 +11,6 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 png_size() { od -An -tu1 -j16 -N8 "$1" | awk '{ print $1*16777216+$2*65536+$3*256+$4, $5*16777216+$6*65536+$7*256+$8 }'; }
 [ -x "$stage/usr/bin/Tesselby" ] || fail "no executable at bin/Tesselby"
 [ -x "$stage/usr/bin/tesselby-contacts" ] || fail "no executable at bin/tesselby-contacts"
-[ -f "$stage/usr/share/man/man1/tesselby-contacts.1" ] || fail "no man page for tesselby-contacts"
 desktop="$stage/usr/share/applications/tesselby.desktop"
 [ -f "$desktop" ] || fail "no desktop entry"
 grep -qx 'Name=Tesselby' "$desktop" || fail "the desktop entry is not named Tesselby"
