@@ -8,6 +8,7 @@ TESSELBY_PACKAGES=(
     fonts-dejavu-core fonts-liberation2
     clang libclang-rt-14-dev
     dpkg-dev desktop-file-utils
+    doctest-dev
 )
 
 as_root() {
