@@ -11,6 +11,12 @@ TESSELBY_PACKAGES=(
     doctest-dev
 )
 
+# What scripts/test-windows needs on top: the MinGW-w64 cross compiler and Wine to run its programs.
+TESSELBY_WINDOWS_PACKAGES=(
+    cmake ninja-build doctest-dev
+    g++-mingw-w64-x86-64-posix wine64
+)
+
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then
         "$@"
