@@ -59,12 +59,12 @@ TEST_CASE("bothNamesReachOneFileInTheUsersDataFolder")
     // The program's own file, at the root of drive C:, in the test's private Wine prefix (or machine).
     const std::filesystem::path fixed = dataFilePath(kDataFileWritePath);
     CHECK(fixed == std::filesystem::path("c:/tesselby.txt"));
-    const bool existed = std::filesystem::exists(fixed);
-    REQUIRE_FALSE(existed); // never a real list
-    REQUIRE(appendRecord(dataFilePath(kDataFileWritePath), {"Ann", "Lee", "555", "ann@x"}).ok());
+    REQUIRE_FALSE_MESSAGE(std::filesystem::exists(fixed), "a list of someone's own is there, and left alone");
+    const Status added = appendRecord(dataFilePath(kDataFileWritePath), {"Ann", "Lee", "555", "ann@x"});
     const Result<std::string> read = readDataFile(dataFilePath(kDataFileReadPath));
     std::filesystem::remove(fixed);
     std::filesystem::remove(lockFilePath(fixed));
+    REQUIRE(added.ok());
     REQUIRE(read.ok());
     CHECK(read.value() == itemLines({"Ann", "Lee", "555", "ann@x"}));
 #else

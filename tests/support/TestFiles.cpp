@@ -25,17 +25,38 @@ TemporaryFolder::TemporaryFolder(const std::filesystem::path& top)
     throw std::runtime_error("no temporary folder could be made in the temporary folder");
 }
 
+namespace {
+
+// Removes what is in folder, and folder, in one pass over each folder. Not std::filesystem::remove_all:
+// on Windows a deleted file another handle still holds stays listed until that handle closes, and
+// remove_all then reads it again and again without end (under Wine, at least).
+void removeTree(const std::filesystem::path& folder)
+{
+    std::vector<std::filesystem::directory_entry> entries;
+    std::error_code failed;
+    for (auto entry = std::filesystem::directory_iterator(folder, failed);
+         !failed && entry != std::filesystem::directory_iterator(); entry.increment(failed))
+        entries.push_back(*entry);
+    for (const std::filesystem::directory_entry& entry : entries) {
+        std::error_code ignored;
+        if (entry.is_directory(ignored) && !entry.is_symlink(ignored))
+            removeTree(entry.path());
+        else
+            std::filesystem::remove(entry.path(), ignored);
+    }
+    std::filesystem::remove(folder, failed);
+}
+
+} // namespace
+
 TemporaryFolder::~TemporaryFolder()
 {
-    std::error_code ignored;
-    // A test may leave a folder without write permission behind, which would keep its files.
-    for (auto entry = std::filesystem::recursive_directory_iterator(m_path, ignored);
-         entry != std::filesystem::recursive_directory_iterator(); entry.increment(ignored)) {
-        if (entry->is_directory(ignored) && !entry->is_symlink(ignored))
-            std::filesystem::permissions(entry->path(), std::filesystem::perms::owner_all,
-                                         std::filesystem::perm_options::add, ignored);
+    // What is still held open (a lock's handle closing on a thread of its own) goes a moment later.
+    for (int attempt = 0; attempt < 100 && std::filesystem::exists(m_path); ++attempt) {
+        if (attempt > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        removeTree(m_path);
     }
-    std::filesystem::remove_all(m_path, ignored);
 }
 
 std::optional<std::string> readFile(const std::filesystem::path& path)
