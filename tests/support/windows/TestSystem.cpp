@@ -43,7 +43,8 @@ bool isSystemLeftover(const std::string& name)
     // handle (the program's lock among them) holds the old content, and for good, empty, when the
     // replace fails. Windows' own leaves nothing.
     static const bool underWine = ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-    return underWine && name.size() == 10 && name.starts_with("rf") && name.ends_with(".tmp");
+    // GetTempFileNameW names it "rf", up to four hex digits and ".tmp".
+    return underWine && name.size() <= 10 && name.starts_with("rf") && name.ends_with(".tmp");
 }
 
 ChildProcess::ChildProcess(const std::string& body, const std::vector<std::string>& arguments)
