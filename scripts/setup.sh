@@ -6,8 +6,15 @@ TESSELBY_PACKAGES=(
     cmake ninja-build g++ pkg-config libbenchmark-dev
     qt6-base-dev qt6-qpa-plugins
     fonts-dejavu-core fonts-liberation2
-    clang libclang-rt-14-dev doctest-dev
+    clang libclang-rt-14-dev
     dpkg-dev desktop-file-utils appstream
+    doctest-dev
+)
+
+# What scripts/test-windows needs on top: the MinGW-w64 cross compiler and Wine to run its programs.
+TESSELBY_WINDOWS_PACKAGES=(
+    cmake ninja-build doctest-dev
+    g++-mingw-w64-x86-64-posix wine64
 )
 
 as_root() {

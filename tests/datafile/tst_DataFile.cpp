@@ -1,216 +1,309 @@
-#include <QtTest>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include "DoctestPrinters.h"
+#include <chrono>
+#include <cstdlib>
 
 #include "ChildProcess.h"
 #include "DataFile.h"
 #include "DataFilePath.h"
-#include "DataFolder.h"
 #include "FileLock.h"
 #include "SavedValues.h"
+#include "TestDataFolder.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 using namespace tesselby;
+using namespace std::chrono_literals;
 
-class DataFileTest : public QObject {
-    Q_OBJECT
+namespace {
 
-private slots:
-    void bothNamesReachOneFileInTheUsersDataFolder()
-    {
-        DataFolder folder;
-        QCOMPARE(QString::fromStdString(dataFilePath(kDataFileReadPath).string()), folder.filePath());
-        QCOMPARE(dataFilePath(kDataFileWritePath), dataFilePath(kDataFileReadPath));
-    }
+#ifndef _WIN32
+unsigned permissionsOf(const std::filesystem::path& path)
+{
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 ? info.st_mode & 0777 : ~0u;
+}
+#endif
 
-    void relativeDataHomeFallsBackToHome()
-    {
-        const QByteArray oldHome = qgetenv("HOME");
-        qputenv("XDG_DATA_HOME", "relative/path");
-        qputenv("HOME", "/home/someone");
-        QCOMPARE(dataFilePath(kDataFileReadPath),
-                 std::filesystem::path("/home/someone/.local/share/tesselby/tesselby.txt"));
-        qunsetenv("XDG_DATA_HOME");
-        QCOMPARE(dataFilePath(kDataFileReadPath),
-                 std::filesystem::path("/home/someone/.local/share/tesselby/tesselby.txt"));
-        qputenv("HOME", oldHome);
-    }
+// Another running copy that wants the lock: exit code 0 when it got it within the milliseconds given.
+TESSELBY_CHILD_BODY(takeLock)
+{
+    return FileLock::acquire(dataFile(), std::chrono::milliseconds(std::stoi(arguments.at(0)))).ok() ? 0 : 1;
+}
 
-    void missingFileReadsAsEmptyList()
-    {
-        DataFolder folder;
-        const Result<std::string> text = readDataFile(dataFile());
-        QVERIFY(text.ok());
-        QVERIFY(text.value().empty());
-        QVERIFY(!folder.exists());
-    }
+// Takes the lock, says so with the file named, and dies holding it.
+TESSELBY_CHILD_BODY(dieHoldingLock)
+{
+    Result<FileLock> lock = FileLock::acquire(dataFile());
+    if (!lock || !writeFile(arguments.at(0), "held"))
+        return 1;
+    std::_Exit(0);
+}
 
-    void folderInPlaceOfFileIsReported()
-    {
-        DataFolder folder;
-        folder.putFolderInPlace();
-        const Result<std::string> text = readDataFile(dataFile());
-        QVERIFY(!text.ok());
-        QCOMPARE(QString::fromStdString(text.error().path), folder.filePath());
-        QCOMPARE(text.error().reason, std::string("there is a folder in its place"));
-        QVERIFY(!appendRecord(dataFile(), {"a", "b", "c", "d"}).ok());
-        RecordGrid nothing;
-        QVERIFY(!saveValues(nothing, 1, {}).ok());
-        QVERIFY(QFileInfo(folder.filePath()).isDir());
-    }
+// Takes the lock and holds it until the file named second stands; the first says it is held.
+TESSELBY_CHILD_BODY(holdLockUntil)
+{
+    Result<FileLock> lock = FileLock::acquire(dataFile());
+    if (!lock || !writeFile(arguments.at(0), "held"))
+        return 1;
+    return waitForPath(arguments.at(1)) ? 0 : 2;
+}
 
-    void appendsCreateAnOwnerOnlyFileOfItemLines()
-    {
-        DataFolder folder;
-        QVERIFY(appendRecord(dataFile(), {"Ann", "Lee, Jr.", "555", "ann@x"}).ok());
-        QCOMPARE(folder.read(), itemLines({"Ann", "Lee, Jr.", "555", "ann@x"}));
-        QVERIFY(appendRecord(dataFile(), {"", "", "", ""}).ok());
-        QCOMPARE(folder.read(), itemLines({"Ann", "Lee, Jr.", "555", "ann@x", "", "", "", ""}));
-        struct stat info {};
-        QCOMPARE(::stat(folder.filePath().toLocal8Bit().constData(), &info), 0);
-        QCOMPARE(info.st_mode & 0777, mode_t(0600));
-        QCOMPARE(::stat(folder.folderPath().toLocal8Bit().constData(), &info), 0);
-        QCOMPARE(info.st_mode & 0777, mode_t(0700));
-    }
+} // namespace
 
-    void addStandsAsAWholeRecordOfItsOwn_data()
-    {
-        QTest::addColumn<QByteArray>("before");
-        QTest::newRow("no final line end") << QByteArray("\"a\"\r\n\"b\"\r\n\"c\"\r\n\"d\"");
-        QTest::newRow("an incomplete last record")
-            << QByteArray("\"a\"\r\n\"b\"\r\n\"c\"\r\n\"d\"\r\n\"e\"\r\n\"f\"\r\n\"g\"\r\n");
-        QTest::newRow("a torn add: half an item") << QByteArray("\"a\"\r\n\"b\"\r\n\"c\"\r\n\"d\"\r\n\"Ann\"\r\n\"Le");
-        QTest::newRow("an open quote over lines") << QByteArray("\"a\"\r\n\"b \"\"x\"\"\r\n more\r\n");
-        QTest::newRow("a trailing comma") << QByteArray("a,b,c,");
-        QTest::newRow("only a byte-order mark") << QByteArray("\xEF\xBB\xBF");
-        QTest::newRow("blank lines after the last item") << QByteArray("\"a\"\r\n\r\n  \n\t");
-        QTest::newRow("an empty file") << QByteArray();
-    }
+TEST_CASE("bothNamesReachOneFileInTheUsersDataFolder")
+{
+    TestDataFolder folder;
+#ifdef _WIN32
+    // The program's own file, at the root of drive C:, in the test's private Wine prefix (or machine).
+    const std::filesystem::path fixed = dataFilePath(kDataFileWritePath);
+    CHECK(fixed == std::filesystem::path("c:/tesselby.txt"));
+    REQUIRE_FALSE_MESSAGE(std::filesystem::exists(fixed), "a list of someone's own is there, and left alone");
+    const Status added = appendRecord(dataFilePath(kDataFileWritePath), {"Ann", "Lee", "555", "ann@x"});
+    const Result<std::string> read = readDataFile(dataFilePath(kDataFileReadPath));
+    std::filesystem::remove(fixed);
+    std::filesystem::remove(lockFilePath(fixed));
+    REQUIRE(added.ok());
+    REQUIRE(read.ok());
+    CHECK(read.value() == itemLines({"Ann", "Lee", "555", "ann@x"}));
+#else
+    CHECK(dataFilePath(kDataFileWritePath) == dataFilePath(kDataFileReadPath));
+    CHECK(dataFilePath(kDataFileReadPath) == folder.filePath());
+#endif
+}
 
-    void addStandsAsAWholeRecordOfItsOwn()
-    {
-        QFETCH(QByteArray, before);
-        DataFolder folder;
-        folder.write(before);
-        const Result<RecordGrid> earlier = loadRecordGrid(dataFile());
-        QVERIFY(earlier.ok());
-        const Record added{"New", "Person, Jr.", "555 \"0100\"", "new@example.org"};
-        QVERIFY(appendRecord(dataFile(), added).ok());
-        QVERIFY(folder.read().startsWith(before));
+#ifndef _WIN32
+TEST_CASE("relativeDataHomeFallsBackToHome")
+{
+    const std::optional<std::filesystem::path> oldHome = environmentPath("HOME");
+    setEnvironment("XDG_DATA_HOME", "relative/path");
+    setEnvironment("HOME", "/home/someone");
+    CHECK(dataFilePath(kDataFileReadPath) == std::filesystem::path("/home/someone/.local/share/tesselby/tesselby.txt"));
+    unsetEnvironment("XDG_DATA_HOME");
+    CHECK(dataFilePath(kDataFileReadPath) == std::filesystem::path("/home/someone/.local/share/tesselby/tesselby.txt"));
+    setEnvironment("HOME", oldHome.value_or(""));
+}
+#endif
 
-        const Result<RecordGrid> grid = loadRecordGrid(dataFile());
-        QVERIFY(grid.ok());
-        QCOMPARE(grid.value().recordCount(), earlier.value().recordCount() + 1);
-        for (std::size_t r = 1; r <= earlier.value().recordCount(); ++r)
-            QCOMPARE(grid.value().record(r), earlier.value().record(r));
-        QCOMPARE(grid.value().record(grid.value().recordCount()), added);
-    }
+TEST_CASE("missingFileReadsAsEmptyList")
+{
+    TestDataFolder folder;
+    const Result<std::string> text = readDataFile(dataFile());
+    REQUIRE(text.ok());
+    CHECK(text.value().empty());
+    CHECK(!folder.exists());
+}
 
-    void saveReplacesOnlyTheEditedRecord()
-    {
-        DataFolder folder;
-        const QByteArray before = itemLines({"A", "a", "1", "a@", "B", "b", "2", "b@", "C", "c", "3", "c@"});
-        folder.write(before);
-        Result<RecordGrid> grid = loadRecordGrid(dataFile());
-        QVERIFY(saveValues(grid.value(), 1, grid.value().record(1)).ok());
-        QCOMPARE(folder.read(), before);
+TEST_CASE("folderInPlaceOfFileIsReported")
+{
+    TestDataFolder folder;
+    folder.putFolderInPlace();
+    const Result<std::string> text = readDataFile(dataFile());
+    REQUIRE(!text.ok());
+    CHECK(text.error().path == pathText(folder.filePath()));
+    CHECK(text.error().reason == kFolderInPlace);
+    const Status added = appendRecord(dataFile(), {"a", "b", "c", "d"});
+    REQUIRE(!added.ok());
+    CHECK(added.error().reason == kFolderInPlace);
+    RecordGrid nothing;
+    CHECK(!saveValues(nothing, 1, {}).ok());
+    CHECK(std::filesystem::is_directory(folder.filePath()));
+}
 
-        QVERIFY(saveValues(grid.value(), 2, {"Bee", "", "two \"2\"", "b@"}).ok());
-        QCOMPARE(folder.read(), itemLines({"A", "a", "1", "a@", "Bee", "", "two \"2\"", "b@", "C", "c", "3", "c@"}));
-        QCOMPARE(QByteArray(grid.value().text().data(), static_cast<qsizetype>(grid.value().text().size())),
-                 folder.read());
-        QCOMPARE(grid.value().record(2), (Record{"Bee", "", "two \"2\"", "b@"}));
-        QCOMPARE(grid.value().record(3), (Record{"C", "c", "3", "c@"}));
-    }
+TEST_CASE("appendsCreateAnOwnerOnlyFileOfItemLines")
+{
+    TestDataFolder folder;
+    REQUIRE(appendRecord(dataFile(), {"Ann", "Lee, Jr.", "555", "ann@x"}).ok());
+    CHECK(folder.read() == itemLines({"Ann", "Lee, Jr.", "555", "ann@x"}));
+    REQUIRE(appendRecord(dataFile(), {"", "", "", ""}).ok());
+    CHECK(folder.read() == itemLines({"Ann", "Lee, Jr.", "555", "ann@x", "", "", "", ""}));
+#ifndef _WIN32
+    CHECK(permissionsOf(folder.filePath()) == 0600);
+    CHECK(permissionsOf(folder.folderPath()) == 0700);
+#endif
+}
 
-    void saveKeepsPermissionsAndLeavesNoTemporaryFiles()
-    {
-        DataFolder folder;
-        folder.write(itemLines({"A", "a", "1", "a@"}));
-        QVERIFY(QFile::setPermissions(folder.filePath(), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
-        // What a save killed midway leaves behind goes with the next save; the user's own files stay.
-        const QDir dir(folder.folderPath());
-        for (const char* name : {"tesselby.txt.saving-a1B2c3", "tesselby.txt.saving-17-99-0", "tesselby.txt.bak",
-                                 "notes.txt.saving-a1B2c3"}) {
-            QFile file(dir.filePath(name));
-            QVERIFY(file.open(QIODevice::WriteOnly));
+TEST_CASE("addStandsAsAWholeRecordOfItsOwn")
+{
+    const struct {
+        const char* name;
+        std::string before;
+    } rows[] = {
+        {"no final line end", "\"a\"\r\n\"b\"\r\n\"c\"\r\n\"d\""},
+        {"an incomplete last record", "\"a\"\r\n\"b\"\r\n\"c\"\r\n\"d\"\r\n\"e\"\r\n\"f\"\r\n\"g\"\r\n"},
+        {"a torn add: half an item", "\"a\"\r\n\"b\"\r\n\"c\"\r\n\"d\"\r\n\"Ann\"\r\n\"Le"},
+        {"an open quote over lines", "\"a\"\r\n\"b \"\"x\"\"\r\n more\r\n"},
+        {"a trailing comma", "a,b,c,"},
+        {"only a byte-order mark", "\xEF\xBB\xBF"},
+        {"blank lines after the last item", "\"a\"\r\n\r\n  \n\t"},
+        {"an empty file", ""},
+    };
+    for (const auto& row : rows) {
+        SUBCASE(row.name)
+        {
+            TestDataFolder folder;
+            folder.write(row.before);
+            const Result<RecordGrid> earlier = loadRecordGrid(dataFile());
+            REQUIRE(earlier.ok());
+            const Record added{"New", "Person, Jr.", "555 \"0100\"", "new@example.org"};
+            REQUIRE(appendRecord(dataFile(), added).ok());
+            CHECK(folder.read().starts_with(row.before));
+
+            const Result<RecordGrid> grid = loadRecordGrid(dataFile());
+            REQUIRE(grid.ok());
+            REQUIRE(grid.value().recordCount() == earlier.value().recordCount() + 1);
+            for (std::size_t r = 1; r <= earlier.value().recordCount(); ++r)
+                CHECK(grid.value().record(r) == earlier.value().record(r));
+            CHECK(grid.value().record(grid.value().recordCount()) == added);
         }
-        Result<RecordGrid> grid = loadRecordGrid(dataFile());
-        QVERIFY(saveValues(grid.value(), 1, {"Z", "z", "9", "z@"}).ok());
-        struct stat info {};
-        QCOMPARE(::stat(folder.filePath().toLocal8Bit().constData(), &info), 0);
-        QCOMPARE(info.st_mode & 0777, mode_t(0640));
-        QCOMPARE(dir.entryList(QDir::Files),
-                 (QStringList{"notes.txt.saving-a1B2c3", "tesselby.txt", "tesselby.txt.bak", "tesselby.txt.lock"}));
     }
+}
 
-    void saveKeepsRecordsAppendedSinceLoad()
+TEST_CASE("saveReplacesOnlyTheEditedRecord")
+{
+    TestDataFolder folder;
+    const std::string before = itemLines({"A", "a", "1", "a@", "B", "b", "2", "b@", "C", "c", "3", "c@"});
+    folder.write(before);
+    Result<RecordGrid> grid = loadRecordGrid(dataFile());
+    REQUIRE(grid.ok());
+    REQUIRE(saveValues(grid.value(), 1, grid.value().record(1)).ok());
+    CHECK(folder.read() == before);
+
+    REQUIRE(saveValues(grid.value(), 2, {"Bee", "", "two \"2\"", "b@"}).ok());
+    CHECK(folder.read() == itemLines({"A", "a", "1", "a@", "Bee", "", "two \"2\"", "b@", "C", "c", "3", "c@"}));
+    CHECK(grid.value().text() == folder.read());
+    CHECK(grid.value().record(2) == Record{"Bee", "", "two \"2\"", "b@"});
+    CHECK(grid.value().record(3) == Record{"C", "c", "3", "c@"});
+}
+
+TEST_CASE("saveKeepsPermissionsAndLeavesNoTemporaryFiles")
+{
+    TestDataFolder folder;
+    folder.write(itemLines({"A", "a", "1", "a@"}));
+#ifndef _WIN32
+    std::filesystem::permissions(folder.filePath(), std::filesystem::perms(0640));
+#endif
+    // What a save killed midway leaves behind goes with the next save; the user's own files stay.
+    for (const char* name :
+         {"tesselby.txt.saving-a1B2c3", "tesselby.txt.saving-17-99-0", "tesselby.txt.bak", "notes.txt.saving-a1B2c3"})
+        REQUIRE(writeFile(folder.folderPath() / name, ""));
+    Result<RecordGrid> grid = loadRecordGrid(dataFile());
+    REQUIRE(grid.ok());
+    REQUIRE(saveValues(grid.value(), 1, {"Z", "z", "9", "z@"}).ok());
+#ifndef _WIN32
+    CHECK(permissionsOf(folder.filePath()) == 0640);
+#endif
+    CHECK(fileNames(folder.folderPath()) ==
+          std::vector<std::string>{"notes.txt.saving-a1B2c3", "tesselby.txt", "tesselby.txt.bak", "tesselby.txt.lock"});
+}
+
+TEST_CASE("saveKeepsRecordsAppendedSinceLoad")
+{
+    TestDataFolder folder;
+    folder.write(itemLines({"A", "a", "1", "a@"}));
+    Result<RecordGrid> grid = loadRecordGrid(dataFile());
+    REQUIRE(grid.ok());
+    REQUIRE(appendRecord(dataFile(), {"B", "b", "2", "b@"}).ok());
+    REQUIRE(saveValues(grid.value(), 1, {"A2", "a", "1", "a@"}).ok());
+    CHECK(folder.read() == itemLines({"A2", "a", "1", "a@", "B", "b", "2", "b@"}));
+    CHECK(grid.value().recordCount() == 2);
+    // The save first made for the file as loaded is thrown away once the change is seen.
+    CHECK(fileNames(folder.folderPath()) == std::vector<std::string>{"tesselby.txt", "tesselby.txt.lock"});
+}
+
+TEST_CASE("saveOfAPersonTheFileLostWritesNothing")
+{
+    TestDataFolder folder;
+    folder.write(itemLines({"A", "a", "1", "a@", "B", "b", "2", "b@"}));
+    Result<RecordGrid> grid = loadRecordGrid(dataFile());
+    REQUIRE(grid.ok());
+    REQUIRE(std::filesystem::remove(folder.filePath()));
+    const Result<EditPlan> saved = saveRecordEdit(dataFile(), grid.value(), 2, {FieldEdit{"B2", std::nullopt}});
+    REQUIRE(saved.ok());
+    CHECK(saved.value().kind == EditPlan::Kind::PersonNotFound);
+    CHECK(!folder.exists());
+    CHECK(grid.value().record(2) == Record{"B", "b", "2", "b@"}); // still what the person saw
+}
+
+TEST_CASE("heldLockMakesWritersWaitThenFail")
+{
+    const struct {
+        const char* name;
+        bool remove, replace;
+    } rows[] = {
+        {"lock file left alone", false, false},
+        {"lock file deleted by a cleanup tool", true, false},
+        {"lock file replaced", true, true},
+    };
+    for (const auto& row : rows) {
+        SUBCASE(row.name)
+        {
+            TestDataFolder folder;
+            REQUIRE(appendRecord(dataFile(), {"A", "a", "1", "a@"}).ok());
+            Result<FileLock> held = FileLock::acquire(dataFile());
+            REQUIRE(held.ok());
+            const std::filesystem::path lockFile = lockFilePath(folder.filePath());
+            if (row.remove) {
+                std::error_code failed;
+                const bool removed = std::filesystem::remove(lockFile, failed);
+#ifdef _WIN32
+                // Held without delete sharing, the lock file cannot go while it guards a save.
+                CHECK_FALSE(removed);
+#else
+                REQUIRE(removed);
+#endif
+            }
+            if (row.replace)
+                (void)writeFile(lockFile, "");
+            // A second holder, as another running copy would be, is refused while the first holds it.
+            CHECK(runChild("takeLock", {"100"}) == 1);
+        }
+    }
+}
+
+TEST_CASE("lockOfADeadProcessIsTakenOver")
+{
+    TestDataFolder folder;
+    // Nor does a child started just after an add hold the lock the add gave up.
+    REQUIRE(appendRecord(dataFile(), {"A", "a", "1", "a@"}).ok());
+    REQUIRE(appendRecord(dataFile(), {"B", "b", "2", "b@"}).ok());
+    CHECK(runChild("takeLock", {"100"}) == 0);
+    CHECK(runChild("dieHoldingLock", {pathText(folder.top() / "held")}) == 0);
+    CHECK(std::filesystem::exists(lockFilePath(folder.filePath())));
+    CHECK(FileLock::acquire(dataFile(), 0ms).ok());
+
+    SUBCASE("killed while holding it")
     {
-        DataFolder folder;
-        folder.write(itemLines({"A", "a", "1", "a@"}));
-        Result<RecordGrid> grid = loadRecordGrid(dataFile());
-        QVERIFY(appendRecord(dataFile(), {"B", "b", "2", "b@"}).ok());
-        QVERIFY(saveValues(grid.value(), 1, {"A2", "a", "1", "a@"}).ok());
-        QCOMPARE(folder.read(), itemLines({"A2", "a", "1", "a@", "B", "b", "2", "b@"}));
-        QCOMPARE(grid.value().recordCount(), std::size_t(2));
-        // The save first made for the file as loaded is thrown away once the change is seen.
-        QCOMPARE(QDir(folder.folderPath()).entryList(QDir::Files), (QStringList{"tesselby.txt", "tesselby.txt.lock"}));
+        const std::filesystem::path held = folder.top() / "held-until-killed";
+        ChildProcess holder("holdLockUntil", {pathText(held), pathText(folder.top() / "never")});
+        REQUIRE(waitForPath(held));
+        CHECK(!FileLock::acquire(dataFile(), 0ms).ok());
+        holder.kill();
+        (void)holder.wait();
+        // Windows drops a dead process's locks soon after it ends, not necessarily at once.
+        CHECK(FileLock::acquire(dataFile(), 2000ms).ok());
     }
+}
 
-    void saveOfAPersonTheFileLostWritesNothing()
-    {
-        DataFolder folder;
-        folder.write(itemLines({"A", "a", "1", "a@", "B", "b", "2", "b@"}));
-        Result<RecordGrid> grid = loadRecordGrid(dataFile());
-        QVERIFY(QFile::remove(folder.filePath()));
-        const Result<EditPlan> saved = saveRecordEdit(dataFile(), grid.value(), 2, {FieldEdit{"B2", std::nullopt}});
-        QVERIFY(saved.ok());
-        QVERIFY(saved.value().kind == EditPlan::Kind::PersonNotFound);
-        QVERIFY(!QFile::exists(folder.filePath()));
-        QCOMPARE(grid.value().record(2), (Record{"B", "b", "2", "b@"})); // still what the person saw
-    }
+TEST_CASE("namesOutsideAsciiReachTheirFile")
+{
+    // Windows passes such names only through its UTF-16 calls; messages carry them in UTF-8.
+    TestDataFolder folder(u8"Zoë Ångström 李小龍");
+    const std::filesystem::path file = folder.folderPath() / u8"Müller 名簿.txt";
+    REQUIRE(appendRecord(file, {"Zoë", "李", "", ""}).ok());
+    Result<RecordGrid> grid = loadRecordGrid(file);
+    REQUIRE(grid.ok());
+    const Result<EditPlan> saved = saveRecordEdit(file, grid.value(), 1, {FieldEdit{"Zoë 2", std::nullopt}});
+    REQUIRE(saved.ok());
+    CHECK(saved.value().saved());
+    CHECK(readFile(file) == itemLines({"Zoë 2", "李", "", ""}));
+    CHECK(fileNames(folder.folderPath()) == std::vector<std::string>{"Müller 名簿.txt", "Müller 名簿.txt.lock"});
 
-    void heldLockMakesWritersWaitThenFail_data()
-    {
-        QTest::addColumn<QString>("meanwhile");
-        QTest::newRow("lock file left alone") << "";
-        QTest::newRow("lock file deleted by a cleanup tool") << "delete";
-        QTest::newRow("lock file replaced") << "replace";
-    }
-
-    void heldLockMakesWritersWaitThenFail()
-    {
-        QFETCH(QString, meanwhile);
-        DataFolder folder;
-        QVERIFY(appendRecord(dataFile(), {"A", "a", "1", "a@"}).ok());
-        Result<FileLock> held = FileLock::acquire(dataFile());
-        QVERIFY(held.ok());
-        const QString lockFile = folder.filePath() + ".lock";
-        if (!meanwhile.isEmpty())
-            QVERIFY(QFile::remove(lockFile));
-        if (meanwhile == "replace")
-            QVERIFY(QFile(lockFile).open(QIODevice::WriteOnly));
-        // A second holder, as another running copy would be, is refused while the first holds it.
-        QCOMPARE(inChild([] { return FileLock::acquire(dataFile(), std::chrono::milliseconds(100)).ok() ? 1 : 0; }), 0);
-    }
-
-    void lockOfADeadProcessIsTakenOver()
-    {
-        DataFolder folder;
-        // Nor does a child started just after an add hold the lock the add gave up.
-        QVERIFY(appendRecord(dataFile(), {"A", "a", "1", "a@"}).ok());
-        QVERIFY(appendRecord(dataFile(), {"B", "b", "2", "b@"}).ok());
-        QCOMPARE(inChild([] { return FileLock::acquire(dataFile(), std::chrono::milliseconds(100)).ok() ? 0 : 1; }), 0);
-        QCOMPARE(inChild([] {
-                     Result<FileLock> lock = FileLock::acquire(dataFile());
-                     ::_exit(lock.ok() ? 0 : 1); // dies holding it
-                     return 1;
-                 }),
-                 0);
-        QVERIFY(QFile::exists(folder.filePath() + ".lock"));
-        QVERIFY(FileLock::acquire(dataFile(), std::chrono::milliseconds(0)).ok());
-    }
-};
-
-QTEST_GUILESS_MAIN(DataFileTest)
-#include "tst_DataFile.moc"
+    std::filesystem::path inPlace = folder.folderPath() / u8"Ελένη.txt";
+    std::filesystem::create_directories(inPlace);
+    const Status refused = appendRecord(inPlace, {"a", "", "", ""});
+    REQUIRE(!refused.ok());
+    CHECK(refused.error().path == pathText(inPlace));
+    CHECK(refused.error().path.find("Ελένη.txt") != std::string::npos);
+}

@@ -1,4 +1,4 @@
-#include <QtTest>
+#include "DoctestPrinters.h"
 #include <string>
 #include <vector>
 
@@ -7,6 +7,7 @@
 #include "TextEncoding.h"
 
 using namespace tesselby;
+using namespace std::string_literals;
 
 namespace {
 
@@ -20,147 +21,140 @@ std::vector<std::string> readItems(const std::string& text)
     return items;
 }
 
-QStringList toList(const std::vector<std::string>& items)
-{
-    QStringList list;
-    for (const std::string& item : items)
-        list << QString::fromStdString(item);
-    return list;
-}
-
 } // namespace
 
-class ItemFormatTest : public QObject {
-    Q_OBJECT
+TEST_CASE("writesOneQuotedLinePerItem")
+{
+    const struct {
+        const char* name;
+        std::string value, line;
+    } rows[] = {
+        {"plain", "Smith", "\"Smith\"\r\n"},
+        {"empty", "", "\"\"\r\n"},
+        {"digits stay text", "5551234", "\"5551234\"\r\n"},
+        {"comma needs nothing", "Smith, Jr.", "\"Smith, Jr.\"\r\n"},
+        {"quote doubled", "Bob \"Bo\" Lee", "\"Bob \"\"Bo\"\" Lee\"\r\n"},
+        {"line break kept inside", "a\r\nb", "\"a\r\nb\"\r\n"},
+        {"blanks kept", "  x  ", "\"  x  \"\r\n"},
+    };
+    for (const auto& row : rows) {
+        SUBCASE(row.name)
+        {
+            std::string out;
+            appendItem(out, row.value);
+            CHECK(out == row.line);
+        }
+    }
+}
 
-private slots:
-    void writesOneQuotedLinePerItem_data()
-    {
-        QTest::addColumn<QByteArray>("value");
-        QTest::addColumn<QByteArray>("line");
-        QTest::newRow("plain") << QByteArray("Smith") << QByteArray("\"Smith\"\r\n");
-        QTest::newRow("empty") << QByteArray() << QByteArray("\"\"\r\n");
-        QTest::newRow("digits stay text") << QByteArray("5551234") << QByteArray("\"5551234\"\r\n");
-        QTest::newRow("comma needs nothing") << QByteArray("Smith, Jr.") << QByteArray("\"Smith, Jr.\"\r\n");
-        QTest::newRow("quote doubled") << QByteArray("Bob \"Bo\" Lee") << QByteArray("\"Bob \"\"Bo\"\" Lee\"\r\n");
-        QTest::newRow("line break kept inside") << QByteArray("a\r\nb") << QByteArray("\"a\r\nb\"\r\n");
-        QTest::newRow("blanks kept") << QByteArray("  x  ") << QByteArray("\"  x  \"\r\n");
+TEST_CASE("everyValueReadsBackAsWritten")
+{
+    const struct {
+        const char* name;
+        std::string value;
+    } rows[] = {
+        {"empty", ""},
+        {"comma", "O'Brien, Sr."},
+        {"lone quote", "\""},
+        {"two quotes", "\"\""},
+        {"quoted word", "say \"hi\""},
+        {"ends with quote", "abc\""},
+        {"CR LF", "line one\r\nline two"},
+        {"LF", "a\nb"},
+        {"lone CR", "a\rb"},
+        {"only a line break", "\r\n"},
+        {"leading and trailing blanks", "  padded\t "},
+        {"accents and scripts", "Zoë Ångström 李小龍 Ελένη"},
+        {"byte-order mark inside", "\xEF\xBB\xBFx"},
+        {"NUL", "a\0b"s},
+        {"long", std::string(200000, 'x')},
+    };
+    for (const auto& row : rows) {
+        SUBCASE(row.name)
+        {
+            // Written between two neighbours, so a value that leaked would shift them.
+            std::string text;
+            appendItem(text, "before");
+            appendItem(text, row.value);
+            appendItem(text, "after");
+            CHECK(readItems(text) == std::vector<std::string>{"before", row.value, "after"});
+        }
     }
-    void writesOneQuotedLinePerItem()
-    {
-        QFETCH(QByteArray, value);
-        QFETCH(QByteArray, line);
-        std::string out;
-        appendItem(out, value.toStdString());
-        QCOMPARE(QByteArray::fromStdString(out), line);
-    }
+}
 
-    void everyValueReadsBackAsWritten_data()
-    {
-        QTest::addColumn<QByteArray>("value");
-        QTest::newRow("empty") << QByteArray();
-        QTest::newRow("comma") << QByteArray("O'Brien, Sr.");
-        QTest::newRow("lone quote") << QByteArray("\"");
-        QTest::newRow("two quotes") << QByteArray("\"\"");
-        QTest::newRow("quoted word") << QByteArray("say \"hi\"");
-        QTest::newRow("ends with quote") << QByteArray("abc\"");
-        QTest::newRow("CR LF") << QByteArray("line one\r\nline two");
-        QTest::newRow("LF") << QByteArray("a\nb");
-        QTest::newRow("lone CR") << QByteArray("a\rb");
-        QTest::newRow("only a line break") << QByteArray("\r\n");
-        QTest::newRow("leading and trailing blanks") << QByteArray("  padded\t ");
-        QTest::newRow("accents and scripts") << QString::fromUtf8("Zoë Ångström 李小龍 Ελένη").toUtf8();
-        QTest::newRow("byte-order mark inside") << QByteArray("\xEF\xBB\xBFx");
-        QTest::newRow("NUL") << QByteArray("a\0b", 3);
-        QTest::newRow("long") << QByteArray(200000, 'x');
-    }
-    void everyValueReadsBackAsWritten()
-    {
-        QFETCH(QByteArray, value);
-        // Written between two neighbours, so a value that leaked would shift them.
+TEST_CASE("readsContentWrittenByOtherMeans")
+{
+    const struct {
+        const char* name;
         std::string text;
-        appendItem(text, "before");
-        appendItem(text, value.toStdString());
-        appendItem(text, "after");
-        const auto items = readItems(text);
-        QCOMPARE(items.size(), std::size_t(3));
-        QCOMPARE(items[0], std::string("before"));
-        QCOMPARE(QByteArray::fromStdString(items[1]), value);
-        QCOMPARE(items[2], std::string("after"));
+        std::vector<std::string> items;
+    } rows[] = {
+        {"empty file", "", {}},
+        {"only blank lines", "\r\n\n  \r\n", {}},
+        {"LF line ends", "\"a\"\n\"b\"\n", {"a", "b"}},
+        {"lone CR line ends", "\"a\"\r\"b\"\r", {"a", "b"}},
+        {"no final line end", "\"a\"\r\n\"b\"", {"a", "b"}},
+        {"unquoted last item", "\"a\"\r\nb", {"a", "b"}},
+        {"blank lines between", "\"a\"\r\n\r\n\r\n\"b\"\r\n", {"a", "b"}},
+        {"several on a line", "\"a\",\"b\" , \"c\"\r\n", {"a", "b", "c"}},
+        {"unquoted trimmed", "  John  ,Smith\t\r\n", {"John", "Smith"}},
+        {"rest after quote skipped", "\"a\"junk\r\n\"b\"\r\n", {"a", "b"}},
+        {"trailing comma", "\"a\",\r\n\"b\"\r\n", {"a", "", "b"}},
+        {"comma at end of file", "a,", {"a", ""}},
+        {"unterminated quote", "\"a\"\r\n\"b\r\nc", {"a", "b\r\nc"}},
+        {"leading blanks before quote", "   \"a\"\r\n", {"a"}},
+        {"byte-order mark", "\xEF\xBB\xBF\"a\"\r\n", {"a"}},
+        {"empty quoted", "\"\"\r\n\"\"\r\n", {"", ""}},
+    };
+    for (const auto& row : rows) {
+        SUBCASE(row.name)
+        {
+            CHECK(readItems(row.text) == row.items);
+        }
     }
+}
 
-    void readsContentWrittenByOtherMeans_data()
-    {
-        QTest::addColumn<QByteArray>("text");
-        QTest::addColumn<QStringList>("items");
-        QTest::newRow("empty file") << QByteArray() << QStringList{};
-        QTest::newRow("only blank lines") << QByteArray("\r\n\n  \r\n") << QStringList{};
-        QTest::newRow("LF line ends") << QByteArray("\"a\"\n\"b\"\n") << QStringList{"a", "b"};
-        QTest::newRow("lone CR line ends") << QByteArray("\"a\"\r\"b\"\r") << QStringList{"a", "b"};
-        QTest::newRow("no final line end") << QByteArray("\"a\"\r\n\"b\"") << QStringList{"a", "b"};
-        QTest::newRow("unquoted last item") << QByteArray("\"a\"\r\nb") << QStringList{"a", "b"};
-        QTest::newRow("blank lines between") << QByteArray("\"a\"\r\n\r\n\r\n\"b\"\r\n") << QStringList{"a", "b"};
-        QTest::newRow("several on a line") << QByteArray("\"a\",\"b\" , \"c\"\r\n") << QStringList{"a", "b", "c"};
-        QTest::newRow("unquoted trimmed") << QByteArray("  John  ,Smith\t\r\n") << QStringList{"John", "Smith"};
-        QTest::newRow("rest after quote skipped") << QByteArray("\"a\"junk\r\n\"b\"\r\n") << QStringList{"a", "b"};
-        QTest::newRow("trailing comma") << QByteArray("\"a\",\r\n\"b\"\r\n") << QStringList{"a", "", "b"};
-        QTest::newRow("comma at end of file") << QByteArray("a,") << QStringList{"a", ""};
-        QTest::newRow("unterminated quote") << QByteArray("\"a\"\r\n\"b\r\nc") << QStringList{"a", "b\r\nc"};
-        QTest::newRow("leading blanks before quote") << QByteArray("   \"a\"\r\n") << QStringList{"a"};
-        QTest::newRow("byte-order mark") << QByteArray("\xEF\xBB\xBF\"a\"\r\n") << QStringList{"a"};
-        QTest::newRow("empty quoted") << QByteArray("\"\"\r\n\"\"\r\n") << QStringList{"", ""};
-    }
-    void readsContentWrittenByOtherMeans()
-    {
-        QFETCH(QByteArray, text);
-        QFETCH(QStringList, items);
-        QCOMPARE(toList(readItems(text.toStdString())), items);
-    }
+TEST_CASE("readsOlderSingleByteTextItemByItem")
+{
+    // An older file in Windows-1252, with a record added later in UTF-8.
+    const std::string text = "\"M\xFCller\"\r\n\"\x80 5\"\r\n\"\x93quoted\x94\"\r\n\"Müller\"\r\n";
+    CHECK(readItems(text) == std::vector<std::string>{"Müller", "€ 5", "\u201Cquoted\u201D", "Müller"});
+}
 
-    void readsOlderSingleByteTextItemByItem()
-    {
-        // An older file in Windows-1252, with a record added later in UTF-8.
-        const std::string text = "\"M\xFCller\"\r\n\"\x80 5\"\r\n\"\x93quoted\x94\"\r\n\"" +
-                                 QString::fromUtf8("Müller").toStdString() + "\"\r\n";
-        const QStringList expected{QString::fromUtf8("Müller"), QString::fromUtf8("€ 5"),
-                                   QString::fromUtf8("\u201Cquoted\u201D"), QString::fromUtf8("Müller")};
-        QCOMPARE(toList(readItems(text)), expected);
+TEST_CASE("rejectsMalformedUtf8")
+{
+    const struct {
+        const char* name;
+        std::string bytes;
+        bool valid;
+    } rows[] = {
+        {"ascii", "plain", true},
+        {"two-byte", "\xC3\xA9", true},
+        {"four-byte", "\xF0\x9F\x98\x80", true},
+        {"overlong", "\xC0\xAF", false},
+        {"overlong three-byte", "\xE0\x80\xAF", false},
+        {"surrogate", "\xED\xA0\x80", false},
+        {"above U+10FFFF", "\xF4\x90\x80\x80", false},
+        {"cut short", "abc\xE2\x82", false},
+        {"lone continuation", "\x80", false},
+        {"long ascii then bad", "abcdefghijklmnop\xFF", false},
+    };
+    for (const auto& row : rows) {
+        SUBCASE(row.name)
+        {
+            CHECK(isValidUtf8(row.bytes) == row.valid);
+        }
     }
+}
 
-    void rejectsMalformedUtf8_data()
-    {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<bool>("valid");
-        QTest::newRow("ascii") << QByteArray("plain") << true;
-        QTest::newRow("two-byte") << QByteArray("\xC3\xA9") << true;
-        QTest::newRow("four-byte") << QByteArray("\xF0\x9F\x98\x80") << true;
-        QTest::newRow("overlong") << QByteArray("\xC0\xAF") << false;
-        QTest::newRow("overlong three-byte") << QByteArray("\xE0\x80\xAF") << false;
-        QTest::newRow("surrogate") << QByteArray("\xED\xA0\x80") << false;
-        QTest::newRow("above U+10FFFF") << QByteArray("\xF4\x90\x80\x80") << false;
-        QTest::newRow("cut short") << QByteArray("abc\xE2\x82") << false;
-        QTest::newRow("lone continuation") << QByteArray("\x80") << false;
-        QTest::newRow("long ascii then bad") << QByteArray("abcdefghijklmnop\xFF") << false;
-    }
-    void rejectsMalformedUtf8()
-    {
-        QFETCH(QByteArray, bytes);
-        QFETCH(bool, valid);
-        QCOMPARE(isValidUtf8(std::string_view(bytes.constData(), bytes.size())), valid);
-    }
-
-    void keepsBytesOfUnchangedItems()
-    {
-        // Writing an item as it was read keeps older single-byte text and escapes byte for byte.
-        const std::string text = "\"M\xFCller\"\r\n\"a\"\"b\"\r\n";
-        ItemScanner scanner(text);
-        RawItem item;
-        std::string out;
-        while (scanner.next(item))
-            appendItemAsRead(out, item);
-        QCOMPARE(out, text);
-    }
-};
-
-QTEST_GUILESS_MAIN(ItemFormatTest)
-#include "tst_ItemFormat.moc"
+TEST_CASE("keepsBytesOfUnchangedItems")
+{
+    // Writing an item as it was read keeps older single-byte text and escapes byte for byte.
+    const std::string text = "\"M\xFCller\"\r\n\"a\"\"b\"\r\n";
+    ItemScanner scanner(text);
+    RawItem item;
+    std::string out;
+    while (scanner.next(item))
+        appendItemAsRead(out, item);
+    CHECK(out == text);
+}

@@ -1,36 +1,53 @@
 #pragma once
 
-#include <csignal>
-#include <grp.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <cstdint>
+#include <string>
+#include <vector>
 
-// Runs body in a child process and returns its exit code (or 128 + signal), so a test can try what
-// would hang, crash, or change the whole process (a user, a limit, a mount).
-template <typename Body> int inChild(Body body)
+// The test executable started again to run one body registered with TESSELBY_CHILD_BODY, as a second
+// running copy of the program would be: a process of its own, with this one's environment.
+class ChildProcess {
+public:
+    ChildProcess(const std::string& body, const std::vector<std::string>& arguments = {});
+    // A child still running when the test ends is killed, so that no test leaves one behind.
+    ~ChildProcess()
+    {
+        kill();
+        (void)wait();
+    }
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    // Its exit code, once it has ended (128 + the signal for a POSIX child killed by one); -1 when it
+    // could not be started.
+    int wait();
+    // Ends it at once, as a crash or the task manager would.
+    void kill();
+
+private:
+    std::intptr_t m_process = -1;
+};
+
+// Runs body in a child process to its end and gives its exit code.
+inline int runChild(const std::string& body, const std::vector<std::string>& arguments = {})
 {
-    const pid_t child = ::fork();
-    if (child == 0)
-        ::_exit(body());
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return ChildProcess(body, arguments).wait();
 }
 
-// A disk that is full a few bytes past the current file, as a file-size limit, which holds for root too.
-inline void fillDiskAfter(long long bytes)
-{
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limit{static_cast<rlim_t>(bytes), static_cast<rlim_t>(bytes)};
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-}
+using ChildBody = int (*)(const std::vector<std::string>& arguments);
 
-// The unprivileged user a test run as root becomes to try what a person's own account meets.
-inline constexpr uid_t kOtherUser = 65534;
+struct ChildBodyRegistration {
+    ChildBodyRegistration(const char* name, ChildBody body);
+};
 
-// In a child: becomes kOtherUser for good. False where that is impossible (not run as root).
-inline bool becomeOtherUser()
-{
-    return ::setgroups(0, nullptr) == 0 && ::setgid(kOtherUser) == 0 && ::setuid(kOtherUser) == 0;
-}
+// The first argument that makes the test executable run a child body instead of its tests.
+inline constexpr char kChildBodyFlag[] = "--tesselby-child";
+
+// Runs the body argv names when argv asks for one; false when it does not.
+bool runChildBodyIfAsked(int argc, char** argv, int& exitCode);
+
+// Defines a body a ChildProcess can run by name; it returns the child's exit code.
+#define TESSELBY_CHILD_BODY(name)                                                                                      \
+    static int name(const std::vector<std::string>& arguments);                                                        \
+    static const ChildBodyRegistration name##Registration(#name, name);                                                \
+    static int name([[maybe_unused]] const std::vector<std::string>& arguments)

@@ -1,13 +1,7 @@
 #pragma once
 
 #include "DataFile.h"
-#include "DataFilePath.h"
-
-// The data file of the test's folder, found as the program finds it.
-inline std::filesystem::path dataFile()
-{
-    return tesselby::dataFilePath(tesselby::kDataFileWritePath);
-}
+#include "TestDataFolder.h"
 
 // Saves values over record number as a person typing them into the boxes would; ok only when the edit
 // was written.

@@ -68,7 +68,14 @@ Status moveOver(const std::filesystem::path& from, const std::filesystem::path& 
     if (::GetFileAttributesW(to.c_str()) != INVALID_FILE_ATTRIBUTES) {
         if (::ReplaceFileW(to.c_str(), from.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr))
             return {};
-        return lastSystemError(to);
+        const DWORD code = ::GetLastError();
+        // Another program holds the file open without letting it be deleted (a backup or sync tool, a
+        // virus scanner): both files are as they were, and the file can still be written where it is.
+        if (code == ERROR_SHARING_VIOLATION || code == ERROR_UNABLE_TO_REMOVE_REPLACED)
+            return FileError{to, systemError(to, code).reason, FileError::Cause::CannotReplace};
+        // The old file is gone but the new one could not take its name: it still can, by a move.
+        if (code != ERROR_UNABLE_TO_MOVE_REPLACEMENT || ::GetFileAttributesW(to.c_str()) != INVALID_FILE_ATTRIBUTES)
+            return systemError(to, code);
     }
     if (!::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return lastSystemError(to);

@@ -5,6 +5,8 @@
 
 #include "SystemError.h"
 
+#include <aclapi.h>
+
 namespace tesselby {
 
 namespace {
@@ -71,8 +73,9 @@ Result<NativeFile> NativeFile::open(const std::filesystem::path& path, Access ac
 
 Result<NativeFile> NativeFile::createNew(const std::filesystem::path& path)
 {
-    // Windows keeps a file's permissions with its folder, so the new file needs none of its own.
-    const HANDLE handle = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    // The new file inherits its folder's access list, which keeps it private; WRITE_DAC lets a save give
+    // it the list of the file it replaces.
+    const HANDLE handle = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | WRITE_DAC, 0, nullptr, CREATE_NEW,
                                         FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return lastSystemError(path);
@@ -161,9 +164,39 @@ void NativeFile::unlock()
     (void)::UnlockFileEx(handleOf(m_handle), 0, 1, 0, &farAway);
 }
 
-Status NativeFile::takeIdentityOf(NativeFile&)
+Status NativeFile::takeIdentityOf(NativeFile& original)
 {
-    // ReplaceFileW, which puts the new file in place, keeps the old one's attributes and access list.
+    // ReplaceFileW keeps the old file's attributes and access list on Windows itself, but not where a
+    // save falls back to a plain rename, nor under Wine; so the new file is given them beforehand.
+    constexpr DWORD kKept =
+        FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    FILE_BASIC_INFO wanted{};
+    FILE_BASIC_INFO now{};
+    if (!::GetFileInformationByHandleEx(handleOf(original.m_handle), FileBasicInfo, &wanted, sizeof wanted))
+        return lastSystemError(original.m_path);
+    if (!::GetFileInformationByHandleEx(handleOf(m_handle), FileBasicInfo, &now, sizeof now))
+        return lastSystemError(m_path);
+    now.FileAttributes = (wanted.FileAttributes & kKept) != 0 ? wanted.FileAttributes & kKept : FILE_ATTRIBUTE_NORMAL;
+    if (!::SetFileInformationByHandle(handleOf(m_handle), FileBasicInfo, &now, sizeof now))
+        return lastSystemError(m_path);
+
+    PACL list = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    DWORD failed = ::GetSecurityInfo(handleOf(original.m_handle), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                     nullptr, &list, nullptr, &descriptor);
+    if (failed != ERROR_SUCCESS)
+        return systemError(original.m_path, failed);
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    ::GetSecurityDescriptorControl(descriptor, &control, &revision);
+    // A list that inherits from its folder goes on inheriting; one that was cut off stays so.
+    const SECURITY_INFORMATION which =
+        DACL_SECURITY_INFORMATION | ((control & SE_DACL_PROTECTED) != 0 ? PROTECTED_DACL_SECURITY_INFORMATION
+                                                                        : UNPROTECTED_DACL_SECURITY_INFORMATION);
+    failed = ::SetSecurityInfo(handleOf(m_handle), SE_FILE_OBJECT, which, nullptr, nullptr, list, nullptr);
+    ::LocalFree(descriptor);
+    if (failed != ERROR_SUCCESS)
+        return systemError(m_path, failed);
     return {};
 }
 
