@@ -99,15 +99,6 @@ std::string withSecondName(const std::string& first)
     }
 }
 
-std::vector<std::string> leftovers(const std::filesystem::path& folder)
-{
-    std::vector<std::string> found;
-    for (const std::string& name : fileNames(folder)) {
-        if (name.find(".saving-") != std::string::npos || name.ends_with(".before-save"))
-            found.push_back(name);
-    }
-    return found;
-}
 #endif
 
 // Another running copy: adds the records numbered in its arguments' range, one add each.

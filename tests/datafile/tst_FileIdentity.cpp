@@ -120,16 +120,6 @@ std::string accessListGrantingOtherUser()
     return value;
 }
 
-std::vector<std::string> leftovers(const std::filesystem::path& folder)
-{
-    std::vector<std::string> found;
-    for (const std::string& name : fileNames(folder)) {
-        if (name.find(".saving-") != std::string::npos || name.ends_with(".before-save"))
-            found.push_back(name);
-    }
-    return found;
-}
-
 } // namespace
 
 TEST_CASE("writesKeepTheFilesLinksAndIdentity")

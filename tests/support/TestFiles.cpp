@@ -94,6 +94,16 @@ std::vector<std::string> fileNames(const std::filesystem::path& folder)
     return names;
 }
 
+std::vector<std::string> leftovers(const std::filesystem::path& folder)
+{
+    std::vector<std::string> found;
+    for (const std::string& name : fileNames(folder)) {
+        if (name.find(".saving-") != std::string::npos || name.ends_with(".before-save"))
+            found.push_back(name);
+    }
+    return found;
+}
+
 bool waitForPath(const std::filesystem::path& path, std::chrono::milliseconds patience)
 {
     const auto deadline = std::chrono::steady_clock::now() + patience;

@@ -31,6 +31,8 @@ std::optional<std::string> readFile(const std::filesystem::path& path);
 bool writeFile(const std::filesystem::path& path, std::string_view bytes, bool append = false);
 // The names of the ordinary files in folder, sorted, but for what the system itself leaves there.
 std::vector<std::string> fileNames(const std::filesystem::path& folder);
+// What a cut-off or failed save may leave beside the data file, by name, sorted.
+std::vector<std::string> leftovers(const std::filesystem::path& folder);
 // Whether a file of this name was left by the system rather than by the program.
 bool isSystemLeftover(const std::string& name);
 // Waits until something stands at path; false when nothing came within patience.
