@@ -52,9 +52,10 @@ public:
     const fs::path& dir() const { return m_dir; }
     fs::path list() const { return m_dir / "tesselby" / "tesselby.txt"; }
 
-    // Runs the command; sizeLimit, when set, is a full disk that many bytes into any file.
+    // Runs the command; sizeLimit, when set, is a full disk that many bytes into any file. Standard
+    // input and output are input and .out unless paths are given for them, an empty one a closed stream.
     Outcome run(const std::vector<std::string>& args, const std::string& input = {}, const char* stdoutPath = nullptr,
-                long long sizeLimit = 0) const
+                long long sizeLimit = 0, const char* stdinPath = nullptr) const
     {
         writeFile(m_dir / ".in", input);
         const pid_t child = ::fork();
@@ -62,9 +63,14 @@ public:
             ::setenv("XDG_DATA_HOME", m_dir.c_str(), 1);
             if (::chdir(m_dir.c_str()) != 0)
                 ::_exit(126);
-            ::dup2(::open(".in", O_RDONLY), 0);
-            ::dup2(::open(stdoutPath ? stdoutPath : ".out", O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
-            ::dup2(::open(".err", O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
+            const char* paths[] = {stdinPath ? stdinPath : ".in", stdoutPath ? stdoutPath : ".out", ".err"};
+            for (int fd = 0; fd < 3; ++fd)
+                if (*paths[fd] != '\0')
+                    ::dup2(::open(paths[fd], fd == 0 ? O_RDONLY : O_WRONLY | O_CREAT | O_TRUNC, 0600), fd);
+            // Closed last, so that no file opened here takes a closed stream's number.
+            for (int fd = 0; fd < 3; ++fd)
+                if (*paths[fd] == '\0')
+                    ::close(fd);
             if (sizeLimit > 0) {
                 ::signal(SIGXFSZ, SIG_IGN);
                 const rlimit limit{static_cast<rlim_t>(sizeLimit), static_cast<rlim_t>(sizeLimit)};
@@ -107,6 +113,8 @@ TEST_CASE("the command's exit status, output and messages")
         int status;
         std::optional<std::string> listAfter = {}; // when given, the list must then hold exactly this
         std::string input = {};
+        const char* stdoutPath = nullptr; // see Scratch::run
+        const char* stdinPath = nullptr;
     } cases[] = {
         {{}, "", "", "a command is needed", 2},
         {{"--help"}, "", "Usage: tesselby-contacts...", "", 0},
@@ -135,6 +143,8 @@ TEST_CASE("the command's exit status, output and messages")
          0,
          "\"A\"\r\n\"B\"\r\n\"\"\r\n\"\"\r\n" + itemLines({"Kim", "Lee", "", "kim@example.com"}),
          kCard},
+        // A closed standard output: the search's matches must not take its place.
+        {{"list"}, itemLines(kAnna), "", "could not write to standard output", 1, {}, {}, ""},
         {{"import", "--dry-run", "people.csv"},
          itemLines(kAnna),
          "Zoë\tNg\t0170\t\n",
@@ -187,7 +197,7 @@ TEST_CASE("the command's exit status, output and messages")
             writeFile(scratch.list(), row.list);
         writeFile(scratch.dir() / "broken.vcf", kBrokenCards);
         writeFile(scratch.dir() / "people.csv", kCsv);
-        const Outcome outcome = scratch.run(row.args, row.input);
+        const Outcome outcome = scratch.run(row.args, row.input, row.stdoutPath, 0, row.stdinPath);
         CHECK(outcome.status == row.status);
         if (row.out.size() >= 3 && row.out.compare(row.out.size() - 3, 3, "...") == 0)
             CHECK(outcome.out.rfind(row.out.substr(0, row.out.size() - 3), 0) == 0);
