@@ -1,5 +1,4 @@
 #include <iostream>
-#include <iterator>
 #include <new>
 #include <vector>
 
@@ -21,7 +20,11 @@ Result<std::string> readInput(const std::string& name, std::istream& in)
             return file.error();
         return file.value().readAll();
     }
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // Read through the stream, not its buffer, so that a failed read sets the stream's state.
+    std::string bytes;
+    std::vector<char> chunk(std::size_t(64) << 10);
+    while (in.read(chunk.data(), static_cast<std::streamsize>(chunk.size())) || in.gcount() > 0)
+        bytes.append(chunk.data(), static_cast<std::size_t>(in.gcount()));
     if (in.bad())
         return FileError{"-", "standard input could not be read"};
     return bytes;

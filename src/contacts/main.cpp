@@ -19,6 +19,8 @@ int main(int argc, char** argv)
         if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF && ::open("/dev/null", fd == 0 ? O_WRONLY : O_RDONLY) != fd)
             return tesselby::kExitProblem;
 #endif
+    // Unsynced, a read error on standard input reaches the stream's state rather than reading as its end.
+    std::ios::sync_with_stdio(false);
     const std::vector<std::string> args(argv + 1, argv + argc);
     return tesselby::runContactsCommand(args, TESSELBY_VERSION, {std::cin, std::cout, std::cerr});
 }

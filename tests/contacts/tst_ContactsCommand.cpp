@@ -145,6 +145,8 @@ TEST_CASE("the command's exit status, output and messages")
          kCard},
         // A closed standard output: the search's matches must not take its place.
         {{"list"}, itemLines(kAnna), "", "could not write to standard output", 1, {}, {}, ""},
+        {{"import", "-"}, "", "", "-: could not be read: standard input", 1, {}, {}, nullptr, "."},
+        {{"import", "-"}, "", "", "-: could not be read: standard input", 1, {}, {}, nullptr, ""},
         {{"import", "--dry-run", "people.csv"},
          itemLines(kAnna),
          "Zoë\tNg\t0170\t\n",
