@@ -54,21 +54,42 @@ std::size_t valueColon(std::string_view line)
     return std::string_view::npos;
 }
 
-bool isQuotedPrintable(std::string_view line)
-{
-    const std::string head = upperAscii(line.substr(0, valueColon(line)));
-    return head.find("QUOTED-PRINTABLE") != std::string::npos;
-}
+// Whether a logical line ending in "=" is of a quoted-printable property, known once the colon before
+// its value has been read. Each call reads only what was added since the last, so that a line of many
+// pieces without that colon is still read in linear time; the "=", dropped when the line goes on, is
+// left for then.
+class QuotedPrintableHead {
+public:
+    bool check(std::string_view logical)
+    {
+        for (; !m_found && m_scanned + 1 < logical.size(); ++m_scanned) {
+            if (logical[m_scanned] == '"') {
+                m_quoted = !m_quoted;
+            } else if (logical[m_scanned] == ':' && !m_quoted) {
+                m_found = true;
+                m_is = upperAscii(logical.substr(0, m_scanned)).find("QUOTED-PRINTABLE") != std::string::npos;
+            }
+        }
+        return m_is;
+    }
+
+private:
+    std::size_t m_scanned = 0;
+    bool m_quoted = false;
+    bool m_found = false;
+    bool m_is = false;
+};
 
 // A logical line: the physical line and every one folded under it.
 std::string takeLogicalLine(LineSource& lines)
 {
     std::string logical(lines.take());
+    QuotedPrintableHead head;
     for (;;) {
         if (lines.atEnd())
             return logical;
         // A quoted-printable soft line break goes on with the next line as it stands.
-        if (!logical.empty() && logical.back() == '=' && isQuotedPrintable(logical)) {
+        if (!logical.empty() && logical.back() == '=' && head.check(logical)) {
             logical.pop_back();
             logical += lines.take();
             continue;

@@ -27,6 +27,14 @@ std::vector<std::size_t> linesOf(const std::vector<ContactProblem>& problems)
     return lines;
 }
 
+std::string repeated(std::string_view piece, std::size_t times)
+{
+    std::string text;
+    for (std::size_t i = 0; i < times; ++i)
+        text += piece;
+    return text;
+}
+
 void checkImport(const ImportCase& row)
 {
     INFO(row.name);
@@ -88,6 +96,13 @@ TEST_CASE("cards shaped like real exports become people by the mapping rules")
          "stray text\r\nmore\r\nBEGIN:VCARD\r\nN:Last;Open",                 // 20; 22: no END
          {{"Whole", "Here", "", ""}},
          {1, 8, 14, 18, 20, 22}},
+        // Read in linear time: a head that never reaches its colon is not looked through again at each
+        // of a million soft line breaks.
+        {"a head whose quote never closes, before many lines ending in \"=\"",
+         "BEGIN:VCARD\r\nN;X=\"a;ENCODING=QUOTED-PRINTABLE:" + repeated("a=\r\n", 1000000) +
+             "END:VCARD\r\nBEGIN:VCARD\r\nN:Here;Whole;;;\r\nEND:VCARD\r\n",
+         {{"Whole", "Here", "", ""}},
+         {2}},
     };
     for (const ImportCase& row : cases)
         checkImport(row);
