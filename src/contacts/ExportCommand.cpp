@@ -12,7 +12,8 @@ namespace tesselby {
 
 namespace {
 
-// The export file, refused when it is the list itself: writing it would put the export in its place.
+// The export file, refused when it is the list itself (writing it would put the export in its place),
+// or a file the user may not write, which the rename would replace all the same.
 Result<std::filesystem::path> exportTarget(const std::string& name, const std::filesystem::path& list)
 {
     Result<std::filesystem::path> target = finalTarget(std::filesystem::path(name));
@@ -25,6 +26,8 @@ Result<std::filesystem::path> exportTarget(const std::string& name, const std::f
         if (listIdentity && listIdentity.value().sameFileAs(there.value()))
             return FileError{target.value(), "it is the address list itself; export to another file"};
     }
+    if (Status writable = checkWritable(target.value()); !writable)
+        return writable.error();
     return target;
 }
 

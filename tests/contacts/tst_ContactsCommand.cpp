@@ -188,6 +188,7 @@ TEST_CASE("the command's exit status, output and messages")
          1,
          itemLines(kAnna)},
         {{"export", "-o", "no/such/folder/out.vcf"}, itemLines(kAnna), "", "not written", 1},
+        {{"export", "-o", "read-only.vcf"}, itemLines(kAnna), "", "read-only.vcf: not written: Permission denied", 1},
     };
     for (const auto& row : cases) {
         std::string shown;
@@ -199,6 +200,8 @@ TEST_CASE("the command's exit status, output and messages")
             writeFile(scratch.list(), row.list);
         writeFile(scratch.dir() / "broken.vcf", kBrokenCards);
         writeFile(scratch.dir() / "people.csv", kCsv);
+        writeFile(scratch.dir() / "read-only.vcf", kCard);
+        fs::permissions(scratch.dir() / "read-only.vcf", fs::perms::owner_read);
         const Outcome outcome = scratch.run(row.args, row.input, row.stdoutPath, 0, row.stdinPath);
         CHECK(outcome.status == row.status);
         if (row.out.size() >= 3 && row.out.compare(row.out.size() - 3, 3, "...") == 0)
