@@ -13,6 +13,7 @@ namespace tesselby {
 namespace {
 
 // The export file, refused when it is the list itself (writing it would put the export in its place),
+// the name of the copy a save keeps of the list (the next run would put that copy back as the list),
 // or a file the user may not write, which the rename would replace all the same.
 Result<std::filesystem::path> exportTarget(const std::string& name, const std::filesystem::path& list)
 {
@@ -25,6 +26,15 @@ Result<std::filesystem::path> exportTarget(const std::string& name, const std::f
         const Result<FileIdentity> listIdentity = identityAt(listTarget.value());
         if (listIdentity && listIdentity.value().sameFileAs(there.value()))
             return FileError{target.value(), "it is the address list itself; export to another file"};
+    }
+    if (listTarget) {
+        std::filesystem::path guard = listTarget.value().filename();
+        guard += kBeforeSaveSuffix;
+        const Result<FileIdentity> folder = identityAt(folderOf(target.value()));
+        const Result<FileIdentity> listFolder = identityAt(folderOf(listTarget.value()));
+        if (target.value().filename() == guard && folder && listFolder && folder.value().sameFileAs(listFolder.value()))
+            return FileError{target.value(), "the program keeps the address list's copy there during a save; "
+                                             "export to another file"};
     }
     if (Status writable = checkWritable(target.value()); !writable)
         return writable.error();

@@ -188,6 +188,12 @@ TEST_CASE("the command's exit status, output and messages")
          1,
          itemLines(kAnna)},
         {{"export", "-o", "no/such/folder/out.vcf"}, itemLines(kAnna), "", "not written", 1},
+        {{"export", "-o", "tesselby/../tesselby/tesselby.txt.before-save"},
+         itemLines(kAnna),
+         "",
+         "the address list's copy",
+         1,
+         itemLines(kAnna)},
         {{"export", "-o", "read-only.vcf"}, itemLines(kAnna), "", "read-only.vcf: not written: Permission denied", 1},
     };
     for (const auto& row : cases) {
