@@ -58,6 +58,11 @@ public:
     Status write(const std::vector<std::string_view>& pieces);
     // Writes the rest of source from its current place.
     Status copyFrom(NativeFile& source);
+#if defined(__linux__)
+    // Writes length bytes of the open file source, from offset, where this file stands. The system
+    // moves them itself, so they never pass through the program's memory, whose fresh pages are slow.
+    Status writeFrom(int source, std::uint64_t offset, std::uint64_t length);
+#endif
     // Waits until what was written is on the disk.
     Status sync();
     Status truncate(std::uint64_t bytes);

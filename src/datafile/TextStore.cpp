@@ -124,15 +124,7 @@ void TextStore::replace(std::size_t from, std::size_t to, std::string_view with)
 
 Status TextStore::writeTo(NativeFile& file, std::size_t offset, std::size_t length) const
 {
-    m_scratch.resize(std::min(length, kStepBytes));
-    for (std::size_t done = 0; done < length;) {
-        const std::size_t step = std::min(length - done, kStepBytes);
-        readAt(offset + done, m_scratch.data(), step);
-        if (Status written = file.write(std::string_view(m_scratch.data(), step)); !written)
-            return written;
-        done += step;
-    }
-    return {};
+    return file.writeFrom(m_file, offset, length);
 }
 
 bool TextStore::holds(std::size_t offset, std::string_view bytes) const
