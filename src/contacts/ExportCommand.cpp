@@ -20,6 +20,12 @@ Result<std::filesystem::path> exportTarget(const std::string& name, const std::f
     Result<std::filesystem::path> target = finalTarget(std::filesystem::path(name));
     if (!target)
         return target.error();
+    // Refused here, so that the message names the file asked for, not the temporary one beside it.
+    const Result<FileIdentity> folder = identityAt(folderOf(target.value()));
+    if (!folder)
+        return FileError{target.value(), folder.error().reason, folder.error().cause};
+    if (!folder.value().isFolder)
+        return FileError{target.value(), kFileInPlaceOfFolder};
     const Result<std::filesystem::path> listTarget = finalTarget(list);
     const Result<FileIdentity> there = identityAt(target.value());
     if (there && listTarget) {
@@ -30,9 +36,8 @@ Result<std::filesystem::path> exportTarget(const std::string& name, const std::f
     if (listTarget) {
         std::filesystem::path guard = listTarget.value().filename();
         guard += kBeforeSaveSuffix;
-        const Result<FileIdentity> folder = identityAt(folderOf(target.value()));
         const Result<FileIdentity> listFolder = identityAt(folderOf(listTarget.value()));
-        if (target.value().filename() == guard && folder && listFolder && folder.value().sameFileAs(listFolder.value()))
+        if (target.value().filename() == guard && listFolder && folder.value().sameFileAs(listFolder.value()))
             return FileError{target.value(), "the program keeps the address list's copy there during a save; "
                                              "export to another file"};
     }
