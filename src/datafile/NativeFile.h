@@ -59,9 +59,10 @@ public:
     // Writes the rest of source from its current place.
     Status copyFrom(NativeFile& source);
 #if defined(__linux__)
-    // Writes length bytes of the open file source, from offset, where this file stands. The system
-    // moves them itself, so they never pass through the program's memory, whose fresh pages are slow.
-    Status writeFrom(int source, std::uint64_t offset, std::uint64_t length);
+    // Has the system write up to length bytes of the open file source, from offset, where this file
+    // stands, without passing them through the program's memory: how many it wrote, 0 when this file
+    // cannot take bytes that way (the caller then writes them itself).
+    Result<std::uint64_t> sendSome(int source, std::uint64_t offset, std::uint64_t length);
 #endif
     // Waits until what was written is on the disk.
     Status sync();

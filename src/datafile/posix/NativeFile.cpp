@@ -157,37 +157,18 @@ Result<std::size_t> NativeFile::writeSome(const char* bytes, std::size_t wanted)
 }
 
 #if defined(__linux__)
-Status NativeFile::writeFrom(int source, std::uint64_t offset, std::uint64_t length)
+Result<std::uint64_t> NativeFile::sendSome(int source, std::uint64_t offset, std::uint64_t length)
 {
-    const std::uint64_t end = offset + length;
-    while (offset < end) {
+    for (;;) {
         off_t from = static_cast<off_t>(offset);
-        const ssize_t sent = ::sendfile(fdOf(m_handle), source, &from, std::min<std::uint64_t>(end - offset, 1u << 30));
-        if (sent > 0) {
-            offset += static_cast<std::uint64_t>(sent);
-            continue;
-        }
-        if (sent == 0)
-            return systemError(m_path, EIO); // the source is shorter than it was said to be
-        if (errno == EINTR)
-            continue;
-        if (errno != EINVAL && errno != ENOSYS)
+        const ssize_t sent = ::sendfile(fdOf(m_handle), source, &from, std::min<std::uint64_t>(length, 1u << 30));
+        if (sent >= 0)
+            return static_cast<std::uint64_t>(sent);
+        if (errno == EINVAL || errno == ENOSYS)
+            return std::uint64_t{0};
+        if (errno != EINTR)
             return lastSystemError(m_path);
-        // A file system that cannot take bytes this way gets them through a buffer.
-        std::string chunk(std::min<std::uint64_t>(end - offset, 256 * 1024), '\0');
-        while (offset < end) {
-            const ssize_t got = ::pread(source, chunk.data(), std::min<std::uint64_t>(end - offset, chunk.size()),
-                                        static_cast<off_t>(offset));
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got <= 0)
-                return got == 0 ? systemError(m_path, EIO) : lastSystemError(m_path);
-            if (Status written = write(std::string_view(chunk.data(), static_cast<std::size_t>(got))); !written)
-                return written;
-            offset += static_cast<std::uint64_t>(got);
-        }
     }
-    return {};
 }
 #endif
 
