@@ -30,12 +30,25 @@ public:
     Status() = default;
     Status(FileError error) : m_error(std::move(error)) {}
 
+    // A change that is in the file for good, though a step after its point of no return failed (a close
+    // that reports a late write error, a folder sync): a success, which must never be tried again, that
+    // says what could not be confirmed.
+    static Status landedUnconfirmed(FileError doubt)
+    {
+        Status landed;
+        landed.m_unconfirmed = std::move(doubt);
+        return landed;
+    }
+
     bool ok() const { return !m_error.has_value(); }
     explicit operator bool() const { return ok(); }
     const FileError& error() const { return *m_error; }
+    // On success, what could not be confirmed after the change landed; nothing when all of it was.
+    const std::optional<FileError>& unconfirmed() const { return m_unconfirmed; }
 
 private:
     std::optional<FileError> m_error;
+    std::optional<FileError> m_unconfirmed;
 };
 
 } // namespace tesselby
