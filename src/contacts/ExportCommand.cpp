@@ -14,10 +14,12 @@ namespace {
 
 // The export file, refused when it is the list itself (writing it would put the export in its place),
 // the name of the copy a save keeps of the list (the next run would put that copy back as the list),
-// or a file the user may not write, which the rename would replace all the same.
+// or a file the user may not write, which the rename would replace all the same. A link is followed only
+// where no other user could have planted it: the rename replaces the file it leads to, which the kernel's
+// own guard against planted links never sees.
 Result<std::filesystem::path> exportTarget(const std::string& name, const std::filesystem::path& list)
 {
-    Result<std::filesystem::path> target = finalTarget(std::filesystem::path(name));
+    Result<std::filesystem::path> target = trustedFinalTarget(std::filesystem::path(name));
     if (!target)
         return target.error();
     // Refused here, so that the message names the file asked for, not the temporary one beside it.

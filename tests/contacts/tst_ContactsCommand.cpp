@@ -115,6 +115,9 @@ TEST_CASE("the command's exit status, output and messages")
         std::string input = {};
         const char* stdoutPath = nullptr; // see Scratch::run
         const char* stdinPath = nullptr;
+        void (*prepare)(const fs::path& dir) = nullptr; // more files in the folder, made before the run
+        // When given, the file of that name in the folder must then hold exactly this, or be missing.
+        std::optional<std::pair<const char*, std::optional<std::string>>> fileAfter = {};
     } cases[] = {
         {{}, "", "", "a command is needed", 2},
         {{"--help"}, "", "Usage: tesselby-contacts...", "", 0},
@@ -204,6 +207,94 @@ TEST_CASE("the command's exit status, output and messages")
          1,
          itemLines(kAnna)},
         {{"export", "-o", "read-only.vcf"}, itemLines(kAnna), "", "read-only.vcf: not written: Permission denied", 1},
+        // Links another user could have planted, as in /tmp: the file they lead to is left alone.
+        {{"export", "-o", "shared/people.vcf"},
+         itemLines(kAnna),
+         "",
+         "shared/people.vcf: not written: it is a symbolic link of another user's",
+         1,
+         {},
+         {},
+         nullptr,
+         nullptr,
+         [](const fs::path& dir) {
+             fs::create_directory(dir / "shared");
+             fs::permissions(dir / "shared", fs::perms::all | fs::perms::sticky_bit);
+             fs::create_symlink("../people.csv", dir / "shared/people.vcf");
+             REQUIRE(::lchown((dir / "shared/people.vcf").c_str(), 4242, 4242) == 0);
+         },
+         std::pair{"people.csv", kCsv}},
+        {{"export", "-o", "team/people.vcf"},
+         itemLines(kAnna),
+         "",
+         "team/people.vcf: not written: it is a symbolic link in a folder other users may change",
+         1,
+         {},
+         {},
+         nullptr,
+         nullptr,
+         [](const fs::path& dir) {
+             fs::create_directory(dir / "team");
+             fs::permissions(dir / "team", fs::perms::owner_all | fs::perms::group_all);
+             fs::create_symlink("../people.csv", dir / "team/people.vcf");
+         },
+         std::pair{"people.csv", kCsv}},
+        // A folder of another user's on the way to a link of one's own: they could swap it for theirs.
+        {{"export", "-o", "theirs/mine/people.vcf"},
+         itemLines(kAnna),
+         "",
+         "theirs/mine/people.vcf: not written: it is a symbolic link in another user's folder",
+         1,
+         {},
+         {},
+         nullptr,
+         nullptr,
+         [](const fs::path& dir) {
+             fs::create_directories(dir / "theirs/mine");
+             fs::create_symlink("../../people.csv", dir / "theirs/mine/people.vcf");
+             REQUIRE(::lchown((dir / "theirs").c_str(), 4242, 4242) == 0);
+         },
+         std::pair{"people.csv", kCsv}},
+        // A link in a folder's place, planted by another user in a sticky folder.
+        {{"export", "-o", "shared/away/made.vcf"},
+         itemLines(kAnna),
+         "",
+         "shared/away/made.vcf: not written: it is a symbolic link of another user's",
+         1,
+         {},
+         {},
+         nullptr,
+         nullptr,
+         [](const fs::path& dir) {
+             fs::create_directory(dir / "shared");
+             fs::permissions(dir / "shared", fs::perms::all | fs::perms::sticky_bit);
+             fs::create_symlink("..", dir / "shared/away");
+             REQUIRE(::lchown((dir / "shared/away").c_str(), 4242, 4242) == 0);
+         },
+         std::pair{"made.vcf", std::nullopt}},
+        {{"export", "-o", "dangling.vcf"},
+         itemLines(kAnna),
+         "",
+         "dangling.vcf: not written: it is a symbolic link to a missing file",
+         1,
+         {},
+         {},
+         nullptr,
+         nullptr,
+         [](const fs::path& dir) { fs::create_symlink("made.vcf", dir / "dangling.vcf"); },
+         std::pair{"made.vcf", std::nullopt}},
+        // The user's own link, in the user's own folder, is followed and kept.
+        {{"export", "--format", "csv", "-o", "own.csv"},
+         itemLines(kAnna),
+         "",
+         "",
+         0,
+         {},
+         {},
+         nullptr,
+         nullptr,
+         [](const fs::path& dir) { fs::create_symlink("people.csv", dir / "own.csv"); },
+         std::pair{"people.csv", "First Name,Last Name,Phone,E-Mail\r\nAnna,Smith,555,anna@example.org\r\n"}},
     };
     for (const auto& row : cases) {
         std::string shown;
@@ -217,6 +308,8 @@ TEST_CASE("the command's exit status, output and messages")
         writeFile(scratch.dir() / "people.csv", kCsv);
         writeFile(scratch.dir() / "read-only.vcf", kCard);
         fs::permissions(scratch.dir() / "read-only.vcf", fs::perms::owner_read);
+        if (row.prepare)
+            row.prepare(scratch.dir());
         const Outcome outcome = scratch.run(row.args, row.input, row.stdoutPath, 0, row.stdinPath);
         CHECK(outcome.status == row.status);
         if (row.out.size() >= 3 && row.out.compare(row.out.size() - 3, 3, "...") == 0)
@@ -228,6 +321,10 @@ TEST_CASE("the command's exit status, output and messages")
         CHECK(outcome.err.find(row.err) != std::string::npos);
         if (row.listAfter)
             CHECK(readFile(scratch.list()) == *row.listAfter);
+        if (row.fileAfter && row.fileAfter->second)
+            CHECK(readFile(scratch.dir() / row.fileAfter->first) == *row.fileAfter->second);
+        else if (row.fileAfter)
+            CHECK(!fs::exists(scratch.dir() / row.fileAfter->first));
     }
 }
 
