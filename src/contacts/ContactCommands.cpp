@@ -12,9 +12,10 @@ Brings people into Tesselby's address list and takes them out, checks the list a
 Commands:
   import [--dry-run] FILE...   add every person in vCard (2.1, 3.0, 4.0) or CSV files, in file order;
                                - reads standard input; --dry-run prints them and adds nothing
-  export [--format vcard|csv] [--vcard-version 3.0|4.0] [-o FILE]
+  export [--format vcard|csv] [--vcard-version 3.0|4.0] [--spreadsheet-safe] [-o FILE]
                                write every person as vCards (3.0 unless told) or as CSV, to FILE
-                               or to standard output
+                               or to standard output; --spreadsheet-safe puts ' before CSV values
+                               a spreadsheet would run as formulas
   check                        count the records and report items the program never writes
   list [--field first|last|phone|email] [--format tab|mutt] [TEXT]
                                print the people whose field (first name unless told) contains

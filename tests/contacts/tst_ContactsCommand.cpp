@@ -178,6 +178,20 @@ TEST_CASE("the command's exit status, output and messages")
          "First Name,Last Name,Phone,E-Mail\r\nBob,\"Smithers, \"\"Jr.\"\"\",,\r\nCarl,Doe,,\r\n",
          "",
          0},
+        // Values a spreadsheet would run as formulas: as they are unless asked, so that the import gives them back.
+        {{"export", "--format", "csv"},
+         itemLines({"=1+1", "@SUM(A1)", "+49 170", "-x"}),
+         "First Name,Last Name,Phone,E-Mail\r\n=1+1,@SUM(A1),+49 170,-x\r\n",
+         "",
+         0},
+        {{"export", "--format=csv", "--spreadsheet-safe"},
+         itemLines({"=1+1", "@SUM(A1)", "+49 170", "-x"}) + itemLines({"\tTab", "\r\nbreak", "=\"q\",1", "'t Hooft"}) +
+             itemLines({"a=b", "", " =x", "Anna"}),
+         "First Name,Last Name,Phone,E-Mail\r\n\"'=1+1\",\"'@SUM(A1)\",\"'+49 170\",\"'-x\"\r\n"
+         "\"'\tTab\",\"'\r\nbreak\",\"'=\"\"q\"\",1\",'t Hooft\r\na=b,, =x,Anna\r\n",
+         "",
+         0},
+        {{"export", "--spreadsheet-safe"}, itemLines(kAnna), "", "--spreadsheet-safe is for CSV", 2},
         {{"export", "--vcard-version", "4.0"},
          itemLines(kAnna),
          "BEGIN:VCARD\r\nVERSION:4.0\r\nN:Smith;Anna;;;\r\nFN:Anna Smith\r\nTEL;VALUE=text:555\r\n"
