@@ -1,5 +1,6 @@
 #include "ContactCommands.h"
 
+#include <new>
 #include <ostream>
 
 namespace tesselby {
@@ -110,7 +111,9 @@ std::string peopleCount(std::size_t count)
     return std::to_string(count) + (count == 1 ? " person" : " people");
 }
 
-int runContactsCommand(std::span<const std::string> args, std::string_view version, CommandStreams streams)
+namespace {
+
+int runCommand(std::span<const std::string> args, std::string_view version, CommandStreams streams)
 {
     if (args.empty())
         return usageError(streams.err, "a command is needed: import, export, check or list");
@@ -143,6 +146,21 @@ int runContactsCommand(std::span<const std::string> args, std::string_view versi
     return usageError(streams.err, "there is no command '" + command +
                                        "'; the commands are import, export, "
                                        "check and list");
+}
+
+} // namespace
+
+int runContactsCommand(std::span<const std::string> args, std::string_view version, CommandStreams streams)
+{
+    // The commands say which file was too large where it can be told; this catches what is left, so that
+    // running out of memory is a message and not an abort. Every other exception is a fault, left to end
+    // the program loudly.
+    try {
+        return runCommand(args, version, streams);
+    } catch (const std::bad_alloc&) {
+        streams.err << kCommandName << ": " << kOutOfMemory << '\n';
+        return kExitProblem;
+    }
 }
 
 } // namespace tesselby

@@ -54,8 +54,9 @@ public:
 
     // Runs the command; sizeLimit, when set, is a full disk that many bytes into any file. Standard
     // input and output are input and .out unless paths are given for them, an empty one a closed stream.
+    // memoryLimit, when set, is the most address space the command may take, in bytes.
     Outcome run(const std::vector<std::string>& args, const std::string& input = {}, const char* stdoutPath = nullptr,
-                long long sizeLimit = 0, const char* stdinPath = nullptr) const
+                long long sizeLimit = 0, const char* stdinPath = nullptr, long long memoryLimit = 0) const
     {
         writeFile(m_dir / ".in", input);
         const pid_t child = ::fork();
@@ -75,6 +76,10 @@ public:
                 ::signal(SIGXFSZ, SIG_IGN);
                 const rlimit limit{static_cast<rlim_t>(sizeLimit), static_cast<rlim_t>(sizeLimit)};
                 ::setrlimit(RLIMIT_FSIZE, &limit);
+            }
+            if (memoryLimit > 0) {
+                const rlimit limit{static_cast<rlim_t>(memoryLimit), static_cast<rlim_t>(memoryLimit)};
+                ::setrlimit(RLIMIT_AS, &limit);
             }
             std::vector<char*> argv{const_cast<char*>(TESSELBY_CONTACTS)};
             for (const std::string& arg : args)
@@ -354,6 +359,48 @@ TEST_CASE("an import that meets a full disk adds nobody, and an export to one sa
     const Outcome exported = scratch.run({"export"}, {}, "/dev/full");
     CHECK(exported.status == 1);
     CHECK(exported.err.find("could not write to standard output") != std::string::npos);
+}
+
+TEST_CASE("under a small memory limit each command ends with a message, never an abort, and keeps the list")
+{
+#if defined(__SANITIZE_ADDRESS__)
+    MESSAGE("not run: the address sanitizer reserves more memory than the limits this test sets");
+#else
+    std::string list, cards;
+    for (int i = 0; i < 10000; ++i)
+        list += itemLines({"First" + std::to_string(i), "Last", "555 0101", "someone@example.org"});
+    for (int i = 0; i < 2000; ++i)
+        cards += "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Card;" + std::to_string(i) + ";;;\r\nEND:VCARD\r\n";
+    const std::vector<std::string> commands[] = {
+        {"--version"},      {"list", "First1"}, {"check"}, {"export"}, {"export", "-o", "out.csv", "--format", "csv"},
+        {"import", "a.vcf"}};
+    Scratch scratch;
+    writeFile(scratch.dir() / "a.vcf", cards);
+    writeFile(scratch.list(), list);
+    int refused = 0, done = 0;
+    for (const auto& args : commands) {
+        INFO(args.front() << " " << args.back());
+        // From below what the system needs to load the program to above what the commands need for this list,
+        // so that every place the memory can run out in is met, the program's start among them.
+        for (long long limit = 4 << 20; limit <= 14 << 20; limit += 192 << 10) {
+            CAPTURE(limit);
+            const Outcome outcome = scratch.run(args, {}, nullptr, 0, nullptr, limit);
+            // 127: the system could not load the program at all, before any of its code ran.
+            CHECK((outcome.status == 0 || outcome.status == 1 || outcome.status == 127));
+            if (outcome.status == 1) {
+                CHECK(outcome.err.find("memory") != std::string::npos);
+                ++refused;
+            }
+            done += outcome.status == 0;
+            if (outcome.status != 0 || args.front() != "import")
+                CHECK(readFile(scratch.list()) == list);
+            else
+                writeFile(scratch.list(), list);
+        }
+    }
+    CHECK(refused > 0);
+    CHECK(done > 0);
+#endif
 }
 
 TEST_CASE("exporting and importing into an empty list gives the same list byte for byte")
