@@ -144,6 +144,19 @@ TEST_CASE("the command's exit status, output and messages")
          "broken.vcf:1: ",
          1,
          itemLines(kAnna) + itemLines({"Kim", "Lee", "", "kim@example.com"}) + itemLines({"Zoë", "Ng", "0170", ""})},
+        // One broken UTF-16 character skips its row, named by file and line; the others come in.
+        {{"import", "u16.csv"},
+         itemLines(kAnna),
+         "",
+         "u16.csv:3: a broken UTF-16 character; the row that starts on line 3 was skipped",
+         1,
+         itemLines(kAnna) + itemLines({"Zoë", "Ng", "", ""}) + itemLines({"Kim", "Lee", "", ""}),
+         {},
+         nullptr,
+         nullptr,
+         [](const fs::path& dir) {
+             writeFile(dir / "u16.csv", utf16le(u"First Name,Last Name\r\nZoë,Ng\r\nB\xD800ob,X\r\nKim,Lee\r\n"));
+         }},
         {{"import", "-"},
          "\"A\"\r\n\"B",
          "",
