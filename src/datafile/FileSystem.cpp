@@ -45,6 +45,7 @@ Result<std::filesystem::path> trustedFinalTarget(const std::filesystem::path& pa
     const std::filesystem::path names = whole.relative_path();
     std::deque<std::filesystem::path> ahead(names.begin(), names.end());
     int hops = 0;
+    bool nameFromLink = false; // whether the file's own name, not only a folder's, came through a link
     while (!ahead.empty()) {
         const std::filesystem::path name = ahead.front();
         ahead.pop_front();
@@ -66,6 +67,7 @@ Result<std::filesystem::path> trustedFinalTarget(const std::filesystem::path& pa
             return FileError{path, "it is reached through a circle of symbolic links"};
         if (Status trusted = checkLinkTrusted(next); !trusted)
             return FileError{path, trusted.error().reason};
+        nameFromLink = nameFromLink || ahead.empty();
         const std::filesystem::path& target = *link.value();
         if (target.is_absolute())
             walked = target.root_path();
@@ -75,7 +77,7 @@ Result<std::filesystem::path> trustedFinalTarget(const std::filesystem::path& pa
     if (hops == 0)
         return path;
     if (const Result<FileIdentity> there = identityAt(walked);
-        !there && there.error().cause == FileError::Cause::Missing)
+        nameFromLink && !there && there.error().cause == FileError::Cause::Missing)
         return FileError{path, "it is a symbolic link to a missing file, which is not followed to create one"};
     return walked;
 #endif

@@ -315,6 +315,21 @@ TEST_CASE("the command's exit status, output and messages")
          nullptr,
          [](const fs::path& dir) { fs::create_symlink("made.vcf", dir / "dangling.vcf"); },
          std::pair{"made.vcf", std::nullopt}},
+        // A new file in a folder reached through the user's own link is no file made through a link.
+        {{"export", "--format", "csv", "-o", "linked/new.csv"},
+         itemLines(kAnna),
+         "",
+         "",
+         0,
+         {},
+         {},
+         nullptr,
+         nullptr,
+         [](const fs::path& dir) {
+             fs::create_directory(dir / "folder");
+             fs::create_directory_symlink("folder", dir / "linked");
+         },
+         std::pair{"folder/new.csv", "First Name,Last Name,Phone,E-Mail\r\nAnna,Smith,555,anna@example.org\r\n"}},
         // The user's own link, in the user's own folder, is followed and kept.
         {{"export", "--format", "csv", "-o", "own.csv"},
          itemLines(kAnna),
