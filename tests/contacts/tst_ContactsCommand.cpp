@@ -315,6 +315,22 @@ TEST_CASE("the command's exit status, output and messages")
          nullptr,
          [](const fs::path& dir) { fs::create_symlink("made.vcf", dir / "dangling.vcf"); },
          std::pair{"made.vcf", std::nullopt}},
+        // The user's own link in a sticky folder, as in /tmp: nobody else may replace it there.
+        {{"export", "--format", "csv", "-o", "shared/own.csv"},
+         itemLines(kAnna),
+         "",
+         "",
+         0,
+         {},
+         {},
+         nullptr,
+         nullptr,
+         [](const fs::path& dir) {
+             fs::create_directory(dir / "shared");
+             fs::permissions(dir / "shared", fs::perms::all | fs::perms::sticky_bit);
+             fs::create_symlink("../people.csv", dir / "shared/own.csv");
+         },
+         std::pair{"people.csv", "First Name,Last Name,Phone,E-Mail\r\nAnna,Smith,555,anna@example.org\r\n"}},
         // A new file in a folder reached through the user's own link is no file made through a link.
         {{"export", "--format", "csv", "-o", "linked/new.csv"},
          itemLines(kAnna),
