@@ -13,6 +13,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0)
         return 0;
     const DecodedText decoded = decodeFileText(std::string_view(reinterpret_cast<const char*>(data) + 1, size - 1));
-    checkImport(readCsvContacts(decoded.text), data[0]);
+    checkImport(readCsvContacts(decoded.text, decoded.broken), data[0]);
     return 0;
 }

@@ -1,5 +1,6 @@
 #include "ContactCommands.h"
 
+#include <new>
 #include <ostream>
 
 namespace tesselby {
@@ -12,9 +13,10 @@ Brings people into Tesselby's address list and takes them out, checks the list a
 Commands:
   import [--dry-run] FILE...   add every person in vCard (2.1, 3.0, 4.0) or CSV files, in file order;
                                - reads standard input; --dry-run prints them and adds nothing
-  export [--format vcard|csv] [--vcard-version 3.0|4.0] [-o FILE]
+  export [--format vcard|csv] [--vcard-version 3.0|4.0] [--spreadsheet-safe] [-o FILE]
                                write every person as vCards (3.0 unless told) or as CSV, to FILE
-                               or to standard output
+                               or to standard output; --spreadsheet-safe puts ' before CSV values
+                               a spreadsheet would run as formulas
   check                        count the records and report items the program never writes
   list [--field first|last|phone|email] [--format tab|mutt] [TEXT]
                                print the people whose field (first name unless told) contains
@@ -109,7 +111,9 @@ std::string peopleCount(std::size_t count)
     return std::to_string(count) + (count == 1 ? " person" : " people");
 }
 
-int runContactsCommand(std::span<const std::string> args, std::string_view version, CommandStreams streams)
+namespace {
+
+int runCommand(std::span<const std::string> args, std::string_view version, CommandStreams streams)
 {
     if (args.empty())
         return usageError(streams.err, "a command is needed: import, export, check or list");
@@ -142,6 +146,21 @@ int runContactsCommand(std::span<const std::string> args, std::string_view versi
     return usageError(streams.err, "there is no command '" + command +
                                        "'; the commands are import, export, "
                                        "check and list");
+}
+
+} // namespace
+
+int runContactsCommand(std::span<const std::string> args, std::string_view version, CommandStreams streams)
+{
+    // The commands say which file was too large where it can be told; this catches what is left, so that
+    // running out of memory is a message and not an abort. Every other exception is a fault, left to end
+    // the program loudly.
+    try {
+        return runCommand(args, version, streams);
+    } catch (const std::bad_alloc&) {
+        streams.err << kCommandName << ": " << kOutOfMemory << '\n';
+        return kExitProblem;
+    }
 }
 
 } // namespace tesselby

@@ -18,6 +18,7 @@ inline constexpr int kExitProblem = 1;
 inline constexpr int kExitUsage = 2;
 
 inline constexpr char kCommandName[] = "tesselby-contacts";
+inline constexpr char kOutOfMemory[] = "stopped: it needs more memory than the program may take";
 
 // The standard streams a run writes to and reads from; the tests give their own.
 struct CommandStreams {

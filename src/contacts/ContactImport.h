@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string_view>
+#include <vector>
 
 #include "ContactProblem.h"
 
@@ -11,8 +12,9 @@ namespace tesselby {
 // Problems come in line order.
 ContactsRead readContacts(std::string_view bytes);
 
-// The same for a text known to be vCards, or CSV, already decoded to UTF-8.
-ContactsRead readVCardContacts(std::string_view text);
-ContactsRead readCsvContacts(std::string_view text);
+// The same for a text known to be vCards, or CSV, already decoded to UTF-8; broken names the lines that
+// held a broken character (see DecodedText), whose cards or rows are skipped, each with a problem.
+ContactsRead readVCardContacts(std::string_view text, const std::vector<ContactProblem>& broken = {});
+ContactsRead readCsvContacts(std::string_view text, const std::vector<ContactProblem>& broken = {});
 
 } // namespace tesselby

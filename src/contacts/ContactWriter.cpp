@@ -79,17 +79,21 @@ void appendCsvHeader(std::string& out)
     out += "\r\n";
 }
 
-void appendCsvRow(std::string& out, const Record& record)
+void appendCsvRow(std::string& out, const Record& record, CsvValues values)
 {
     for (int field = 0; field < kFieldCount; ++field) {
         if (field > 0)
             out += ',';
         const std::string& value = record[field];
-        if (value.find_first_of(",\"\r\n") == std::string::npos) {
+        const bool formula = values == CsvValues::SpreadsheetSafe && !value.empty() &&
+                             std::string_view("=+-@\t\r").find(value.front()) != std::string_view::npos;
+        if (!formula && value.find_first_of(",\"\r\n") == std::string::npos) {
             out += value;
             continue;
         }
         out += '"';
+        if (formula)
+            out += '\'';
         for (const char c : value) {
             if (c == '"')
                 out += '"';

@@ -15,7 +15,11 @@ void appendVCard(std::string& out, const Record& record, VCardVersion version);
 // CSV as RFC 4180 writes it, CR LF line ends; a field is quoted when it holds a comma, a quote or a
 // line break.
 inline constexpr char kCsvHeader[] = "First Name,Last Name,Phone,E-Mail";
+// AsTheyAre gives back every byte on import. SpreadsheetSafe starts a value a spreadsheet would run as a
+// formula (one beginning with =, +, -, @, a tab or a CR, as OWASP lists them) with a ', which the
+// spreadsheet shows the value behind; such a value is quoted. An import keeps that ' as part of the value.
+enum class CsvValues { AsTheyAre, SpreadsheetSafe };
 void appendCsvHeader(std::string& out);
-void appendCsvRow(std::string& out, const Record& record);
+void appendCsvRow(std::string& out, const Record& record, CsvValues values = CsvValues::AsTheyAre);
 
 } // namespace tesselby

@@ -35,7 +35,7 @@ private:
     // Reads one row from a line's start; false when nothing more can be read.
     bool readRow()
     {
-        CsvRow row{m_line, {}};
+        CsvRow row{m_line, 0, {}};
         for (;;) {
             std::string field;
             if (m_at < m_text.size() && m_text[m_at] == '"') {
@@ -49,6 +49,7 @@ private:
                     field += m_text[m_at++];
             }
             row.fields.push_back(std::move(field));
+            row.endLine = m_line;
             if (m_at >= m_text.size()) {
                 m_read.rows.push_back(std::move(row));
                 return true;

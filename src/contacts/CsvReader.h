@@ -10,7 +10,8 @@
 namespace tesselby {
 
 struct CsvRow {
-    std::size_t line = 0; // where the row starts
+    std::size_t line = 0;    // where the row starts
+    std::size_t endLine = 0; // where it ends
     std::vector<std::string> fields;
 };
 

@@ -14,10 +14,12 @@ namespace {
 
 // The export file, refused when it is the list itself (writing it would put the export in its place),
 // the name of the copy a save keeps of the list (the next run would put that copy back as the list),
-// or a file the user may not write, which the rename would replace all the same.
+// or a file the user may not write, which the rename would replace all the same. A link is followed only
+// where no other user could have planted it: the rename replaces the file it leads to, which the kernel's
+// own guard against planted links never sees.
 Result<std::filesystem::path> exportTarget(const std::string& name, const std::filesystem::path& list)
 {
-    Result<std::filesystem::path> target = finalTarget(std::filesystem::path(name));
+    Result<std::filesystem::path> target = trustedFinalTarget(std::filesystem::path(name));
     if (!target)
         return target.error();
     // Refused here, so that the message names the file asked for, not the temporary one beside it.
@@ -51,7 +53,12 @@ Result<std::filesystem::path> exportTarget(const std::string& name, const std::f
 int runExport(std::span<const std::string> args, CommandStreams streams)
 {
     std::optional<std::string> format, version, output;
+    bool spreadsheetSafe = false;
     for (std::size_t at = 0; at < args.size(); ++at) {
+        if (args[at] == "--spreadsheet-safe") {
+            spreadsheetSafe = true;
+            continue;
+        }
         std::string error;
         if (optionValue(args, at, "--format", format, error) ||
             optionValue(args, at, "--vcard-version", version, error) ||
@@ -69,6 +76,8 @@ int runExport(std::span<const std::string> args, CommandStreams streams)
         return usageError(streams.err, "the vCard version is 3.0 or 4.0, not " + *version);
     if (version && csv)
         return usageError(streams.err, "--vcard-version is for vCards, not CSV");
+    if (spreadsheetSafe && !csv)
+        return usageError(streams.err, "--spreadsheet-safe is for CSV (--format csv), not vCards");
     const VCardVersion cardVersion = version && *version == "4.0" ? VCardVersion::V40 : VCardVersion::V30;
 
     const std::filesystem::path list = dataFilePath(kDataFileReadPath);
@@ -83,7 +92,8 @@ int runExport(std::span<const std::string> args, CommandStreams streams)
             appendCsvHeader(content);
         for (std::size_t number = 1; number <= grid.value().recordCount(); ++number) {
             const Record record = grid.value().record(number);
-            csv ? appendCsvRow(content, record) : appendVCard(content, record, cardVersion);
+            csv ? appendCsvRow(content, record, spreadsheetSafe ? CsvValues::SpreadsheetSafe : CsvValues::AsTheyAre)
+                : appendVCard(content, record, cardVersion);
         }
     } catch (const std::bad_alloc&) {
         reportFailure(streams.err, FileError{list, kTooLargeToOpen});

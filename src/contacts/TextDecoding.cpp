@@ -29,9 +29,11 @@ void appendUtf8(std::string& out, std::uint32_t code)
 
 DecodedText utf16ToUtf8(std::string_view bytes, bool littleEndian)
 {
+    constexpr std::uint32_t kReplacement = 0xFFFD;
     DecodedText decoded;
     decoded.text.reserve(bytes.size() / 2);
     std::size_t line = 1;
+    std::uint32_t previous = 0;
     auto unitAt = [&](std::size_t at) -> std::uint32_t {
         const auto lo = static_cast<unsigned char>(bytes[at + (littleEndian ? 0 : 1)]);
         const auto hi = static_cast<unsigned char>(bytes[at + (littleEndian ? 1 : 0)]);
@@ -39,8 +41,9 @@ DecodedText utf16ToUtf8(std::string_view bytes, bool littleEndian)
     };
     for (std::size_t at = 0; at < bytes.size(); at += 2) {
         if (at + 1 == bytes.size()) {
-            decoded.problem = ContactProblem{line, "the file ends inside a UTF-16 character"};
-            return decoded;
+            decoded.broken.push_back({line, "the file ends inside a UTF-16 character"});
+            appendUtf8(decoded.text, kReplacement);
+            break;
         }
         std::uint32_t code = unitAt(at);
         if (code >= 0xD800 && code < 0xDC00 && at + 3 < bytes.size() && unitAt(at + 2) >= 0xDC00 &&
@@ -48,12 +51,14 @@ DecodedText utf16ToUtf8(std::string_view bytes, bool littleEndian)
             code = 0x10000 + ((code - 0xD800) << 10) + (unitAt(at + 2) - 0xDC00);
             at += 2;
         } else if (code >= 0xD800 && code < 0xE000) {
-            decoded.problem = ContactProblem{line, "a broken UTF-16 character"};
-            return decoded;
+            if (decoded.broken.empty() || decoded.broken.back().line != line)
+                decoded.broken.push_back({line, "a broken UTF-16 character"});
+            code = kReplacement;
         }
-        if (code == '\n')
-            ++line;
         appendUtf8(decoded.text, code);
+        if (code == '\r' || (code == '\n' && previous != '\r'))
+            ++line;
+        previous = code;
     }
     return decoded;
 }
@@ -68,7 +73,7 @@ bool startsWith(std::string_view bytes, std::string_view prefix)
 DecodedText decodeFileText(std::string_view bytes)
 {
     if (startsWith(bytes, "\xEF\xBB\xBF"))
-        return DecodedText{std::string(bytes.substr(3)), std::nullopt};
+        return DecodedText{std::string(bytes.substr(3)), {}};
     if (startsWith(bytes, "\xFF\xFE"))
         return utf16ToUtf8(bytes.substr(2), true);
     if (startsWith(bytes, "\xFE\xFF"))
@@ -78,7 +83,7 @@ DecodedText decodeFileText(std::string_view bytes)
         return utf16ToUtf8(bytes, true);
     if (bytes.size() >= 4 && bytes[0] == 0 && bytes[1] != 0 && bytes[2] == 0 && bytes[3] != 0)
         return utf16ToUtf8(bytes, false);
-    return DecodedText{std::string(bytes), std::nullopt};
+    return DecodedText{std::string(bytes), {}};
 }
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b)

@@ -3,16 +3,19 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "ContactProblem.h"
 
 namespace tesselby {
 
 // A file's bytes as UTF-8 text: a UTF-8 byte-order mark dropped, UTF-16 (by its byte-order mark, or by
-// the zero bytes of ASCII text without one) turned into UTF-8. Fails at the line of a broken UTF-16 unit.
+// the zero bytes of ASCII text without one) turned into UTF-8. A broken UTF-16 character (half of a
+// pair, or a last byte alone) becomes U+FFFD and is named in broken, by its line (lines end in CR LF, LF
+// or CR, as the readers count them), so that only the card or row it is in need be skipped.
 struct DecodedText {
     std::string text;
-    std::optional<ContactProblem> problem;
+    std::vector<ContactProblem> broken; // in line order
 };
 DecodedText decodeFileText(std::string_view bytes);
 

@@ -218,7 +218,7 @@ VCardsRead readVCards(std::string_view text)
         if (isLine(line, "BEGIN:VCARD")) {
             if (card)
                 read.problems.push_back({card->line, cardAt(card->line) + " has no END:VCARD; it was skipped"});
-            card = VCard{number, {}, {}};
+            card = VCard{number, 0, {}, {}};
             cardBroken = false;
             outsideReported = false;
             continue;
@@ -230,6 +230,7 @@ VCardsRead readVCards(std::string_view text)
             continue;
         }
         if (isLine(line, "END:VCARD")) {
+            card->endLine = number;
             if (!cardBroken)
                 read.cards.push_back(std::move(*card));
             card.reset();

@@ -26,7 +26,8 @@ struct VCardProperty {
 };
 
 struct VCard {
-    std::size_t line = 0; // of BEGIN:VCARD
+    std::size_t line = 0;    // of BEGIN:VCARD
+    std::size_t endLine = 0; // of END:VCARD
     std::string version;
     std::vector<VCardProperty> properties;
 };

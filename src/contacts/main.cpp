@@ -1,4 +1,8 @@
+#include <array>
+#include <cstdio>
+#include <cstdlib>
 #include <iostream>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -8,6 +12,37 @@
 #endif
 
 #include "ContactCommands.h"
+
+namespace {
+
+// Throwing std::bad_alloc takes memory of its own. When the system gives the program so little that the
+// runtime could not even set its emergency store aside, a failed allocation would end in an abort rather
+// than in the command's message; so a few blocks are kept from the start and one is handed back before
+// each bad_alloc, for the exception and the message.
+std::array<void*, 8> reserve{};
+
+void releaseReserveAndFail()
+{
+    for (void*& block : reserve)
+        if (block != nullptr) {
+            std::free(block);
+            block = nullptr;
+            break;
+        }
+    throw std::bad_alloc();
+}
+
+constexpr char kNoMemoryToStart[] = ": not enough memory to start: the program may take less than it needs; "
+                                    "the address list was not touched\n";
+
+int noMemoryToStart()
+{
+    std::fputs(tesselby::kCommandName, stderr);
+    std::fputs(kNoMemoryToStart, stderr);
+    return tesselby::kExitProblem;
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -19,8 +54,17 @@ int main(int argc, char** argv)
         if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF && ::open("/dev/null", fd == 0 ? O_WRONLY : O_RDONLY) != fd)
             return tesselby::kExitProblem;
 #endif
-    // Unsynced, a read error on standard input reaches the stream's state rather than reading as its end.
-    std::ios::sync_with_stdio(false);
-    const std::vector<std::string> args(argv + 1, argv + argc);
-    return tesselby::runContactsCommand(args, TESSELBY_VERSION, {std::cin, std::cout, std::cerr});
+    for (void*& block : reserve)
+        if ((block = std::malloc(16 * 1024)) == nullptr)
+            return noMemoryToStart();
+    std::set_new_handler(releaseReserveAndFail);
+    try {
+        // Unsynced, a read error on standard input reaches the stream's state rather than reading as its end.
+        std::ios::sync_with_stdio(false);
+        const std::vector<std::string> args(argv + 1, argv + argc);
+        return tesselby::runContactsCommand(args, TESSELBY_VERSION, {std::cin, std::cout, std::cerr});
+    } catch (const std::bad_alloc&) {
+        // Only what the command could not start without; it reports its own shortfalls itself.
+        return noMemoryToStart();
+    }
 }

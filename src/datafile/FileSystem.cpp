@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <deque>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -27,6 +28,59 @@ Result<std::filesystem::path> finalTarget(const std::filesystem::path& path)
         current = next.is_absolute() ? next : current.parent_path() / next;
     }
     return FileError{path, "it is reached through a circle of symbolic links"};
+}
+
+Result<std::filesystem::path> trustedFinalTarget(const std::filesystem::path& path)
+{
+#ifdef _WIN32
+    return finalTarget(path);
+#else
+    std::error_code failed;
+    const std::filesystem::path whole = std::filesystem::absolute(path, failed);
+    if (failed)
+        return FileError{path, failed.message()};
+    // Walked name by name as the system resolves a path, so that a link in a folder's place is judged too,
+    // and what has been walked is never a link.
+    std::filesystem::path walked = whole.root_path();
+    const std::filesystem::path names = whole.relative_path();
+    std::deque<std::filesystem::path> ahead(names.begin(), names.end());
+    int hops = 0;
+    bool nameFromLink = false; // whether the file's own name, not only a folder's, came through a link
+    while (!ahead.empty()) {
+        const std::filesystem::path name = ahead.front();
+        ahead.pop_front();
+        if (name.empty() || name == ".")
+            continue;
+        if (name == "..") {
+            walked = walked.parent_path();
+            continue;
+        }
+        const std::filesystem::path next = walked / name;
+        Result<std::optional<std::filesystem::path>> link = readLink(next);
+        if (!link)
+            return link.error();
+        if (!link.value()) {
+            walked = next;
+            continue;
+        }
+        if (++hops > 40) // the system's own bound, so that a circle of links ends in a message
+            return FileError{path, "it is reached through a circle of symbolic links"};
+        if (Status trusted = checkLinkTrusted(next); !trusted)
+            return FileError{path, trusted.error().reason};
+        nameFromLink = nameFromLink || ahead.empty();
+        const std::filesystem::path& target = *link.value();
+        if (target.is_absolute())
+            walked = target.root_path();
+        const std::filesystem::path targetNames = target.relative_path();
+        ahead.insert(ahead.begin(), targetNames.begin(), targetNames.end());
+    }
+    if (hops == 0)
+        return path;
+    if (const Result<FileIdentity> there = identityAt(walked);
+        nameFromLink && !there && there.error().cause == FileError::Cause::Missing)
+        return FileError{path, "it is a symbolic link to a missing file, which is not followed to create one"};
+    return walked;
+#endif
 }
 
 Status ensureParentFolder(const std::filesystem::path& file)

@@ -20,6 +20,13 @@ std::filesystem::path folderOf(const std::filesystem::path& path);
 // the target and keeps the links. A link to a missing file gives the missing file's path.
 Result<std::filesystem::path> finalTarget(const std::filesystem::path& path);
 
+// The file a path finally names, as finalTarget gives it, for a write that must not be steered into
+// another user's file: a symbolic link anywhere on the way is followed only when nobody but the running
+// user or the superuser could have made or changed it (see checkLinkTrusted), and a link to a missing
+// file is refused, so that no link creates a file elsewhere. The failure names path. Without a link on
+// the way, path itself is given back.
+Result<std::filesystem::path> trustedFinalTarget(const std::filesystem::path& path);
+
 // Creates the file's missing folders, owner-only, each one durably before the next.
 Status ensureParentFolder(const std::filesystem::path& file);
 
@@ -37,6 +44,12 @@ Status checkWritable(const std::filesystem::path& path);
 
 // Where the symbolic link at path points, as written in it; nothing when path is no link or missing.
 Result<std::optional<std::filesystem::path>> readLink(const std::filesystem::path& path);
+// Whether the symbolic link at link (an absolute path whose folders are no links) is one only the running
+// user or the superuser could have made or changed: the link and every folder above it are theirs, and
+// no folder may be written by others, except that a sticky folder (as /tmp) may hold what belongs to the
+// running user or to the folder's owner, as the kernel's protected_symlinks reasons. The reason why not
+// otherwise. Every link passes on Windows, where links are not made by other users in shared folders.
+Status checkLinkTrusted(const std::filesystem::path& link);
 // What is at path, following links; Cause::Missing when there is nothing.
 Result<FileIdentity> identityAt(const std::filesystem::path& path);
 Status makeFolder(const std::filesystem::path& path);

@@ -87,6 +87,16 @@ TEST_CASE("cards shaped like real exports become people by the mapping rules")
          utf16le(u"BEGIN:VCARD\r\nVERSION:3.0\r\nN:Ng;Zoë;;;\r\nEND:VCARD\r\n"),
          {{"Zoë", "Ng", "", ""}},
          {}},
+        // A broken UTF-16 character costs only the card it is in; one outside every card costs nobody.
+        {"a lone low surrogate in a card, a lone high one between cards",
+         utf16le(u"BEGIN:VCARD\r\nN:Ng;Zoë;;;\r\nEND:VCARD\r\nBEGIN:VCARD\r\nN:Bad\xDC00;One;;;\r\nEND:VCARD\r\n"
+                 u"\xD800\r\nBEGIN:VCARD\r\nN:Lee;Kim;;;\r\nEND:VCARD\r\n"),
+         {{"Zoë", "Ng", "", ""}, {"Kim", "Lee", "", ""}},
+         {5, 7, 7}},
+        {"a high surrogate last, and a last byte alone",
+         utf16le(u"BEGIN:VCARD\nN:Ng;Zoë;;;\nEND:VCARD\n\xD83D") + "x",
+         {{"Zoë", "Ng", "", ""}},
+         {4, 4, 4}}, // text outside a card, the broken character, the byte alone
         {"broken cards are skipped by their line, the whole ones kept",
          "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Gone;Half;;;\r\n"                  // 1: no END
          "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Here;Whole;;;\r\nEND:VCARD\r\n"    // 4
@@ -145,6 +155,20 @@ TEST_CASE("CSV files shaped like real exports become people by their header")
         {"no column Tesselby knows", "Company,Street\nAcme,Main St\n", {}, {1}},
         {"an empty file, as an empty list exports", "\xEF\xBB\xBF\r\n", {}, {}},
         {"broken UTF-16", utf16le(u"First Name\n\xD800x\n"), {}, {2}},
+        {"a lone surrogate skips only its row, found by the row's last line",
+         utf16le(u"First Name,Last Name\r\nAnna,Smith\r\nB\xD800ob,Jones\r\n\"Multi\r\nline\",X\xDFFF\r\nKim,Lee\r\n"),
+         {{"Anna", "Smith", "", ""}, {"Kim", "Lee", "", ""}},
+         {3, 5}},
+        {"rows ended by a lone CR, big-endian without a mark",
+         [] {
+             std::string bytes;
+             for (const char16_t unit : std::u16string_view(u"First Name\rAnna\rB\xD800\rKim\r"))
+                 bytes += {static_cast<char>(unit >> 8), static_cast<char>(unit & 0xFF)};
+             return bytes;
+         }(),
+         {{"Anna", "", "", ""}, {"Kim", "", "", ""}},
+         {3}},
+        {"a broken header reads nothing", utf16le(u"First\xD800 Name\r\nAnna\r\n"), {}, {1}},
     };
     for (const ImportCase& row : cases)
         checkImport(row);

@@ -54,8 +54,9 @@ public:
 
     // Runs the command; sizeLimit, when set, is a full disk that many bytes into any file. Standard
     // input and output are input and .out unless paths are given for them, an empty one a closed stream.
+    // memoryLimit, when set, is the most address space the command may take, in bytes.
     Outcome run(const std::vector<std::string>& args, const std::string& input = {}, const char* stdoutPath = nullptr,
-                long long sizeLimit = 0, const char* stdinPath = nullptr) const
+                long long sizeLimit = 0, const char* stdinPath = nullptr, long long memoryLimit = 0) const
     {
         writeFile(m_dir / ".in", input);
         const pid_t child = ::fork();
@@ -75,6 +76,10 @@ public:
                 ::signal(SIGXFSZ, SIG_IGN);
                 const rlimit limit{static_cast<rlim_t>(sizeLimit), static_cast<rlim_t>(sizeLimit)};
                 ::setrlimit(RLIMIT_FSIZE, &limit);
+            }
+            if (memoryLimit > 0) {
+                const rlimit limit{static_cast<rlim_t>(memoryLimit), static_cast<rlim_t>(memoryLimit)};
+                ::setrlimit(RLIMIT_AS, &limit);
             }
             std::vector<char*> argv{const_cast<char*>(TESSELBY_CONTACTS)};
             for (const std::string& arg : args)
@@ -115,6 +120,9 @@ TEST_CASE("the command's exit status, output and messages")
         std::string input = {};
         const char* stdoutPath = nullptr; // see Scratch::run
         const char* stdinPath = nullptr;
+        void (*prepare)(const fs::path& dir) = nullptr; // more files in the folder, made before the run
+        // When given, the file of that name in the folder must then hold exactly this, or be missing.
+        std::optional<std::pair<const char*, std::optional<std::string>>> fileAfter = {};
     } cases[] = {
         {{}, "", "", "a command is needed", 2},
         {{"--help"}, "", "Usage: tesselby-contacts...", "", 0},
@@ -136,6 +144,19 @@ TEST_CASE("the command's exit status, output and messages")
          "broken.vcf:1: ",
          1,
          itemLines(kAnna) + itemLines({"Kim", "Lee", "", "kim@example.com"}) + itemLines({"Zoë", "Ng", "0170", ""})},
+        // One broken UTF-16 character skips its row, named by file and line; the others come in.
+        {{"import", "u16.csv"},
+         itemLines(kAnna),
+         "",
+         "u16.csv:3: a broken UTF-16 character; the row that starts on line 3 was skipped",
+         1,
+         itemLines(kAnna) + itemLines({"Zoë", "Ng", "", ""}) + itemLines({"Kim", "Lee", "", ""}),
+         {},
+         nullptr,
+         nullptr,
+         [](const fs::path& dir) {
+             writeFile(dir / "u16.csv", utf16le(u"First Name,Last Name\r\nZoë,Ng\r\nB\xD800ob,X\r\nKim,Lee\r\n"));
+         }},
         {{"import", "-"},
          "\"A\"\r\n\"B",
          "",
@@ -175,6 +196,20 @@ TEST_CASE("the command's exit status, output and messages")
          "First Name,Last Name,Phone,E-Mail\r\nBob,\"Smithers, \"\"Jr.\"\"\",,\r\nCarl,Doe,,\r\n",
          "",
          0},
+        // Values a spreadsheet would run as formulas: as they are unless asked, so that the import gives them back.
+        {{"export", "--format", "csv"},
+         itemLines({"=1+1", "@SUM(A1)", "+49 170", "-x"}),
+         "First Name,Last Name,Phone,E-Mail\r\n=1+1,@SUM(A1),+49 170,-x\r\n",
+         "",
+         0},
+        {{"export", "--format=csv", "--spreadsheet-safe"},
+         itemLines({"=1+1", "@SUM(A1)", "+49 170", "-x"}) + itemLines({"\tTab", "\r\nbreak", "=\"q\",1", "'t Hooft"}) +
+             itemLines({"a=b", "", " =x", "Anna"}),
+         "First Name,Last Name,Phone,E-Mail\r\n\"'=1+1\",\"'@SUM(A1)\",\"'+49 170\",\"'-x\"\r\n"
+         "\"'\tTab\",\"'\r\nbreak\",\"'=\"\"q\"\",1\",'t Hooft\r\na=b,, =x,Anna\r\n",
+         "",
+         0},
+        {{"export", "--spreadsheet-safe"}, itemLines(kAnna), "", "--spreadsheet-safe is for CSV", 2},
         {{"export", "--vcard-version", "4.0"},
          itemLines(kAnna),
          "BEGIN:VCARD\r\nVERSION:4.0\r\nN:Smith;Anna;;;\r\nFN:Anna Smith\r\nTEL;VALUE=text:555\r\n"
@@ -204,6 +239,125 @@ TEST_CASE("the command's exit status, output and messages")
          1,
          itemLines(kAnna)},
         {{"export", "-o", "read-only.vcf"}, itemLines(kAnna), "", "read-only.vcf: not written: Permission denied", 1},
+        // Links another user could have planted, as in /tmp: the file they lead to is left alone.
+        {{"export", "-o", "shared/people.vcf"},
+         itemLines(kAnna),
+         "",
+         "shared/people.vcf: not written: it is a symbolic link of another user's",
+         1,
+         {},
+         {},
+         nullptr,
+         nullptr,
+         [](const fs::path& dir) {
+             fs::create_directory(dir / "shared");
+             fs::permissions(dir / "shared", fs::perms::all | fs::perms::sticky_bit);
+             fs::create_symlink("../people.csv", dir / "shared/people.vcf");
+             REQUIRE(::lchown((dir / "shared/people.vcf").c_str(), 4242, 4242) == 0);
+         },
+         std::pair{"people.csv", kCsv}},
+        {{"export", "-o", "team/people.vcf"},
+         itemLines(kAnna),
+         "",
+         "team/people.vcf: not written: it is a symbolic link in a folder other users may change",
+         1,
+         {},
+         {},
+         nullptr,
+         nullptr,
+         [](const fs::path& dir) {
+             fs::create_directory(dir / "team");
+             fs::permissions(dir / "team", fs::perms::owner_all | fs::perms::group_all);
+             fs::create_symlink("../people.csv", dir / "team/people.vcf");
+         },
+         std::pair{"people.csv", kCsv}},
+        // A folder of another user's on the way to a link of one's own: they could swap it for theirs.
+        {{"export", "-o", "theirs/mine/people.vcf"},
+         itemLines(kAnna),
+         "",
+         "theirs/mine/people.vcf: not written: it is a symbolic link in another user's folder",
+         1,
+         {},
+         {},
+         nullptr,
+         nullptr,
+         [](const fs::path& dir) {
+             fs::create_directories(dir / "theirs/mine");
+             fs::create_symlink("../../people.csv", dir / "theirs/mine/people.vcf");
+             REQUIRE(::lchown((dir / "theirs").c_str(), 4242, 4242) == 0);
+         },
+         std::pair{"people.csv", kCsv}},
+        // A link in a folder's place, planted by another user in a sticky folder.
+        {{"export", "-o", "shared/away/made.vcf"},
+         itemLines(kAnna),
+         "",
+         "shared/away/made.vcf: not written: it is a symbolic link of another user's",
+         1,
+         {},
+         {},
+         nullptr,
+         nullptr,
+         [](const fs::path& dir) {
+             fs::create_directory(dir / "shared");
+             fs::permissions(dir / "shared", fs::perms::all | fs::perms::sticky_bit);
+             fs::create_symlink("..", dir / "shared/away");
+             REQUIRE(::lchown((dir / "shared/away").c_str(), 4242, 4242) == 0);
+         },
+         std::pair{"made.vcf", std::nullopt}},
+        {{"export", "-o", "dangling.vcf"},
+         itemLines(kAnna),
+         "",
+         "dangling.vcf: not written: it is a symbolic link to a missing file",
+         1,
+         {},
+         {},
+         nullptr,
+         nullptr,
+         [](const fs::path& dir) { fs::create_symlink("made.vcf", dir / "dangling.vcf"); },
+         std::pair{"made.vcf", std::nullopt}},
+        // The user's own link in a sticky folder, as in /tmp: nobody else may replace it there.
+        {{"export", "--format", "csv", "-o", "shared/own.csv"},
+         itemLines(kAnna),
+         "",
+         "",
+         0,
+         {},
+         {},
+         nullptr,
+         nullptr,
+         [](const fs::path& dir) {
+             fs::create_directory(dir / "shared");
+             fs::permissions(dir / "shared", fs::perms::all | fs::perms::sticky_bit);
+             fs::create_symlink("../people.csv", dir / "shared/own.csv");
+         },
+         std::pair{"people.csv", "First Name,Last Name,Phone,E-Mail\r\nAnna,Smith,555,anna@example.org\r\n"}},
+        // A new file in a folder reached through the user's own link is no file made through a link.
+        {{"export", "--format", "csv", "-o", "linked/new.csv"},
+         itemLines(kAnna),
+         "",
+         "",
+         0,
+         {},
+         {},
+         nullptr,
+         nullptr,
+         [](const fs::path& dir) {
+             fs::create_directory(dir / "folder");
+             fs::create_directory_symlink("folder", dir / "linked");
+         },
+         std::pair{"folder/new.csv", "First Name,Last Name,Phone,E-Mail\r\nAnna,Smith,555,anna@example.org\r\n"}},
+        // The user's own link, in the user's own folder, is followed and kept.
+        {{"export", "--format", "csv", "-o", "own.csv"},
+         itemLines(kAnna),
+         "",
+         "",
+         0,
+         {},
+         {},
+         nullptr,
+         nullptr,
+         [](const fs::path& dir) { fs::create_symlink("people.csv", dir / "own.csv"); },
+         std::pair{"people.csv", "First Name,Last Name,Phone,E-Mail\r\nAnna,Smith,555,anna@example.org\r\n"}},
     };
     for (const auto& row : cases) {
         std::string shown;
@@ -217,6 +371,8 @@ TEST_CASE("the command's exit status, output and messages")
         writeFile(scratch.dir() / "people.csv", kCsv);
         writeFile(scratch.dir() / "read-only.vcf", kCard);
         fs::permissions(scratch.dir() / "read-only.vcf", fs::perms::owner_read);
+        if (row.prepare)
+            row.prepare(scratch.dir());
         const Outcome outcome = scratch.run(row.args, row.input, row.stdoutPath, 0, row.stdinPath);
         CHECK(outcome.status == row.status);
         if (row.out.size() >= 3 && row.out.compare(row.out.size() - 3, 3, "...") == 0)
@@ -228,6 +384,10 @@ TEST_CASE("the command's exit status, output and messages")
         CHECK(outcome.err.find(row.err) != std::string::npos);
         if (row.listAfter)
             CHECK(readFile(scratch.list()) == *row.listAfter);
+        if (row.fileAfter && row.fileAfter->second)
+            CHECK(readFile(scratch.dir() / row.fileAfter->first) == *row.fileAfter->second);
+        else if (row.fileAfter)
+            CHECK(!fs::exists(scratch.dir() / row.fileAfter->first));
     }
 }
 
@@ -243,6 +403,48 @@ TEST_CASE("an import that meets a full disk adds nobody, and an export to one sa
     const Outcome exported = scratch.run({"export"}, {}, "/dev/full");
     CHECK(exported.status == 1);
     CHECK(exported.err.find("could not write to standard output") != std::string::npos);
+}
+
+TEST_CASE("under a small memory limit each command ends with a message, never an abort, and keeps the list")
+{
+#if defined(__SANITIZE_ADDRESS__)
+    MESSAGE("not run: the address sanitizer reserves more memory than the limits this test sets");
+#else
+    std::string list, cards;
+    for (int i = 0; i < 10000; ++i)
+        list += itemLines({"First" + std::to_string(i), "Last", "555 0101", "someone@example.org"});
+    for (int i = 0; i < 2000; ++i)
+        cards += "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Card;" + std::to_string(i) + ";;;\r\nEND:VCARD\r\n";
+    const std::vector<std::string> commands[] = {
+        {"--version"},      {"list", "First1"}, {"check"}, {"export"}, {"export", "-o", "out.csv", "--format", "csv"},
+        {"import", "a.vcf"}};
+    Scratch scratch;
+    writeFile(scratch.dir() / "a.vcf", cards);
+    writeFile(scratch.list(), list);
+    int refused = 0, done = 0;
+    for (const auto& args : commands) {
+        INFO(args.front() << " " << args.back());
+        // From below what the system needs to load the program to above what the commands need for this list,
+        // so that every place the memory can run out in is met, the program's start among them.
+        for (long long limit = 4 << 20; limit <= 14 << 20; limit += 192 << 10) {
+            CAPTURE(limit);
+            const Outcome outcome = scratch.run(args, {}, nullptr, 0, nullptr, limit);
+            // 127: the system could not load the program at all, before any of its code ran.
+            CHECK((outcome.status == 0 || outcome.status == 1 || outcome.status == 127));
+            if (outcome.status == 1) {
+                CHECK(outcome.err.find("memory") != std::string::npos);
+                ++refused;
+            }
+            done += outcome.status == 0;
+            if (outcome.status != 0 || args.front() != "import")
+                CHECK(readFile(scratch.list()) == list);
+            else
+                writeFile(scratch.list(), list);
+        }
+    }
+    CHECK(refused > 0);
+    CHECK(done > 0);
+#endif
 }
 
 TEST_CASE("exporting and importing into an empty list gives the same list byte for byte")

@@ -33,6 +33,35 @@ Result<std::optional<std::filesystem::path>> readLink(const std::filesystem::pat
     }
 }
 
+Status checkLinkTrusted(const std::filesystem::path& link)
+{
+    const uid_t self = ::geteuid();
+    const auto trustedOwner = [self](uid_t owner) { return owner == self || owner == 0; };
+    struct stat entry {};
+    if (::lstat(link.c_str(), &entry) != 0)
+        return lastSystemError(link);
+    if (!trustedOwner(entry.st_uid))
+        return FileError{link, "it is a symbolic link of another user's, which is not followed"};
+    // Whoever may change a folder on the way may put another link, or another folder, in place of this one.
+    for (std::filesystem::path folder = link.parent_path();; folder = folder.parent_path()) {
+        struct stat info {};
+        if (::lstat(folder.c_str(), &info) != 0)
+            return lastSystemError(folder);
+        const std::string where = " (" + pathText(folder) + ")";
+        if (!trustedOwner(info.st_uid))
+            return FileError{link,
+                             "it is a symbolic link in another user's folder" + where + ", which is not followed"};
+        const bool sharedSafely =
+            (info.st_mode & S_ISVTX) != 0 && (entry.st_uid == self || entry.st_uid == info.st_uid);
+        if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0 && !sharedSafely)
+            return FileError{link, "it is a symbolic link in a folder other users may change" + where +
+                                       ", which is not followed"};
+        if (folder == folder.parent_path())
+            return {};
+        entry = info;
+    }
+}
+
 Result<FileIdentity> identityAt(const std::filesystem::path& path)
 {
     struct stat info {};
