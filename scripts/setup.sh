@@ -1,14 +1,20 @@
 # Shared by scripts/run and scripts/test: installs the Debian packages the project needs.
 # Sourced, not run; expects to be in the repository's top folder.
 
-# What building, running and testing Tesselby needs on a fresh Debian 12.
+# What building and running Tesselby and tesselby-contacts needs on a fresh Debian 12 (libxkbcommon-dev
+# answers Qt's own look for the keyboard library, which otherwise says "Could NOT find XKB").
 TESSELBY_PACKAGES=(
-    cmake ninja-build g++ pkg-config libbenchmark-dev
-    qt6-base-dev qt6-qpa-plugins
+    cmake ninja-build g++ pkg-config
+    qt6-base-dev qt6-qpa-plugins libxkbcommon-dev
     fonts-dejavu-core fonts-liberation2
+)
+
+# What scripts/test needs on top: the tests' doctest, Google Benchmark, clang and its fuzzing runtime,
+# and the tools that check the desktop entry, the AppStream metadata and the package.
+TESSELBY_TEST_PACKAGES=(
+    doctest-dev libbenchmark-dev
     clang libclang-rt-14-dev
     dpkg-dev desktop-file-utils appstream
-    doctest-dev
 )
 
 # What scripts/test-windows needs on top: the MinGW-w64 cross compiler and Wine to run its programs.
@@ -45,7 +51,7 @@ install_missing_packages() {
     as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-# Configures (once) and builds one build folder. Arguments go to CMake's configure step, up to a "--";
+# Configures (once, unless TESSELBY_RECONFIGURE=1) and builds one build folder. Arguments go to CMake's configure step, up to a "--";
 # the targets named after it are the only ones built (without any, everything is).
 configure_and_build() {
     local folder=$1
@@ -57,7 +63,9 @@ configure_and_build() {
     done
     [ "$#" -gt 0 ] && shift
     targets=("$@")
-    if [ ! -f "$folder/CMakeCache.txt" ]; then
+    # Configured again when asked (TESSELBY_RECONFIGURE=1): a folder scripts/run configured left out
+    # what its packages did not have.
+    if [ ! -f "$folder/CMakeCache.txt" ] || [ "${TESSELBY_RECONFIGURE:-0}" = 1 ]; then
         if [ "${configure[0]:-}" = "-S" ]; then
             cmake -B "$folder" -G Ninja "${configure[@]}"
         else

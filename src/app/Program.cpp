@@ -34,6 +34,16 @@ void Program::openDataBrowser()
         m_form2.unload();
         return;
     }
+    // Shown again: the list is read again if the file changed meanwhile. Should it have nobody left,
+    // the screen goes, so the next attempt loads afresh; should it not be readable, the screen stays
+    // loaded with what was typed in it, for a later attempt.
+    if (!firstTime) {
+        const Form2::ListLoad again = browse->readAgainIfChanged();
+        if (again == Form2::ListLoad::Empty)
+            m_form2.unload();
+        if (again != Form2::ListLoad::Loaded)
+            return;
+    }
     if (Form1* main = m_form1.ifLoaded())
         main->hide();
     browse->show();

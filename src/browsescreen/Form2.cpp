@@ -9,6 +9,7 @@
 #include <QScrollBar>
 #include <climits>
 
+#include "ButtonKeys.h"
 #include "DesignFont.h"
 #include "DisplayText.h"
 #include "ScrollBarKeys.h"
@@ -57,6 +58,7 @@ void Form2::createControls()
         {QStringLiteral("Times New Roman"), QStringLiteral("Liberation Serif"), QStringLiteral("DejaVu Serif")}, 14.25,
         true, QFont::Serif));
     Command1->setAutoDefault(false);
+    pressOnEnter(Command1);
     placeInTwips(Command1, 1200, 1560, 1215, 495);
 
     HScroll1 = new QScrollBar(Qt::Horizontal, client);

@@ -4,7 +4,9 @@
 #include <QString>
 #include <array>
 #include <cstddef>
+#include <optional>
 
+#include "FileSystem.h"
 #include "RecordGrid.h"
 
 class QAction;
@@ -22,11 +24,20 @@ class Form2 : public QMainWindow {
 public:
     explicit Form2(QWidget* parent = nullptr);
 
+    enum class ListLoad { Loaded, Failed, Empty };
+
     // Creates the four field boxes and loads every record, telling the person when there is nothing to
     // show or the file cannot be read. Returns whether the screen can be shown.
     bool Form_Load();
+    // Before the screen is shown again: reads the list again when the file may have changed since it
+    // was last read, keeping the person shown (found as "EDIT" finds them, else the same number) and
+    // whatever was typed into the boxes and not saved. Loaded when the screen can be shown; Failed
+    // when the list could not be read (the screen is as it was); Empty when it has nobody left.
+    ListLoad readAgainIfChanged();
 
 signals:
+    // The data file was read (for the tests: a screen shown again reads only a changed file).
+    void listRead();
     // "Return to Main Screen" was chosen, or the window was closed.
     void returnToMainScreenRequested();
     // The list was loaded again and is empty now: nothing is left to browse.
@@ -42,9 +53,10 @@ private:
     void Command1_Click();
     void mnuRMS_Click();
 
-    enum class ListLoad { Loaded, Failed, Empty };
     // Reads the list into the grid, telling the person when it cannot be read or is empty.
     ListLoad loadList();
+    // The same into the grid given, noting the file's stamp for readAgainIfChanged.
+    ListLoad readList(RecordGrid& into);
     void reloadList(std::size_t shown);
     void showSavedList(std::size_t at);
     void showRecord(std::size_t number);
@@ -64,6 +76,9 @@ private:
 
     RecordGrid recordGrid;
     std::size_t itemCount = 0;
+    // The data file's stamp, taken just before the grid was read from it; none when the grid holds
+    // what a save wrote, or the file could not be stamped.
+    std::optional<FileStamp> readStamp;
 };
 
 } // namespace tesselby

@@ -1,13 +1,17 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <algorithm>
+#include <array>
 #include <climits>
+#include <optional>
 
 #include "ControlArray.h"
 #include "DataFile.h"
 #include "DataFilePath.h"
 #include "Dialogs.h"
 #include "Form2.h"
+#include "RecordEdit.h"
 #include "Twips.h"
 
 namespace tesselby {
@@ -46,7 +50,21 @@ bool Form2::Form_Load()
 
 Form2::ListLoad Form2::loadList()
 {
-    Result<RecordGrid> loaded = loadRecordGrid(dataFilePath(kDataFileReadPath));
+    const ListLoad loaded = readList(recordGrid);
+    if (loaded != ListLoad::Loaded)
+        return loaded;
+    itemCount = recordGrid.itemCount();
+    HScroll1->setMaximum(static_cast<int>(std::min<std::size_t>(recordGrid.recordCount(), INT_MAX)));
+    return ListLoad::Loaded;
+}
+
+Form2::ListLoad Form2::readList(RecordGrid& into)
+{
+    const std::filesystem::path path = dataFilePath(kDataFileReadPath);
+    // Stamped before reading, so that a change made while the list is read shows as a change next time.
+    Result<FileStamp> stamp = stampAt(path);
+    Result<RecordGrid> loaded = loadRecordGrid(path);
+    emit listRead();
     if (!loaded) {
         reportFileFailure(isVisible() ? this : nullptr, QStringLiteral("Tesselby could not read the address list"),
                           loaded.error().path, loaded.error().reason);
@@ -56,9 +74,51 @@ Form2::ListLoad Form2::loadList()
         messageBox(isVisible() ? this : nullptr, kNoEntriesYet, MessageStyle::Information);
         return ListLoad::Empty;
     }
-    recordGrid = std::move(loaded.value());
+    into = std::move(loaded.value());
+    readStamp.reset();
+    if (stamp)
+        readStamp = stamp.value();
+    return ListLoad::Loaded;
+}
+
+Form2::ListLoad Form2::readAgainIfChanged()
+{
+    if (readStamp) {
+        const Result<FileStamp> now = stampAt(dataFilePath(kDataFileReadPath));
+        if (now && unchangedSince(*readStamp, now.value()))
+            return ListLoad::Loaded;
+    }
+    const auto shown = static_cast<std::size_t>(HScroll1->value());
+    // What the person typed and did not save: the boxes that differ from what was shown.
+    std::array<std::optional<QString>, kFieldCount + 1> typed;
+    for (int f = 1; f <= kFieldCount; ++f) {
+        if (DataValue[f]->text() != shownTexts[f])
+            typed[f] = DataValue[f]->text();
+    }
+    RecordGrid now;
+    const ListLoad loaded = readList(now);
+    if (loaded != ListLoad::Loaded)
+        return loaded;
+
+    // The person shown, looked for as "EDIT" looks for them; when they are gone, whoever now has their number.
+    std::size_t at = std::min(std::max<std::size_t>(shown, 1), now.recordCount());
+    if (shown >= 1 && shown <= recordGrid.recordCount()) {
+        const EditPlan found = planEdit(recordGrid, shown, now, RecordEdit{});
+        if (found.saved())
+            at = found.at;
+    }
+    recordGrid = std::move(now);
     itemCount = recordGrid.itemCount();
     HScroll1->setMaximum(static_cast<int>(std::min<std::size_t>(recordGrid.recordCount(), INT_MAX)));
+    const QSignalBlocker quiet(HScroll1);
+    HScroll1->setValue(static_cast<int>(at));
+    showRecord(at);
+    for (int f = 1; f <= kFieldCount; ++f) {
+        if (typed[f]) {
+            DataValue[f]->setText(*typed[f]);
+            DataValue[f]->setReadOnly(false);
+        }
+    }
     return ListLoad::Loaded;
 }
 

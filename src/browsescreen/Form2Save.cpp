@@ -83,6 +83,9 @@ void Form2::showSavedList(std::size_t at)
     // The saved file may hold records other programs added, removed or moved; the person edited may
     // now stand at another number, and the boxes show what was saved.
     itemCount = recordGrid.itemCount();
+    // Written by the save, not read: the next showing reads the file again rather than trust a stamp
+    // taken after another program may have written to it.
+    readStamp.reset();
     HScroll1->setMaximum(static_cast<int>(std::min<std::size_t>(recordGrid.recordCount(), INT_MAX)));
     const QSignalBlocker quiet(HScroll1);
     HScroll1->setValue(static_cast<int>(at));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 
@@ -40,6 +41,22 @@ void removeLeftoverTemporaries(const std::filesystem::path& path);
 // file passes, since writing creates it. The superuser is refused a file without any write permission.
 Status checkWritable(const std::filesystem::path& path);
 
+// What a look at a file, without reading it, tells of its content: which file it is, its size and when
+// it was last written. Two equal stamps mean the same content, unless the second write came within the
+// time step of the file system's clock (two seconds on FAT, one on older ones): see unchangedSince.
+struct FileStamp {
+    std::uint64_t device = 0;
+    std::uint64_t file = 0;
+    std::uint64_t size = 0;
+    std::int64_t modified = 0; // nanoseconds, on the system's clock
+    std::int64_t changed = 0;  // when its status last changed, which no program can set back
+    std::int64_t takenAt = 0;  // the system's clock when the stamp was taken
+};
+// Whether a file stamped now is certain to hold what it held when earlier was taken (before a read of
+// it): the same file, size and times, and written long enough before earlier was taken that a later
+// write of the same size could not have left the times as they were.
+bool unchangedSince(const FileStamp& earlier, const FileStamp& now);
+
 // The system's calls behind these, in posix/ and windows/.
 
 // Where the symbolic link at path points, as written in it; nothing when path is no link or missing.
@@ -52,6 +69,8 @@ Result<std::optional<std::filesystem::path>> readLink(const std::filesystem::pat
 Status checkLinkTrusted(const std::filesystem::path& link);
 // What is at path, following links; Cause::Missing when there is nothing.
 Result<FileIdentity> identityAt(const std::filesystem::path& path);
+// The stamp of what is at path, following links; Cause::Missing when there is nothing.
+Result<FileStamp> stampAt(const std::filesystem::path& path);
 Status makeFolder(const std::filesystem::path& path);
 // Puts from in to's place in one step that survives a crash (the folder entry included): to is either
 // as it was or replaced.

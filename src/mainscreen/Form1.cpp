@@ -9,6 +9,7 @@
 #include <QRadioButton>
 #include <QScrollBar>
 
+#include "ButtonKeys.h"
 #include "DesignFont.h"
 #include "Dialogs.h"
 #include "Twips.h"
@@ -90,10 +91,12 @@ void Form1::createControls()
     Command1 = makeControl<QPushButton>(client, "Command1", QStringLiteral("SEARCH!!!"));
     Command1->setFont(buttonFont);
     Command1->setAutoDefault(false);
+    pressOnEnter(Command1);
     placeInTwips(Command1, 1320, 840, 1815, 495);
     Command2 = makeControl<QPushButton>(client, "Command2", QStringLiteral("ADD A NEW FILE"));
     Command2->setFont(buttonFont);
     Command2->setAutoDefault(false);
+    pressOnEnter(Command2);
     placeInTwips(Command2, 0, 2400, 3135, 495);
 
     Label1 = makeLabel(client, "Label1", QStringLiteral("First Name: ???"));

@@ -41,13 +41,21 @@ private:
         QVERIFY2(QApplication::focusWidget() == wanted, name);
     }
 
+    // The key that presses the focused button, as the row gives it.
+    static void pressButton()
+    {
+        QFETCH(int, buttonKey);
+        QFETCH(int, buttonModifiers);
+        press(buttonKey, Qt::KeyboardModifiers(buttonModifiers));
+    }
+
     void addByKeyboard(Form1* form, const QStringList& answers)
     {
         tabTo(form, "Command2");
         ModalAnswers prompts;
         for (const QString& answer : answers)
             prompts.then(ModalAnswers::typeAndAccept(answer));
-        press(Qt::Key_Space);
+        pressButton();
         QVERIFY(prompts.allAnswered());
         QVERIFY(QTest::qWaitForWindowActive(form)); // the main screen has the keyboard again
     }
@@ -66,6 +74,14 @@ private slots:
         m_folder.reset();
     }
 
+    void everythingCanBeDoneWithoutAMouse_data()
+    {
+        QTest::addColumn<int>("buttonKey");
+        QTest::addColumn<int>("buttonModifiers");
+        QTest::newRow("Space presses a button") << int(Qt::Key_Space) << int(Qt::NoModifier);
+        QTest::newRow("Enter presses a button") << int(Qt::Key_Return) << int(Qt::NoModifier);
+        QTest::newRow("keypad Enter presses a button") << int(Qt::Key_Enter) << int(Qt::KeypadModifier);
+    }
     void everythingCanBeDoneWithoutAMouse()
     {
         Form1* main = m_program->mainScreen();
@@ -83,7 +99,7 @@ private slots:
         press(Qt::Key_Down);
         QVERIFY(control<QRadioButton>(main, "Option2")->isChecked());
         tabTo(main, "Command1");
-        press(Qt::Key_Space);
+        pressButton();
         QCOMPARE(main->windowTitle(), QStringLiteral("FOUND!"));
         tabTo(main, "VScroll1");
         press(Qt::Key_Down);
@@ -101,7 +117,7 @@ private slots:
         press(Qt::Key_A, Qt::ControlModifier);
         typeText(QApplication::focusWidget(), QStringLiteral("555-0199"));
         tabTo(browse, "Command1");
-        press(Qt::Key_Space);
+        pressButton();
         QCOMPARE(m_folder->read(),
                  itemLines({"Ann", "Lee", "555-0100", "ann@example.org", "Bob", "Lee", "555-0199", "bob@example.org"}));
 
@@ -111,6 +127,14 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(m_program->mainScreen()));
         QVERIFY(!browse->isVisible());
         QCOMPARE(QApplication::focusWidget(), control<QWidget>(m_program->mainScreen(), "Text1"));
+
+        // In the search box the same key is a line break in the text, not a search.
+        typeText(QApplication::focusWidget(), QStringLiteral("Lee"));
+        pressButton();
+        if (QTest::currentDataTag() != QByteArray("Space presses a button")) {
+            QCOMPARE(control<QPlainTextEdit>(m_program->mainScreen(), "Text1")->toPlainText(), QStringLiteral("Lee\n"));
+            QCOMPARE(m_program->mainScreen()->windowTitle(), QStringLiteral("Tesselby: Main Screen"));
+        }
     }
 };
 

@@ -2,9 +2,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QtTest>
 #include <csignal>
 #include <optional>
@@ -28,6 +30,9 @@ QStringList numberedItems(int count)
         items << QStringLiteral("item%1").arg(i);
     return items;
 }
+
+// A write time well past the coarsest step of any file system's clock.
+const QDateTime kLongAgo(QDate(2026, 1, 1), QTime(12, 0));
 
 } // namespace
 
@@ -180,11 +185,42 @@ private slots:
         QCOMPARE(boxes(), (QStringList{"John", "Smith", "555-0100", "john@example.org"}));
     }
 
-    void leavingAndComingBackKeepsTheScreenWithoutRereading()
+    // The list is loaded, record 2 shown and its last name typed over without "EDIT"; then the person
+    // goes back to the main screen, searches, something changes the file (or nothing), and they come back.
+    void comingBackReadsTheListOnlyWhenItChanged_data()
     {
+        QTest::addColumn<bool>("writtenLongAgo"); // false: written just before the first read
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<int>("reads");
+        QTest::addColumn<int>("records");
+        QTest::addColumn<int>("shownRecord");
+        QTest::addColumn<QStringList>("shown");
+        const QStringList annaTyped{"Anna", "Unsaved", "555-0101", "anna@example.org"};
+        QTest::newRow("nothing changed: nothing read") << true << "" << 0 << 3 << 2 << annaTyped;
+        // A file system's clock may keep write times in steps of up to two seconds, so a file written
+        // as it was read might have been written again since without its times showing it.
+        QTest::newRow("nothing changed, written as it was read") << false << "" << 1 << 3 << 2 << annaTyped;
+        QTest::newRow("added on the main screen") << true << "add" << 1 << 4 << 2 << annaTyped;
+        QTest::newRow("imported by the contacts command") << true << "import" << 1 << 4 << 2 << annaTyped;
+        QTest::newRow("the one before removed by another program") << true << "remove John" << 1 << 2 << 1 << annaTyped;
+        QTest::newRow("the one shown removed: the same number")
+            << true << "remove Anna" << 1 << 2 << 2 << QStringList{"Tom", "Unsaved", "", "tom@example.org"};
+        QTest::newRow("the same size written over in place") << true << "rewrite" << 1 << 3 << 2 << annaTyped;
+    }
+    void comingBackReadsTheListOnlyWhenItChanged()
+    {
+        QFETCH(bool, writtenLongAgo);
+        QFETCH(QString, change);
+        QFETCH(int, reads);
+        QFETCH(int, records);
+        QFETCH(int, shownRecord);
+        QFETCH(QStringList, shown);
         m_folder->write(itemLines(kThreePeople));
+        if (writtenLongAgo)
+            m_folder->setWrittenAt(kLongAgo);
         openBrowser();
         Form2* first = browse();
+        QSignalSpy read(first, &Form2::listRead);
         pageTo(2);
         retype(2, "Unsaved");
 
@@ -197,19 +233,108 @@ private slots:
         QTest::keyClicks(control<QPlainTextEdit>(main(), "Text1"), "Smith");
         QTest::mouseClick(control<QPushButton>(main(), "Command1"), Qt::LeftButton);
         QCOMPARE(main()->windowTitle(), QStringLiteral("FOUND!"));
-        m_folder->append(itemLines({"New", "Person", "", ""}));
+
+        const QStringList dee{"Dee", "Dee", "555-0199", "dee@example.org"};
+        if (change == "add") {
+            ModalAnswers prompts;
+            for (const QString& answer : dee)
+                prompts.then(ModalAnswers::typeAndAccept(answer));
+            QTest::mouseClick(control<QPushButton>(main(), "Command2"), Qt::LeftButton);
+            QVERIFY(prompts.allAnswered());
+        } else if (change == "import") {
+            QTemporaryDir cards;
+            QFile card(cards.filePath("dee.vcf"));
+            QVERIFY(card.open(QIODevice::WriteOnly));
+            card.write("BEGIN:VCARD\r\nVERSION:3.0\r\nN:Dee;Dee;;;\r\nFN:Dee Dee\r\nTEL:555-0199\r\n"
+                       "EMAIL:dee@example.org\r\nEND:VCARD\r\n");
+            card.close();
+            QProcess command;
+            command.start(QString::fromLocal8Bit(TESSELBY_CONTACTS), {"import", card.fileName()});
+            QVERIFY(command.waitForFinished());
+            QVERIFY2(command.exitCode() == 0, command.readAllStandardError().constData());
+        } else if (change == "remove John") {
+            m_folder->write(itemLines(kThreePeople.mid(4)));
+        } else if (change == "remove Anna") {
+            m_folder->write(itemLines(kThreePeople.mid(0, 4) + kThreePeople.mid(8)));
+        } else if (change == "rewrite") {
+            // Another program's edit of the same length, its write time set back to what it was, as a
+            // sync may set it: only the time of its status change tells.
+            QByteArray bytes = itemLines(kThreePeople);
+            bytes.replace("Goldsmith", "Goldsmyth");
+            m_folder->write(bytes);
+            m_folder->setWrittenAt(kLongAgo);
+        }
 
         openBrowser();
         QCOMPARE(browse(), first);
-        QCOMPARE(bar()->value(), 2);
-        QCOMPARE(bar()->maximum(), 3);
-        QCOMPARE(boxes(), (QStringList{"Anna", "Unsaved", "555-0101", "anna@example.org"}));
+        QCOMPARE(read.count(), reads);
+        QCOMPARE(bar()->maximum(), records);
+        QCOMPARE(bar()->value(), shownRecord);
+        QCOMPARE(boxes(), shown);
+        if (change == "add" || change == "import") {
+            pageTo(4);
+            QCOMPARE(boxes(), dee);
+        }
+        if (change == "rewrite") {
+            pageTo(3);
+            QCOMPARE(box(2)->text(), QStringLiteral("Goldsmyth"));
+        }
 
         returnToMain();
         QCOMPARE(main()->windowTitle(), QStringLiteral("Tesselby: Main Screen"));
         QCOMPARE(control<QPlainTextEdit>(main(), "Text1")->toPlainText(), QString());
         QVERIFY(control<QRadioButton>(main(), "Option1")->isChecked());
         QCOMPARE(control<QLabel>(main(), "Label1")->text(), QStringLiteral("First Name: ???"));
+    }
+
+    // Coming back to a list that has nobody left, or that cannot be read: the person is told and stays
+    // on the main screen; what they typed on the browse screen is kept while the list can come back.
+    void comingBackToAListThatCannotBeShown_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<QString>("told");
+        QTest::addColumn<bool>("typingKept");
+        QTest::newRow("emptied by another program") << "empty"
+                                                    << "The address list has no entries yet." << false;
+        QTest::newRow("a folder in its place") << "folder"
+                                               << "Tesselby could not read the address list" << true;
+    }
+    void comingBackToAListThatCannotBeShown()
+    {
+        QFETCH(QString, change);
+        QFETCH(QString, told);
+        QFETCH(bool, typingKept);
+        m_folder->write(itemLines(kThreePeople));
+        openBrowser();
+        pageTo(2);
+        retype(2, "Unsaved");
+        returnToMain();
+        if (change == "empty") {
+            m_folder->write({});
+        } else {
+            QVERIFY(QFile::rename(m_folder->filePath(), m_folder->filePath() + ".away"));
+            m_folder->putFolderInPlace();
+        }
+
+        ModalAnswers answers;
+        ModalAnswers::Seen seen;
+        answers.then(ModalAnswers::look(&seen, ModalAnswers::click(QDialogButtonBox::Ok)));
+        openBrowser();
+        QVERIFY(answers.allAnswered());
+        QVERIFY2(seen.text.contains(told), qPrintable(seen.text));
+        QVERIFY(main()->isVisible());
+        QCOMPARE(browse() != nullptr, typingKept);
+
+        if (change == "empty") {
+            m_folder->write(itemLines(kThreePeople.mid(8)));
+        } else {
+            QVERIFY(QDir(m_folder->filePath()).removeRecursively());
+            QVERIFY(QFile::rename(m_folder->filePath() + ".away", m_folder->filePath()));
+        }
+        openBrowser();
+        QVERIFY(browse()->isVisible());
+        const QStringList annaTyped{"Anna", "Unsaved", "555-0101", "anna@example.org"};
+        QCOMPARE(boxes(), typingKept ? annaTyped : kThreePeople.mid(8));
     }
 
     void closingTheBrowseWindowReturnsToTheMainScreen()
@@ -280,7 +405,8 @@ private slots:
         QVERIFY(prompts.allAnswered());
 
         openBrowser();
-        QCOMPARE(bar()->maximum(), 3); // the screen was not read again
+        QCOMPARE(bar()->maximum(), 4); // read again on showing
+        QCOMPARE(bar()->value(), 2);
         retype(4, "anna@new.example.org");
         pressEdit();
         QCOMPARE(m_folder->read(), itemLines({"John", "Smith", "555-0100", "john@example.org", "Anna", "Smithers",

@@ -6,6 +6,7 @@
 #include "DataFile.h"
 #include "DataFilePath.h"
 #include "FileLock.h"
+#include "FileSystem.h"
 #include "SavedValues.h"
 #include "TestDataFolder.h"
 
@@ -306,4 +307,58 @@ TEST_CASE("namesOutsideAsciiReachTheirFile")
     REQUIRE(!refused.ok());
     CHECK(refused.error().path == pathText(inPlace));
     CHECK(refused.error().path.find("Ελένη.txt") != std::string::npos);
+}
+
+TEST_CASE("aStampTellsWhenTheFileMayHaveChanged")
+{
+    const auto longAgo = std::filesystem::file_time_type::clock::now() - 1h;
+    const std::string three = itemLines({"A", "a", "1", "a@", "B", "b", "2", "b@", "C", "c", "3", "c@"});
+    const struct {
+        const char* name;
+        bool writtenLongAgo; // else just before the stamp, within a coarse clock's step
+        const char* change;
+        bool unchanged;
+    } rows[] = {
+        {"nothing changed", true, "", true},
+        {"nothing changed, written as it was stamped", false, "", false},
+        {"a person added", true, "append", false},
+        {"the same size written over, its time set back", true, "rewrite", false},
+        {"another file put in its place", true, "replace", false},
+        {"removed", true, "remove", false},
+    };
+    for (const auto& row : rows) {
+        SUBCASE(row.name)
+        {
+            TestDataFolder folder;
+            folder.write(three);
+            if (row.writtenLongAgo)
+                std::filesystem::last_write_time(folder.filePath(), longAgo);
+            const Result<FileStamp> before = stampAt(folder.filePath());
+            REQUIRE(before.ok());
+            const std::string change = row.change;
+            if (change == "append") {
+                REQUIRE(appendRecord(dataFile(), {"D", "d", "4", "d@"}).ok());
+            } else if (change == "rewrite") {
+                std::string edited = three;
+                edited[1] = 'Z';
+                REQUIRE(writeFile(folder.filePath(), edited));
+                std::filesystem::last_write_time(folder.filePath(), longAgo);
+            } else if (change == "replace") {
+                const std::filesystem::path other = folder.filePath().string() + ".new";
+                REQUIRE(writeFile(other, three));
+                std::filesystem::last_write_time(other, longAgo);
+                std::filesystem::rename(other, folder.filePath());
+            } else if (change == "remove") {
+                std::filesystem::remove(folder.filePath());
+            }
+            const Result<FileStamp> after = stampAt(folder.filePath());
+            if (change == "remove") {
+                REQUIRE(!after.ok());
+                CHECK(after.error().cause == FileError::Cause::Missing);
+                continue;
+            }
+            REQUIRE(after.ok());
+            CHECK(unchangedSince(before.value(), after.value()) == row.unchanged);
+        }
+    }
 }

@@ -227,6 +227,11 @@ TEST_CASE("writesKeepTheFilesLinksAndIdentity")
                     return 2;
                 return saveValues(grid.value(), 1, {"Edited", "a", "1", "a@"}).ok() ? 0 : 3;
             });
+            if (code == 11) {
+                // Containers and chroots often refuse namespaces and mounts even to root.
+                MESSAGE("not run: this machine refuses a mount namespace or a bind mount, even to root");
+                continue;
+            }
             REQUIRE(code == 0);
 
             const std::string expected =
@@ -403,7 +408,8 @@ TEST_CASE("oneCauseReadsTheSameOnEveryPath")
                 return !saved.ok() && saved.error().reason == expected ? 0 : 2;
             });
             if (code == 10) {
-                MESSAGE("not run: mounting a small file system needs root");
+                MESSAGE("not run: mounting a small file system needs root, and a machine that allows it a mount "
+                        "namespace");
                 continue;
             }
             CHECK(code == 0);

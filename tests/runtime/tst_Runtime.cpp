@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QLineEdit>
+#include <QPainter>
 #include <QScrollBar>
 #include <QStyleFactory>
 #include <QStyleOptionSlider>
@@ -27,6 +28,18 @@ public:
         QStyleOptionSlider option;
         initStyleOption(&option);
         return style()->subControlRect(QStyle::CC_ScrollBar, &option, which, this);
+    }
+    // The bar as its style draws it, with or without the keyboard's focus.
+    QImage drawn(bool focused) const
+    {
+        QStyleOptionSlider option;
+        initStyleOption(&option);
+        option.state.setFlag(QStyle::State_HasFocus, focused);
+        QImage picture(size(), QImage::Format_ARGB32);
+        picture.fill(Qt::white);
+        QPainter painter(&picture);
+        style()->drawComplexControl(QStyle::CC_ScrollBar, &option, &painter, this);
+        return picture;
     }
 };
 
@@ -94,6 +107,28 @@ private slots:
         const int grooveGrey = qGray(picture.pixel(beyond));
         QVERIFY2(std::abs(thumbGrey - grooveGrey) >= 48,
                  qPrintable(QStringLiteral("thumb %1, groove %2").arg(thumbGrey).arg(grooveGrey)));
+    }
+
+    void focusedScrollBarShowsItsFocus_data() { scrollBarThumbStandsOutFromItsGroove_data(); }
+    void focusedScrollBarShowsItsFocus()
+    {
+        QFETCH(QString, style);
+        QFETCH(Qt::Orientation, orientation);
+        ReadableStyle readable(style);
+        MeasuredScrollBar bar(orientation);
+        bar.setStyle(&readable);
+        bar.setRange(1, 10);
+        bar.setPageStep(1);
+        bar.resize(orientation == Qt::Horizontal ? QSize(200, 20) : QSize(20, 200));
+        const QImage unfocused = bar.drawn(false);
+        const QImage focused = bar.drawn(true);
+        // The difference stands on the thumb, where the arrow keys act.
+        const QRect thumb = bar.part(QStyle::SC_ScrollBarSlider);
+        int changed = 0;
+        for (int y = thumb.top(); y <= thumb.bottom(); ++y)
+            for (int x = thumb.left(); x <= thumb.right(); ++x)
+                changed += focused.pixel(x, y) != unfocused.pixel(x, y);
+        QVERIFY2(changed >= std::min(thumb.width(), thumb.height()), qPrintable(QString::number(changed)));
     }
 
     void windowInstanceIsCreatedOnceAndAnewAfterUnload()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QStringList>
@@ -33,6 +34,14 @@ public:
         QFile file(filePath());
         QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Append));
         QCOMPARE(file.write(bytes), bytes.size());
+    }
+
+    // Sets the file's write time, as a sync tool that copies it may.
+    void setWrittenAt(const QDateTime& time) const
+    {
+        QFile file(filePath());
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(time, QFileDevice::FileModificationTime));
     }
 
     QByteArray read() const

@@ -1,5 +1,6 @@
 #include "FileSystem.h"
 
+#include <ctime>
 #include <string>
 
 #include <fcntl.h>
@@ -68,6 +69,24 @@ Result<FileIdentity> identityAt(const std::filesystem::path& path)
     if (::stat(path.c_str(), &info) != 0)
         return lastSystemError(path);
     return identityOf(info);
+}
+
+Result<FileStamp> stampAt(const std::filesystem::path& path)
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0)
+        return lastSystemError(path);
+    const auto nanoseconds = [](const timespec& time) {
+        return static_cast<std::int64_t>(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
+    };
+    return FileStamp{static_cast<std::uint64_t>(info.st_dev),
+                     static_cast<std::uint64_t>(info.st_ino),
+                     static_cast<std::uint64_t>(info.st_size),
+                     nanoseconds(info.st_mtim),
+                     nanoseconds(info.st_ctim),
+                     nanoseconds(now)};
 }
 
 Status makeFolder(const std::filesystem::path& path)

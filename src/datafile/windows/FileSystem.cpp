@@ -59,6 +59,39 @@ Result<FileIdentity> identityAt(const std::filesystem::path& path)
     return identityOf(info);
 }
 
+Result<FileStamp> stampAt(const std::filesystem::path& path)
+{
+    FILETIME now{};
+    ::GetSystemTimeAsFileTime(&now);
+    const HANDLE handle = ::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return lastSystemError(path);
+    BY_HANDLE_FILE_INFORMATION info{};
+    FILE_BASIC_INFO times{};
+    if (!::GetFileInformationByHandle(handle, &info) ||
+        !::GetFileInformationByHandleEx(handle, FileBasicInfo, &times, sizeof times)) {
+        const FileError failure = lastSystemError(path);
+        ::CloseHandle(handle);
+        return failure;
+    }
+    ::CloseHandle(handle);
+    // File times count 100-nanosecond steps from 1601; the stamp counts nanoseconds from 1970, which
+    // fit its 64 bits.
+    const auto nanoseconds = [](const FILETIME& time) {
+        constexpr std::int64_t kFrom1601To1970 = 116'444'736'000'000'000;
+        const auto steps =
+            static_cast<std::int64_t>((static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
+        return (steps - kFrom1601To1970) * 100;
+    };
+    return FileStamp{info.dwVolumeSerialNumber,
+                     (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow,
+                     (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow,
+                     nanoseconds(info.ftLastWriteTime),
+                     nanoseconds(FILETIME{times.ChangeTime.LowPart, static_cast<DWORD>(times.ChangeTime.HighPart)}),
+                     nanoseconds(now)};
+}
+
 Status makeFolder(const std::filesystem::path& path)
 {
     // A new folder takes its access list from its parent, which on Windows keeps a user's files private.
