@@ -10,8 +10,11 @@ constexpr char kHelp[] = R"(Usage: tesselby-contacts COMMAND [OPTION]... [ARGUME
 Brings people into Tesselby's address list and takes them out, checks the list and searches it.
 
 Commands:
-  import [--dry-run] FILE...   add every person in vCard (2.1, 3.0, 4.0) or CSV files, in file order;
-                               - reads standard input; --dry-run prints them and adds nothing
+  import [--dry-run] [--allow-duplicates] FILE...
+                               add every person in vCard (2.1, 3.0, 4.0) or CSV files, in file order,
+                               but those already in the list (all four values equal); - reads
+                               standard input; --dry-run prints them and adds nothing;
+                               --allow-duplicates adds them all
   export [--format vcard|csv] [--vcard-version 3.0|4.0] [-o FILE]
                                write every person as vCards (3.0 unless told) or as CSV, to FILE
                                or to standard output
@@ -66,7 +69,7 @@ void printHelp(std::ostream& out)
 
 void reportFailure(std::ostream& err, const FileError& error, std::string_view doing)
 {
-    err << error.path << ": ";
+    err << kCommandName << ": " << error.path << ": ";
     if (!doing.empty())
         err << doing << ": ";
     err << error.reason << '\n';

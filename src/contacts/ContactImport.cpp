@@ -35,7 +35,7 @@ ContactsRead readVCardContacts(std::string_view text)
     ContactsRead read;
     VCardsRead cards = readVCards(text);
     read.problems = std::move(cards.problems);
-    mapAll(cards.cards, read, [](const VCard& card) { return recordFromCard(card); });
+    mapAll(cards.cards, read, [&read](const VCard& card) { return recordFromCard(card, &read.dropped); });
     inLineOrder(read.problems);
     return read;
 }
@@ -48,12 +48,12 @@ ContactsRead readCsvContacts(std::string_view text)
     if (csv.rows.empty() || !columns.known()) {
         read.problems = {{csv.rows.empty() ? 1 : csv.rows.front().line,
                           "neither vCards nor CSV whose first line names a column Tesselby knows (First Name, "
-                          "Last Name, Name, Phone, E-Mail, ...); nothing was read"}};
+                          "Last Name, Name, Company, Phone, E-Mail, ...); nothing was read"}};
         return read;
     }
     read.problems = std::move(csv.problems);
     csv.rows.erase(csv.rows.begin());
-    mapAll(csv.rows, read, [&columns](const CsvRow& row) { return recordFromRow(columns, row); });
+    mapAll(csv.rows, read, [&](const CsvRow& row) { return recordFromRow(columns, row, &read.dropped); });
     inLineOrder(read.problems);
     return read;
 }
@@ -62,7 +62,7 @@ ContactsRead readContacts(std::string_view bytes)
 {
     const DecodedText decoded = decodeFileText(bytes);
     if (decoded.problem)
-        return ContactsRead{{}, {*decoded.problem}};
+        return ContactsRead{{}, {*decoded.problem}, {}};
     // An empty file, such as the export of an empty list, holds nobody and nothing wrong.
     if (decoded.text.find_first_not_of(" \t\r\n") == std::string::npos)
         return {};
