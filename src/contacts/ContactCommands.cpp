@@ -19,15 +19,18 @@ Commands:
                                write every person as vCards (3.0 unless told) or as CSV, to FILE
                                or to standard output
   check                        count the records and report items the program never writes
-  list [--field first|last|phone|email] [--format tab|mutt] [TEXT]
-                               print the people whose field (first name unless told) contains
-                               TEXT, case-sensitive; no TEXT lists everyone with that field filled
+  list [-i] [--field first|last|phone|email | --any] [--format tab|mutt|aerc] [TEXT]
+                               print the people whose field (first name unless told; --any: any
+                               of the four) contains TEXT, case-sensitive unless -i
+                               (--ignore-case); no TEXT lists everyone with that field filled;
+                               mutt and aerc give a mail client's query, names and e-mail
+                               searched without case; exit status 1 when nobody is found
 
   -h, --help                   show this help
   --version                    show the version
 
 The list is $XDG_DATA_HOME/tesselby/tesselby.txt (~/.local/share/tesselby/tesselby.txt); writes take
-the same lock as the program. Exit status: 0 success, 1 a problem found, 2 wrong usage.
+the same lock as the program. Exit status: 0 success, 1 a problem found (or nobody, for list), 2 wrong usage.
 See tesselby-contacts(1) for how cards and columns become people.
 )";
 

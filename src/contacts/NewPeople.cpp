@@ -4,8 +4,7 @@
 #include <functional>
 #include <string>
 
-#include "ItemReader.h"
-#include "TextEncoding.h"
+#include "ListValues.h"
 
 namespace tesselby {
 
@@ -18,47 +17,6 @@ template <typename Values> std::uint64_t hashOf(const Values& values)
         hash = (hash ^ std::hash<std::string_view>{}(std::string_view(value))) * 0x9E3779B97F4A7C15ULL;
     return hash;
 }
-
-// Hands each whole record of the list, its values decoded, to a callback.
-class ListValues : public RecordStream::Visitor {
-public:
-    explicit ListValues(std::function<void(const std::array<std::string_view, kFieldCount>&)> found)
-        : m_found(std::move(found))
-    {
-    }
-
-    void writtenRecords(const RecordStream::WrittenWindow& window) override
-    {
-        std::array<RawItem, kFieldCount> items;
-        for (std::size_t record = 0; record < window.records; ++record) {
-            ItemScanner scanner(window.record(record), false);
-            int count = 0;
-            while (count < kFieldCount && scanner.next(items[count]))
-                ++count;
-            readRecord(items, count, {}, 0, false);
-        }
-    }
-
-    void readRecord(const std::array<RawItem, kFieldCount>& items, int count, std::string_view, std::uint64_t,
-                    bool) override
-    {
-        // A trailing incomplete record is completed with empty values by the append that follows.
-        std::array<std::string_view, kFieldCount> values;
-        for (int field = 0; field < count; ++field) {
-            if (!items[field].doubledQuotes && isValidUtf8(items[field].raw)) {
-                values[field] = items[field].raw;
-            } else {
-                m_decoded[field] = decodeItem(items[field]);
-                values[field] = m_decoded[field];
-            }
-        }
-        m_found(values);
-    }
-
-private:
-    std::function<void(const std::array<std::string_view, kFieldCount>&)> m_found;
-    std::array<std::string, kFieldCount> m_decoded;
-};
 
 } // namespace
 
@@ -93,7 +51,7 @@ Result<std::span<const Record>> NewPeople::keepNew(const ByteSource& list)
             }
         }
     }
-    ListValues values([this](const std::array<std::string_view, kFieldCount>& record) { markIfKnown(record); });
+    ListValues values([this](const ListValues::Values& record) { markIfKnown(record); });
     RecordStream stream;
     if (const Result<bool> walked = stream.walk(list, values); !walked)
         return walked.error();
