@@ -1,6 +1,8 @@
 #include "ContactImport.h"
 
 #include <algorithm>
+#include <functional>
+#include <string>
 
 #include "CsvReader.h"
 #include "ImportMapping.h"
@@ -28,14 +30,33 @@ void inLineOrder(std::vector<ContactProblem>& problems)
                      [](const ContactProblem& a, const ContactProblem& b) { return a.line < b.line; });
 }
 
+// Each card becomes a person as soon as it is read, so that the cards are never all held at once.
+std::function<void(const VCard&)> personOfEachCard(ContactsRead& read)
+{
+    return [&read](const VCard& card) {
+        auto [record, problem] = recordFromCard(card, &read.dropped);
+        if (record)
+            read.records.push_back(std::move(*record));
+        else if (problem)
+            read.problems.push_back(std::move(*problem));
+    };
+}
+
+// Whether a text starting so is read as it stands: decoding changes only a text that starts with a
+// byte-order mark or the zero bytes of UTF-16.
+bool readInPlace(std::string_view text)
+{
+    const std::string_view start = text.substr(0, 4);
+    const DecodedText decoded = decodeFileText(start);
+    return !decoded.problem && decoded.text == start;
+}
+
 } // namespace
 
 ContactsRead readVCardContacts(std::string_view text)
 {
     ContactsRead read;
-    VCardsRead cards = readVCards(text);
-    read.problems = std::move(cards.problems);
-    mapAll(cards.cards, read, [&read](const VCard& card) { return recordFromCard(card, &read.dropped); });
+    readVCards(text, personOfEachCard(read), read.problems);
     inLineOrder(read.problems);
     return read;
 }
@@ -60,13 +81,73 @@ ContactsRead readCsvContacts(std::string_view text)
 
 ContactsRead readContacts(std::string_view bytes)
 {
-    const DecodedText decoded = decodeFileText(bytes);
+    const bool inPlace = readInPlace(bytes);
+    DecodedText decoded;
+    if (!inPlace)
+        decoded = decodeFileText(bytes);
     if (decoded.problem)
         return ContactsRead{{}, {*decoded.problem}, {}};
+    const std::string_view text = inPlace ? bytes : std::string_view(decoded.text);
     // An empty file, such as the export of an empty list, holds nobody and nothing wrong.
-    if (decoded.text.find_first_not_of(" \t\r\n") == std::string::npos)
+    if (text.find_first_not_of(" \t\r\n") == std::string_view::npos)
         return {};
-    return looksLikeVCard(decoded.text) ? readVCardContacts(decoded.text) : readCsvContacts(decoded.text);
+    return looksLikeVCard(text) ? readVCardContacts(text) : readCsvContacts(text);
+}
+
+Result<ContactsRead> readContacts(const ByteSource& source, std::size_t pieceBytes)
+{
+    const std::size_t kPiece = std::max<std::size_t>(pieceBytes, 4);
+    // The first held bytes of buffer are read; the rest is room, kept from read to read.
+    std::string buffer;
+    std::size_t held = 0;
+    bool atEnd = false;
+    // Reads until at least wanted bytes are held, or the whole source.
+    auto fill = [&](std::size_t wanted) -> Status {
+        while (!atEnd && held < wanted) {
+            if (buffer.size() < wanted)
+                buffer.resize(std::max(wanted, buffer.size() * 2));
+            const Result<std::size_t> got = source(buffer.data() + held, buffer.size() - held);
+            if (!got)
+                return got.error();
+            atEnd = got.value() == 0;
+            held += got.value();
+        }
+        return {};
+    };
+    auto text = [&] { return std::string_view(buffer.data(), held); };
+    if (Status read = fill(kPiece); !read)
+        return read.error();
+    // Only cards in UTF-8 stream; anything else is read whole, as it comes.
+    if (!readInPlace(text()) || !looksLikeVCard(text())) {
+        while (!atEnd)
+            if (Status read = fill(held + kPiece); !read)
+                return read.error();
+        return readContacts(text());
+    }
+    ContactsRead read;
+    VCardParser parser(personOfEachCard(read), read.problems);
+    std::size_t scanned = 0; // where a piece's end may still be found in what is held
+    for (;;) {
+        if (atEnd) {
+            parser.parse(text());
+            parser.finish();
+            break;
+        }
+        if (const std::size_t end = VCardParser::cardsEnd(text(), scanned); end > 0) {
+            parser.parse(text().substr(0, end));
+            std::copy(buffer.begin() + static_cast<std::ptrdiff_t>(end),
+                      buffer.begin() + static_cast<std::ptrdiff_t>(held), buffer.begin());
+            held -= end;
+            scanned = 0;
+        } else if (const std::size_t lastBreak = text().substr(scanned).rfind('\n');
+                   lastBreak != std::string_view::npos) {
+            scanned += lastBreak + 1;
+        }
+        if (Status more = fill(held + kPiece); !more)
+            return more.error();
+    }
+    inLineOrder(read.problems);
+    return read;
 }
 
 } // namespace tesselby

@@ -1,8 +1,11 @@
 #pragma once
 
+#include <cstddef>
 #include <string_view>
 
 #include "ContactProblem.h"
+#include "RecordStream.h"
+#include "Result.h"
 
 namespace tesselby {
 
@@ -10,6 +13,10 @@ namespace tesselby {
 // CSV with a header that names columns Tesselby knows. Any byte-order mark, UTF-8 or UTF-16, is read.
 // Problems come in line order.
 ContactsRead readContacts(std::string_view bytes);
+// The same for a file read a piece at a time through source: a file of vCards in UTF-8 is never held
+// whole, and its cards become people as they are read; any other is read whole first. Fails only when
+// source does. Pieces are about pieceBytes.
+Result<ContactsRead> readContacts(const ByteSource& source, std::size_t pieceBytes = std::size_t(1) << 20);
 
 // The same for a text known to be vCards, or CSV, already decoded to UTF-8.
 ContactsRead readVCardContacts(std::string_view text);

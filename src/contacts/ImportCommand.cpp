@@ -1,5 +1,6 @@
 #include <iostream>
 #include <new>
+#include <string>
 #include <vector>
 
 #include "ContactCommands.h"
@@ -13,22 +14,21 @@ namespace tesselby {
 
 namespace {
 
-Result<std::string> readInput(const std::string& name, std::istream& in)
+// The people in a file, or with "-" in standard input, read a piece at a time.
+Result<ContactsRead> readFileContacts(const std::string& name, std::istream& in)
 {
     if (name != "-") {
         Result<NativeFile> file = NativeFile::open(std::filesystem::path(name), NativeFile::Access::Read);
         if (!file)
             return file.error();
-        return file.value().readAll();
+        return readContacts([&file](char* into, std::size_t room) { return file.value().readSome(into, room); });
     }
     // Read through the stream, not its buffer, so that a failed read sets the stream's state.
-    std::string bytes;
-    std::vector<char> chunk(std::size_t(64) << 10);
-    while (in.read(chunk.data(), static_cast<std::streamsize>(chunk.size())) || in.gcount() > 0)
-        bytes.append(chunk.data(), static_cast<std::size_t>(in.gcount()));
-    if (in.bad())
-        return FileError{"-", "standard input could not be read"};
-    return bytes;
+    return readContacts([&in](char* into, std::size_t room) -> Result<std::size_t> {
+        if (!in.read(into, static_cast<std::streamsize>(room)) && in.bad())
+            return FileError{"-", "standard input could not be read"};
+        return static_cast<std::size_t>(in.gcount());
+    });
 }
 
 // "17 people added, 5 already there; dropped: 12 addresses", what an import did with a file.
@@ -71,13 +71,13 @@ int runImport(std::span<const std::string> args, CommandStreams streams)
     for (const std::string& name : files) {
         const std::string about = std::string(kCommandName) + ": " + name;
         try {
-            const Result<std::string> bytes = readInput(name, streams.in);
-            if (!bytes) {
-                reportFailure(streams.err, bytes.error(), "could not be read");
+            Result<ContactsRead> contacts = readFileContacts(name, streams.in);
+            if (!contacts) {
+                reportFailure(streams.err, contacts.error(), "could not be read");
                 status = kExitProblem;
                 continue;
             }
-            ContactsRead read = readContacts(bytes.value());
+            ContactsRead& read = contacts.value();
             for (const ContactProblem& problem : read.problems)
                 streams.err << about << ':' << problem.line << ": " << problem.message << '\n';
             if (!read.problems.empty())

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
@@ -45,6 +46,23 @@ void checkImport(const ImportCase& row)
     CHECK(linesOf(read.problems) == row.problemLines);
     if (row.dropped)
         CHECK(read.dropped.describe() == *row.dropped);
+    // Read a piece at a time, through reads of a few bytes, the same.
+    for (const std::size_t piece : {std::size_t(4), std::size_t(50), std::size_t(1) << 20}) {
+        INFO("in pieces of " << piece);
+        std::size_t at = 0;
+        const Result<ContactsRead> streamed = readContacts(
+            [&](char* into, std::size_t room) -> Result<std::size_t> {
+                const std::size_t taken = std::min({room, std::size_t(3), row.bytes.size() - at});
+                row.bytes.copy(into, taken, at);
+                at += taken;
+                return taken;
+            },
+            piece);
+        REQUIRE(streamed);
+        CHECK(streamed.value().records == read.records);
+        CHECK(linesOf(streamed.value().problems) == linesOf(read.problems));
+        CHECK(streamed.value().dropped.describe() == read.dropped.describe());
+    }
 }
 
 } // namespace
