@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <functional>
+#include <new>
+#include <stdexcept>
 #include <string>
 
 #include "CsvReader.h"
@@ -94,7 +96,7 @@ ContactsRead readContacts(std::string_view bytes)
     return looksLikeVCard(text) ? readVCardContacts(text) : readCsvContacts(text);
 }
 
-Result<ContactsRead> readContacts(const ByteSource& source, std::size_t pieceBytes)
+Result<ContactsRead> readContacts(const ByteSource& source, std::size_t pieceBytes, std::uint64_t expectedBytes)
 {
     const std::size_t kPiece = std::max<std::size_t>(pieceBytes, 4);
     // The first held bytes of buffer are read; the rest is room, kept from read to read.
@@ -125,6 +127,13 @@ Result<ContactsRead> readContacts(const ByteSource& source, std::size_t pieceByt
         return readContacts(text());
     }
     ContactsRead read;
+    // Room for the people a file of cards this size usually holds, taken once: only what they fill is
+    // memory in use, and none is copied as the list of them grows. Without the room, it grows as it must.
+    try {
+        read.records.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(expectedBytes / 160, 1u << 24)));
+    } catch (const std::bad_alloc&) {
+    } catch (const std::length_error&) {
+    }
     VCardParser parser(personOfEachCard(read), read.problems);
     std::size_t scanned = 0; // where a piece's end may still be found in what is held
     for (;;) {

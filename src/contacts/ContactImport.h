@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 #include "ContactProblem.h"
@@ -15,8 +16,9 @@ namespace tesselby {
 ContactsRead readContacts(std::string_view bytes);
 // The same for a file read a piece at a time through source: a file of vCards in UTF-8 is never held
 // whole, and its cards become people as they are read; any other is read whole first. Fails only when
-// source does. Pieces are about pieceBytes.
-Result<ContactsRead> readContacts(const ByteSource& source, std::size_t pieceBytes = std::size_t(1) << 20);
+// source does. Pieces are about pieceBytes; expectedBytes, when known, is the file's size.
+Result<ContactsRead> readContacts(const ByteSource& source, std::size_t pieceBytes = std::size_t(1) << 20,
+                                  std::uint64_t expectedBytes = 0);
 
 // The same for a text known to be vCards, or CSV, already decoded to UTF-8.
 ContactsRead readVCardContacts(std::string_view text);

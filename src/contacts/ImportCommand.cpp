@@ -21,7 +21,9 @@ Result<ContactsRead> readFileContacts(const std::string& name, std::istream& in)
         Result<NativeFile> file = NativeFile::open(std::filesystem::path(name), NativeFile::Access::Read);
         if (!file)
             return file.error();
-        return readContacts([&file](char* into, std::size_t room) { return file.value().readSome(into, room); });
+        const Result<std::uint64_t> size = file.value().size();
+        return readContacts([&file](char* into, std::size_t room) { return file.value().readSome(into, room); },
+                            std::size_t(1) << 20, size ? size.value() : 0);
     }
     // Read through the stream, not its buffer, so that a failed read sets the stream's state.
     return readContacts([&in](char* into, std::size_t room) -> Result<std::size_t> {

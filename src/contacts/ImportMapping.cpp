@@ -238,10 +238,11 @@ std::pair<std::optional<Record>, std::optional<ContactProblem>> recordFromCard(c
         (property.name == "TEL" ? phones : emails).push_back(&property);
         decoded.emplace_back(&property, std::move(text));
     }
+    // Each value is taken once at most, so it is moved out.
     auto valueOf = [&decoded](const VCardProperty* property) {
         for (auto& [which, text] : decoded)
             if (which == property)
-                return text;
+                return std::move(text);
         return std::string();
     };
     std::string organisation;
