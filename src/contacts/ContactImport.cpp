@@ -148,9 +148,10 @@ Result<ContactsRead> readContacts(const ByteSource& source, std::size_t pieceByt
                       buffer.begin() + static_cast<std::ptrdiff_t>(held), buffer.begin());
             held -= end;
             scanned = 0;
-        } else if (const std::size_t lastBreak = text().substr(scanned).rfind('\n');
-                   lastBreak != std::string_view::npos) {
-            scanned += lastBreak + 1;
+        } else {
+            // What was looked through is not looked through again: a line that starts before the last
+            // few bytes and has not ended is too long to be where a card starts.
+            scanned = held > VCardParser::kLongestCardStart ? held - VCardParser::kLongestCardStart : 0;
         }
         if (Status more = fill(held + kPiece); !more)
             return more.error();

@@ -295,7 +295,8 @@ std::size_t VCardParser::cardsEnd(std::string_view text, std::size_t from)
         const std::size_t lineBreak = lowest + found;
         const std::size_t start = lineBreak + 1;
         const std::size_t end = text.find_first_of("\r\n", start);
-        if (end != std::string_view::npos && isLine(text.substr(start, end - start), "BEGIN:VCARD")) {
+        if (end != std::string_view::npos && end - start <= kLongestCardStart &&
+            isLine(text.substr(start, end - start), "BEGIN:VCARD")) {
             const std::size_t before = lineBreak > 0 && text[lineBreak - 1] == '\r' ? lineBreak - 1 : lineBreak;
             if (before == 0 || text[before - 1] != '=')
                 return start;

@@ -57,7 +57,9 @@ public:
     void finish();
 
     // Where, in text, the last piece that may be parsed on its own ends: before the last BEGIN:VCARD that
-    // starts a line of its own at from or later; 0 when there is none.
+    // starts a line of its own at from or later; 0 when there is none. A longer line (BEGIN:VCARD with
+    // trailing spaces) is read right all the same, only not cut before.
+    static constexpr std::size_t kLongestCardStart = 64;
     static std::size_t cardsEnd(std::string_view text, std::size_t from = 0);
 
 private:
