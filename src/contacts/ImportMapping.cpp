@@ -84,9 +84,12 @@ std::optional<DroppedKind> droppedKindOf(const std::string& name)
     return Other;
 }
 
-// A web mail's export puts several values in one cell, " ::: " between them; the first is taken.
-std::pair<std::string_view, std::size_t> firstOfSeveral(std::string_view cell)
+// A web mail's export puts several values in one cell of a column named "... - Value", " ::: " between
+// them; the first is taken. In any other column the text is a value of its own, kept whole.
+std::pair<std::string_view, std::size_t> firstOfSeveral(std::string_view cell, bool several = true)
 {
+    if (!several)
+        return {cell, 0};
     constexpr std::string_view kSeparator = " ::: ";
     std::size_t at = cell.find(kSeparator);
     if (at == std::string_view::npos)
@@ -296,8 +299,10 @@ CsvColumns csvColumns(const std::vector<std::string>& header)
 {
     CsvColumns columns;
     columns.count = header.size();
+    columns.several.resize(header.size());
     for (std::size_t i = 0; i < header.size(); ++i) {
         const std::string name = normalizedName(header[i]);
+        columns.several[i] = contains(name, "value");
         if (name == "firstname" || name == "givenname" || name == "first") {
             columns.first.push_back(i);
         } else if (name == "lastname" || name == "familyname" || name == "surname" || name == "last") {
@@ -336,10 +341,10 @@ std::pair<std::optional<Record>, std::optional<ContactProblem>> recordFromRow(co
     }
     DroppedValues left;
     // A value that is not UTF-8 is taken as the sender's single-byte Windows text, as the list's own are.
-    auto firstOf = [&row](std::initializer_list<const std::vector<std::size_t>*> lists) {
+    auto firstOf = [&row, &columns](std::initializer_list<const std::vector<std::size_t>*> lists) {
         for (const auto* list : lists) {
             for (const std::size_t column : *list) {
-                const std::string_view first = firstOfSeveral(row.fields[column]).first;
+                const std::string_view first = firstOfSeveral(row.fields[column], columns.several[column]).first;
                 if (!first.empty())
                     return *charsetToUtf8(first, "");
             }
@@ -347,10 +352,10 @@ std::pair<std::optional<Record>, std::optional<ContactProblem>> recordFromRow(co
         return std::string();
     };
     // Every value after the one taken, in a column of its own or after " ::: " in the same cell.
-    auto countOthers = [&row, &left](const std::vector<std::size_t>& all, DroppedKind kind) {
+    auto countOthers = [&row, &columns, &left](const std::vector<std::size_t>& all, DroppedKind kind) {
         std::size_t values = 0;
         for (const std::size_t column : all) {
-            const auto [first, more] = firstOfSeveral(row.fields[column]);
+            const auto [first, more] = firstOfSeveral(row.fields[column], columns.several[column]);
             values += (first.empty() ? 0 : 1) + more;
         }
         left.add(kind, values == 0 ? 0 : values - 1);
@@ -375,7 +380,7 @@ std::pair<std::optional<Record>, std::optional<ContactProblem>> recordFromRow(co
         const std::string& cell = row.fields[other.column];
         if (cell.find_first_not_of(" ") == std::string::npos)
             continue;
-        const std::size_t values = 1 + firstOfSeveral(cell).second;
+        const std::size_t values = 1 + firstOfSeveral(cell, columns.several[other.column]).second;
         if (other.kind != DroppedKind::Address) {
             left.add(other.kind, values);
         } else if (std::find(addresses.begin(), addresses.end(), other.address) == addresses.end()) {

@@ -43,16 +43,17 @@ struct CsvColumns {
         std::string address;
     };
     std::vector<Other> others;
+    std::vector<bool> several; // for each column: named "... - Value", a cell may hold values " ::: " apart
 
     bool known() const;
 };
 CsvColumns csvColumns(const std::vector<std::string>& header);
 
 // A row as a person: each field from the first of its columns that is not empty (a primary column,
-// then a mobile one, then any, for the phone), and of a cell holding several values " ::: " apart, the
-// first; the name split as for a card when only a full name is given, and the organisation the last
-// name when there is no name. What the fields cannot hold is counted in dropped. A row whose number of
-// fields is not the header's gives a problem.
+// then a mobile one, then any, for the phone), and of a web mail's cell holding several values
+// " ::: " apart (in a column named "... - Value"), the first; the name split as for a card when only a full name is
+// given, and the organisation the last name when there is no name. What the fields cannot hold is counted in dropped. A
+// row whose number of fields is not the header's gives a problem.
 std::pair<std::optional<Record>, std::optional<ContactProblem>>
 recordFromRow(const CsvColumns& columns, const CsvRow& row, DroppedValues* dropped = nullptr);
 

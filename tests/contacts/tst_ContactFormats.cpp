@@ -182,8 +182,9 @@ TEST_CASE("CSV files shaped like real exports become people by their header")
          {{"王", "小明", "139", "w@example.cn"}},
          {}},
         {"Tesselby's own columns keep quotes, commas, line breaks and empty people",
-         "First Name,Last Name,Phone,E-Mail\r\nAnna,\"Smith, \"\"Jr.\"\"\",555,\"a@x\r\nb\"\r\n,,,\r\n",
-         {{"Anna", "Smith, \"Jr.\"", "555", "a@x\r\nb"}, {"", "", "", ""}},
+         "First Name,Last Name,Phone,E-Mail\r\nAnna,\"Smith, \"\"Jr.\"\"\",555,\"a@x\r\nb\"\r\n,,,\r\n"
+         "a ::: b,,1 ::: 2,\r\n",
+         {{"Anna", "Smith, \"Jr.\"", "555", "a@x\r\nb"}, {"", "", "", ""}, {"a ::: b", "", "1 ::: 2", ""}},
          {}},
         {"broken rows are skipped by their line",
          "First Name,Last Name,Phone,E-Mail\nToo,Few\nLone,Qu\"ote,1,2\nGood,One,1,a@b\n\"Closed\"x,a,b,c\n"
