@@ -32,6 +32,18 @@ std::string asciiOnly(std::string_view text)
     return out.empty() ? std::string("person") : out;
 }
 
+// A value as a vCard 3.0 text value.
+std::string cardText(std::string_view value)
+{
+    std::string out;
+    for (const char c : value) {
+        if (c == ',' || c == ';' || c == '\\')
+            out.push_back('\\');
+        out.push_back(c);
+    }
+    return out;
+}
+
 } // namespace
 
 std::string generateDataFile(std::size_t records, unsigned seed)
@@ -60,6 +72,28 @@ void generateDataFile(std::size_t records, const std::function<void(std::string_
         appendItem(text, last);
         appendItem(text, phone);
         appendItem(text, email);
+    }
+    write(text);
+}
+
+void generatePhoneCards(std::size_t records, const std::function<void(std::string_view)>& write, unsigned seed)
+{
+    std::mt19937 random(seed);
+    std::string text;
+    for (std::size_t r = 0; r < records; ++r) {
+        if (text.size() > (1 << 20)) {
+            write(text);
+            text.clear();
+        }
+        const std::string_view first = kFirstNames[random() % kFirstNames.size()];
+        const std::string_view last = kLastNames[random() % kLastNames.size()];
+        const std::string area = std::to_string(200 + random() % 800);
+        text += "BEGIN:VCARD\r\nVERSION:3.0\r\nPRODID:-//Phone//Contacts 4.2//EN\r\nN:";
+        text += cardText(last) + ';' + cardText(first) + ";;;\r\nFN:" + cardText(first) + ' ' + cardText(last);
+        text += "\r\nTEL;type=CELL;type=pref:+1 (" + area + ") 555-" + std::to_string(1000 + random() % 9000);
+        text += "\r\nTEL;type=HOME:+1 (" + area + ") 555-" + std::to_string(1000 + random() % 9000);
+        text += "\r\nEMAIL;type=INTERNET:" + asciiOnly(first) + "." + asciiOnly(last) + "." + std::to_string(r) +
+                "@example.org\r\nEND:VCARD\r\n";
     }
     write(text);
 }

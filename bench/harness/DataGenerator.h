@@ -21,4 +21,8 @@ std::string generateDataFile(std::size_t records, unsigned seed = 1);
 // The same list, handed to write a part at a time, so a list larger than memory can be made.
 void generateDataFile(std::size_t records, const std::function<void(std::string_view)>& write, unsigned seed = 1);
 
+// vCards of the given number of people as a phone exports them (version 3.0, N and FN, a preferred cell
+// phone and a home one, an e-mail address), about 240 bytes each, the same people as generateDataFile's.
+void generatePhoneCards(std::size_t records, const std::function<void(std::string_view)>& write, unsigned seed = 1);
+
 } // namespace tesselby::bench

@@ -1,5 +1,9 @@
+#include <algorithm>
 #include <new>
 #include <ostream>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "ContactCommands.h"
 #include "DataFile.h"
@@ -11,7 +15,7 @@ namespace tesselby {
 int runCheck(std::span<const std::string> args, CommandStreams streams)
 {
     if (!args.empty())
-        return usageError(streams.err, "check takes no argument " + args.front());
+        return usageError(streams.err, "check takes no arguments, and was given " + args.front());
     const std::filesystem::path list = dataFilePath(kDataFileReadPath);
     ListReport report;
     try {
@@ -27,17 +31,22 @@ int runCheck(std::span<const std::string> args, CommandStreams streams)
     }
     const std::string name = pathText(list);
     streams.out << name << ": " << report.records << (report.records == 1 ? " record" : " records") << '\n';
+    // In file order, as a compiler's messages are, so that an editor can walk them.
+    std::vector<std::pair<std::size_t, std::string>> lines;
     if (report.itemsInLastRecord != 0) {
-        streams.out << name << ':' << report.lastRecordLine
-                    << ": the last record is incomplete: " << report.itemsInLastRecord << " of its " << kFieldCount
-                    << " values\n";
+        lines.emplace_back(report.lastRecordLine,
+                           "the last record is incomplete: " + std::to_string(report.itemsInLastRecord) + " of its " +
+                               std::to_string(kFieldCount) + " values");
     }
     for (const ListFinding& finding : report.findings) {
-        streams.out << name << ':' << finding.firstLine << ": " << describe(finding.kind);
+        std::string line = describe(finding.kind);
         if (finding.count > 1)
-            streams.out << " (" << finding.count << ", the first here)";
-        streams.out << '\n';
+            line += " (" + std::to_string(finding.count) + ", the first here)";
+        lines.emplace_back(finding.firstLine, std::move(line));
     }
+    std::stable_sort(lines.begin(), lines.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (const auto& [at, line] : lines)
+        streams.out << name << ':' << at << ": " << line << '\n';
     return finishOutput(streams.out, streams.err, report.clean() ? kExitSuccess : kExitProblem);
 }
 

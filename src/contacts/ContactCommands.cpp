@@ -11,22 +11,28 @@ constexpr char kHelp[] = R"(Usage: tesselby-contacts COMMAND [OPTION]... [ARGUME
 Brings people into Tesselby's address list and takes them out, checks the list and searches it.
 
 Commands:
-  import [--dry-run] FILE...   add every person in vCard (2.1, 3.0, 4.0) or CSV files, in file order;
-                               - reads standard input; --dry-run prints them and adds nothing
+  import [--dry-run] [--allow-duplicates] FILE...
+                               add every person in vCard (2.1, 3.0, 4.0) or CSV files, in file order,
+                               but those already in the list (all four values equal); - reads
+                               standard input; --dry-run prints them and adds nothing;
+                               --allow-duplicates adds them all
   export [--format vcard|csv] [--vcard-version 3.0|4.0] [--spreadsheet-safe] [-o FILE]
                                write every person as vCards (3.0 unless told) or as CSV, to FILE
                                or to standard output; --spreadsheet-safe puts ' before CSV values
                                a spreadsheet would run as formulas
   check                        count the records and report items the program never writes
-  list [--field first|last|phone|email] [--format tab|mutt] [TEXT]
-                               print the people whose field (first name unless told) contains
-                               TEXT, case-sensitive; no TEXT lists everyone with that field filled
+  list [-i] [--field first|last|phone|email | --any] [--format tab|mutt|aerc] [TEXT]
+                               print the people whose field (first name unless told; --any: any
+                               of the four) contains TEXT, case-sensitive unless -i
+                               (--ignore-case); no TEXT lists everyone with that field filled;
+                               mutt and aerc give a mail client's query, names and e-mail
+                               searched without case; exit status 1 when nobody is found
 
   -h, --help                   show this help
   --version                    show the version
 
 The list is $XDG_DATA_HOME/tesselby/tesselby.txt (~/.local/share/tesselby/tesselby.txt); writes take
-the same lock as the program. Exit status: 0 success, 1 a problem found, 2 wrong usage.
+the same lock as the program. Exit status: 0 success, 1 a problem found (or nobody, for list), 2 wrong usage.
 See tesselby-contacts(1) for how cards and columns become people.
 )";
 
@@ -68,7 +74,7 @@ void printHelp(std::ostream& out)
 
 void reportFailure(std::ostream& err, const FileError& error, std::string_view doing)
 {
-    err << error.path << ": ";
+    err << kCommandName << ": " << error.path << ": ";
     if (!doing.empty())
         err << doing << ": ";
     err << error.reason << '\n';

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -14,10 +15,38 @@ struct ContactProblem {
     std::string message;
 };
 
-// What a file to import held: the people read, in file order, and what was skipped.
+// Kinds of value that a card or row may carry and the four fields cannot hold.
+enum class DroppedKind {
+    Address,
+    Photo,
+    ExtraPhone,
+    ExtraEmail,
+    Note,
+    Organisation,
+    JobTitle,
+    Date,
+    WebAddress,
+    Nickname,
+    Other,
+};
+inline constexpr int kDroppedKinds = 11;
+
+// How many values of each kind an import left out, so that none goes without a word.
+struct DroppedValues {
+    std::array<std::size_t, kDroppedKinds> counts{};
+
+    void add(DroppedKind kind, std::size_t count = 1) { counts[static_cast<int>(kind)] += count; }
+    std::size_t count(DroppedKind kind) const { return counts[static_cast<int>(kind)]; }
+    // "12 addresses, 3 photos", the kinds found in a fixed order; empty when none was dropped.
+    std::string describe() const;
+};
+
+// What a file to import held: the people read, in file order, what was skipped, and what the people
+// read carried that their four fields could not hold.
 struct ContactsRead {
     std::vector<Record> records;
     std::vector<ContactProblem> problems;
+    DroppedValues dropped;
 };
 
 } // namespace tesselby

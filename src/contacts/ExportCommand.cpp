@@ -1,3 +1,4 @@
+#include <functional>
 #include <new>
 #include <ostream>
 
@@ -6,6 +7,7 @@
 #include "DataFile.h"
 #include "DataFilePath.h"
 #include "FileSystem.h"
+#include "ListValues.h"
 #include "SafeReplace.h"
 
 namespace tesselby {
@@ -81,36 +83,78 @@ int runExport(std::span<const std::string> args, CommandStreams streams)
     const VCardVersion cardVersion = version && *version == "4.0" ? VCardVersion::V40 : VCardVersion::V30;
 
     const std::filesystem::path list = dataFilePath(kDataFileReadPath);
-    std::string content;
+    std::string listText;
     try {
-        const Result<RecordGrid> grid = loadRecordGrid(list);
-        if (!grid) {
-            reportFailure(streams.err, grid.error(), "could not be read");
+        Result<std::string> text = readDataFile(list);
+        if (!text) {
+            reportFailure(streams.err, text.error(), "could not be read");
             return kExitProblem;
         }
-        if (csv)
-            appendCsvHeader(content);
-        for (std::size_t number = 1; number <= grid.value().recordCount(); ++number) {
-            const Record record = grid.value().record(number);
-            csv ? appendCsvRow(content, record, spreadsheetSafe ? CsvValues::SpreadsheetSafe : CsvValues::AsTheyAre)
-                : appendVCard(content, record, cardVersion);
-        }
+        listText = std::move(text.value());
     } catch (const std::bad_alloc&) {
         reportFailure(streams.err, FileError{list, kTooLargeToOpen});
         return kExitProblem;
     }
+    auto appendPerson = [&](std::string& out, const Record& record) {
+        csv ? appendCsvRow(out, record, spreadsheetSafe ? CsvValues::SpreadsheetSafe : CsvValues::AsTheyAre)
+            : appendVCard(out, record, cardVersion);
+    };
+    // Hands the export to write a piece at a time, each person made as the list is walked, so that the
+    // export is never whole in memory.
+    const auto produce = [&](const std::function<Status(std::string_view)>& write) -> Status {
+        constexpr std::size_t kPiece = std::size_t(1) << 20;
+        std::string piece;
+        if (csv)
+            appendCsvHeader(piece);
+        Status status;
+        Record record;
+        ListValues people([&](const ListValues::Values& values) {
+            if (!status)
+                return;
+            for (int field = 0; field < kFieldCount; ++field)
+                record[field].assign(values[field]);
+            appendPerson(piece, record);
+            if (piece.size() >= kPiece) {
+                status = write(piece);
+                piece.clear();
+            }
+        });
+        RecordStream stream;
+        if (const Result<bool> walked = stream.walk(sourceOf(listText), people); !walked)
+            return walked.error();
+        if (status && !piece.empty())
+            status = write(piece);
+        return status;
+    };
 
-    if (!output || *output == "-") {
-        streams.out << content;
-        return finishOutput(streams.out, streams.err, kExitSuccess);
-    }
-    const Result<std::filesystem::path> target = exportTarget(*output, list);
-    if (!target) {
-        reportFailure(streams.err, target.error(), "not written");
-        return kExitProblem;
-    }
-    if (Status written = replaceFileContent(target.value(), {content}); !written) {
-        reportFailure(streams.err, written.error(), "not written");
+    try {
+        if (!output || *output == "-") {
+            (void)produce([&streams](std::string_view piece) {
+                streams.out.write(piece.data(), static_cast<std::streamsize>(piece.size()));
+                return Status();
+            });
+            return finishOutput(streams.out, streams.err, kExitSuccess);
+        }
+        const Result<std::filesystem::path> target = exportTarget(*output, list);
+        if (!target) {
+            reportFailure(streams.err, target.error(), "not written");
+            return kExitProblem;
+        }
+        // The size is known before the file is written, by making the export once without keeping it.
+        FileContent content;
+        (void)produce([&content](std::string_view piece) {
+            content.size += piece.size();
+            return Status();
+        });
+        content.writeTo = [&produce](NativeFile& file) {
+            return produce([&file](std::string_view piece) { return file.write(piece); });
+        };
+        if (Status written = replaceFileContent(target.value(), content); !written) {
+            reportFailure(streams.err, written.error(), "not written");
+            return kExitProblem;
+        }
+    } catch (const std::bad_alloc&) {
+        reportFailure(streams.err, FileError{list, kTooLargeToOpen});
         return kExitProblem;
     }
     return kExitSuccess;

@@ -1,5 +1,6 @@
 #include <iostream>
 #include <new>
+#include <string>
 #include <vector>
 
 #include "ContactCommands.h"
@@ -7,27 +8,41 @@
 #include "DataFile.h"
 #include "DataFilePath.h"
 #include "NativeFile.h"
+#include "NewPeople.h"
 
 namespace tesselby {
 
 namespace {
 
-Result<std::string> readInput(const std::string& name, std::istream& in)
+// The people in a file, or with "-" in standard input, read a piece at a time.
+Result<ContactsRead> readFileContacts(const std::string& name, std::istream& in)
 {
     if (name != "-") {
         Result<NativeFile> file = NativeFile::open(std::filesystem::path(name), NativeFile::Access::Read);
         if (!file)
             return file.error();
-        return file.value().readAll();
+        const Result<std::uint64_t> size = file.value().size();
+        return readContacts([&file](char* into, std::size_t room) { return file.value().readSome(into, room); },
+                            std::size_t(1) << 20, size ? size.value() : 0);
     }
     // Read through the stream, not its buffer, so that a failed read sets the stream's state.
-    std::string bytes;
-    std::vector<char> chunk(std::size_t(64) << 10);
-    while (in.read(chunk.data(), static_cast<std::streamsize>(chunk.size())) || in.gcount() > 0)
-        bytes.append(chunk.data(), static_cast<std::size_t>(in.gcount()));
-    if (in.bad())
-        return FileError{"-", "standard input could not be read"};
-    return bytes;
+    return readContacts([&in](char* into, std::size_t room) -> Result<std::size_t> {
+        if (!in.read(into, static_cast<std::streamsize>(room)) && in.bad())
+            return FileError{"-", "standard input could not be read"};
+        return static_cast<std::size_t>(in.gcount());
+    });
+}
+
+// "17 people added, 5 already there; dropped: 12 addresses", what an import did with a file.
+std::string importSummary(std::size_t added, std::string_view verb, std::size_t skipped, bool checked,
+                          const DroppedValues& dropped)
+{
+    std::string summary = peopleCount(added) + std::string(verb);
+    if (checked)
+        summary += ", " + std::to_string(skipped) + " already there";
+    if (const std::string left = dropped.describe(); !left.empty())
+        summary += "; dropped: " + left;
+    return summary;
 }
 
 } // namespace
@@ -35,6 +50,7 @@ Result<std::string> readInput(const std::string& name, std::istream& in)
 int runImport(std::span<const std::string> args, CommandStreams streams)
 {
     bool dryRun = false;
+    bool allowDuplicates = false;
     std::vector<std::string> files;
     bool options = true;
     for (const std::string& arg : args) {
@@ -42,6 +58,8 @@ int runImport(std::span<const std::string> args, CommandStreams streams)
             options = false;
         else if (options && arg == "--dry-run")
             dryRun = true;
+        else if (options && arg == "--allow-duplicates")
+            allowDuplicates = true;
         else if (options && arg.size() > 1 && arg[0] == '-')
             return usageError(streams.err, "import has no option " + arg);
         else
@@ -53,34 +71,54 @@ int runImport(std::span<const std::string> args, CommandStreams streams)
     const std::filesystem::path list = dataFilePath(kDataFileWritePath);
     int status = kExitSuccess;
     for (const std::string& name : files) {
+        const std::string about = std::string(kCommandName) + ": " + name;
         try {
-            const Result<std::string> bytes = readInput(name, streams.in);
-            if (!bytes) {
-                reportFailure(streams.err, bytes.error(), "could not be read");
+            Result<ContactsRead> contacts = readFileContacts(name, streams.in);
+            if (!contacts) {
+                reportFailure(streams.err, contacts.error(), "could not be read");
                 status = kExitProblem;
                 continue;
             }
-            const ContactsRead read = readContacts(bytes.value());
+            ContactsRead& read = contacts.value();
             for (const ContactProblem& problem : read.problems)
-                streams.err << name << ':' << problem.line << ": " << problem.message << '\n';
+                streams.err << about << ':' << problem.line << ": " << problem.message << '\n';
             if (!read.problems.empty())
                 status = kExitProblem;
+            NewPeople people(read.records);
+            const AppendChoice keepNew = [&people](const ByteSource& source) { return people.keepNew(source); };
             if (dryRun) {
+                if (!allowDuplicates) {
+                    const Result<std::string> text = readDataFile(list);
+                    const Result<std::span<const Record>> kept =
+                        text ? people.keepNew(sourceOf(text.value())) : Result<std::span<const Record>>(text.error());
+                    if (!kept) {
+                        reportFailure(streams.err, kept.error(), "could not be read");
+                        status = kExitProblem;
+                        continue;
+                    }
+                }
                 for (const Record& record : read.records)
                     streams.out << recordLine(record) << '\n';
-                streams.err << name << ": " << peopleCount(read.records.size()) << " would be added\n";
+                streams.err << about << ": "
+                            << importSummary(read.records.size(), " would be added", people.skipped(), !allowDuplicates,
+                                             read.dropped)
+                            << '\n';
                 continue;
             }
             if (!read.records.empty()) {
-                if (Status added = appendRecords(list, read.records); !added) {
+                if (Status added = appendRecords(list, read.records, allowDuplicates ? AppendChoice() : keepNew);
+                    !added) {
                     reportFailure(streams.err, added.error(), "the people from " + name + " were not added");
                     status = kExitProblem;
                     continue;
                 }
             }
-            streams.err << name << ": " << peopleCount(read.records.size()) << " added\n";
+            streams.err << about << ": "
+                        << importSummary(read.records.size(), " added", people.skipped(), !allowDuplicates,
+                                         read.dropped)
+                        << '\n';
         } catch (const std::bad_alloc&) {
-            streams.err << name << ": too large to import: it needs more memory than the program may take\n";
+            streams.err << about << ": too large to import: it needs more memory than the program may take\n";
             status = kExitProblem;
         }
     }

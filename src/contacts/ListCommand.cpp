@@ -1,10 +1,13 @@
 #include <array>
 #include <new>
 #include <ostream>
+#include <vector>
 
+#include "CaseFolding.h"
 #include "ContactCommands.h"
 #include "DataFile.h"
 #include "DataFilePath.h"
+#include "ListValues.h"
 
 namespace tesselby {
 
@@ -12,11 +15,61 @@ namespace {
 
 constexpr std::array<std::string_view, kFieldCount> kFieldNames = {"first", "last", "phone", "email"};
 
+std::string fullName(std::string_view first, std::string_view last)
+{
+    std::string name(first);
+    if (!first.empty() && !last.empty())
+        name += ' ';
+    name += last;
+    return name;
+}
+
+// What to look for, and where: the fields, the first and last name joined, and whether case counts.
+struct Query {
+    std::string text;
+    std::array<bool, kFieldCount> fields{};
+    bool wholeName = false;
+    bool ignoreCase = false;
+
+    bool matches(const ListValues::Values& values) const
+    {
+        auto holds = [this](std::string_view value) {
+            if (value.empty())
+                return false;
+            return ignoreCase ? foldCase(value).find(text) != std::string::npos
+                              : value.find(text) != std::string_view::npos;
+        };
+        for (int field = 0; field < kFieldCount; ++field)
+            if (fields[field] && holds(values[field]))
+                return true;
+        return wholeName && holds(fullName(values[0], values[1]));
+    }
+};
+
+// Every whole record of the list that the query matches, in file order.
+Result<std::vector<Record>> findRecords(const std::filesystem::path& list, const Query& query)
+{
+    const Result<std::string> text = readDataFile(list);
+    if (!text)
+        return text.error();
+    std::vector<Record> found;
+    ListValues values([&](const ListValues::Values& record) {
+        if (query.matches(record))
+            found.push_back(
+                {std::string(record[0]), std::string(record[1]), std::string(record[2]), std::string(record[3])});
+    });
+    RecordStream stream;
+    if (const Result<bool> walked = stream.walk(sourceOf(text.value()), values); !walked)
+        return walked.error();
+    return found;
+}
+
 } // namespace
 
 int runList(std::span<const std::string> args, CommandStreams streams)
 {
     std::optional<std::string> fieldName, format, text;
+    bool ignoreCase = false, any = false;
     bool options = true;
     for (std::size_t at = 0; at < args.size(); ++at) {
         std::string error;
@@ -26,6 +79,10 @@ int runList(std::span<const std::string> args, CommandStreams streams)
                                optionValue(args, at, "--format", format, error))) {
             if (!error.empty())
                 return usageError(streams.err, error);
+        } else if (options && (args[at] == "-i" || args[at] == "--ignore-case")) {
+            ignoreCase = true;
+        } else if (options && args[at] == "--any") {
+            any = true;
         } else if (options && args[at].size() > 1 && args[at][0] == '-') {
             return usageError(streams.err, "list has no option " + args[at]);
         } else if (text) {
@@ -42,42 +99,73 @@ int runList(std::span<const std::string> args, CommandStreams streams)
                 field = f + 1;
         if (field == 0)
             return usageError(streams.err, "the field is first, last, phone or email, not " + *fieldName);
+        if (any)
+            return usageError(streams.err, "list looks in one field or, with --any, in all four; not both");
     }
-    const bool mutt = format && *format == "mutt";
+    // The query formats of mail clients: mutt's says the count on its first line, aerc's only the people.
+    const bool aerc = format && *format == "aerc";
+    const bool mutt = (format && *format == "mutt") || aerc;
     if (format && !mutt && *format != "tab")
-        return usageError(streams.err, "the format is tab or mutt, not " + *format);
+        return usageError(streams.err, "the format is tab, mutt or aerc, not " + *format);
+
+    // A mail client's query is typed as it comes: it looks in the names and the address, without case.
+    Query query;
+    query.ignoreCase = ignoreCase || mutt;
+    query.text = query.ignoreCase ? foldCase(text.value_or("")) : text.value_or("");
+    if (any) {
+        query.fields.fill(true);
+    } else if (mutt && !fieldName) {
+        query.fields = {true, true, false, true};
+        query.wholeName = true;
+    } else {
+        query.fields[field - 1] = true;
+    }
 
     const std::filesystem::path list = dataFilePath(kDataFileReadPath);
-    RecordSearch search;
-    MatchList matches;
+    std::vector<Record> records;
     try {
-        if (Status searched = searchDataFile(list, search, field, text.value_or(""), matches); !searched) {
-            reportFailure(streams.err, searched.error(), "could not be read");
-            return kExitProblem;
-        }
-        if (!mutt) {
+        if (query.ignoreCase || any || mutt) {
+            Result<std::vector<Record>> found = findRecords(list, query);
+            if (!found) {
+                reportFailure(streams.err, found.error(), "could not be read");
+                return kExitProblem;
+            }
+            records = std::move(found.value());
+        } else {
+            // Exact, in one field: the data layer's search, which never reads the list whole.
+            RecordSearch search;
+            MatchList matches;
+            if (Status searched = searchDataFile(list, search, field, query.text, matches); !searched) {
+                reportFailure(streams.err, searched.error(), "could not be read");
+                return kExitProblem;
+            }
             for (std::size_t i = 0; i < matches.size(); ++i)
                 streams.out << recordLine(matches.record(i)) << '\n';
-            return finishOutput(streams.out, streams.err, kExitSuccess);
+            return finishOutput(streams.out, streams.err, matches.size() == 0 ? kExitProblem : kExitSuccess);
+        }
+        if (!mutt) {
+            for (const Record& record : records)
+                streams.out << recordLine(record) << '\n';
+            return finishOutput(streams.out, streams.err, records.empty() ? kExitProblem : kExitSuccess);
         }
         // A mail client wants an address on every line, and says the first line to the person.
         std::string lines;
         std::size_t found = 0;
-        for (std::size_t i = 0; i < matches.size(); ++i) {
-            const Record record = matches.record(i);
+        for (const Record& record : records) {
             if (record[3].empty())
                 continue;
             ++found;
-            const std::string name =
-                record[0].empty() || record[1].empty() ? record[0] + record[1] : record[0] + ' ' + record[1];
-            lines += oneLine(record[3]) + '\t' + oneLine(name) + '\t' + oneLine(record[2]) + '\n';
+            lines +=
+                oneLine(record[3]) + '\t' + oneLine(fullName(record[0], record[1])) + '\t' + oneLine(record[2]) + '\n';
         }
-        streams.out << "Tesselby: " << peopleCount(found) << " found\n" << lines;
+        if (!aerc)
+            streams.out << "Tesselby: " << peopleCount(found) << " found\n";
+        streams.out << lines;
+        return finishOutput(streams.out, streams.err, found == 0 ? kExitProblem : kExitSuccess);
     } catch (const std::bad_alloc&) {
         reportFailure(streams.err, FileError{list, kTooLargeToOpen});
         return kExitProblem;
     }
-    return finishOutput(streams.out, streams.err, kExitSuccess);
 }
 
 } // namespace tesselby

@@ -9,7 +9,8 @@ namespace {
 // Physical lines one at a time, each with its number, CR LF, LF or a lone CR ending it.
 class LineSource {
 public:
-    explicit LineSource(std::string_view text) : m_text(text) {}
+    explicit LineSource(std::string_view text, std::size_t linesBefore = 0) : m_text(text), m_number(linesBefore) {}
+    std::size_t linesTaken() const { return m_number; }
 
     bool atEnd() const { return m_at >= m_text.size(); }
     std::size_t nextNumber() const { return m_number + 1; }
@@ -38,7 +39,7 @@ private:
 
     std::string_view m_text;
     std::size_t m_at = 0;
-    std::size_t m_number = 0;
+    std::size_t m_number;
 };
 
 // Where the value starts: the first colon outside a quoted parameter value.
@@ -80,10 +81,20 @@ private:
     bool m_is = false;
 };
 
-// A logical line: the physical line and every one folded under it.
-std::string takeLogicalLine(LineSource& lines)
+// A logical line: the physical line and every one folded under it; a view of the text when nothing is
+// folded under it (most lines), else of buffer.
+std::string_view takeLogicalLine(LineSource& lines, std::string& buffer)
 {
-    std::string logical(lines.take());
+    const std::string_view first = lines.take();
+    if (lines.atEnd())
+        return first;
+    if (first.empty() || first.back() != '=') {
+        const std::string_view next = lines.peek();
+        if (next.empty() || (next[0] != ' ' && next[0] != '\t'))
+            return first;
+    }
+    std::string& logical = buffer;
+    logical.assign(first);
     QuotedPrintableHead head;
     for (;;) {
         if (lines.atEnd())
@@ -114,22 +125,26 @@ std::string unquoted(std::string_view value)
     return std::string(value);
 }
 
-std::optional<VCardProperty> parseProperty(std::string_view line, std::size_t number)
+// Reads a content line into property; false when it is not one.
+bool parseProperty(std::string_view line, std::size_t number, VCardProperty& property)
 {
     const std::size_t colon = valueColon(line);
     if (colon == std::string_view::npos)
-        return std::nullopt;
-    VCardProperty property;
+        return false;
     property.line = number;
-    property.value = std::string(line.substr(colon + 1));
+    property.value.assign(line.substr(colon + 1));
+    property.parameters.clear();
     std::string_view head = line.substr(0, colon);
     std::size_t part = head.find(';');
     std::string_view name = head.substr(0, part);
     if (const std::size_t dot = name.rfind('.'); dot != std::string_view::npos)
         name = name.substr(dot + 1);
     if (name.empty())
-        return std::nullopt;
-    property.name = upperAscii(name);
+        return false;
+    property.name.assign(name);
+    for (char& c : property.name)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 32);
     while (part != std::string_view::npos) {
         // Semicolons inside a quoted parameter value do not end it.
         std::size_t end = part + 1;
@@ -150,7 +165,7 @@ std::optional<VCardProperty> parseProperty(std::string_view line, std::size_t nu
             property.parameters.emplace_back(upperAscii(parameter.substr(0, equals)),
                                              unquoted(parameter.substr(equals + 1)));
     }
-    return property;
+    return true;
 }
 
 bool isLine(std::string_view line, std::string_view expected)
@@ -203,54 +218,108 @@ bool looksLikeVCard(std::string_view text)
     return false;
 }
 
-VCardsRead readVCards(std::string_view text)
+VCardParser::VCardParser(std::function<void(const VCard&)> onCard, std::vector<ContactProblem>& problems)
+    : m_onCard(std::move(onCard)), m_problems(problems)
 {
-    VCardsRead read;
-    std::optional<VCard> card;
-    bool cardBroken = false;
-    bool outsideReported = false;
-    LineSource lines(text);
+}
+
+void VCardParser::parse(std::string_view text)
+{
+    LineSource lines(text, m_lines);
     while (!lines.atEnd()) {
         const std::size_t number = lines.nextNumber();
-        const std::string line = takeLogicalLine(lines);
-        if (line.find_first_not_of(" \t") == std::string::npos)
+        const std::string_view line = takeLogicalLine(lines, m_buffer);
+        if (line.find_first_not_of(" \t") == std::string_view::npos)
             continue;
         if (isLine(line, "BEGIN:VCARD")) {
-            if (card)
-                read.problems.push_back({card->line, cardAt(card->line) + " has no END:VCARD; it was skipped"});
-            card = VCard{number, 0, {}, {}};
-            cardBroken = false;
-            outsideReported = false;
+            if (m_inCard)
+                m_problems.push_back({m_card.line, cardAt(m_card.line) + " has no END:VCARD; it was skipped"});
+            m_card.line = number;
+            m_card.version.clear();
+            m_used = 0;
+            m_inCard = true;
+            m_cardBroken = false;
+            m_outsideReported = false;
             continue;
         }
-        if (!card) {
-            if (!outsideReported)
-                read.problems.push_back({number, "text outside a card was skipped"});
-            outsideReported = true;
+        if (!m_inCard) {
+            if (!m_outsideReported)
+                m_problems.push_back({number, "text outside a card was skipped"});
+            m_outsideReported = true;
             continue;
         }
         if (isLine(line, "END:VCARD")) {
-            card->endLine = number;
-            if (!cardBroken)
-                read.cards.push_back(std::move(*card));
-            card.reset();
+            if (!m_cardBroken) {
+                m_card.endLine = number;
+                m_card.properties.resize(m_used); // only ever fewer: the slots of a longer card before
+                m_onCard(m_card);
+            }
+            m_inCard = false;
             continue;
         }
-        if (cardBroken)
+        if (m_cardBroken)
             continue;
-        std::optional<VCardProperty> property = parseProperty(line, number);
-        if (!property) {
-            read.problems.push_back({number, "a line that is not a property (no name, or no colon); " +
-                                                 cardAt(card->line) + " was skipped"});
-            cardBroken = true;
+        if (m_used == m_card.properties.size())
+            m_card.properties.emplace_back();
+        VCardProperty& property = m_card.properties[m_used];
+        if (!parseProperty(line, number, property)) {
+            m_problems.push_back({number, "a line that is not a property (no name, or no colon); " +
+                                              cardAt(m_card.line) + " was skipped"});
+            m_cardBroken = true;
             continue;
         }
-        if (property->name == "VERSION")
-            card->version = property->value;
-        card->properties.push_back(std::move(*property));
+        ++m_used;
+        if (property.name == "VERSION")
+            m_card.version = property.value;
     }
-    if (card)
-        read.problems.push_back({card->line, cardAt(card->line) + " has no END:VCARD; it was skipped"});
+    m_lines = lines.linesTaken();
+}
+
+void VCardParser::finish()
+{
+    if (m_inCard)
+        m_problems.push_back({m_card.line, cardAt(m_card.line) + " has no END:VCARD; it was skipped"});
+    m_inCard = false;
+}
+
+std::size_t VCardParser::cardsEnd(std::string_view text, std::size_t from)
+{
+    // From the end: a line break, then BEGIN:VCARD on a line of its own, not after a line ending in "="
+    // that a quoted-printable value would go on from.
+    // Looked for no further back than from, so that a long card read a piece at a time is looked
+    // through once.
+    const std::size_t lowest = from > 0 ? from - 1 : 0;
+    for (std::size_t at = text.size(); at > lowest;) {
+        const std::size_t found = text.substr(lowest, at - lowest).rfind('\n');
+        if (found == std::string_view::npos)
+            return 0;
+        const std::size_t lineBreak = lowest + found;
+        const std::size_t start = lineBreak + 1;
+        const std::size_t end = text.find_first_of("\r\n", start);
+        if (end != std::string_view::npos && end - start <= kLongestCardStart &&
+            isLine(text.substr(start, end - start), "BEGIN:VCARD")) {
+            const std::size_t before = lineBreak > 0 && text[lineBreak - 1] == '\r' ? lineBreak - 1 : lineBreak;
+            if (before == 0 || text[before - 1] != '=')
+                return start;
+        }
+        at = lineBreak;
+    }
+    return 0;
+}
+
+void readVCards(std::string_view text, const std::function<void(const VCard&)>& onCard,
+                std::vector<ContactProblem>& problems)
+{
+    VCardParser parser(onCard, problems);
+    parser.parse(text);
+    parser.finish();
+}
+
+VCardsRead readVCards(std::string_view text)
+{
+    VCardsRead read;
+    readVCards(
+        text, [&read](const VCard& card) { read.cards.push_back(card); }, read.problems);
     return read;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -40,6 +41,39 @@ struct VCardsRead {
 // Reads every card of a text (vCard 2.1, 3.0 or 4.0, CR LF or LF lines). Lines are unfolded, and a
 // quoted-printable value's soft line breaks joined. A card that cannot be read is left out with a problem.
 VCardsRead readVCards(std::string_view text);
+// The same, handing each card to onCard as soon as it is read; the card is reused for the next one.
+void readVCards(std::string_view text, const std::function<void(const VCard&)>& onCard,
+                std::vector<ContactProblem>& problems);
+
+// Reads cards from a text that arrives in pieces, each ending where cardsEnd says a piece may (so that
+// no line, folded line or card is read differently than in the whole text); the same as readVCards on
+// the whole. One card, its properties and their strings, is reused from card to card, so that a long
+// file is read with few allocations.
+class VCardParser {
+public:
+    VCardParser(std::function<void(const VCard&)> onCard, std::vector<ContactProblem>& problems);
+
+    void parse(std::string_view piece);
+    // Reports a card left open at the end.
+    void finish();
+
+    // Where, in text, the last piece that may be parsed on its own ends: before the last BEGIN:VCARD that
+    // starts a line of its own at from or later; 0 when there is none. A longer line (BEGIN:VCARD with
+    // trailing spaces) is read right all the same, only not cut before.
+    static constexpr std::size_t kLongestCardStart = 64;
+    static std::size_t cardsEnd(std::string_view text, std::size_t from = 0);
+
+private:
+    std::function<void(const VCard&)> m_onCard;
+    std::vector<ContactProblem>& m_problems;
+    VCard m_card;
+    std::size_t m_used = 0;
+    std::size_t m_lines = 0;
+    bool m_inCard = false;
+    bool m_cardBroken = false;
+    bool m_outsideReported = false;
+    std::string m_buffer;
+};
 
 // Whether a text, past blank lines, starts with a card.
 bool looksLikeVCard(std::string_view text);

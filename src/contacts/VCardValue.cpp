@@ -1,6 +1,7 @@
 #include "VCardValue.h"
 
 #include "TextDecoding.h"
+#include "TextEncoding.h"
 
 namespace tesselby {
 
@@ -68,9 +69,13 @@ std::string base64(std::string_view text)
 std::string unescaped(std::string_view text)
 {
     std::string out;
+    out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] != '\\' || i + 1 == text.size()) {
-            out += text[i];
+            // The run up to the next backslash at once.
+            const std::size_t end = std::min(text.find('\\', i + 1), text.size());
+            out.append(text.substr(i, end - i));
+            i = end - 1;
             continue;
         }
         const char next = text[++i];
@@ -104,6 +109,11 @@ std::vector<std::string_view> valueComponents(std::string_view value)
 
 std::variant<std::string, VCardValueError> decodeValue(const VCardProperty& property, std::string_view part)
 {
+    // Most values of most cards: nothing to decode, convert or unescape.
+    if (property.parameters.empty() || (!property.parameter("ENCODING") && !property.parameter("CHARSET"))) {
+        if (part.find('\\') == std::string_view::npos && isValidUtf8(part))
+            return std::string(part);
+    }
     const std::string encoding = upperAscii(property.parameter("ENCODING").value_or(""));
     std::string bytes;
     if (encoding == "QUOTED-PRINTABLE")

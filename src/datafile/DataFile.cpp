@@ -48,6 +48,14 @@ Status readTarget(const std::filesystem::path& target, bool shared, const FileRe
     }
 }
 
+// The bytes of an opened data file, or of an empty list when there is none.
+ByteSource sourceOfFile(NativeFile* file)
+{
+    return [file](char* into, std::size_t room) -> Result<std::size_t> {
+        return file == nullptr ? Result<std::size_t>(std::size_t(0)) : file->readSome(into, room);
+    };
+}
+
 FileReader readingWholeInto(std::string& text)
 {
     return [&text](NativeFile* file) -> Status {
@@ -236,12 +244,8 @@ Result<std::string> readDataFile(const std::filesystem::path& path)
 Status searchDataFile(const std::filesystem::path& path, RecordSearch& search, int field, std::string_view text,
                       MatchList& matches)
 {
-    return readDataFileWith(path, [&](NativeFile* file) -> Status {
-        const ByteSource source = [file](char* into, std::size_t room) -> Result<std::size_t> {
-            return file == nullptr ? Result<std::size_t>(std::size_t(0)) : file->readSome(into, room);
-        };
-        return search.run(source, field, text, matches);
-    });
+    return readDataFileWith(
+        path, [&](NativeFile* file) -> Status { return search.run(sourceOfFile(file), field, text, matches); });
 }
 
 Result<RecordGrid> loadRecordGrid(const std::filesystem::path& path)
@@ -265,12 +269,25 @@ Status appendRecord(const std::filesystem::path& path, const Record& record)
     return appendRecords(path, std::span<const Record>(&record, 1));
 }
 
-Status appendRecords(const std::filesystem::path& path, std::span<const Record> records)
+Status appendRecords(const std::filesystem::path& path, std::span<const Record> records, const AppendChoice& choose)
 {
     Result<WriteAccess> access = prepareWrite(path);
     if (!access)
         return access.error();
     const std::filesystem::path& target = access.value().target;
+    if (choose) {
+        Status chosen = readTarget(target, false, [&](NativeFile* file) -> Status {
+            Result<std::span<const Record>> kept = choose(sourceOfFile(file));
+            if (!kept)
+                return kept.error();
+            records = kept.value();
+            return {};
+        });
+        if (!chosen)
+            return chosen;
+        if (records.empty())
+            return {};
+    }
     Result<NativeFile> opened = NativeFile::open(target, NativeFile::Access::Append);
     if (!opened)
         return opened.error();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -29,8 +30,14 @@ Result<RecordGrid> loadRecordGrid(const std::filesystem::path& path);
 // Appends one record as four item lines in a single write, starting on a new line, and syncs it to
 // disk. Creates the file (owner-only) and its folders when missing. On failure the file is as it was.
 Status appendRecord(const std::filesystem::path& path, const Record& record);
-// The same for several records in order, under one lock and in one write: all of them or none.
-Status appendRecords(const std::filesystem::path& path, std::span<const Record> records);
+// Chooses, under an append's lock, which records to write, given the list as it stands then (an import
+// that leaves out the people already there); it may reorder what the records it was given point into.
+using AppendChoice = std::function<Result<std::span<const Record>>(const ByteSource& list)>;
+
+// The same for several records in order, under one lock and in one write: all of them or none. With
+// choose, the records it gives instead; none is then no write at all.
+Status appendRecords(const std::filesystem::path& path, std::span<const Record> records,
+                     const AppendChoice& choose = {});
 
 // Saves one person's edit of record number of the grid, into the file as it is now (see planEdit for
 // how the person is found there and what a conflict is), replacing its content in one step that keeps

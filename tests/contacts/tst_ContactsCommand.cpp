@@ -136,12 +136,12 @@ TEST_CASE("the command's exit status, output and messages")
         {{"export", "-o"}, "", "", "needs a value", 2},
         {{"list", "--field", "age"}, "", "", "not age", 2},
         {{"list", "a", "b"}, "", "", "given two", 2},
-        {{"check", "x"}, "", "", "no argument x", 2},
-        {{"import", "missing.vcf"}, "", "", "missing.vcf: could not be read", 1},
+        {{"check", "x"}, "", "", "tesselby-contacts: check takes no arguments, and was given x\n", 2},
+        {{"import", "missing.vcf"}, "", "", "tesselby-contacts: missing.vcf: could not be read", 1},
         {{"import", "broken.vcf", "people.csv"},
          itemLines(kAnna),
          "",
-         "broken.vcf:1: ",
+         "tesselby-contacts: broken.vcf:1: ",
          1,
          itemLines(kAnna) + itemLines({"Kim", "Lee", "", "kim@example.com"}) + itemLines({"Zoë", "Ng", "0170", ""})},
         // One broken UTF-16 character skips its row, named by file and line; the others come in.
@@ -160,10 +160,36 @@ TEST_CASE("the command's exit status, output and messages")
         {{"import", "-"},
          "\"A\"\r\n\"B",
          "",
-         "-: 1 person added",
+         "tesselby-contacts: -: 1 person added, 0 already there\n",
          0,
          "\"A\"\r\n\"B\"\r\n\"\"\r\n\"\"\r\n" + itemLines({"Kim", "Lee", "", "kim@example.com"}),
          kCard},
+        // Never twice: not what the list holds (an older file's Windows-1252 as the UTF-8 it stands for), nor
+        // what came earlier in the same import or an earlier file of the same run.
+        {{"import", "broken.vcf", "-", "people.csv"},
+         itemLines(kAnna) + "\"Zo\xEB\"\r\n\"Ng\"\r\n\"0170\"\r\n\"\"\r\n",
+         "",
+         "broken.vcf: 1 person added, 0 already there\ntesselby-contacts: -: 0 people added, 2 already there\n"
+         "tesselby-contacts: people.csv: 0 people added, 1 already there\n",
+         1,
+         itemLines(kAnna) + "\"Zo\xEB\"\r\n\"Ng\"\r\n\"0170\"\r\n\"\"\r\n" +
+             itemLines({"Kim", "Lee", "", "kim@example.com"}),
+         kCard + kCard},
+        {{"import", "--allow-duplicates", "-"},
+         itemLines({"Kim", "Lee", "", "kim@example.com"}),
+         "",
+         "tesselby-contacts: -: 2 people added\n",
+         0,
+         itemLines({"Kim", "Lee", "", "kim@example.com"}) + itemLines({"Kim", "Lee", "", "kim@example.com"}) +
+             itemLines({"Kim", "Lee", "", "kim@example.com"}),
+         kCard + kCard},
+        {{"import", "--dry-run", "-"},
+         itemLines({"Kim", "Lee", "", "kim@example.com"}),
+         "Ann\tLee\t\t\n",
+         "-: 1 person would be added, 1 already there; dropped: 1 address, 1 photo\n",
+         0,
+         itemLines({"Kim", "Lee", "", "kim@example.com"}),
+         kCard + "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Lee;Ann\r\nADR:;;x;;;;\r\nPHOTO:x\r\nEND:VCARD\r\n"},
         // A closed standard output: the search's matches must not take its place.
         {{"list"}, itemLines(kAnna), "", "could not write to standard output", 1, {}, {}, ""},
         {{"import", "-"}, "", "", "-: could not be read: standard input", 1, {}, {}, nullptr, "."},
@@ -176,6 +202,13 @@ TEST_CASE("the command's exit status, output and messages")
          itemLines(kAnna)},
         {{"check"}, itemLines(kAnna) + itemLines(kBob), "/tesselby/tesselby.txt: 2 records\n", "", 0},
         {{"check"}, "Anna\r\n\"Smith\"\r\n", "...", "", 1},
+        // In file order, whatever the kind.
+        {{"check"},
+         "a\r\n\"b\"\r\n\"c\"\r\n\"d\"\r\n\"e\"\r\n\"f\",\"g\"\r\n",
+         "{list}: 2 records\n{list}:1: items not in quotes\n{list}:5: the last record is incomplete: 3 of its 4 "
+         "values\n{list}:6: lines holding more than one item\n",
+         "",
+         1},
         {{"list", "--field", "last", "Smith"},
          itemLines(kAnna) + itemLines(kBob) + "\"Carl\"",
          "Anna\tSmith\t555\tanna@example.org\nBob\tSmithers, \"Jr.\"\t\t\n",
@@ -184,6 +217,54 @@ TEST_CASE("the command's exit status, output and messages")
         {{"list"},
          itemLines({"Line\r\nbreak", "", "", ""}) + itemLines({"", "x", "", ""}),
          "Line break\t\t\t\n",
+         "",
+         0},
+        // Without case, by Unicode's full folding; an older file's Windows-1252 item as the screens read it.
+        {{"list", "-i", "zoë"},
+         itemLines({"Zoë", "Ng", "", ""}) + itemLines({"ZOË", "", "", ""}) + itemLines(kBob) +
+             "\"Zo\xEB\"\r\n\"\"\r\n\"\"\r\n\"\"\r\n" + itemLines({"Zoe", "", "", ""}),
+         "Zoë\tNg\t\t\nZOË\t\t\t\nZoë\t\t\t\n",
+         "",
+         0},
+        {{"list", "--ignore-case", "--field", "last", "STRASSE"},
+         itemLines({"Jörg", "Straße", "", ""}) + itemLines({"Ίων", "ΣΟΦΊΑΣ", "", ""}),
+         "Jörg\tStraße\t\t\n",
+         "",
+         0},
+        {{"list", "-i", "--field=last", "σοφίας"},
+         itemLines({"Jörg", "Straße", "", ""}) + itemLines({"Ίων", "ΣΟΦΊΑΣ", "", ""}),
+         "Ίων\tΣΟΦΊΑΣ\t\t\n",
+         "",
+         0},
+        {{"list", "--any", "555"}, itemLines(kAnna) + itemLines(kBob), "Anna\tSmith\t555\tanna@example.org\n", "", 0},
+        {{"list", "--any", "-i", "SMITHERS"},
+         itemLines(kAnna) + itemLines(kBob),
+         "Bob\tSmithers, \"Jr.\"\t\t\n",
+         "",
+         0},
+        {{"list", "--any"},
+         itemLines(kAnna) + itemLines({"", "", "", ""}),
+         "Anna\tSmith\t555\tanna@example.org\n",
+         "",
+         0},
+        {{"list", "--any", "--field", "last", "x"}, "", "", "not both", 2},
+        // Nothing found is a status of 1, as grep's.
+        {{"list", "Zoë"}, itemLines(kAnna), "", "", 1},
+        {{"list", "-i", "zoë"}, itemLines(kAnna), "", "", 1},
+        {{"list", "--format", "mutt", "anna smith"},
+         itemLines(kAnna) + itemLines(kBob) + itemLines({"Smith", "", "", ""}),
+         "Tesselby: 1 person found\nanna@example.org\tAnna Smith\t555\n",
+         "",
+         0},
+        {{"list", "--format", "mutt", "EXAMPLE.ORG"},
+         itemLines(kAnna),
+         "Tesselby: 1 person found\nanna@example.org\tAnna Smith\t555\n",
+         "",
+         0},
+        {{"list", "--format", "mutt", "555"}, itemLines(kAnna), "Tesselby: 0 people found\n", "", 1},
+        {{"list", "--format", "aerc", "ANN"},
+         itemLines(kAnna) + itemLines({"Ann", "", "", ""}),
+         "anna@example.org\tAnna Smith\t555\n",
          "",
          0},
         {{"list", "--format=mutt", "--field", "email", ""},
@@ -375,12 +456,14 @@ TEST_CASE("the command's exit status, output and messages")
             row.prepare(scratch.dir());
         const Outcome outcome = scratch.run(row.args, row.input, row.stdoutPath, 0, row.stdinPath);
         CHECK(outcome.status == row.status);
-        if (row.out.size() >= 3 && row.out.compare(row.out.size() - 3, 3, "...") == 0)
-            CHECK(outcome.out.rfind(row.out.substr(0, row.out.size() - 3), 0) == 0);
-        else if (row.out.rfind('/', 0) == 0)
-            CHECK(outcome.out == scratch.dir().string() + row.out);
+        // A leading "/" or any "{list}" stands for the list's path.
+        std::string out = row.out.rfind('/', 0) == 0 ? scratch.dir().string() + row.out : row.out;
+        for (std::size_t at = out.find("{list}"); at != std::string::npos; at = out.find("{list}", at))
+            out.replace(at, 6, scratch.list().string());
+        if (out.size() >= 3 && out.compare(out.size() - 3, 3, "...") == 0)
+            CHECK(outcome.out.rfind(out.substr(0, out.size() - 3), 0) == 0);
         else
-            CHECK(outcome.out == row.out);
+            CHECK(outcome.out == out);
         CHECK(outcome.err.find(row.err) != std::string::npos);
         if (row.listAfter)
             CHECK(readFile(scratch.list()) == *row.listAfter);
@@ -396,7 +479,8 @@ TEST_CASE("an import that meets a full disk adds nobody, and an export to one sa
     Scratch scratch;
     writeFile(scratch.list(), itemLines(kAnna));
     writeFile(scratch.dir() / "people.vcf", kCard + kCard + kCard);
-    const Outcome imported = scratch.run({"import", "people.vcf"}, {}, nullptr, itemLines(kAnna).size() + 40);
+    const Outcome imported =
+        scratch.run({"import", "--allow-duplicates", "people.vcf"}, {}, nullptr, itemLines(kAnna).size() + 40);
     CHECK(imported.status == 1);
     CHECK(imported.err.find(scratch.list().string()) != std::string::npos);
     CHECK(readFile(scratch.list()) == itemLines(kAnna));
@@ -470,41 +554,48 @@ TEST_CASE("exporting and importing into an empty list gives the same list byte f
 
 TEST_CASE("an import while another process adds keeps every record whole and loses none")
 {
-    Scratch scratch;
-    constexpr int kPeople = 40;
-    constexpr int kRounds = 8;
-    std::string cards, rows = "First Name,Last Name,Phone,E-Mail\r\n";
-    for (int i = 0; i < kPeople; ++i) {
-        cards += "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Card;" + std::to_string(i) + ";;;\r\nEND:VCARD\r\n";
-        rows += std::to_string(i) + ",Row,,\r\n";
-    }
-    writeFile(scratch.dir() / "a.vcf", cards);
-    writeFile(scratch.dir() / "b.csv", rows);
-    std::vector<pid_t> children;
-    for (const char* file : {"a.vcf", "b.csv"}) {
-        const pid_t child = ::fork();
-        if (child == 0) {
-            for (int round = 0; round < kRounds; ++round)
-                if (scratch.run({"import", file}).status != 0)
-                    ::_exit(1);
-            ::_exit(0);
-        }
-        children.push_back(child);
-    }
-    for (const pid_t child : children) {
-        int status = 0;
-        ::waitpid(child, &status, 0);
-        CHECK((WIFEXITED(status) && WEXITSTATUS(status) == 0));
-    }
-    const RecordGrid grid = RecordGrid::fromText(readFile(scratch.list()));
-    REQUIRE(grid.itemCount() == std::size_t(2 * kPeople * kRounds * kFieldCount));
-    // Each import's people stand together and in their file's order.
-    for (std::size_t start = 1; start <= grid.recordCount(); start += kPeople) {
-        const std::string source = grid.record(start)[1];
+    for (const bool allowDuplicates : {true, false}) {
+        INFO("allow duplicates: " << allowDuplicates);
+        Scratch scratch;
+        constexpr int kPeople = 40;
+        constexpr int kRounds = 8;
+        std::string cards, rows = "First Name,Last Name,Phone,E-Mail\r\n";
         for (int i = 0; i < kPeople; ++i) {
-            const Record record = grid.record(start + i);
-            CHECK(record[source == "Row" ? 0 : 1] == (source == "Row" ? std::to_string(i) : "Card"));
-            CHECK(record[source == "Row" ? 1 : 0] == (source == "Row" ? "Row" : std::to_string(i)));
+            cards += "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Card;" + std::to_string(i) + ";;;\r\nEND:VCARD\r\n";
+            rows += std::to_string(i) + ",Row,,\r\n";
+        }
+        writeFile(scratch.dir() / "a.vcf", cards);
+        writeFile(scratch.dir() / "b.csv", rows);
+        std::vector<pid_t> children;
+        for (const char* file : {"a.vcf", "b.csv"}) {
+            const pid_t child = ::fork();
+            if (child == 0) {
+                for (int round = 0; round < kRounds; ++round)
+                    if (scratch
+                            .run(allowDuplicates ? std::vector<std::string>{"import", "--allow-duplicates", file}
+                                                 : std::vector<std::string>{"import", file})
+                            .status != 0)
+                        ::_exit(1);
+                ::_exit(0);
+            }
+            children.push_back(child);
+        }
+        for (const pid_t child : children) {
+            int status = 0;
+            ::waitpid(child, &status, 0);
+            CHECK((WIFEXITED(status) && WEXITSTATUS(status) == 0));
+        }
+        const RecordGrid grid = RecordGrid::fromText(readFile(scratch.list()));
+        // Without duplicates, each import looks at the list under the lock its append takes.
+        REQUIRE(grid.itemCount() == std::size_t(2 * kPeople * (allowDuplicates ? kRounds : 1) * kFieldCount));
+        // Each import's people stand together and in their file's order.
+        for (std::size_t start = 1; start <= grid.recordCount(); start += kPeople) {
+            const std::string source = grid.record(start)[1];
+            for (int i = 0; i < kPeople; ++i) {
+                const Record record = grid.record(start + i);
+                CHECK(record[source == "Row" ? 0 : 1] == (source == "Row" ? std::to_string(i) : "Card"));
+                CHECK(record[source == "Row" ? 1 : 0] == (source == "Row" ? "Row" : std::to_string(i)));
+            }
         }
     }
 }

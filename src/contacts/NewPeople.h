@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <utility>
+#include <vector>
+
+#include "Record.h"
+#include "RecordStream.h"
+#include "Result.h"
+
+namespace tesselby {
+
+// Leaves out of an import the people already in the list or earlier in the same import: those whose
+// four values equal theirs exactly, as the list's values read (an item of an older file in Windows-1252
+// is compared as the UTF-8 it stands for, as the screens show it).
+//
+// Calling sequence: construct on the records read, then keepNew with the list as it stands (under the
+// append's lock, as an AppendChoice), then skipped() for the summary. Only the records and a hash and
+// an index for each are held; the list streams through.
+class NewPeople {
+public:
+    explicit NewPeople(std::vector<Record>& records);
+
+    // Moves the new people, in their order, to the front of the records and drops the rest.
+    Result<std::span<const Record>> keepNew(const ByteSource& list);
+    std::size_t skipped() const { return m_skipped; }
+
+private:
+    void markIfKnown(const std::array<std::string_view, kFieldCount>& values);
+
+    std::vector<Record>& m_records;
+    std::vector<std::pair<std::uint64_t, std::size_t>> m_hashes; // sorted, with each record's index
+    std::vector<bool> m_known;
+    std::size_t m_skipped = 0;
+};
+
+} // namespace tesselby
