@@ -102,6 +102,7 @@ void Form2::showRecord(std::size_t number)
 {
     if (number < 1 || number > recordGrid.recordCount())
         return;
+    typedOver.fill(std::nullopt);
     for (int f = 1; f <= kFieldCount; ++f) {
         const ValueStart value = recordGrid.fieldStart(number, f - 1, kShownValueBytes);
         shownTexts[f] = displayText(value.text, value.cut, value.storedBytes);

@@ -73,6 +73,10 @@ private:
 
     // What showRecord put in each box, so that "EDIT" can tell which boxes the person changed.
     std::array<QString, 5> shownTexts;
+    // For a box whose typing was kept while the list was read again: the value the person typed over, when
+    // another program has changed it since, so that "EDIT" asks which to keep as it does for any field
+    // both changed. Paging, which drops the typing, drops these too.
+    std::array<std::optional<QString>, 5> typedOver;
 
     RecordGrid recordGrid;
     std::size_t itemCount = 0;

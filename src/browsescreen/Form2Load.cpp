@@ -107,6 +107,10 @@ Form2::ListLoad Form2::readAgainIfChanged()
         if (found.saved())
             at = found.at;
     }
+    // What each typed box stood over before: kept from an earlier reading, else what was shown.
+    std::array<std::optional<QString>, kFieldCount + 1> before;
+    for (int f = 1; f <= kFieldCount; ++f)
+        before[f] = typedOver[f] ? typedOver[f] : shownTexts[f];
     recordGrid = std::move(now);
     itemCount = recordGrid.itemCount();
     HScroll1->setMaximum(static_cast<int>(std::min<std::size_t>(recordGrid.recordCount(), INT_MAX)));
@@ -117,6 +121,8 @@ Form2::ListLoad Form2::readAgainIfChanged()
         if (typed[f]) {
             DataValue[f]->setText(*typed[f]);
             DataValue[f]->setReadOnly(false);
+            if (*before[f] != shownTexts[f])
+                typedOver[f] = before[f];
         }
     }
     return ListLoad::Loaded;

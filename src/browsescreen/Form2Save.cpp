@@ -30,6 +30,17 @@ QString conflictQuestion(const EditConflict& conflict)
         .arg(kFieldNames[conflict.field], displayValue(conflict.mine), displayValue(conflict.theirs));
 }
 
+enum class Keep { Mine, Other, Neither };
+
+// Asks which value the list keeps for a field the person and another program both changed.
+Keep askWhichToKeep(QWidget* parent, const EditConflict& conflict)
+{
+    const int answer =
+        choose(parent, conflictQuestion(conflict),
+               {QStringLiteral("Keep mine"), QStringLiteral("Keep the other"), QStringLiteral("Cancel")});
+    return answer == 0 ? Keep::Mine : answer == 1 ? Keep::Other : Keep::Neither;
+}
+
 } // namespace
 
 void Form2::Command1_Click()
@@ -42,6 +53,18 @@ void Form2::Command1_Click()
     for (int f = 1; f <= kFieldCount; ++f) {
         if (DataValue[f]->text() != shownTexts[f])
             edit[f - 1] = FieldEdit{DataValue[f]->text().toStdString(), std::nullopt};
+    }
+
+    // A value another program changed under typing that was kept while the list was read again: the
+    // grid now holds the other program's value, so the save alone would not see that both changed it.
+    for (int f = 1; f <= kFieldCount; ++f) {
+        if (!typedOver[f] || !edit[f - 1])
+            continue;
+        const Keep keep = askWhichToKeep(this, {f - 1, edit[f - 1]->value, shownTexts[f].toStdString()});
+        if (keep == Keep::Neither)
+            return;
+        if (keep == Keep::Other)
+            edit[f - 1].reset();
     }
 
     for (;;) {
@@ -65,15 +88,13 @@ void Form2::Command1_Click()
         }
         // The file is unchanged until the person has chosen for every field both changed.
         for (const EditConflict& conflict : plan.conflicts) {
-            const int answer =
-                choose(this, conflictQuestion(conflict),
-                       {QStringLiteral("Keep mine"), QStringLiteral("Keep the other"), QStringLiteral("Cancel")});
-            if (answer == 0)
-                edit[conflict.field]->replaces = conflict.theirs;
-            else if (answer == 1)
-                edit[conflict.field].reset();
-            else
+            const Keep keep = askWhichToKeep(this, conflict);
+            if (keep == Keep::Neither)
                 return;
+            if (keep == Keep::Mine)
+                edit[conflict.field]->replaces = conflict.theirs;
+            else
+                edit[conflict.field].reset();
         }
     }
 }

@@ -206,6 +206,9 @@ private slots:
         QTest::newRow("the one shown removed: the same number")
             << true << "remove Anna" << 1 << 2 << 2 << QStringList{"Tom", "Unsaved", "", "tom@example.org"};
         QTest::newRow("the same size written over in place") << true << "rewrite" << 1 << 3 << 2 << annaTyped;
+        // The grid then holds the other program's value, and "EDIT" must still ask which one to keep.
+        QTest::newRow("the typed value changed by another program")
+            << true << "change Anna's last name" << 1 << 3 << 2 << annaTyped;
     }
     void comingBackReadsTheListOnlyWhenItChanged()
     {
@@ -256,6 +259,10 @@ private slots:
             m_folder->write(itemLines(kThreePeople.mid(4)));
         } else if (change == "remove Anna") {
             m_folder->write(itemLines(kThreePeople.mid(0, 4) + kThreePeople.mid(8)));
+        } else if (change == "change Anna's last name") {
+            QByteArray bytes = itemLines(kThreePeople);
+            bytes.replace("Smithers", "Smithson");
+            m_folder->write(bytes);
         } else if (change == "rewrite") {
             // Another program's edit of the same length, its write time set back to what it was, as a
             // sync may set it: only the time of its status change tells.
@@ -278,6 +285,17 @@ private slots:
         if (change == "rewrite") {
             pageTo(3);
             QCOMPARE(box(2)->text(), QStringLiteral("Goldsmyth"));
+        }
+        if (change == "change Anna's last name") {
+            ModalAnswers answers;
+            ModalAnswers::Seen seen;
+            answers.then(ModalAnswers::look(&seen, ModalAnswers::press("Keep the other")));
+            QTest::mouseClick(control<QPushButton>(browse(), "Command1"), Qt::LeftButton);
+            QVERIFY(answers.allAnswered());
+            QVERIFY(seen.text.contains("Smithson") && seen.text.contains("Unsaved"));
+            QByteArray kept = itemLines(kThreePeople);
+            kept.replace("Smithers", "Smithson");
+            QCOMPARE(m_folder->read(), kept);
         }
 
         returnToMain();
