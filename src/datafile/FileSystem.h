@@ -39,6 +39,8 @@ Status checkWritable(const std::filesystem::path& path);
 Result<std::optional<std::filesystem::path>> readLink(const std::filesystem::path& path);
 // What is at path, following links; Cause::Missing when there is nothing.
 Result<FileIdentity> identityAt(const std::filesystem::path& path);
+// What path's own entry is, a link itself rather than what it points to; Cause::Missing when there is nothing.
+Result<FileIdentity> entryIdentityAt(const std::filesystem::path& path);
 Status makeFolder(const std::filesystem::path& path);
 // Puts from in to's place in one step that survives a crash (the folder entry included): to is either
 // as it was or replaced.

@@ -41,6 +41,14 @@ Result<FileIdentity> identityAt(const std::filesystem::path& path)
     return identityOf(info);
 }
 
+Result<FileIdentity> entryIdentityAt(const std::filesystem::path& path)
+{
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0)
+        return lastSystemError(path);
+    return identityOf(info);
+}
+
 Status makeFolder(const std::filesystem::path& path)
 {
     if (::mkdir(path.c_str(), 0700) != 0)

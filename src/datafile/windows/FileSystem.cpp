@@ -38,10 +38,12 @@ Result<std::optional<std::filesystem::path>> readLink(const std::filesystem::pat
     return std::optional<std::filesystem::path>(target);
 }
 
-Result<FileIdentity> identityAt(const std::filesystem::path& path)
+namespace {
+
+Result<FileIdentity> identityThrough(const std::filesystem::path& path, DWORD flags)
 {
     const HANDLE handle = ::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return lastSystemError(path);
     BY_HANDLE_FILE_INFORMATION info{};
@@ -52,6 +54,18 @@ Result<FileIdentity> identityAt(const std::filesystem::path& path)
     }
     ::CloseHandle(handle);
     return identityOf(info);
+}
+
+} // namespace
+
+Result<FileIdentity> identityAt(const std::filesystem::path& path)
+{
+    return identityThrough(path, 0);
+}
+
+Result<FileIdentity> entryIdentityAt(const std::filesystem::path& path)
+{
+    return identityThrough(path, FILE_FLAG_OPEN_REPARSE_POINT);
 }
 
 Status makeFolder(const std::filesystem::path& path)
