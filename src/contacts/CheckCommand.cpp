@@ -1,12 +1,27 @@
 #include <new>
 #include <ostream>
+#include <vector>
 
+#include "AddJournal.h"
 #include "ContactCommands.h"
 #include "DataFile.h"
 #include "DataFilePath.h"
+#include "FileSystem.h"
 #include "ListCheck.h"
 
 namespace tesselby {
+
+namespace {
+
+constexpr char kCutAddTakenBack[] =
+    "an add was stopped before it finished (the program was killed or the computer went off); "
+    "the people it was adding were never reported as added, and are now taken out of the list";
+constexpr char kCutAddSetAside[] =
+    "an add that was stopped before it finished left this record of what it was adding, but the list no "
+    "longer matches it (another program changed or replaced the list since), so nothing was taken out; "
+    "look at the end of the list for a person added only in part, then remove this file";
+
+} // namespace
 
 int runCheck(std::span<const std::string> args, CommandStreams streams)
 {
@@ -14,6 +29,10 @@ int runCheck(std::span<const std::string> args, CommandStreams streams)
         return usageError(streams.err, "check takes no argument " + args.front());
     const std::filesystem::path list = dataFilePath(kDataFileReadPath);
     ListReport report;
+    const Result<std::filesystem::path> target = finalTarget(list);
+    // Reading the list takes back an add that was cut off, so it is said first.
+    if (target && addWasInterrupted(target.value()))
+        streams.out << pathText(list) << ": " << kCutAddTakenBack << '\n';
     try {
         const Result<std::string> text = readDataFile(list);
         if (!text) {
@@ -38,7 +57,11 @@ int runCheck(std::span<const std::string> args, CommandStreams streams)
             streams.out << " (" << finding.count << ", the first here)";
         streams.out << '\n';
     }
-    return finishOutput(streams.out, streams.err, report.clean() ? kExitSuccess : kExitProblem);
+    const std::vector<std::filesystem::path> setAside =
+        target ? setAsideAddJournals(target.value()) : std::vector<std::filesystem::path>();
+    for (const std::filesystem::path& journal : setAside)
+        streams.out << pathText(journal) << ": " << kCutAddSetAside << '\n';
+    return finishOutput(streams.out, streams.err, report.clean() && setAside.empty() ? kExitSuccess : kExitProblem);
 }
 
 } // namespace tesselby

@@ -8,6 +8,10 @@
 #include "DataFilePath.h"
 #include "NativeFile.h"
 
+#ifndef _WIN32
+#include <csignal>
+#endif
+
 namespace tesselby {
 
 namespace {
@@ -30,6 +34,57 @@ Result<std::string> readInput(const std::string& name, std::istream& in)
     return bytes;
 }
 
+// While it lives, Ctrl+C, a closed terminal and a plain kill wait: an import's add, once begun, ends and
+// says so before they stop the command, so that it is whole in the list or not there at all. A kill
+// that cannot wait (SIGKILL, a power cut) is taken back by the add's journal.
+class StopsDeferred {
+public:
+    StopsDeferred()
+    {
+#ifndef _WIN32
+        sigset_t stops;
+        sigemptyset(&stops);
+        for (const int stop : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+            sigaddset(&stops, stop);
+        m_blocked = ::sigprocmask(SIG_BLOCK, &stops, &m_before) == 0;
+#endif
+    }
+    ~StopsDeferred()
+    {
+#ifndef _WIN32
+        if (m_blocked)
+            ::sigprocmask(SIG_SETMASK, &m_before, nullptr);
+#endif
+    }
+    StopsDeferred(const StopsDeferred&) = delete;
+    StopsDeferred& operator=(const StopsDeferred&) = delete;
+
+private:
+#ifndef _WIN32
+    sigset_t m_before{};
+    bool m_blocked = false;
+#endif
+};
+
+// Adds the people read from name and says how that went; false when they were not added.
+bool addPeople(const std::filesystem::path& list, const std::string& name, const std::vector<Record>& records,
+               std::ostream& err)
+{
+    const StopsDeferred deferred;
+    const Status added = records.empty() ? Status() : appendRecords(list, records);
+    if (!added) {
+        reportFailure(err, added.error(), "the people from " + name + " were not added");
+        return false;
+    }
+    err << name << ": " << peopleCount(records.size()) << " added\n";
+    // The people are in the list, and importing them again would double them: a success, with a warning.
+    if (added.unconfirmed())
+        reportFailure(err, *added.unconfirmed(),
+                      "warning: the people from " + name + " were added, but this could not be confirmed");
+    err.flush(); // before a deferred stop ends the command
+    return true;
+}
+
 } // namespace
 
 int runImport(std::span<const std::string> args, CommandStreams streams)
@@ -50,6 +105,11 @@ int runImport(std::span<const std::string> args, CommandStreams streams)
     if (files.empty())
         return usageError(streams.err, "import needs at least one file");
 
+#ifndef _WIN32
+    // A file-size limit then fails the write (EFBIG), which takes the add back, rather than killing the
+    // command halfway through it.
+    ::signal(SIGXFSZ, SIG_IGN);
+#endif
     const std::filesystem::path list = dataFilePath(kDataFileWritePath);
     int status = kExitSuccess;
     for (const std::string& name : files) {
@@ -71,14 +131,8 @@ int runImport(std::span<const std::string> args, CommandStreams streams)
                 streams.err << name << ": " << peopleCount(read.records.size()) << " would be added\n";
                 continue;
             }
-            if (!read.records.empty()) {
-                if (Status added = appendRecords(list, read.records); !added) {
-                    reportFailure(streams.err, added.error(), "the people from " + name + " were not added");
-                    status = kExitProblem;
-                    continue;
-                }
-            }
-            streams.err << name << ": " << peopleCount(read.records.size()) << " added\n";
+            if (!addPeople(list, name, read.records, streams.err))
+                status = kExitProblem;
         } catch (const std::bad_alloc&) {
             streams.err << name << ": too large to import: it needs more memory than the program may take\n";
             status = kExitProblem;
