@@ -52,10 +52,13 @@ public:
     const fs::path& dir() const { return m_dir; }
     fs::path list() const { return m_dir / "tesselby" / "tesselby.txt"; }
 
-    // Runs the command; sizeLimit, when set, is a full disk that many bytes into any file. Standard
-    // input and output are input and .out unless paths are given for them, an empty one a closed stream.
+    // Runs the command; sizeLimit, when set, is a full disk that many bytes into any file, which the
+    // command is told of by SIGXFSZ as well with fileSizeSignal. Standard input and output are input and
+    // .out unless paths are given for them, an empty one a closed stream. faults, NAME=value each, are
+    // given to the fault shim (tests/faults), which is then preloaded.
     Outcome run(const std::vector<std::string>& args, const std::string& input = {}, const char* stdoutPath = nullptr,
-                long long sizeLimit = 0, const char* stdinPath = nullptr) const
+                long long sizeLimit = 0, const char* stdinPath = nullptr, const std::vector<std::string>& faults = {},
+                bool fileSizeSignal = false) const
     {
         writeFile(m_dir / ".in", input);
         const pid_t child = ::fork();
@@ -71,8 +74,23 @@ public:
             for (int fd = 0; fd < 3; ++fd)
                 if (*paths[fd] == '\0')
                     ::close(fd);
+            if (!faults.empty()) {
+#ifdef TESSELBY_FAULT_SHIM
+                for (const std::string& fault : faults)
+                    ::putenv(const_cast<char*>(fault.c_str()));
+                ::setenv("LD_PRELOAD", TESSELBY_FAULT_SHIM, 1);
+                // The sanitizers' runtime would refuse to come after the shim.
+                const char* sanitizer = ::getenv("ASAN_OPTIONS");
+                ::setenv(
+                    "ASAN_OPTIONS",
+                    ((sanitizer ? std::string(sanitizer) + ":" : std::string()) + "verify_asan_link_order=0").c_str(),
+                    1);
+#else
+                ::_exit(125);
+#endif
+            }
             if (sizeLimit > 0) {
-                ::signal(SIGXFSZ, SIG_IGN);
+                ::signal(SIGXFSZ, fileSizeSignal ? SIG_DFL : SIG_IGN);
                 const rlimit limit{static_cast<rlim_t>(sizeLimit), static_cast<rlim_t>(sizeLimit)};
                 ::setrlimit(RLIMIT_FSIZE, &limit);
             }
@@ -105,6 +123,9 @@ const std::string kCsv = "First Name,Last Name,Phone,E-Mail\r\nZoë,Ng,0170,\r\n
 
 TEST_CASE("the command's exit status, output and messages")
 {
+    // Longer than the messages of a run, which a file-size limit just past it lets through.
+    const std::string kLongList = itemLines(kAnna) + itemLines(kBob) + itemLines(kAnna) + itemLines(kBob) +
+                                  itemLines(kAnna) + itemLines(kBob) + itemLines(kAnna) + itemLines(kBob);
     const struct {
         std::vector<std::string> args;
         std::string list; // the list before, when there is one
@@ -115,6 +136,8 @@ TEST_CASE("the command's exit status, output and messages")
         std::string input = {};
         const char* stdoutPath = nullptr; // see Scratch::run
         const char* stdinPath = nullptr;
+        std::vector<std::string> faults = {};
+        long long sizeLimit = 0; // with the file-size signal, which the command is sent as a user's would be
     } cases[] = {
         {{}, "", "", "a command is needed", 2},
         {{"--help"}, "", "Usage: tesselby-contacts...", "", 0},
@@ -204,6 +227,98 @@ TEST_CASE("the command's exit status, output and messages")
          1,
          itemLines(kAnna)},
         {{"export", "-o", "read-only.vcf"}, itemLines(kAnna), "", "read-only.vcf: not written: Permission denied", 1},
+        // A failing disk, a network share and a sync tool, at each step of an add.
+        {{"import", "people.csv"},
+         itemLines(kAnna),
+         "",
+         "tesselby.txt: the people from people.csv were not added: "
+         "Input/output error",
+         1,
+         itemLines(kAnna),
+         {},
+         nullptr,
+         nullptr,
+         {"TESSELBY_FAULT_CALL=fsync", "TESSELBY_FAULT_FILE=/tesselby.txt", "TESSELBY_FAULT_ERROR=EIO"}},
+        {{"import", "people.csv"},
+         itemLines(kAnna),
+         "",
+         "were not added: No space left on device",
+         1,
+         itemLines(kAnna),
+         {},
+         nullptr,
+         nullptr,
+         {"TESSELBY_FAULT_CALL=write", "TESSELBY_FAULT_FILE=/tesselby.txt.adding", "TESSELBY_FAULT_ERROR=ENOSPC"}},
+        {{"import", "people.csv"},
+         itemLines(kAnna),
+         "",
+         "were not added: Input/output error",
+         1,
+         itemLines(kAnna),
+         {},
+         nullptr,
+         nullptr,
+         {"TESSELBY_FAULT_CALL=unlink", "TESSELBY_FAULT_FILE=/tesselby.txt.adding", "TESSELBY_FAULT_ERROR=EIO"}},
+        // A close that reports a write error after the people are in the list, as NFS can: importing
+        // again would double them.
+        {{"import", "people.csv"},
+         itemLines(kAnna),
+         "",
+         "were added, but this could not be confirmed: Input/output error",
+         0,
+         itemLines(kAnna) + itemLines({"Zoë", "Ng", "0170", ""}),
+         {},
+         nullptr,
+         nullptr,
+         {"TESSELBY_FAULT_CALL=close", "TESSELBY_FAULT_FILE=/tesselby.txt", "TESSELBY_FAULT_ERROR=EIO",
+          "TESSELBY_FAULT_AFTER=1"}},
+        {{"import", "people.csv"},
+         itemLines(kAnna),
+         "",
+         "were added, but this could not be confirmed: Input/output error",
+         0,
+         itemLines(kAnna) + itemLines({"Zoë", "Ng", "0170", ""}),
+         {},
+         nullptr,
+         nullptr,
+         {"TESSELBY_FAULT_CALL=fsync", "TESSELBY_FAULT_FILE=/tesselby", "TESSELBY_FAULT_NTH=2",
+          "TESSELBY_FAULT_ERROR=EIO"}},
+        // A sync tool renames its new version into place while the add writes: the add goes into that.
+        {{"import", "people.csv"},
+         itemLines(kAnna),
+         "",
+         "people.csv: 1 person added",
+         0,
+         itemLines(kBob) + itemLines({"Zoë", "Ng", "0170", ""}),
+         {},
+         nullptr,
+         nullptr,
+         {"TESSELBY_FAULT_CALL=fsync", "TESSELBY_FAULT_FILE=/tesselby.txt",
+          "TESSELBY_FAULT_RENAME=bob.txt:tesselby/tesselby.txt"}},
+        // ... having copied the add into it already: the add is not made twice.
+        {{"import", "people.csv"},
+         itemLines(kAnna),
+         "",
+         "people.csv: 1 person added",
+         0,
+         itemLines(kAnna) + itemLines({"Zoë", "Ng", "0170", ""}),
+         {},
+         nullptr,
+         nullptr,
+         {"TESSELBY_FAULT_CALL=fsync", "TESSELBY_FAULT_FILE=/tesselby.txt",
+          "TESSELBY_FAULT_RENAME=copied.txt:tesselby/tesselby.txt"}},
+        // A file-size limit (ulimit -f) stops the write part-way: the part is taken back.
+        {{"import", "people.csv"},
+         kLongList,
+         "",
+         "were not added: File too large",
+         1,
+         kLongList,
+         {},
+         nullptr,
+         nullptr,
+         {},
+         static_cast<long long>(kLongList.size()) + 4},
     };
     for (const auto& row : cases) {
         std::string shown;
@@ -217,7 +332,10 @@ TEST_CASE("the command's exit status, output and messages")
         writeFile(scratch.dir() / "people.csv", kCsv);
         writeFile(scratch.dir() / "read-only.vcf", kCard);
         fs::permissions(scratch.dir() / "read-only.vcf", fs::perms::owner_read);
-        const Outcome outcome = scratch.run(row.args, row.input, row.stdoutPath, 0, row.stdinPath);
+        writeFile(scratch.dir() / "bob.txt", itemLines(kBob));
+        writeFile(scratch.dir() / "copied.txt", itemLines(kAnna) + itemLines({"Zoë", "Ng", "0170", ""}));
+        const Outcome outcome =
+            scratch.run(row.args, row.input, row.stdoutPath, row.sizeLimit, row.stdinPath, row.faults, true);
         CHECK(outcome.status == row.status);
         if (row.out.size() >= 3 && row.out.compare(row.out.size() - 3, 3, "...") == 0)
             CHECK(outcome.out.rfind(row.out.substr(0, row.out.size() - 3), 0) == 0);
@@ -225,6 +343,7 @@ TEST_CASE("the command's exit status, output and messages")
             CHECK(outcome.out == scratch.dir().string() + row.out);
         else
             CHECK(outcome.out == row.out);
+        CAPTURE(outcome.err);
         CHECK(outcome.err.find(row.err) != std::string::npos);
         if (row.listAfter)
             CHECK(readFile(scratch.list()) == *row.listAfter);
