@@ -15,7 +15,7 @@ namespace {
 
 constexpr char kCutAddTakenBack[] =
     "an add was stopped before it finished (the program was killed or the computer went off); "
-    "the people it was adding were never reported as added, and are now taken out of the list";
+    "the people it was adding had not been reported as added, and what it had written is now taken out of the list";
 constexpr char kCutAddSetAside[] =
     "an add that was stopped before it finished left this record of what it was adding, but the list no "
     "longer matches it (another program changed or replaced the list since), so nothing was taken out; "
@@ -29,10 +29,10 @@ int runCheck(std::span<const std::string> args, CommandStreams streams)
         return usageError(streams.err, "check takes no argument " + args.front());
     const std::filesystem::path list = dataFilePath(kDataFileReadPath);
     ListReport report;
+    // Reading the list takes back an add that was stopped, or sets its journal aside.
     const Result<std::filesystem::path> target = finalTarget(list);
-    // Reading the list takes back an add that was cut off, so it is said first.
-    if (target && addWasInterrupted(target.value()))
-        streams.out << pathText(list) << ": " << kCutAddTakenBack << '\n';
+    const bool stoppedAdd = target && addWasInterrupted(target.value());
+    const std::size_t setAsideBefore = target ? setAsideAddJournals(target.value()).size() : 0;
     try {
         const Result<std::string> text = readDataFile(list);
         if (!text) {
@@ -45,6 +45,10 @@ int runCheck(std::span<const std::string> args, CommandStreams streams)
         return kExitProblem;
     }
     const std::string name = pathText(list);
+    const std::vector<std::filesystem::path> setAside =
+        target ? setAsideAddJournals(target.value()) : std::vector<std::filesystem::path>();
+    if (stoppedAdd && setAside.size() == setAsideBefore)
+        streams.out << name << ": " << kCutAddTakenBack << '\n';
     streams.out << name << ": " << report.records << (report.records == 1 ? " record" : " records") << '\n';
     if (report.itemsInLastRecord != 0) {
         streams.out << name << ':' << report.lastRecordLine
@@ -57,8 +61,6 @@ int runCheck(std::span<const std::string> args, CommandStreams streams)
             streams.out << " (" << finding.count << ", the first here)";
         streams.out << '\n';
     }
-    const std::vector<std::filesystem::path> setAside =
-        target ? setAsideAddJournals(target.value()) : std::vector<std::filesystem::path>();
     for (const std::filesystem::path& journal : setAside)
         streams.out << pathText(journal) << ": " << kCutAddSetAside << '\n';
     return finishOutput(streams.out, streams.err, report.clean() && setAside.empty() ? kExitSuccess : kExitProblem);

@@ -364,6 +364,36 @@ TEST_CASE("an import that meets a full disk adds nobody, and an export to one sa
     CHECK(exported.err.find("could not write to standard output") != std::string::npos);
 }
 
+TEST_CASE("an import killed as it writes is taken back at the next use, and check says so")
+{
+    Scratch scratch;
+    writeFile(scratch.list(), itemLines(kAnna));
+    writeFile(scratch.dir() / "people.csv", kCsv);
+    const std::string zoe = itemLines({"Zoë", "Ng", "0170", ""});
+    // Killed once the people are on the disk, before it could say they were added.
+    const std::vector<std::string> killedAfterSync = {"TESSELBY_FAULT_CALL=fsync", "TESSELBY_FAULT_FILE=/tesselby.txt",
+                                                      "TESSELBY_FAULT_ERROR=KILL", "TESSELBY_FAULT_AFTER=1"};
+    CHECK(scratch.run({"import", "people.csv"}, {}, nullptr, 0, nullptr, killedAfterSync).status == 128 + SIGKILL);
+    CHECK(readFile(scratch.list()) == itemLines(kAnna) + zoe);
+    const Outcome checked = scratch.run({"check"});
+    CHECK(checked.status == 0);
+    CHECK(checked.out.find("tesselby.txt: an add was stopped before it finished") != std::string::npos);
+    CHECK(checked.out.find("tesselby.txt: 1 record\n") != std::string::npos);
+    CHECK(readFile(scratch.list()) == itemLines(kAnna));
+    CHECK(!fs::exists(scratch.list().string() + ".adding"));
+
+    // The list changed since (text typed at its end): the add's record proves nothing, and is kept and
+    // reported, the list left as it is.
+    CHECK(scratch.run({"import", "people.csv"}, {}, nullptr, 0, nullptr, killedAfterSync).status == 128 + SIGKILL);
+    writeFile(scratch.list(), itemLines(kAnna) + zoe + "\"typed\"\r\n");
+    const Outcome setAside = scratch.run({"check"});
+    CHECK(setAside.status == 1);
+    CHECK(setAside.out.find("an add was stopped") == std::string::npos);
+    CHECK(setAside.out.find("tesselby.txt.adding-set-aside-") != std::string::npos);
+    CHECK(setAside.out.find("so nothing was taken out") != std::string::npos);
+    CHECK(readFile(scratch.list()) == itemLines(kAnna) + zoe + "\"typed\"\r\n");
+}
+
 TEST_CASE("exporting and importing into an empty list gives the same list byte for byte")
 {
     const std::vector<Record> people = {

@@ -5,7 +5,8 @@
  *   TESSELBY_FAULT_CALL    write, fsync, fdatasync, close, rename, renameat, ftruncate or unlink
  *   TESSELBY_FAULT_FILE    only calls on a file whose path ends so (its descriptor's or the first path given)
  *   TESSELBY_FAULT_NTH     which call of it, from 1 (default 1)
- *   TESSELBY_FAULT_ERROR   EIO or ENOSPC: the error that call reports (none: the call is not failed)
+ *   TESSELBY_FAULT_ERROR   EIO or ENOSPC: the error that call reports (none: the call is not failed);
+ *                          KILL: the program is killed there, as by a power cut
  *   TESSELBY_FAULT_AFTER   1: the call is made first and the error reported after it, as NFS can
  *   TESSELBY_FAULT_RENAME  "FROM:TO": just before that call, renames FROM onto TO, as a sync tool
  *                          delivering a new version of a file does
@@ -15,6 +16,7 @@
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -97,8 +99,12 @@ static int faultFor(const char* call, int fd, const char* path)
     return after != NULL && strcmp(after, "1") == 0 ? 2 : 1;
 }
 
+/* The error to report; or, for KILL, no return. */
 static int faultError(void)
 {
+    const char* kill = getenv("TESSELBY_FAULT_ERROR");
+    if (kill != NULL && strcmp(kill, "KILL") == 0)
+        raise(SIGKILL);
     const char* error = getenv("TESSELBY_FAULT_ERROR");
     return error != NULL && strcmp(error, "ENOSPC") == 0 ? ENOSPC : EIO;
 }
