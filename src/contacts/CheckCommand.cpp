@@ -17,9 +17,10 @@ constexpr char kCutAddTakenBack[] =
     "an add was stopped before it finished (the program was killed or the computer went off); "
     "the people it was adding had not been reported as added, and what it had written is now taken out of the list";
 constexpr char kCutAddSetAside[] =
-    "an add that was stopped before it finished left this record of what it was adding, but the list no "
-    "longer matches it (another program changed or replaced the list since), so nothing was taken out; "
-    "look at the end of the list for a person added only in part, then remove this file";
+    "an add that was stopped before it finished left this record of what it was adding, but the record does not "
+    "prove what the add wrote (the list was changed or replaced since, or the record is not an ordinary file of "
+    "yours), so nothing was taken out; look at the end of the list for people added in part or twice, then "
+    "remove this file";
 
 } // namespace
 
