@@ -14,7 +14,7 @@ namespace tesselby {
 namespace {
 
 constexpr char kCutAddTakenBack[] =
-    "an add was stopped before it finished (the program was killed or the computer went off); "
+    "an add was stopped before it finished (the program was killed, the computer went off or the disk failed); "
     "the people it was adding had not been reported as added, and what it had written is now taken out of the list";
 constexpr char kCutAddSetAside[] =
     "an add that was stopped before it finished left this record of what it was adding, but the record does not "
