@@ -1,3 +1,4 @@
+#include <functional>
 #include <iostream>
 #include <new>
 #include <string>
@@ -9,6 +10,10 @@
 #include "DataFilePath.h"
 #include "NativeFile.h"
 #include "NewPeople.h"
+
+#ifndef _WIN32
+#include <csignal>
+#endif
 
 namespace tesselby {
 
@@ -45,6 +50,60 @@ std::string importSummary(std::size_t added, std::string_view verb, std::size_t 
     return summary;
 }
 
+// While it lives, Ctrl+C, a closed terminal and a plain kill wait: an import's add, once begun, ends and
+// says so before they stop the command, so that it is whole in the list or not there at all. A kill
+// that cannot wait (SIGKILL, a power cut) is taken back by the add's journal.
+class StopsDeferred {
+public:
+    StopsDeferred()
+    {
+#ifndef _WIN32
+        sigset_t stops;
+        sigemptyset(&stops);
+        for (const int stop : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+            sigaddset(&stops, stop);
+        m_blocked = ::sigprocmask(SIG_BLOCK, &stops, &m_before) == 0;
+#endif
+    }
+    ~StopsDeferred()
+    {
+#ifndef _WIN32
+        if (m_blocked)
+            ::sigprocmask(SIG_SETMASK, &m_before, nullptr);
+#endif
+    }
+    StopsDeferred(const StopsDeferred&) = delete;
+    StopsDeferred& operator=(const StopsDeferred&) = delete;
+
+private:
+#ifndef _WIN32
+    sigset_t m_before{};
+    bool m_blocked = false;
+#endif
+};
+
+// Adds the people read from name (those choose keeps) and says how that went, about them, in the words
+// summary gives for the number of records written; false when they were not added.
+bool addPeople(const std::filesystem::path& list, const std::string& name, const std::string& about,
+               std::vector<Record>& records, const AppendChoice& choose, std::ostream& err,
+               const std::function<std::string(std::size_t)>& summary)
+{
+    const StopsDeferred deferred;
+    const Status added = records.empty() ? Status() : appendRecords(list, records, choose);
+    if (!added) {
+        reportFailure(err, added.error(), "the people from " + name + " were not added");
+        return false;
+    }
+    // A choice leaves in records only the people it kept.
+    err << about << ": " << summary(records.size()) << '\n';
+    // The people are in the list, and importing them again would double them: a success, with a warning.
+    if (added.unconfirmed())
+        reportFailure(err, *added.unconfirmed(),
+                      "warning: the people from " + name + " were added, but this could not be confirmed");
+    err.flush(); // before a deferred stop ends the command
+    return true;
+}
+
 } // namespace
 
 int runImport(std::span<const std::string> args, CommandStreams streams)
@@ -68,6 +127,11 @@ int runImport(std::span<const std::string> args, CommandStreams streams)
     if (files.empty())
         return usageError(streams.err, "import needs at least one file");
 
+#ifndef _WIN32
+    // A file-size limit then fails the write (EFBIG), which takes the add back, rather than killing the
+    // command halfway through it.
+    ::signal(SIGXFSZ, SIG_IGN);
+#endif
     const std::filesystem::path list = dataFilePath(kDataFileWritePath);
     int status = kExitSuccess;
     for (const std::string& name : files) {
@@ -105,18 +169,11 @@ int runImport(std::span<const std::string> args, CommandStreams streams)
                             << '\n';
                 continue;
             }
-            if (!read.records.empty()) {
-                if (Status added = appendRecords(list, read.records, allowDuplicates ? AppendChoice() : keepNew);
-                    !added) {
-                    reportFailure(streams.err, added.error(), "the people from " + name + " were not added");
-                    status = kExitProblem;
-                    continue;
-                }
-            }
-            streams.err << about << ": "
-                        << importSummary(read.records.size(), " added", people.skipped(), !allowDuplicates,
-                                         read.dropped)
-                        << '\n';
+            if (!addPeople(list, name, about, read.records, allowDuplicates ? AppendChoice() : keepNew, streams.err,
+                           [&](std::size_t added) {
+                               return importSummary(added, " added", people.skipped(), !allowDuplicates, read.dropped);
+                           }))
+                status = kExitProblem;
         } catch (const std::bad_alloc&) {
             streams.err << about << ": too large to import: it needs more memory than the program may take\n";
             status = kExitProblem;

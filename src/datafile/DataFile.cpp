@@ -5,10 +5,12 @@
 #include <functional>
 #include <future>
 #include <new>
+#include <optional>
 #include <stdexcept>
 #include <system_error>
 #include <vector>
 
+#include "AddJournal.h"
 #include "FileLock.h"
 #include "FileSystem.h"
 #include "ItemWriter.h"
@@ -197,20 +199,29 @@ Result<WriteAccess> prepareWrite(const std::filesystem::path& path)
         return lock.error();
     if (Status restored = restoreInterruptedSave(target.value()); !restored)
         return restored.error();
+    if (Status takenBack = takeBackInterruptedAdd(target.value()); !takenBack)
+        return takenBack.error();
     if (Status writable = checkWritable(target.value()); !writable)
         return writable.error();
     return WriteAccess{std::move(target.value()), std::move(lock.value())};
 }
 
-// Puts right a save that was cut off, under the lock; the only time a read takes the lock.
+bool wasInterrupted(const std::filesystem::path& target)
+{
+    return saveWasInterrupted(target) || addWasInterrupted(target);
+}
+
+// Puts right a save or an add that was cut off, under the lock; the only time a read takes the lock.
 Status restoreIfInterrupted(const std::filesystem::path& target)
 {
-    if (!saveWasInterrupted(target))
+    if (!wasInterrupted(target))
         return {};
     Result<FileLock> lock = FileLock::acquire(target);
     if (!lock)
         return lock.error();
-    return restoreInterruptedSave(target);
+    if (Status restored = restoreInterruptedSave(target); !restored)
+        return restored;
+    return takeBackInterruptedAdd(target);
 }
 
 // Reads the data file with read, having put right any save that was cut off.
@@ -222,13 +233,107 @@ Status readDataFileWith(const std::filesystem::path& path, const FileReader& rea
     if (Status restored = restoreIfInterrupted(target.value()); !restored)
         return restored.error();
     Status done = readTarget(target.value(), true, read);
-    // A save killed while this read waited for it leaves its guard copy; then the file is put right
-    // and read again.
-    if (!done || !saveWasInterrupted(target.value()))
+    // A save or an add killed while this read waited for it leaves its guard copy or its journal; then
+    // the file is put right and read again.
+    if (!done || !wasInterrupted(target.value()))
         return done;
     if (Status restored = restoreIfInterrupted(target.value()); !restored)
         return restored.error();
     return readTarget(target.value(), true, read);
+}
+
+// An add whose list another program replaced while it wrote is made again on the new list this many
+// times at most.
+constexpr int kAddAttempts = 4;
+constexpr char kKeptBeingReplaced[] =
+    "another program kept putting a new file in its place while the entry was added, so it was not added";
+
+// Takes back what a failed add wrote to file, and then its journal; where that cannot be done the
+// journal stays, and the next use of the list takes the add back.
+void takeBackAdd(NativeFile& file, const std::filesystem::path& target, std::uint64_t before, std::string_view lines)
+{
+    if (takeBackTail(file, before, lines))
+        (void)removeAddJournal(target);
+}
+
+// One try of an add, under the lock: its outcome, or nothing when another program put a new file in the
+// list's place while the add wrote and the add has to be made again on it.
+Result<std::optional<Status>> appendOnce(const std::filesystem::path& target, std::span<const Record> records)
+{
+    Result<NativeFile> opened = NativeFile::open(target, NativeFile::Access::Append);
+    if (!opened)
+        return opened.error();
+    NativeFile& file = opened.value();
+    const Result<std::uint64_t> sizeBefore = file.size();
+    if (!sizeBefore)
+        return sizeBefore.error();
+    const Result<FileIdentity> identity = file.identity();
+    if (!identity)
+        return identity.error();
+    // Read whole, for what a hand edit or an older version's cut add left at the end must be closed
+    // before the record.
+    const Result<ListEnd> end = scanListEnd(file);
+    if (!end)
+        return end.error();
+
+    std::string lines;
+    try {
+        lines = end.value().completion();
+        for (const Record& record : records)
+            for (const std::string& value : record)
+                appendItem(lines, value);
+    } catch (const std::bad_alloc&) {
+        return tooLargeError(target);
+    } catch (const std::length_error&) {
+        return tooLargeError(target);
+    }
+    const std::uint64_t before = sizeBefore.value();
+
+    // Until its journal is gone the add is not made: whatever stops it, the next use of the list takes
+    // back what it wrote.
+    if (Status journal = writeAddJournal(target, identity.value(), before, lines); !journal)
+        return journal.error();
+    Status added = file.write(lines);
+    if (added)
+        added = file.sync();
+    if (added && file.created())
+        added = syncFolder(folderOf(target));
+    if (!added) {
+        takeBackAdd(file, target, before, lines);
+        return added.error();
+    }
+    // The path must still name the file written, or the add went into a file that is no longer the list.
+    const Result<FileIdentity> now = entryIdentityAt(target);
+    if (!now && now.error().cause != FileError::Cause::Missing) {
+        takeBackAdd(file, target, before, lines);
+        return now.error();
+    }
+    if (now && now.value().sameFileAs(identity.value())) {
+        // The point of no return: with the journal gone, the add is in the list for good.
+        if (Status committed = removeFile(addJournalPath(target)); !committed) {
+            takeBackAdd(file, target, before, lines);
+            return committed.error();
+        }
+        if (Status synced = syncFolder(folderOf(target)); !synced)
+            return std::optional<Status>(Status::landedUnconfirmed(synced.error()));
+        if (Status closed = file.close(); !closed)
+            return std::optional<Status>(Status::landedUnconfirmed(closed.error()));
+        return std::optional<Status>(Status());
+    }
+    // Another program renamed a new file into the list's place (or removed it) while this add wrote.
+    (void)takeBackTail(file, before, lines);
+    if (Status removed = removeAddJournal(target); !removed)
+        return removed.error();
+    // A sync tool may have copied the add into the new file; then it is there, and not made twice.
+    Result<NativeFile> replacement = NativeFile::open(target, NativeFile::Access::Read);
+    if (replacement) {
+        const Result<bool> copied = holdsAt(replacement.value(), before, lines);
+        if (!copied)
+            return copied.error();
+        if (copied.value())
+            return std::optional<Status>(Status());
+    }
+    return std::optional<Status>();
 }
 
 } // namespace
@@ -275,6 +380,8 @@ Status appendRecords(const std::filesystem::path& path, std::span<const Record> 
     if (!access)
         return access.error();
     const std::filesystem::path& target = access.value().target;
+    // Chosen once, on the list as it is when the add begins; an add made again on a list put in its place
+    // writes the same people.
     if (choose) {
         Status chosen = readTarget(target, false, [&](NativeFile* file) -> Status {
             Result<std::span<const Record>> kept = choose(sourceOfFile(file));
@@ -288,40 +395,14 @@ Status appendRecords(const std::filesystem::path& path, std::span<const Record> 
         if (records.empty())
             return {};
     }
-    Result<NativeFile> opened = NativeFile::open(target, NativeFile::Access::Append);
-    if (!opened)
-        return opened.error();
-    NativeFile& file = opened.value();
-    const Result<std::uint64_t> sizeBefore = file.size();
-    if (!sizeBefore)
-        return sizeBefore.error();
-    // Read whole, for what a torn add or a hand edit left at the end must be closed before the record.
-    const Result<ListEnd> end = scanListEnd(file);
-    if (!end)
-        return end.error();
-
-    std::string lines;
-    try {
-        lines = end.value().completion();
-        for (const Record& record : records)
-            for (const std::string& value : record)
-                appendItem(lines, value);
-    } catch (const std::bad_alloc&) {
-        return tooLargeError(target);
-    } catch (const std::length_error&) {
-        return tooLargeError(target);
+    for (int attempt = 0; attempt < kAddAttempts; ++attempt) {
+        Result<std::optional<Status>> made = appendOnce(target, records);
+        if (!made)
+            return made.error();
+        if (made.value())
+            return *made.value();
     }
-
-    Status added = file.write(lines);
-    if (added)
-        added = file.sync();
-    if (added && file.created())
-        added = syncFolder(folderOf(target));
-    if (!added) {
-        (void)file.truncate(sizeBefore.value()); // takes back whatever part of the records reached the file
-        return added;
-    }
-    return file.close();
+    return FileError{target, kKeptBeingReplaced};
 }
 
 Result<EditPlan> saveRecordEdit(const std::filesystem::path& path, RecordGrid& grid, std::size_t number,

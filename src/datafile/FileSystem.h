@@ -71,6 +71,8 @@ Status checkLinkTrusted(const std::filesystem::path& link);
 Result<FileIdentity> identityAt(const std::filesystem::path& path);
 // The stamp of what is at path, following links; Cause::Missing when there is nothing.
 Result<FileStamp> stampAt(const std::filesystem::path& path);
+// What path's own entry is, a link itself rather than what it points to; Cause::Missing when there is nothing.
+Result<FileIdentity> entryIdentityAt(const std::filesystem::path& path);
 Status makeFolder(const std::filesystem::path& path);
 // Puts from in to's place in one step that survives a crash (the folder entry included): to is either
 // as it was or replaced.

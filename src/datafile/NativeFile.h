@@ -31,6 +31,7 @@ public:
         Rewrite, // an existing ordinary file, for writing over from its start
         Lock,    // created when missing (owner-only), only to be locked
         Folder,  // an existing folder, to be synced or locked
+        Own,     // an existing ordinary file of the running user's, for reading; never reached through a link
     };
 
     static Result<NativeFile> open(const std::filesystem::path& path, Access access);
@@ -50,6 +51,8 @@ public:
 
     // Reads up to wanted bytes at the current place: how many were read, 0 at the end of the file.
     Result<std::size_t> readSome(char* into, std::size_t wanted);
+    // The same from offset; the current place may move.
+    Result<std::size_t> readSomeAt(std::uint64_t offset, char* into, std::size_t wanted);
     Result<std::string> readAll();
     Result<std::uint64_t> size();
     Result<FileIdentity> identity();

@@ -52,11 +52,14 @@ public:
     const fs::path& dir() const { return m_dir; }
     fs::path list() const { return m_dir / "tesselby" / "tesselby.txt"; }
 
-    // Runs the command; sizeLimit, when set, is a full disk that many bytes into any file. Standard
-    // input and output are input and .out unless paths are given for them, an empty one a closed stream.
-    // memoryLimit, when set, is the most address space the command may take, in bytes.
+    // Runs the command; sizeLimit, when set, is a full disk that many bytes into any file, which the
+    // command is told of by SIGXFSZ as well with fileSizeSignal. Standard input and output are input and
+    // .out unless paths are given for them, an empty one a closed stream. faults, NAME=value each, are
+    // given to the fault shim (tests/faults), which is then preloaded. memoryLimit, when set, is the most
+    // address space the command may take, in bytes.
     Outcome run(const std::vector<std::string>& args, const std::string& input = {}, const char* stdoutPath = nullptr,
-                long long sizeLimit = 0, const char* stdinPath = nullptr, long long memoryLimit = 0) const
+                long long sizeLimit = 0, const char* stdinPath = nullptr, const std::vector<std::string>& faults = {},
+                bool fileSizeSignal = false, long long memoryLimit = 0) const
     {
         writeFile(m_dir / ".in", input);
         const pid_t child = ::fork();
@@ -72,8 +75,23 @@ public:
             for (int fd = 0; fd < 3; ++fd)
                 if (*paths[fd] == '\0')
                     ::close(fd);
+            if (!faults.empty()) {
+#ifdef TESSELBY_FAULT_SHIM
+                for (const std::string& fault : faults)
+                    ::putenv(const_cast<char*>(fault.c_str()));
+                ::setenv("LD_PRELOAD", TESSELBY_FAULT_SHIM, 1);
+                // The sanitizers' runtime would refuse to come after the shim.
+                const char* sanitizer = ::getenv("ASAN_OPTIONS");
+                ::setenv(
+                    "ASAN_OPTIONS",
+                    ((sanitizer ? std::string(sanitizer) + ":" : std::string()) + "verify_asan_link_order=0").c_str(),
+                    1);
+#else
+                ::_exit(125);
+#endif
+            }
             if (sizeLimit > 0) {
-                ::signal(SIGXFSZ, SIG_IGN);
+                ::signal(SIGXFSZ, fileSizeSignal ? SIG_DFL : SIG_IGN);
                 const rlimit limit{static_cast<rlim_t>(sizeLimit), static_cast<rlim_t>(sizeLimit)};
                 ::setrlimit(RLIMIT_FSIZE, &limit);
             }
@@ -110,6 +128,9 @@ const std::string kCsv = "First Name,Last Name,Phone,E-Mail\r\nZoë,Ng,0170,\r\n
 
 TEST_CASE("the command's exit status, output and messages")
 {
+    // Longer than the messages of a run, which a file-size limit just past it lets through.
+    const std::string kLongList = itemLines(kAnna) + itemLines(kBob) + itemLines(kAnna) + itemLines(kBob) +
+                                  itemLines(kAnna) + itemLines(kBob) + itemLines(kAnna) + itemLines(kBob);
     const struct {
         std::vector<std::string> args;
         std::string list; // the list before, when there is one
@@ -123,6 +144,8 @@ TEST_CASE("the command's exit status, output and messages")
         void (*prepare)(const fs::path& dir) = nullptr; // more files in the folder, made before the run
         // When given, the file of that name in the folder must then hold exactly this, or be missing.
         std::optional<std::pair<const char*, std::optional<std::string>>> fileAfter = {};
+        std::vector<std::string> faults = {};
+        long long sizeLimit = 0; // with the file-size signal, which the command is sent as a user's would be
     } cases[] = {
         {{}, "", "", "a command is needed", 2},
         {{"--help"}, "", "Usage: tesselby-contacts...", "", 0},
@@ -439,6 +462,115 @@ TEST_CASE("the command's exit status, output and messages")
          nullptr,
          [](const fs::path& dir) { fs::create_symlink("people.csv", dir / "own.csv"); },
          std::pair{"people.csv", "First Name,Last Name,Phone,E-Mail\r\nAnna,Smith,555,anna@example.org\r\n"}},
+        // A failing disk, a network share and a sync tool, at each step of an add.
+        {{"import", "people.csv"},
+         itemLines(kAnna),
+         "",
+         "tesselby.txt: the people from people.csv were not added: "
+         "Input/output error",
+         1,
+         itemLines(kAnna),
+         {},
+         nullptr,
+         nullptr,
+         nullptr,
+         {},
+         {"TESSELBY_FAULT_CALL=fsync", "TESSELBY_FAULT_FILE=/tesselby.txt", "TESSELBY_FAULT_ERROR=EIO"}},
+        {{"import", "people.csv"},
+         itemLines(kAnna),
+         "",
+         "were not added: No space left on device",
+         1,
+         itemLines(kAnna),
+         {},
+         nullptr,
+         nullptr,
+         nullptr,
+         {},
+         {"TESSELBY_FAULT_CALL=write", "TESSELBY_FAULT_FILE=/tesselby.txt.adding", "TESSELBY_FAULT_ERROR=ENOSPC"}},
+        {{"import", "people.csv"},
+         itemLines(kAnna),
+         "",
+         "were not added: Input/output error",
+         1,
+         itemLines(kAnna),
+         {},
+         nullptr,
+         nullptr,
+         nullptr,
+         {},
+         {"TESSELBY_FAULT_CALL=unlink", "TESSELBY_FAULT_FILE=/tesselby.txt.adding", "TESSELBY_FAULT_ERROR=EIO"}},
+        // A close that reports a write error after the people are in the list, as NFS can: importing
+        // again would double them. (The first close of the list is that of its reading for people
+        // already there.)
+        {{"import", "people.csv"},
+         itemLines(kAnna),
+         "",
+         "were added, but this could not be confirmed: Input/output error",
+         0,
+         itemLines(kAnna) + itemLines({"Zoë", "Ng", "0170", ""}),
+         {},
+         nullptr,
+         nullptr,
+         nullptr,
+         {},
+         {"TESSELBY_FAULT_CALL=close", "TESSELBY_FAULT_FILE=/tesselby.txt", "TESSELBY_FAULT_NTH=2",
+          "TESSELBY_FAULT_ERROR=EIO", "TESSELBY_FAULT_AFTER=1"}},
+        {{"import", "people.csv"},
+         itemLines(kAnna),
+         "",
+         "were added, but this could not be confirmed: Input/output error",
+         0,
+         itemLines(kAnna) + itemLines({"Zoë", "Ng", "0170", ""}),
+         {},
+         nullptr,
+         nullptr,
+         nullptr,
+         {},
+         {"TESSELBY_FAULT_CALL=fsync", "TESSELBY_FAULT_FILE=/tesselby", "TESSELBY_FAULT_NTH=2",
+          "TESSELBY_FAULT_ERROR=EIO"}},
+        // A sync tool renames its new version into place while the add writes: the add goes into that.
+        {{"import", "people.csv"},
+         itemLines(kAnna),
+         "",
+         "people.csv: 1 person added",
+         0,
+         itemLines(kBob) + itemLines({"Zoë", "Ng", "0170", ""}),
+         {},
+         nullptr,
+         nullptr,
+         nullptr,
+         {},
+         {"TESSELBY_FAULT_CALL=fsync", "TESSELBY_FAULT_FILE=/tesselby.txt",
+          "TESSELBY_FAULT_RENAME=bob.txt:tesselby/tesselby.txt"}},
+        // ... having copied the add into it already: the add is not made twice.
+        {{"import", "people.csv"},
+         itemLines(kAnna),
+         "",
+         "people.csv: 1 person added",
+         0,
+         itemLines(kAnna) + itemLines({"Zoë", "Ng", "0170", ""}),
+         {},
+         nullptr,
+         nullptr,
+         nullptr,
+         {},
+         {"TESSELBY_FAULT_CALL=fsync", "TESSELBY_FAULT_FILE=/tesselby.txt",
+          "TESSELBY_FAULT_RENAME=copied.txt:tesselby/tesselby.txt"}},
+        // A file-size limit (ulimit -f) stops the write part-way: the part is taken back.
+        {{"import", "people.csv"},
+         kLongList,
+         "",
+         "were not added: File too large",
+         1,
+         kLongList,
+         {},
+         nullptr,
+         nullptr,
+         nullptr,
+         {},
+         {},
+         static_cast<long long>(kLongList.size()) + 4},
     };
     for (const auto& row : cases) {
         std::string shown;
@@ -454,7 +586,10 @@ TEST_CASE("the command's exit status, output and messages")
         fs::permissions(scratch.dir() / "read-only.vcf", fs::perms::owner_read);
         if (row.prepare)
             row.prepare(scratch.dir());
-        const Outcome outcome = scratch.run(row.args, row.input, row.stdoutPath, 0, row.stdinPath);
+        writeFile(scratch.dir() / "bob.txt", itemLines(kBob));
+        writeFile(scratch.dir() / "copied.txt", itemLines(kAnna) + itemLines({"Zoë", "Ng", "0170", ""}));
+        const Outcome outcome =
+            scratch.run(row.args, row.input, row.stdoutPath, row.sizeLimit, row.stdinPath, row.faults, true);
         CHECK(outcome.status == row.status);
         // A leading "/" or any "{list}" stands for the list's path.
         std::string out = row.out.rfind('/', 0) == 0 ? scratch.dir().string() + row.out : row.out;
@@ -464,6 +599,7 @@ TEST_CASE("the command's exit status, output and messages")
             CHECK(outcome.out.rfind(out.substr(0, out.size() - 3), 0) == 0);
         else
             CHECK(outcome.out == out);
+        CAPTURE(outcome.err);
         CHECK(outcome.err.find(row.err) != std::string::npos);
         if (row.listAfter)
             CHECK(readFile(scratch.list()) == *row.listAfter);
@@ -512,7 +648,7 @@ TEST_CASE("under a small memory limit each command ends with a message, never an
         // so that every place the memory can run out in is met, the program's start among them.
         for (long long limit = 4 << 20; limit <= 14 << 20; limit += 192 << 10) {
             CAPTURE(limit);
-            const Outcome outcome = scratch.run(args, {}, nullptr, 0, nullptr, limit);
+            const Outcome outcome = scratch.run(args, {}, nullptr, 0, nullptr, {}, false, limit);
             // 127: the system could not load the program at all, before any of its code ran.
             CHECK((outcome.status == 0 || outcome.status == 1 || outcome.status == 127));
             if (outcome.status == 1) {
@@ -529,6 +665,36 @@ TEST_CASE("under a small memory limit each command ends with a message, never an
     CHECK(refused > 0);
     CHECK(done > 0);
 #endif
+}
+
+TEST_CASE("an import killed as it writes is taken back at the next use, and check says so")
+{
+    Scratch scratch;
+    writeFile(scratch.list(), itemLines(kAnna));
+    writeFile(scratch.dir() / "people.csv", kCsv);
+    const std::string zoe = itemLines({"Zoë", "Ng", "0170", ""});
+    // Killed once the people are on the disk, before it could say they were added.
+    const std::vector<std::string> killedAfterSync = {"TESSELBY_FAULT_CALL=fsync", "TESSELBY_FAULT_FILE=/tesselby.txt",
+                                                      "TESSELBY_FAULT_ERROR=KILL", "TESSELBY_FAULT_AFTER=1"};
+    CHECK(scratch.run({"import", "people.csv"}, {}, nullptr, 0, nullptr, killedAfterSync).status == 128 + SIGKILL);
+    CHECK(readFile(scratch.list()) == itemLines(kAnna) + zoe);
+    const Outcome checked = scratch.run({"check"});
+    CHECK(checked.status == 0);
+    CHECK(checked.out.find("tesselby.txt: an add was stopped before it finished") != std::string::npos);
+    CHECK(checked.out.find("tesselby.txt: 1 record\n") != std::string::npos);
+    CHECK(readFile(scratch.list()) == itemLines(kAnna));
+    CHECK(!fs::exists(scratch.list().string() + ".adding"));
+
+    // The list changed since (text typed at its end): the add's record proves nothing, and is kept and
+    // reported, the list left as it is.
+    CHECK(scratch.run({"import", "people.csv"}, {}, nullptr, 0, nullptr, killedAfterSync).status == 128 + SIGKILL);
+    writeFile(scratch.list(), itemLines(kAnna) + zoe + "\"typed\"\r\n");
+    const Outcome setAside = scratch.run({"check"});
+    CHECK(setAside.status == 1);
+    CHECK(setAside.out.find("an add was stopped") == std::string::npos);
+    CHECK(setAside.out.find("tesselby.txt.adding-set-aside-") != std::string::npos);
+    CHECK(setAside.out.find("so nothing was taken out") != std::string::npos);
+    CHECK(readFile(scratch.list()) == itemLines(kAnna) + zoe + "\"typed\"\r\n");
 }
 
 TEST_CASE("exporting and importing into an empty list gives the same list byte for byte")

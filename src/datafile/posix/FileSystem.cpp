@@ -89,6 +89,14 @@ Result<FileStamp> stampAt(const std::filesystem::path& path)
                      nanoseconds(now)};
 }
 
+Result<FileIdentity> entryIdentityAt(const std::filesystem::path& path)
+{
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0)
+        return lastSystemError(path);
+    return identityOf(info);
+}
+
 Status makeFolder(const std::filesystem::path& path)
 {
     if (::mkdir(path.c_str(), 0700) != 0)

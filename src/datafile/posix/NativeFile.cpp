@@ -42,6 +42,8 @@ int openFlags(NativeFile::Access access)
         return O_RDWR;
     case NativeFile::Access::Folder:
         return O_RDONLY | O_DIRECTORY;
+    case NativeFile::Access::Own:
+        return O_RDONLY | O_NOFOLLOW;
     }
     return O_RDONLY;
 }
@@ -102,6 +104,8 @@ Result<NativeFile> NativeFile::open(const std::filesystem::path& path, Access ac
         if (fd < 0 && errno == EEXIST) // another copy made it in between
             fd = ::open(path.c_str(), openFlags(access) | kCommonFlags, 0600);
     }
+    if (fd < 0 && access == Access::Own && errno == ELOOP)
+        return FileError{path, kReachedThroughLink};
     if (fd < 0)
         return lastSystemError(path);
     NativeFile file(fd, path, access);
@@ -115,6 +119,8 @@ Result<NativeFile> NativeFile::open(const std::filesystem::path& path, Access ac
         return FileError{path, kFolderInPlace};
     if (!S_ISREG(info.st_mode))
         return FileError{path, kNotAnOrdinaryFile};
+    if (access == Access::Own && info.st_uid != ::geteuid())
+        return FileError{path, kAnotherOwner};
     // Owner-only whatever the umask, so that the program can go on writing what it made.
     if (created && ::fchmod(fd, 0600) != 0)
         return lastSystemError(path);
@@ -136,6 +142,17 @@ Result<std::size_t> NativeFile::readSome(char* into, std::size_t wanted)
 {
     for (;;) {
         const ssize_t got = ::read(fdOf(m_handle), into, wanted);
+        if (got >= 0)
+            return static_cast<std::size_t>(got);
+        if (errno != EINTR)
+            return lastSystemError(m_path);
+    }
+}
+
+Result<std::size_t> NativeFile::readSomeAt(std::uint64_t offset, char* into, std::size_t wanted)
+{
+    for (;;) {
+        const ssize_t got = ::pread(fdOf(m_handle), into, wanted, static_cast<off_t>(offset));
         if (got >= 0)
             return static_cast<std::size_t>(got);
         if (errno != EINTR)

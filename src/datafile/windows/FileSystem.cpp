@@ -43,10 +43,12 @@ Status checkLinkTrusted(const std::filesystem::path&)
     return {};
 }
 
-Result<FileIdentity> identityAt(const std::filesystem::path& path)
+namespace {
+
+Result<FileIdentity> identityThrough(const std::filesystem::path& path, DWORD flags)
 {
     const HANDLE handle = ::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return lastSystemError(path);
     BY_HANDLE_FILE_INFORMATION info{};
@@ -57,6 +59,18 @@ Result<FileIdentity> identityAt(const std::filesystem::path& path)
     }
     ::CloseHandle(handle);
     return identityOf(info);
+}
+
+} // namespace
+
+Result<FileIdentity> identityAt(const std::filesystem::path& path)
+{
+    return identityThrough(path, 0);
+}
+
+Result<FileIdentity> entryIdentityAt(const std::filesystem::path& path)
+{
+    return identityThrough(path, FILE_FLAG_OPEN_REPARSE_POINT);
 }
 
 Result<FileStamp> stampAt(const std::filesystem::path& path)

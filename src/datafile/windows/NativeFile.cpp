@@ -43,6 +43,10 @@ HANDLE openHandle(const std::filesystem::path& path, NativeFile::Access access, 
     case NativeFile::Access::Folder:
         return ::CreateFileW(path.c_str(), FILE_LIST_DIRECTORY, kShareAll, nullptr, OPEN_EXISTING,
                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    case NativeFile::Access::Own:
+        // The link or junction itself, if it is one, so that open can refuse it.
+        return ::CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, disposition,
+                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     }
     return INVALID_HANDLE_VALUE;
 }
@@ -68,6 +72,14 @@ Result<NativeFile> NativeFile::open(const std::filesystem::path& path, Access ac
     file.m_created = created;
     if (access != Access::Folder && ::GetFileType(handle) != FILE_TYPE_DISK)
         return FileError{path, kNotAnOrdinaryFile};
+    if (access == Access::Own) {
+        // The user's own folder keeps others out on Windows; what is checked here is that it is no link.
+        BY_HANDLE_FILE_INFORMATION info{};
+        if (!::GetFileInformationByHandle(handle, &info))
+            return lastSystemError(path);
+        if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+            return FileError{path, kReachedThroughLink};
+    }
     return file;
 }
 
@@ -88,6 +100,20 @@ Result<std::size_t> NativeFile::readSome(char* into, std::size_t wanted)
     if (!::ReadFile(handleOf(m_handle), into, static_cast<DWORD>(std::min<std::size_t>(wanted, 1u << 30)), &got,
                     nullptr))
         return lastSystemError(m_path);
+    return static_cast<std::size_t>(got);
+}
+
+Result<std::size_t> NativeFile::readSomeAt(std::uint64_t offset, char* into, std::size_t wanted)
+{
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD got = 0;
+    if (!::ReadFile(handleOf(m_handle), into, static_cast<DWORD>(std::min<std::size_t>(wanted, 1u << 30)), &got, &at)) {
+        if (::GetLastError() == ERROR_HANDLE_EOF)
+            return std::size_t(0);
+        return lastSystemError(m_path);
+    }
     return static_cast<std::size_t>(got);
 }
 
