@@ -4,6 +4,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "Record.h"
 #include "RecordEdit.h"
@@ -38,6 +39,15 @@ Status appendRecords(const std::filesystem::path& path, std::span<const Record> 
 // then holds the file as it stands, the edit in; on failure the file and the grid are as they were.
 Result<EditPlan> saveRecordEdit(const std::filesystem::path& path, RecordGrid& grid, std::size_t number,
                                 const RecordEdit& edit);
+
+// Writes a file that is not the list (an export) whole, as replaceFileContent does, under the file's own
+// lock, having put right an earlier write of it that was cut off: two writers never mix, and a reader
+// of it in Tesselby never sees a cut-off rewrite.
+Status writeWholeFile(const std::filesystem::path& target, const std::vector<std::string_view>& pieces);
+
+// Puts right, under its own lock, a file that is not the list when a write of it (an export over a file
+// of several names) was cut off; for what reads such a file (an import).
+Status putRightCutOffWrite(const std::filesystem::path& target);
 
 // Puts back what a save that was cut off had guarded; for start-up, before anything is shown.
 Status restoreAfterInterruptedSave(const std::filesystem::path& path);

@@ -9,6 +9,7 @@
 #include "ChildProcess.h"
 #include "DataFile.h"
 #include "DataFilePath.h"
+#include "NativeFile.h"
 #include "SavedValues.h"
 #include "TestDataFolder.h"
 
@@ -278,30 +279,60 @@ TEST_CASE("killedSaveLeavesExactlyTheOldOrTheNewFile")
 }
 #endif
 
+// What a rewrite in place of the data file from old to next leaves beside it: its guard copy, which
+// names the file it guards and holds both contents.
+std::string guardOf(const std::string& old, const std::string& next)
+{
+    Result<NativeFile> file = NativeFile::open(dataFile(), NativeFile::Access::Read);
+    REQUIRE(file.ok());
+    const FileIdentity identity = file.value().identity().value();
+    return "TESSELBY-BEFORE-SAVE 1 " + std::to_string(identity.device) + " " + std::to_string(identity.file) + " " +
+           std::to_string(old.size()) + " " + std::to_string(next.size()) + "\n" + old + next;
+}
+
 TEST_CASE("cutOffRewriteIsPutBackBeforeAnythingElse")
 {
+    enum class Guard { OfThisRewrite, Folder, OlderVersion, Link, TwoNames, OtherUsers };
+    enum class Since { Nothing, Landed, ReplacedByRename, ChangedInPlace, Removed };
     const struct {
         const char* name;
         std::string next;
-        bool guardIsAFolder;
+        Guard guard;
+        Since since;
     } rows[] = {
-        {"a search", "read", false},
-        {"start-up", "start", false},
-        {"an add", "add", false},
-        {"an edit", "save", false},
-        {"a folder of the guard's name is not the program's", "read", true},
+        {"a search", "read", Guard::OfThisRewrite, Since::Nothing},
+        {"start-up", "start", Guard::OfThisRewrite, Since::Nothing},
+        {"an add", "add", Guard::OfThisRewrite, Since::Nothing},
+        {"an edit", "save", Guard::OfThisRewrite, Since::Nothing},
+        {"a folder of the guard's name is not the program's", "read", Guard::Folder, Since::Nothing},
+        // Never applied, only set aside: the list stays as it is.
+        {"the save had landed: the guard is only removed", "read", Guard::OfThisRewrite, Since::Landed},
+        {"a newer list delivered by rename since", "read", Guard::OfThisRewrite, Since::ReplacedByRename},
+        {"a newer list delivered by rename, then an add", "add", Guard::OfThisRewrite, Since::ReplacedByRename},
+        {"a list changed in place since", "read", Guard::OfThisRewrite, Since::ChangedInPlace},
+        {"a list removed since", "add", Guard::OfThisRewrite, Since::Removed},
+        {"a guard without the form this version writes", "read", Guard::OlderVersion, Since::Nothing},
+        {"a link at the guard's name", "read", Guard::Link, Since::Nothing},
+        {"a link at the guard's name, the list removed", "add", Guard::Link, Since::Removed},
+        {"a guard with a second name", "start", Guard::TwoNames, Since::Nothing},
+#ifndef _WIN32
+        {"another user's guard", "read", Guard::OtherUsers, Since::Nothing},
+#endif
     };
     for (const auto& row : rows) {
         SUBCASE(row.name)
         {
             TestDataFolder folder;
             const std::string old = peopleFile(3, "Old");
+            const std::string next = itemLines({"New, and longer than the old first name"}) + old.substr(15);
             // What a rewrite in place killed halfway leaves: its guard copy, and the new text over part
             // of the old.
             folder.write(old);
             std::filesystem::path guard = folder.filePath();
             guard += ".before-save";
-            if (row.guardIsAFolder) {
+            const std::filesystem::path secret = folder.top() / "secret.txt";
+            REQUIRE(writeFile(secret, itemLines({"Secret", "s", "s", "s"})));
+            if (row.guard == Guard::Folder) {
                 std::filesystem::create_directories(guard);
                 const Result<std::string> text = readDataFile(dataFile());
                 REQUIRE(text.ok());
@@ -309,14 +340,53 @@ TEST_CASE("cutOffRewriteIsPutBackBeforeAnythingElse")
                 CHECK(std::filesystem::is_directory(guard));
                 continue;
             }
-            std::filesystem::copy_file(folder.filePath(), guard);
-            folder.write(itemLines({"New, and longer than the old first name"}) + old.substr(old.size() / 2));
+            if (row.guard == Guard::Link) {
+                std::filesystem::create_symlink(secret, guard);
+            } else {
+                REQUIRE(writeFile(guard, row.guard == Guard::OlderVersion ? old : guardOf(old, next)));
+                if (row.guard == Guard::TwoNames)
+                    std::filesystem::create_hard_link(guard, folder.top() / "second-name");
+#ifndef _WIN32
+                if (row.guard == Guard::OtherUsers)
+                    REQUIRE(::chown(guard.c_str(), kOtherUser, kOtherUser) == 0);
+#endif
+            }
+            const bool applies = row.guard == Guard::OfThisRewrite && row.since == Since::Nothing;
+            std::string cut = next.substr(0, next.size() / 2) + old.substr(next.size() / 2);
+            std::string now = cut;
+            const std::string newer = peopleFile(4, "Newer");
+            if (row.since == Since::Landed)
+                now = next;
+            if (row.since == Since::ChangedInPlace)
+                now = cut.substr(0, 40) + "Changed" + cut.substr(47);
+            if (row.since == Since::ReplacedByRename) {
+                const std::filesystem::path delivered = folder.folderPath() / "delivered.tmp";
+                REQUIRE(writeFile(delivered, newer));
+                std::filesystem::rename(delivered, folder.filePath());
+                now = newer;
+            } else if (row.since == Since::Removed) {
+                std::filesystem::remove(folder.filePath());
+                now.clear();
+            } else {
+                folder.write(now);
+            }
+            CAPTURE(std::string(row.name));
 
-            std::string expected = old;
+            std::string expected = applies ? old : now;
+            // A guard not applied is set aside and said so, once; the next try goes ahead.
+            const bool setAside = !applies && row.since != Since::Landed;
+            if (setAside) {
+                const Status first = row.next == "start"  ? restoreAfterInterruptedSave(dataFile())
+                                     : row.next == "read" ? Status(readDataFile(dataFile()).error())
+                                                          : appendRecord(dataFile(), {"Added", "", "", ""});
+                REQUIRE(!first.ok());
+                CHECK(first.error().reason.find("set aside as") != std::string::npos);
+                CHECK(!std::filesystem::exists(std::filesystem::symlink_status(guard)));
+            }
             if (row.next == "read") {
                 const Result<std::string> text = readDataFile(dataFile());
                 REQUIRE(text.ok());
-                CHECK(text.value() == old);
+                CHECK(text.value() == expected);
             } else if (row.next == "start") {
                 CHECK(restoreAfterInterruptedSave(dataFile()).ok());
             } else if (row.next == "add") {
@@ -330,7 +400,12 @@ TEST_CASE("cutOffRewriteIsPutBackBeforeAnythingElse")
                        expected.find("Old2") != std::string::npos));
             }
             CHECK(folder.read() == expected);
-            CHECK(!std::filesystem::exists(guard));
+            CHECK(!std::filesystem::exists(std::filesystem::symlink_status(guard)));
+            CHECK(readFile(secret) == itemLines({"Secret", "s", "s", "s"}));
+            std::size_t keptAside = 0;
+            for (const std::string& name : fileNames(folder.folderPath()))
+                keptAside += name.rfind("tesselby.txt.before-save-", 0) == 0 ? 1 : 0;
+            CHECK(keptAside == (setAside ? 1u : 0u));
         }
     }
 }
