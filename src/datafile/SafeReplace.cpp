@@ -186,6 +186,8 @@ Status landed(const std::optional<FileError>& doubt)
     return doubt ? Status::landedUnconfirmed(*doubt) : Status();
 }
 
+Status restoreGuarded(const std::filesystem::path& target, bool takeBack);
+
 // Writes content to a new file beside target and renames it over target.
 Status replaceByRename(const std::filesystem::path& target, NativeFile& temporary, const FileContent& content)
 {
@@ -267,7 +269,7 @@ Status rewriteInPlace(const std::filesystem::path& target, NativeFile& original,
     if (written)
         written = endOverwrite(file.value(), content.size);
     if (!written) {
-        (void)restoreInterruptedSave(target); // a failed rewrite (a full disk) is taken back at once
+        (void)restoreGuarded(target, true); // a failed rewrite (a full disk) is taken back at once
         return written;
     }
     // The point of no return: the new content is whole on the disk. A guard left from here on finds the
@@ -328,7 +330,10 @@ bool saveWasInterrupted(const std::filesystem::path& target)
     return copy || (copy.error().cause != FileError::Cause::Missing && copy.error().reason != kFolderInPlace);
 }
 
-Status restoreInterruptedSave(const std::filesystem::path& target)
+namespace {
+
+// With takeBack, for a rewrite that failed here and now: its new content too, whole, is taken back.
+Status restoreGuarded(const std::filesystem::path& target, bool takeBack)
 {
     const std::filesystem::path guardPath = beforeSavePath(target);
     Result<NativeFile> guard = NativeFile::open(guardPath, NativeFile::Access::OwnRead);
@@ -364,7 +369,7 @@ Status restoreInterruptedSave(const std::filesystem::path& target)
     if (found.value() == Found::Other)
         return setAside(target, guardPath, "is older than the list, which another program changed since");
 
-    if (found.value() == Found::CutRewrite) {
+    if (found.value() == Found::CutRewrite || (takeBack && found.value() == Found::WholeNew)) {
         Result<NativeFile> rewrite = NativeFile::open(target, NativeFile::Access::Rewrite);
         const Result<FileIdentity> same = rewrite ? rewrite.value().identity() : Result<FileIdentity>(rewrite.error());
         Status restored = same ? Status() : Status(same.error());
@@ -385,6 +390,13 @@ Status restoreInterruptedSave(const std::filesystem::path& target)
     if (Status removed = removeFile(guardPath); !removed)
         return removed;
     return syncFolder(folderOf(target));
+}
+
+} // namespace
+
+Status restoreInterruptedSave(const std::filesystem::path& target)
+{
+    return restoreGuarded(target, false);
 }
 
 } // namespace tesselby

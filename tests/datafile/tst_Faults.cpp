@@ -17,6 +17,7 @@
 #include "SystemError.h"
 #else
 #include "ForkedChild.h"
+#include "SaveFaultShim.h"
 #include <csignal>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -153,25 +154,81 @@ TEST_CASE("fullDiskFailsAnAddAndLeavesTheFile")
     }
 }
 
-TEST_CASE("fullDiskFailsASaveAndLeavesTheFile")
+// A fault before a save's point of no return (the rename, or the rewrite in place synced) leaves the file
+// as it was and fails; one after it is a success that says what could not be confirmed, and what it
+// leaves behind (a guard copy) changes nothing later.
+TEST_CASE("diskFaultsInASaveLeaveTheOldFileOrSayWhatLanded")
 {
-#ifdef _WIN32
-    if (fullDiskPlace().empty()) {
-        MESSAGE("not run: no small drive to fill (scripts/test-windows maps one)");
-        return;
-    }
+    enum class Ends { Failed, Landed, LandedUnconfirmed };
+    const struct {
+        const char* name;
+        bool hardLinked;
+        const char* call; // failed once (see SaveFaultShim.h); none: a full disk
+        const char* pathEnd;
+        int skip;
+        Ends ends;
+    } rows[] = {
+        {"a full disk", false, nullptr, nullptr, 0, Ends::Failed},
+        {"a full disk, rewritten in place", true, nullptr, nullptr, 0, Ends::Failed},
+#ifndef _WIN32
+        {"the new file's sync fails", false, "fsync", ".saving-", 0, Ends::Failed},
+        {"the folder's sync fails after the rename", false, "fsync", "/tesselby", 0, Ends::LandedUnconfirmed},
+        {"the close fails after the rename", false, "close", "/tesselby.txt", 0, Ends::LandedUnconfirmed},
+        {"the guard's folder sync fails before the rewrite", true, "fsync", "/tesselby", 0, Ends::Failed},
+        {"the rewrite's sync fails", true, "fsync", "/tesselby.txt", 0, Ends::Failed},
+        {"the close fails after the rewrite was synced", true, "close", "/tesselby.txt", 0, Ends::LandedUnconfirmed},
+        {"the guard cannot be removed after the rewrite", true, "unlink", ".before-save", 0, Ends::LandedUnconfirmed},
+        {"the folder's sync fails after the guard's removal", true, "fsync", "/tesselby", 1, Ends::LandedUnconfirmed},
 #endif
-    TestDataFolder folder("share", fullDiskPlace());
-    const std::string before = peopleFile(50, "P");
-    folder.write(before);
-    Result<RecordGrid> grid = loadRecordGrid(dataFile());
-    REQUIRE(grid.ok());
-    const int code = withFullDisk(folder, static_cast<long long>(before.size() / 2), [&] {
-        return saveValues(grid.value(), 25, {"Edited", "", "", ""}).ok() ? 1 : 0;
-    });
-    CHECK(code == 0);
-    CHECK(folder.read() == before);
-    CHECK(fileNames(folder.folderPath()) == std::vector<std::string>{"tesselby.txt", "tesselby.txt.lock"});
+    };
+    for (const auto& row : rows) {
+        SUBCASE(row.name)
+        {
+            const bool fullDisk = row.call == nullptr;
+#ifdef _WIN32
+            if (fullDiskPlace().empty()) {
+                MESSAGE("not run: no small drive to fill (scripts/test-windows maps one)");
+                return;
+            }
+#endif
+            TestDataFolder folder("share", fullDisk ? fullDiskPlace() : std::filesystem::temp_directory_path());
+            const std::string before = peopleFile(50, "P");
+            folder.write(before);
+            const std::filesystem::path secondName = folder.top() / "second-name.txt";
+            if (row.hardLinked)
+                std::filesystem::create_hard_link(folder.filePath(), secondName);
+            Result<RecordGrid> grid = loadRecordGrid(dataFile());
+            REQUIRE(grid.ok());
+            if (fullDisk) {
+                const int code = withFullDisk(folder, static_cast<long long>(before.size() / 2), [&] {
+                    return saveValues(grid.value(), 25, {"Edited", "", "", ""}).ok() ? 1 : 0;
+                });
+                CHECK(code == 0);
+            }
+#ifndef _WIN32
+            else {
+                const SaveFaultArmed armed(SaveFault{row.call, row.pathEnd, row.skip, true, {}});
+                const Result<EditPlan> saved =
+                    saveRecordEdit(dataFile(), grid.value(), 25, {FieldEdit{"Edited", std::nullopt}});
+                CHECK(armed.acted());
+                CHECK(saved.ok() == (row.ends != Ends::Failed));
+                if (saved.ok())
+                    CHECK(saved.unconfirmed().has_value() == (row.ends == Ends::LandedUnconfirmed));
+            }
+#endif
+            const std::string expected = row.ends == Ends::Failed ? before : grid.value().text();
+            if (row.ends != Ends::Failed)
+                CHECK(expected.find("Edited") != std::string::npos);
+            CHECK(folder.read() == expected);
+            // A guard left after the rewrite landed is only removed by the next read.
+            const Result<std::string> next = readDataFile(dataFile());
+            REQUIRE(next.ok());
+            CHECK(next.value() == expected);
+            if (row.hardLinked)
+                CHECK(readFile(secondName) == expected);
+            CHECK(fileNames(folder.folderPath()) == std::vector<std::string>{"tesselby.txt", "tesselby.txt.lock"});
+        }
+    }
 }
 
 #if !defined(_WIN32)
