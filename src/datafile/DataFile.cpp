@@ -274,7 +274,7 @@ Status putRightCutOffWrite(const std::filesystem::path& target)
     Result<FileLock> lock = FileLock::acquireFileItself(target);
     if (!lock)
         return lock.error();
-    return restoreInterruptedSave(target);
+    return restoreInterruptedSave(target, StrayGuard::LeaveAlone);
 }
 
 Status writeWholeFile(const std::filesystem::path& target, const std::vector<std::string_view>& pieces)
@@ -282,7 +282,7 @@ Status writeWholeFile(const std::filesystem::path& target, const std::vector<std
     Result<FileLock> lock = FileLock::acquireFileItself(target);
     if (!lock)
         return lock.error();
-    if (Status restored = restoreInterruptedSave(target); !restored)
+    if (Status restored = restoreInterruptedSave(target, StrayGuard::LeaveAlone); !restored)
         return restored;
     return replaceFileContent(target, pieces);
 }

@@ -42,7 +42,7 @@ Result<EditPlan> saveRecordEdit(const std::filesystem::path& path, RecordGrid& g
 
 // Writes a file that is not the list (an export) whole, as replaceFileContent does, under the file's own
 // lock, having put right an earlier write of it that was cut off: two writers never mix, and a reader
-// of it in Tesselby never sees a cut-off rewrite.
+// of it in Tesselby never sees a cut-off rewrite. What stands at its guard's name unproven is left alone.
 Status writeWholeFile(const std::filesystem::path& target, const std::vector<std::string_view>& pieces);
 
 // Puts right, under its own lock, a file that is not the list when a write of it (an export over a file

@@ -148,7 +148,7 @@ Result<Found> compareWithGuard(NativeFile& file, NativeFile& guard, const GuardH
 }
 
 // A name of the guard's own beside it, with the time it was set aside, that no file has yet.
-Status setAside(const std::filesystem::path& target, const std::filesystem::path& guardPath, const std::string& why)
+Status moveAside(const std::filesystem::path& target, const std::filesystem::path& guardPath, const std::string& why)
 {
     const std::time_t now = std::time(nullptr);
     char stamp[32] = "";
@@ -186,7 +186,7 @@ Status landed(const std::optional<FileError>& doubt)
     return doubt ? Status::landedUnconfirmed(*doubt) : Status();
 }
 
-Status restoreGuarded(const std::filesystem::path& target, bool takeBack);
+Status restoreGuarded(const std::filesystem::path& target, bool takeBack, StrayGuard stray);
 
 // Writes content to a new file beside target and renames it over target.
 Status replaceByRename(const std::filesystem::path& target, NativeFile& temporary, const FileContent& content)
@@ -269,7 +269,8 @@ Status rewriteInPlace(const std::filesystem::path& target, NativeFile& original,
     if (written)
         written = endOverwrite(file.value(), content.size);
     if (!written) {
-        (void)restoreGuarded(target, true); // a failed rewrite (a full disk) is taken back at once
+        (void)restoreGuarded(target, true,
+                             StrayGuard::SetAside); // a failed rewrite (a full disk) is taken back at once
         return written;
     }
     // The point of no return: the new content is whole on the disk. A guard left from here on finds the
@@ -333,15 +334,18 @@ bool saveWasInterrupted(const std::filesystem::path& target)
 namespace {
 
 // With takeBack, for a rewrite that failed here and now: its new content too, whole, is taken back.
-Status restoreGuarded(const std::filesystem::path& target, bool takeBack)
+Status restoreGuarded(const std::filesystem::path& target, bool takeBack, StrayGuard stray)
 {
     const std::filesystem::path guardPath = beforeSavePath(target);
+    const auto setAside = [&](const std::string& why) {
+        return stray == StrayGuard::SetAside ? moveAside(target, guardPath, why) : Status();
+    };
     Result<NativeFile> guard = NativeFile::open(guardPath, NativeFile::Access::OwnRead);
     // A folder of that name is no file the program makes, and nothing it could be mistaken for.
     if (!guard && (guard.error().cause == FileError::Cause::Missing || guard.error().reason == kFolderInPlace))
         return {};
     if (!guard && (guard.error().reason == kLinkInPlace || guard.error().reason == kNotAnOrdinaryFile))
-        return setAside(target, guardPath, "is not a file Tesselby made (" + guard.error().reason + ")");
+        return setAside("is not a file Tesselby made (" + guard.error().reason + ")");
     if (!guard)
         return guard.error();
     const Result<FileIdentity> guardIdentity = guard.value().identity();
@@ -355,19 +359,19 @@ Status restoreGuarded(const std::filesystem::path& target, bool takeBack)
         return fileIdentity.error();
     if (guardIdentity.value().linkCount != 1 ||
         !trustedAsOwn(guardIdentity.value(), file ? fileIdentity.value() : guardIdentity.value()))
-        return setAside(target, guardPath, "is not a file Tesselby made (another user's, or a file of several names)");
+        return setAside("is not a file Tesselby made (another user's, or a file of several names)");
     const std::optional<GuardHeader> header = readHeader(guard.value());
     if (!header)
-        return setAside(target, guardPath, "is not in the form this version of Tesselby writes");
+        return setAside("is not in the form this version of Tesselby writes");
     if (!file)
-        return setAside(target, guardPath, "guards a file that is no longer there");
+        return setAside("guards a file that is no longer there");
     if (fileIdentity.value().device != header->device || fileIdentity.value().file != header->file)
-        return setAside(target, guardPath, "was made for a file another one has replaced since");
+        return setAside("was made for a file another one has replaced since");
     const Result<Found> found = compareWithGuard(file.value(), guard.value(), *header);
     if (!found)
         return found.error();
     if (found.value() == Found::Other)
-        return setAside(target, guardPath, "is older than the list, which another program changed since");
+        return setAside("is older than the list, which another program changed since");
 
     if (found.value() == Found::CutRewrite || (takeBack && found.value() == Found::WholeNew)) {
         Result<NativeFile> rewrite = NativeFile::open(target, NativeFile::Access::Rewrite);
@@ -394,9 +398,9 @@ Status restoreGuarded(const std::filesystem::path& target, bool takeBack)
 
 } // namespace
 
-Status restoreInterruptedSave(const std::filesystem::path& target)
+Status restoreInterruptedSave(const std::filesystem::path& target, StrayGuard stray)
 {
-    return restoreGuarded(target, false);
+    return restoreGuarded(target, false, stray);
 }
 
 } // namespace tesselby

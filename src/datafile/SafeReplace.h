@@ -46,8 +46,10 @@ Status replaceFileContent(const std::filesystem::path& target, const FileContent
 // up to some point and its old after it. A guard of a save that landed, or that never began, is removed.
 // Anything else at the guard's name (a link, another user's file, a guard of a file replaced or changed
 // since, one of an older version) is never used: it is set aside under a name of its own, and the
-// failure returned says so, once. The caller holds the data file's lock.
-Status restoreInterruptedSave(const std::filesystem::path& target);
+// failure returned says so, once; or, for a file that is not the list, in a folder that may be another
+// user's, it is left alone. The caller holds the file's lock.
+enum class StrayGuard { SetAside, LeaveAlone };
+Status restoreInterruptedSave(const std::filesystem::path& target, StrayGuard stray = StrayGuard::SetAside);
 
 // Whether a file stands at the guard's name and restoreInterruptedSave has work to do.
 bool saveWasInterrupted(const std::filesystem::path& target);

@@ -267,7 +267,11 @@ TEST_CASE("killedSaveLeavesExactlyTheOldOrTheNewFile")
     const struct {
         const char* name;
         bool inPlace;
-    } rows[] = {{"replaced by a new file", false}, {"rewritten in place, beside a second hard link", true}};
+        // After each kill, a sync tool delivers a newer list by rename, which the next read must keep.
+        bool newerDelivered;
+    } rows[] = {{"replaced by a new file", false, false},
+                {"rewritten in place, beside a second hard link", true, false},
+                {"rewritten in place, then a newer list delivered", true, true}};
     for (const auto& row : rows) {
         SUBCASE(row.name)
         {
@@ -284,7 +288,9 @@ TEST_CASE("killedSaveLeavesExactlyTheOldOrTheNewFile")
             std::mt19937 random(7);
             std::chrono::steady_clock::duration saveTime{};
             int killsDuringAWrite = 0;
-            for (int round = 0; round < 40; ++round) {
+            int guardsSetAside = 0;
+            const int rounds = row.newerDelivered ? 60 : 40;
+            for (int round = 0; round < rounds; ++round) {
                 CAPTURE(round);
                 const std::string before = readDataFile(dataFile()).value();
                 int progress[2];
@@ -321,6 +327,29 @@ TEST_CASE("killedSaveLeavesExactlyTheOldOrTheNewFile")
                 // What the kill left is put right by the next read, before anyone sees the file.
                 if (!leftovers(folder.folderPath()).empty())
                     ++killsDuringAWrite;
+                if (row.newerDelivered) {
+                    const std::string newer = before + itemLines({"Newer " + std::to_string(round), "n", "n", "n"});
+                    const std::filesystem::path delivered = folder.folderPath() / ".delivered.tmp";
+                    REQUIRE(writeFile(delivered, newer));
+                    std::filesystem::rename(delivered, folder.filePath());
+                    Result<std::string> read = readDataFile(dataFile());
+                    if (!read.ok()) { // a guard that was left is set aside, and said so once
+                        CHECK(read.error().reason.find("set aside as") != std::string::npos);
+                        ++guardsSetAside;
+                        read = readDataFile(dataFile());
+                    }
+                    REQUIRE(read.ok());
+                    CHECK(read.value() == newer);
+                    CHECK(folder.read() == newer);
+                    // The next round starts again from the old list, in place beside its second name.
+                    for (const std::string& name : fileNames(folder.folderPath()))
+                        if (name.find(".before-save-") != std::string::npos)
+                            std::filesystem::remove(folder.folderPath() / name);
+                    std::filesystem::remove(secondName);
+                    folder.write(before);
+                    std::filesystem::create_hard_link(folder.filePath(), secondName);
+                    continue;
+                }
                 const Result<std::string> read = readDataFile(dataFile());
                 REQUIRE(read.ok());
                 const std::string& now = read.value();
@@ -330,7 +359,8 @@ TEST_CASE("killedSaveLeavesExactlyTheOldOrTheNewFile")
                 CAPTURE(saves);
                 CHECK((now == afterCounted || now == afterOneMore));
             }
-            MESSAGE(killsDuringAWrite << " of 40 kills landed while the new content was being written");
+            MESSAGE(killsDuringAWrite << " of " << rounds << " kills landed while the new content was being written; "
+                                      << guardsSetAside << " guards set aside");
         }
     }
 }

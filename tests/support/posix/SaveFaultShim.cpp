@@ -46,10 +46,11 @@ bool strikes(const char* call, const std::string& path)
         return false;
     if (g_fault->skip-- > 0)
         return false;
-    g_armed = false;
+    g_armed = false; // also while before runs, whose own calls pass
     g_acted = true;
     if (g_fault->before)
         g_fault->before();
+    g_armed = --g_fault->times > 0;
     return g_fault->fail;
 }
 

@@ -17,6 +17,8 @@ struct SaveFault {
     bool fail = true;
     // Run just before the call instead of failing it (another program acting at that moment).
     std::function<void()> before;
+    // How many matching calls it acts on, one after another.
+    int times = 1;
 };
 
 class SaveFaultArmed {
