@@ -202,14 +202,14 @@ Result<WriteAccess> prepareWrite(const std::filesystem::path& path)
 }
 
 // Puts right a save that was cut off, under the lock; the only time a read takes the lock.
-Status restoreIfInterrupted(const std::filesystem::path& target)
+Status restoreIfInterrupted(const std::filesystem::path& target, StrayGuard stray = StrayGuard::SetAside)
 {
     if (!saveWasInterrupted(target))
         return {};
     Result<FileLock> lock = FileLock::acquire(target);
     if (!lock)
         return lock.error();
-    return restoreInterruptedSave(target);
+    return restoreInterruptedSave(target, stray);
 }
 
 // Reads the data file with read, having put right any save that was cut off.
@@ -264,7 +264,8 @@ Status restoreAfterInterruptedSave(const std::filesystem::path& path)
     const Result<std::filesystem::path> target = finalTarget(path);
     if (!target)
         return target.error();
-    return restoreIfInterrupted(target.value());
+    // Nothing is shown yet to say that a stray guard was set aside: the first read or write does that.
+    return restoreIfInterrupted(target.value(), StrayGuard::LeaveAlone);
 }
 
 Status putRightCutOffWrite(const std::filesystem::path& target)

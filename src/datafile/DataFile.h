@@ -49,7 +49,8 @@ Status writeWholeFile(const std::filesystem::path& target, const std::vector<std
 // of several names) was cut off; for what reads such a file (an import).
 Status putRightCutOffWrite(const std::filesystem::path& target);
 
-// Puts back what a save that was cut off had guarded; for start-up, before anything is shown.
+// Puts back what a save that was cut off had guarded; for start-up, before anything is shown. A guard
+// copy it may not use is left for the first read or write to set aside and report.
 Status restoreAfterInterruptedSave(const std::filesystem::path& path);
 
 } // namespace tesselby

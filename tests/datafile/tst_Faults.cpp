@@ -401,7 +401,8 @@ TEST_CASE("cutOffRewriteIsPutBackBeforeAnythingElse")
         {"a guard without the form this version writes", "read", Guard::OlderVersion, Since::Nothing},
         {"a link at the guard's name", "read", Guard::Link, Since::Nothing},
         {"a link at the guard's name, the list removed", "add", Guard::Link, Since::Removed},
-        {"a guard with a second name", "start", Guard::TwoNames, Since::Nothing},
+        {"a guard with a second name", "read", Guard::TwoNames, Since::Nothing},
+        {"a guard with a second name, at start-up", "start", Guard::TwoNames, Since::Nothing},
 #ifndef _WIN32
         {"another user's guard", "read", Guard::OtherUsers, Since::Nothing},
 #endif
@@ -460,8 +461,9 @@ TEST_CASE("cutOffRewriteIsPutBackBeforeAnythingElse")
             CAPTURE(std::string(row.name));
 
             std::string expected = applies ? old : now;
-            // A guard not applied is set aside and said so, once; the next try goes ahead.
-            const bool setAside = !applies && row.since != Since::Landed;
+            // A guard not applied is set aside and said so, once; the next try goes ahead. Start-up, with
+            // nothing shown yet to say so, leaves it for the first read.
+            const bool setAside = !applies && row.since != Since::Landed && row.next != "start";
             if (setAside) {
                 const Status first = row.next == "start"  ? restoreAfterInterruptedSave(dataFile())
                                      : row.next == "read" ? Status(readDataFile(dataFile()).error())
@@ -476,6 +478,12 @@ TEST_CASE("cutOffRewriteIsPutBackBeforeAnythingElse")
                 CHECK(text.value() == expected);
             } else if (row.next == "start") {
                 CHECK(restoreAfterInterruptedSave(dataFile()).ok());
+                if (!applies) {
+                    CHECK(std::filesystem::exists(guard));
+                    const Result<std::string> read = readDataFile(dataFile());
+                    REQUIRE(!read.ok());
+                    CHECK(read.error().reason.find("set aside as") != std::string::npos);
+                }
             } else if (row.next == "add") {
                 CHECK(appendRecord(dataFile(), {"Added", "", "", ""}).ok());
                 expected += itemLines({"Added", "", "", ""});
@@ -492,7 +500,7 @@ TEST_CASE("cutOffRewriteIsPutBackBeforeAnythingElse")
             std::size_t keptAside = 0;
             for (const std::string& name : fileNames(folder.folderPath()))
                 keptAside += name.rfind("tesselby.txt.before-save-", 0) == 0 ? 1 : 0;
-            CHECK(keptAside == (setAside ? 1u : 0u));
+            CHECK(keptAside == (applies || row.since == Since::Landed ? 0u : 1u));
         }
     }
 }
