@@ -251,6 +251,9 @@ Status rewriteInPlace(const std::filesystem::path& target, NativeFile& original,
     }
     if (saved)
         saved = guard.sync();
+#ifdef _WIN32
+    (void)guard.close(); // an open file cannot be renamed here
+#endif
     // From this rename on, the guard is what a cut-off rewrite is restored from. A name that might not
     // survive a power cut guards nothing, so then the save does not go on.
     if (saved) {
