@@ -399,11 +399,11 @@ TEST_CASE("cutOffRewriteIsPutBackBeforeAnythingElse")
         {"a list changed in place since", "read", Guard::OfThisRewrite, Since::ChangedInPlace},
         {"a list removed since", "add", Guard::OfThisRewrite, Since::Removed},
         {"a guard without the form this version writes", "read", Guard::OlderVersion, Since::Nothing},
-        {"a link at the guard's name", "read", Guard::Link, Since::Nothing},
-        {"a link at the guard's name, the list removed", "add", Guard::Link, Since::Removed},
         {"a guard with a second name", "read", Guard::TwoNames, Since::Nothing},
         {"a guard with a second name, at start-up", "start", Guard::TwoNames, Since::Nothing},
-#ifndef _WIN32
+#ifndef _WIN32 // where Wine cannot make links, and owners are access lists
+        {"a link at the guard's name", "read", Guard::Link, Since::Nothing},
+        {"a link at the guard's name, the list removed", "add", Guard::Link, Since::Removed},
         {"another user's guard", "read", Guard::OtherUsers, Since::Nothing},
 #endif
     };
