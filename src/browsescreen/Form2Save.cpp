@@ -22,6 +22,12 @@ const QString kPersonNotFound = QStringLiteral(
     "Load the list again? The boxes then show the list as it is now. Choose No to keep your typed texts in "
     "the boxes.");
 
+// The edit is in the file, but a step after it reached its place (a sync, a close, the removal of the
+// save's guard copy) failed; pressing "EDIT" again is not needed.
+const QString kSavedUnconfirmed = QStringLiteral(
+    "Your changes were saved in %1, but Tesselby could not make sure that they have reached the disk: %2: %3.\n\n"
+    "They are in the list; there is no need to press \"EDIT\" again.");
+
 // Both values, each shortened as the screens show them, so that a long one cannot swamp the question.
 QString conflictQuestion(const EditConflict& conflict)
 {
@@ -84,6 +90,12 @@ void Form2::Command1_Click()
         }
         if (plan.kind == EditPlan::Kind::Write) {
             showSavedList(plan.at);
+            if (const std::optional<FileError>& doubt = saved.unconfirmed())
+                (void)messageBox(
+                    this,
+                    kSavedUnconfirmed.arg(QString::fromStdString(pathText(dataFilePath(kDataFileWritePath))),
+                                          QString::fromStdString(doubt->path), QString::fromStdString(doubt->reason)),
+                    MessageStyle::Information);
             return;
         }
         // The file is unchanged until the person has chosen for every field both changed.

@@ -14,6 +14,8 @@ namespace tesselby {
 
 namespace {
 
+constexpr char kWrittenUnconfirmed[] = "written, but that it reached the disk could not be confirmed";
+
 // The export file, refused when it is the list itself (writing it would put the export in its place),
 // the name of the copy a save keeps of the list (the next run would put that copy back as the list),
 // or a file the user may not write, which the rename would replace all the same. A link is followed only
@@ -149,10 +151,16 @@ int runExport(std::span<const std::string> args, CommandStreams streams)
         content.writeTo = [&produce](NativeFile& file) {
             return produce([&file](std::string_view piece) { return file.write(piece); });
         };
-        if (Status written = replaceFileContent(target.value(), content); !written) {
+        const Status written = writeWholeFile(target.value(), content);
+        if (!written) {
             reportFailure(streams.err, written.error(), "not written");
             return kExitProblem;
         }
+        // Written, and whole: only its reaching the disk could not be made sure of. Not a failure, which a
+        // script would take for a file not written and act on.
+        if (const std::optional<FileError>& doubt = written.unconfirmed())
+            streams.err << pathText(target.value()) << ": " << kWrittenUnconfirmed << ": " << doubt->path << ": "
+                        << doubt->reason << '\n';
     } catch (const std::bad_alloc&) {
         reportFailure(streams.err, FileError{list, kTooLargeToOpen});
         return kExitProblem;

@@ -8,6 +8,7 @@
 #include "ContactImport.h"
 #include "DataFile.h"
 #include "DataFilePath.h"
+#include "FileSystem.h"
 #include "NativeFile.h"
 #include "NewPeople.h"
 
@@ -23,6 +24,11 @@ namespace {
 Result<ContactsRead> readFileContacts(const std::string& name, std::istream& in)
 {
     if (name != "-") {
+        // An export over a file of several names that was cut off is put right before it is read.
+        if (const Result<std::filesystem::path> target = finalTarget(name); target) {
+            if (Status putRight = putRightCutOffWrite(target.value()); !putRight)
+                return putRight.error();
+        }
         Result<NativeFile> file = NativeFile::open(std::filesystem::path(name), NativeFile::Access::Read);
         if (!file)
             return file.error();

@@ -172,9 +172,17 @@ Status takeBackInterruptedAdd(const std::filesystem::path& target)
     if (!entry)
         return entry.error().cause == FileError::Cause::Missing ? Status() : Status(entry.error());
     // A link, a folder or another user's file is never read, only set aside.
-    Result<NativeFile> opened = NativeFile::open(path, NativeFile::Access::Own);
+    Result<NativeFile> opened = NativeFile::open(path, NativeFile::Access::OwnRead);
     if (!opened)
         return opened.error().cause == FileError::Cause::Missing ? Status() : setAside(target);
+    const Result<FileIdentity> journalIdentity = opened.value().identity();
+    if (!journalIdentity)
+        return journalIdentity.error();
+    const Result<FileIdentity> listIdentity = identityAt(target);
+    if (!trustedAsOwn(journalIdentity.value(), listIdentity ? listIdentity.value() : journalIdentity.value())) {
+        (void)opened.value().close();
+        return setAside(target);
+    }
     const Result<std::string> text = opened.value().readAll();
     if (!text)
         return text.error();

@@ -153,6 +153,10 @@ private:
     bool m_known = false;
 };
 
+// How many times an edit is planned again over a file other programs changed meanwhile before it gives
+// up, having written nothing.
+constexpr int kSavePasses = 8;
+
 // Plans the edit of loaded record number over now, the file as it stands, and saves it there; with
 // goAhead, only if it says yes once the new content is ready.
 Result<EditPlan> saveEditOver(const std::filesystem::path& target, const RecordGrid& loaded, RecordGrid& now,
@@ -166,19 +170,22 @@ Result<EditPlan> saveEditOver(const std::filesystem::path& target, const RecordG
     const bool whole = now.itemCount() >= plan.at * kFieldCount;
     if (!changes && whole)
         return plan;
+    std::optional<FileError> doubt;
     try {
         const RecordGrid::Replacement replacement = now.replacementFor(plan.at, plan.values);
         FileContent content = now.contentWith(replacement);
         content.goAhead = goAhead;
-        if (Status saved = replaceFileContent(target, content); !saved)
+        const Status saved = replaceFileContent(target, content);
+        if (!saved)
             return saved.error();
+        doubt = saved.unconfirmed();
         now.apply(replacement);
     } catch (const std::bad_alloc&) {
         return tooLargeError(target);
     } catch (const std::length_error&) {
         return tooLargeError(target);
     }
-    return plan;
+    return Result<EditPlan>::landedUnconfirmed(std::move(plan), std::move(doubt));
 }
 
 // The file a write goes to, its folders made and its lock held, with any cut-off save put right.
@@ -212,14 +219,14 @@ bool wasInterrupted(const std::filesystem::path& target)
 }
 
 // Puts right a save or an add that was cut off, under the lock; the only time a read takes the lock.
-Status restoreIfInterrupted(const std::filesystem::path& target)
+Status restoreIfInterrupted(const std::filesystem::path& target, StrayGuard stray = StrayGuard::SetAside)
 {
     if (!wasInterrupted(target))
         return {};
     Result<FileLock> lock = FileLock::acquire(target);
     if (!lock)
         return lock.error();
-    if (Status restored = restoreInterruptedSave(target); !restored)
+    if (Status restored = restoreInterruptedSave(target, stray); !restored)
         return restored;
     return takeBackInterruptedAdd(target);
 }
@@ -366,7 +373,28 @@ Status restoreAfterInterruptedSave(const std::filesystem::path& path)
     const Result<std::filesystem::path> target = finalTarget(path);
     if (!target)
         return target.error();
-    return restoreIfInterrupted(target.value());
+    // Nothing is shown yet to say that a stray guard was set aside: the first read or write does that.
+    return restoreIfInterrupted(target.value(), StrayGuard::LeaveAlone);
+}
+
+Status putRightCutOffWrite(const std::filesystem::path& target)
+{
+    if (!saveWasInterrupted(target))
+        return {};
+    Result<FileLock> lock = FileLock::acquireFileItself(target);
+    if (!lock)
+        return lock.error();
+    return restoreInterruptedSave(target, StrayGuard::LeaveAlone);
+}
+
+Status writeWholeFile(const std::filesystem::path& target, const FileContent& content)
+{
+    Result<FileLock> lock = FileLock::acquireFileItself(target);
+    if (!lock)
+        return lock.error();
+    if (Status restored = restoreInterruptedSave(target, StrayGuard::LeaveAlone); !restored)
+        return restored;
+    return replaceFileContent(target, content);
 }
 
 Status appendRecord(const std::filesystem::path& path, const Record& record)
@@ -415,22 +443,30 @@ Result<EditPlan> saveRecordEdit(const std::filesystem::path& path, RecordGrid& g
 
     // Usually nobody else has written the file since the grid was read; then the grid is the file, and
     // neither needs reading or copying whole. The save goes ahead as if so, while another thread makes
-    // sure, before the new content takes the file's place.
-    {
-        UnchangedCheck check(target, grid.store());
-        Result<EditPlan> saved = saveEditOver(target, grid, grid, number, edit, [&check] { return check.result(); });
-        if (check.result() || (!saved && saved.error().reason != kChangedMeanwhile))
-            return saved;
-    }
+    // sure, before the new content takes the file's place. When another program changed the file, the
+    // edit is planned again over the file as it now is, and that pass too is checked the same way.
     std::optional<RecordGrid> onDisk;
-    if (Status read = readTarget(target, false, readingGridInto(onDisk)); !read)
-        return read.error();
-    Result<EditPlan> saved = saveEditOver(target, grid, *onDisk, number, edit, {});
-    // Once saved, the grid holds the file as it stands, with what other programs wrote since the load;
-    // until then, what the person saw.
-    if (saved && saved.value().saved())
-        grid = std::move(*onDisk);
-    return saved;
+    for (int pass = 0; pass < kSavePasses; ++pass) {
+        if (pass > 0) {
+            if (Status read = readTarget(target, false, readingGridInto(onDisk)); !read)
+                return read.error();
+        }
+        RecordGrid& now = pass == 0 ? grid : *onDisk;
+        UnchangedCheck check(target, now.store());
+        Result<EditPlan> saved = saveEditOver(target, grid, now, number, edit, [&check] { return check.result(); });
+        if (!saved && saved.error().reason != kChangedMeanwhile)
+            return saved;
+        // A plan that writes nothing (a conflict to ask about) is made over the file as just read.
+        const bool wroteNothing = saved && !saved.value().saved();
+        if (!check.result() && !(pass > 0 && wroteNothing))
+            continue;
+        // Once saved, the grid holds the file as it stands, with what other programs wrote since the
+        // load; until then, what the person saw.
+        if (pass > 0 && saved && saved.value().saved())
+            grid = std::move(*onDisk);
+        return saved;
+    }
+    return FileError{target, kKeptChanging};
 }
 
 } // namespace tesselby

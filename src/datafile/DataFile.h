@@ -5,6 +5,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "Record.h"
 #include "RecordEdit.h"
@@ -46,7 +47,17 @@ Status appendRecords(const std::filesystem::path& path, std::span<const Record> 
 Result<EditPlan> saveRecordEdit(const std::filesystem::path& path, RecordGrid& grid, std::size_t number,
                                 const RecordEdit& edit);
 
-// Puts back what a save that was cut off had guarded; for start-up, before anything is shown.
+// Writes a file that is not the list (an export) whole, as replaceFileContent does, under the file's own
+// lock, having put right an earlier write of it that was cut off: two writers never mix, and a reader
+// of it in Tesselby never sees a cut-off rewrite. What stands at its guard's name unproven is left alone.
+Status writeWholeFile(const std::filesystem::path& target, const FileContent& content);
+
+// Puts right, under its own lock, a file that is not the list when a write of it (an export over a file
+// of several names) was cut off; for what reads such a file (an import).
+Status putRightCutOffWrite(const std::filesystem::path& target);
+
+// Puts back what a save that was cut off had guarded; for start-up, before anything is shown. A guard
+// copy it may not use is left for the first read or write to set aside and report.
 Status restoreAfterInterruptedSave(const std::filesystem::path& path);
 
 } // namespace tesselby

@@ -34,8 +34,8 @@ struct FileError {
 inline constexpr char kFolderInPlace[] = "there is a folder in its place";
 inline constexpr char kFileInPlaceOfFolder[] = "a file stands in place of one of its folders";
 inline constexpr char kNotAnOrdinaryFile[] = "it is not an ordinary file";
-inline constexpr char kAnotherOwner[] = "it belongs to another user";
-inline constexpr char kReachedThroughLink[] = "it is a symbolic link";
+// A name beside the data file that only the program's own files may have is a symbolic link.
+inline constexpr char kLinkInPlace[] = "it is a symbolic link, which Tesselby never follows for its own files";
 inline constexpr char kTooLargeToOpen[] =
     "the address list is too large to open: it needs more memory than the program may take";
 

@@ -78,6 +78,17 @@ Result<FileLock> FileLock::acquire(const std::filesystem::path& dataFile, std::c
     return lock;
 }
 
+Result<FileLock> FileLock::acquireFileItself(const std::filesystem::path& file, std::chrono::milliseconds patience)
+{
+    FileLock lock;
+    Result<NativeFile> held = lockAt(file, NativeFile::Access::Read, file, Clock::now() + patience);
+    if (!held && held.error().cause != FileError::Cause::Missing)
+        return held.error();
+    if (held)
+        lock.m_held.push_back(std::move(held.value()));
+    return lock;
+}
+
 FileLock::~FileLock()
 {
     constexpr std::size_t kWithDataFile = 3;

@@ -20,6 +20,11 @@ public:
     static Result<FileLock> acquire(const std::filesystem::path& dataFile,
                                     std::chrono::milliseconds patience = kPatience);
 
+    // For a file that is not the list (an export): only the file's own lock, which every name of it
+    // shares and which the program's writes of it take; nothing when the file does not exist yet.
+    static Result<FileLock> acquireFileItself(const std::filesystem::path& file,
+                                              std::chrono::milliseconds patience = kPatience);
+
     // Waits, up to patience, for a shared lock on an open data file, which no save holds while it
     // writes the file in place; so a read never sees a rewrite half done.
     static Status shareWhileReading(NativeFile& dataFile, std::chrono::milliseconds patience = kPatience);

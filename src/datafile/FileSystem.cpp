@@ -128,8 +128,21 @@ Result<NativeFile> createTemporaryBeside(const std::filesystem::path& path)
         candidate += kTemporaryMarker;
         candidate += std::to_string(now) + "-" + std::to_string(counter++);
         Result<NativeFile> file = NativeFile::createNew(candidate);
-        if (file || file.error().cause != FileError::Cause::Exists || attempt == 100)
+        if (!file && (file.error().cause != FileError::Cause::Exists || attempt == 100))
             return file;
+        if (!file)
+            continue;
+        // Locked at once; another program's cleanup may have taken it for a leftover in between, and then
+        // it is made again under another name.
+        const Result<bool> locked = file.value().tryLock();
+        if (!locked)
+            return locked.error();
+        const Result<FileIdentity> made = file.value().identity();
+        const Result<FileIdentity> there = identityAt(candidate);
+        if (locked.value() && made && there && made.value().sameFileAs(there.value()))
+            return file;
+        if (attempt == 100)
+            return FileError{candidate, "another program kept removing the program's new files beside it"};
     }
 }
 
@@ -142,9 +155,16 @@ void removeLeftoverTemporaries(const std::filesystem::path& path)
     std::filesystem::directory_iterator entry(folderOf(path), failed);
     for (; !failed && entry != std::filesystem::directory_iterator(); entry.increment(failed)) {
         const std::filesystem::path::string_type name = entry->path().filename().native();
-        std::error_code ignored;
-        if (name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0 &&
-            entry->is_regular_file(ignored))
+        if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0)
+            continue;
+        // A file its maker still holds is in use: only one nobody holds is left over.
+        Result<NativeFile> file = NativeFile::open(entry->path(), NativeFile::Access::OwnRead);
+        if (!file)
+            continue;
+        const Result<bool> free = file.value().tryLock();
+        const Result<FileIdentity> held = file.value().identity();
+        const Result<FileIdentity> there = identityAt(entry->path());
+        if (free && free.value() && held && there && held.value().sameFileAs(there.value()))
             (void)removeFile(entry->path());
     }
 }

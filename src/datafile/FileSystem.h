@@ -32,10 +32,16 @@ Result<std::filesystem::path> trustedFinalTarget(const std::filesystem::path& pa
 Status ensureParentFolder(const std::filesystem::path& file);
 
 // A new file beside path, named path's name, kTemporaryMarker and something unique; path is not touched.
+// It is locked for as long as it is open, which tells removeLeftoverTemporaries that its maker lives.
 Result<NativeFile> createTemporaryBeside(const std::filesystem::path& path);
 
-// Removes what saves killed midway left beside path: only files that carry path's temporary marker.
+// Removes what saves killed midway left beside path: only files that carry path's temporary marker and
+// that nobody holds open and locked, as a running save or export does.
 void removeLeftoverTemporaries(const std::filesystem::path& path);
+
+// Whether file, found at a name only the program's own files have, may be one the program made: a file
+// of the running user's (or, for the superuser, of the owner of list, the file it belongs with).
+bool trustedAsOwn(const FileIdentity& file, const FileIdentity& list);
 
 // Refuses a file the user may not write, with the same words as the system's own refusal; a missing
 // file passes, since writing creates it. The superuser is refused a file without any write permission.
@@ -75,8 +81,11 @@ Result<FileStamp> stampAt(const std::filesystem::path& path);
 Result<FileIdentity> entryIdentityAt(const std::filesystem::path& path);
 Status makeFolder(const std::filesystem::path& path);
 // Puts from in to's place in one step that survives a crash (the folder entry included): to is either
-// as it was or replaced.
+// as it was or replaced. When the move was made but the folder could not be synced, a success that
+// says so (Status::unconfirmed).
 Status moveOver(const std::filesystem::path& from, const std::filesystem::path& to);
+// Gives from the new name to, which must not exist (Cause::Exists when it does): nothing is replaced.
+Status moveToNewName(const std::filesystem::path& from, const std::filesystem::path& to);
 Status removeFile(const std::filesystem::path& path);
 // Makes the folder's entries (a new, renamed or removed file) survive a power cut.
 Status syncFolder(const std::filesystem::path& folder);

@@ -16,6 +16,8 @@ struct FileIdentity {
     std::uint64_t file = 0;
     std::uint64_t linkCount = 1;
     bool isFolder = false;
+    // The owning user's number where the system has one (0 on Windows, where access lists decide).
+    std::uint64_t owner = 0;
 
     bool sameFileAs(const FileIdentity& other) const { return device == other.device && file == other.file; }
 };
@@ -31,7 +33,9 @@ public:
         Rewrite, // an existing ordinary file, for writing over from its start
         Lock,    // created when missing (owner-only), only to be locked
         Folder,  // an existing folder, to be synced or locked
-        Own,     // an existing ordinary file of the running user's, for reading; never reached through a link
+        // An existing ordinary file the program made beside the data file, for reading: never reached
+        // through a link, so that a name planted there cannot lead a read into another file.
+        OwnRead,
     };
 
     static Result<NativeFile> open(const std::filesystem::path& path, Access access);
@@ -70,6 +74,8 @@ public:
     // Waits until what was written is on the disk.
     Status sync();
     Status truncate(std::uint64_t bytes);
+    // Moves the place the next read or write starts at.
+    Status seek(std::uint64_t offset);
     // Takes the lock without waiting: false when another holder has it. Shared locks exclude only an
     // exclusive one.
     Result<bool> tryLock(bool shared = false);

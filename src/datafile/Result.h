@@ -14,14 +14,25 @@ public:
     Result(T value) : m_state(std::move(value)) {}
     Result(FileError error) : m_state(std::move(error)) {}
 
+    // A value whose change landed, though a step after its point of no return failed (see Status).
+    static Result landedUnconfirmed(T value, std::optional<FileError> doubt)
+    {
+        Result landed(std::move(value));
+        landed.m_unconfirmed = std::move(doubt);
+        return landed;
+    }
+
     bool ok() const { return std::holds_alternative<T>(m_state); }
     explicit operator bool() const { return ok(); }
     T& value() { return std::get<T>(m_state); }
     const T& value() const { return std::get<T>(m_state); }
     const FileError& error() const { return std::get<FileError>(m_state); }
+    // On success, what could not be confirmed after the change landed; nothing when all of it was.
+    const std::optional<FileError>& unconfirmed() const { return m_unconfirmed; }
 
 private:
     std::variant<T, FileError> m_state;
+    std::optional<FileError> m_unconfirmed;
 };
 
 // Success, or the failure met, for an operation that yields nothing else.

@@ -1,14 +1,18 @@
 // The command as a user runs it: the built executable in a child process, its data folder a
 // temporary one given through XDG_DATA_HOME.
+#include <chrono>
+#include <csignal>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <random>
 #include <sstream>
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -112,6 +116,27 @@ public:
                         readFile(m_dir / ".err")};
         fs::remove(m_dir / ".out");
         return outcome;
+    }
+
+    // Starts the command without waiting for it, its output thrown away: the child's process number.
+    pid_t start(const std::vector<std::string>& args) const
+    {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::setenv("XDG_DATA_HOME", m_dir.c_str(), 1);
+            const int none = ::open("/dev/null", O_RDWR);
+            if (::chdir(m_dir.c_str()) != 0 || none < 0)
+                ::_exit(126);
+            for (int fd = 0; fd < 3; ++fd)
+                ::dup2(none, fd);
+            std::vector<char*> argv{const_cast<char*>(TESSELBY_CONTACTS)};
+            for (const std::string& arg : args)
+                argv.push_back(const_cast<char*>(arg.c_str()));
+            argv.push_back(nullptr);
+            ::execv(TESSELBY_CONTACTS, argv.data());
+            ::_exit(127);
+        }
+        return child;
     }
 
 private:
@@ -762,6 +787,84 @@ TEST_CASE("an import while another process adds keeps every record whole and los
                 CHECK(record[source == "Row" ? 0 : 1] == (source == "Row" ? std::to_string(i) : "Card"));
                 CHECK(record[source == "Row" ? 1 : 0] == (source == "Row" ? "Row" : std::to_string(i)));
             }
+        }
+    }
+}
+
+TEST_CASE("exports to one file, at once or cut off over a file of several names, leave it whole")
+{
+    const struct {
+        const char* name;
+        bool killed;
+    } rows[] = {{"two at once never fail each other", false}, {"one killed over a file of several names", true}};
+    for (const auto& row : rows) {
+        SUBCASE(row.name)
+        {
+            Scratch scratch;
+            // Two lists that differ from their first person on, and their exports.
+            std::string lists[2], exports[2];
+            for (int version = 0; version < 2; ++version) {
+                for (int i = 0; i < 40000; ++i)
+                    lists[version] +=
+                        itemLines({"V" + std::to_string(version) + "-" + std::to_string(i), "Lee", "", ""});
+                writeFile(scratch.list(), lists[version]);
+                const Outcome exported = scratch.run({"export"});
+                REQUIRE(exported.status == 0);
+                exports[version] = exported.out;
+            }
+            const fs::path out = scratch.dir() / "out.vcf";
+            if (!row.killed) {
+                std::vector<pid_t> children;
+                for (int writer = 0; writer < 2; ++writer) {
+                    const pid_t child = ::fork();
+                    if (child == 0) {
+                        for (int round = 0; round < 30; ++round) {
+                            const pid_t exporting = scratch.start({"export", "-o", "out.vcf"});
+                            int status = 0;
+                            ::waitpid(exporting, &status, 0);
+                            if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+                                ::_exit(1);
+                        }
+                        ::_exit(0);
+                    }
+                    children.push_back(child);
+                }
+                for (const pid_t child : children) {
+                    int status = 0;
+                    ::waitpid(child, &status, 0);
+                    CHECK((WIFEXITED(status) && WEXITSTATUS(status) == 0));
+                }
+                CHECK(readFile(out) == exports[1]);
+                continue;
+            }
+            // A file of two names is rewritten in place; a kill leaves it cut off, and whoever reads it next
+            // through Tesselby (an import, or the next export) first puts it back whole.
+            REQUIRE(scratch.run({"export", "-o", "out.vcf"}).status == 0);
+            fs::create_hard_link(out, scratch.dir() / "second-name.vcf");
+            std::mt19937 random(11);
+            int cutOff = 0;
+            for (int round = 0; round < 30; ++round) {
+                CAPTURE(round);
+                writeFile(scratch.list(), lists[round % 2]);
+                const pid_t exporting = scratch.start({"export", "-o", "out.vcf"});
+                // Killed while it rewrites the file: once its guard copy is in place, a moment later.
+                const fs::path guard = scratch.dir() / "out.vcf.before-save";
+                for (int wait = 0; wait < 100000 && !fs::exists(guard) && ::waitpid(exporting, nullptr, WNOHANG) == 0;
+                     ++wait)
+                    std::this_thread::sleep_for(std::chrono::microseconds(20));
+                std::this_thread::sleep_for(std::chrono::microseconds(random() % 1500));
+                ::kill(exporting, SIGKILL);
+                ::waitpid(exporting, nullptr, 0);
+                const std::string left = readFile(out);
+                cutOff += left != exports[0] && left != exports[1] ? 1 : 0;
+                Scratch other;
+                REQUIRE(other.run({"import", out.string()}).status == 0);
+                const std::string imported = readFile(other.list());
+                CHECK((imported == lists[0] || imported == lists[1]));
+                CHECK((readFile(out) == exports[0] || readFile(out) == exports[1]));
+                CHECK(readFile(scratch.dir() / "second-name.vcf") == readFile(out));
+            }
+            MESSAGE(cutOff << " of 30 kills left the file cut off until the import put it back");
         }
     }
 }

@@ -7,10 +7,12 @@
 #include "DataFilePath.h"
 #include "FileLock.h"
 #include "FileSystem.h"
+#include "SafeReplace.h"
 #include "SavedValues.h"
 #include "TestDataFolder.h"
 
 #ifndef _WIN32
+#include "SaveFaultShim.h"
 #include <sys/stat.h>
 #endif
 
@@ -201,16 +203,66 @@ TEST_CASE("saveKeepsPermissionsAndLeavesNoTemporaryFiles")
 
 TEST_CASE("saveKeepsRecordsAppendedSinceLoad")
 {
-    TestDataFolder folder;
-    folder.write(itemLines({"A", "a", "1", "a@"}));
-    Result<RecordGrid> grid = loadRecordGrid(dataFile());
-    REQUIRE(grid.ok());
-    REQUIRE(appendRecord(dataFile(), {"B", "b", "2", "b@"}).ok());
-    REQUIRE(saveValues(grid.value(), 1, {"A2", "a", "1", "a@"}).ok());
-    CHECK(folder.read() == itemLines({"A2", "a", "1", "a@", "B", "b", "2", "b@"}));
-    CHECK(grid.value().recordCount() == 2);
-    // The save first made for the file as loaded is thrown away once the change is seen.
-    CHECK(fileNames(folder.folderPath()) == std::vector<std::string>{"tesselby.txt", "tesselby.txt.lock"});
+    // Each delivery, as a sync tool makes it: a new version, one more person, renamed into place.
+    enum class Delivery { None, WhileTheSaveRereads, AtEveryRead };
+    const struct {
+        const char* name;
+        Delivery delivery;
+    } rows[] = {
+        {"appended since the load", Delivery::None},
+#ifndef _WIN32
+        {"and a newer list delivered while the save reads the changed file", Delivery::WhileTheSaveRereads},
+        {"and another program that keeps changing it", Delivery::AtEveryRead},
+#endif
+    };
+    for (const auto& row : rows) {
+        SUBCASE(row.name)
+        {
+            TestDataFolder folder;
+            folder.write(itemLines({"A", "a", "1", "a@"}));
+            Result<RecordGrid> grid = loadRecordGrid(dataFile());
+            REQUIRE(grid.ok());
+            REQUIRE(appendRecord(dataFile(), {"B", "b", "2", "b@"}).ok());
+            int deliveries = 0;
+            const auto deliver = [&] {
+                const std::filesystem::path delivered = folder.folderPath() / ".delivered.tmp";
+                REQUIRE(writeFile(delivered,
+                                  folder.read() + itemLines({"C" + std::to_string(++deliveries), "c", "3", "c@"})));
+                std::filesystem::rename(delivered, folder.filePath());
+            };
+            Result<EditPlan> saved = EditPlan{};
+            if (row.delivery == Delivery::None) {
+                saved = saveRecordEdit(dataFile(), grid.value(), 1, {FieldEdit{"A2", std::nullopt}});
+            }
+#ifndef _WIN32
+            else {
+                // The save's first try finds the add and reads the file again (its second read of the
+                // file on this thread); the delivery comes as that read ends.
+                const bool always = row.delivery == Delivery::AtEveryRead;
+                const SaveFaultArmed armed(
+                    SaveFault{"closeRead", "/tesselby.txt", always ? 0 : 1, false, deliver, always ? 1000 : 1});
+                saved = saveRecordEdit(dataFile(), grid.value(), 1, {FieldEdit{"A2", std::nullopt}});
+                CHECK(armed.acted());
+            }
+#endif
+            std::vector<std::string> expected{"A2", "a", "1", "a@", "B", "b", "2", "b@"};
+            for (int n = 1; n <= deliveries; ++n)
+                expected.insert(expected.end(), {"C" + std::to_string(n), "c", "3", "c@"});
+            if (row.delivery == Delivery::AtEveryRead) {
+                // It gives up, having written nothing over what the other program wrote.
+                REQUIRE(!saved.ok());
+                CHECK(saved.error().reason == kKeptChanging);
+                expected[0] = "A";
+                CHECK(grid.value().record(1) == Record{"A", "a", "1", "a@"});
+            } else {
+                REQUIRE(saved.ok());
+                CHECK(grid.value().recordCount() == 2 + std::size_t(deliveries));
+            }
+            CHECK(folder.read() == itemLines(expected));
+            // The save first made for the file as loaded is thrown away once the change is seen.
+            CHECK(fileNames(folder.folderPath()) == std::vector<std::string>{"tesselby.txt", "tesselby.txt.lock"});
+        }
+    }
 }
 
 TEST_CASE("saveOfAPersonTheFileLostWritesNothing")

@@ -20,6 +20,7 @@
 #include "SystemError.h"
 #else
 #include "ForkedChild.h"
+#include "SaveFaultShim.h"
 #include <csignal>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -189,25 +190,81 @@ TEST_CASE("fullDiskFailsAnAddAndLeavesTheFile")
     }
 }
 
-TEST_CASE("fullDiskFailsASaveAndLeavesTheFile")
+// A fault before a save's point of no return (the rename, or the rewrite in place synced) leaves the file
+// as it was and fails; one after it is a success that says what could not be confirmed, and what it
+// leaves behind (a guard copy) changes nothing later.
+TEST_CASE("diskFaultsInASaveLeaveTheOldFileOrSayWhatLanded")
 {
-#ifdef _WIN32
-    if (fullDiskPlace().empty()) {
-        MESSAGE("not run: no small drive to fill (scripts/test-windows maps one)");
-        return;
-    }
+    enum class Ends { Failed, Landed, LandedUnconfirmed };
+    const struct {
+        const char* name;
+        bool hardLinked;
+        const char* call; // failed once (see SaveFaultShim.h); none: a full disk
+        const char* pathEnd;
+        int skip;
+        Ends ends;
+    } rows[] = {
+        {"a full disk", false, nullptr, nullptr, 0, Ends::Failed},
+        {"a full disk, rewritten in place", true, nullptr, nullptr, 0, Ends::Failed},
+#ifndef _WIN32
+        {"the new file's sync fails", false, "fsync", ".saving-", 0, Ends::Failed},
+        {"the folder's sync fails after the rename", false, "fsync", "/tesselby", 0, Ends::LandedUnconfirmed},
+        {"the close fails after the rename", false, "close", "/tesselby.txt", 0, Ends::LandedUnconfirmed},
+        {"the guard's folder sync fails before the rewrite", true, "fsync", "/tesselby", 0, Ends::Failed},
+        {"the rewrite's sync fails", true, "fsync", "/tesselby.txt", 0, Ends::Failed},
+        {"the close fails after the rewrite was synced", true, "close", "/tesselby.txt", 0, Ends::LandedUnconfirmed},
+        {"the guard cannot be removed after the rewrite", true, "unlink", ".before-save", 0, Ends::LandedUnconfirmed},
+        {"the folder's sync fails after the guard's removal", true, "fsync", "/tesselby", 1, Ends::LandedUnconfirmed},
 #endif
-    TestDataFolder folder("share", fullDiskPlace());
-    const std::string before = peopleFile(50, "P");
-    folder.write(before);
-    Result<RecordGrid> grid = loadRecordGrid(dataFile());
-    REQUIRE(grid.ok());
-    const int code = withFullDisk(folder, static_cast<long long>(before.size() / 2), [&] {
-        return saveValues(grid.value(), 25, {"Edited", "", "", ""}).ok() ? 1 : 0;
-    });
-    CHECK(code == 0);
-    CHECK(folder.read() == before);
-    CHECK(fileNames(folder.folderPath()) == std::vector<std::string>{"tesselby.txt", "tesselby.txt.lock"});
+    };
+    for (const auto& row : rows) {
+        SUBCASE(row.name)
+        {
+            const bool fullDisk = row.call == nullptr;
+#ifdef _WIN32
+            if (fullDiskPlace().empty()) {
+                MESSAGE("not run: no small drive to fill (scripts/test-windows maps one)");
+                return;
+            }
+#endif
+            TestDataFolder folder("share", fullDisk ? fullDiskPlace() : std::filesystem::temp_directory_path());
+            const std::string before = peopleFile(50, "P");
+            folder.write(before);
+            const std::filesystem::path secondName = folder.top() / "second-name.txt";
+            if (row.hardLinked)
+                std::filesystem::create_hard_link(folder.filePath(), secondName);
+            Result<RecordGrid> grid = loadRecordGrid(dataFile());
+            REQUIRE(grid.ok());
+            if (fullDisk) {
+                const int code = withFullDisk(folder, static_cast<long long>(before.size() / 2), [&] {
+                    return saveValues(grid.value(), 25, {"Edited", "", "", ""}).ok() ? 1 : 0;
+                });
+                CHECK(code == 0);
+            }
+#ifndef _WIN32
+            else {
+                const SaveFaultArmed armed(SaveFault{row.call, row.pathEnd, row.skip, true, {}});
+                const Result<EditPlan> saved =
+                    saveRecordEdit(dataFile(), grid.value(), 25, {FieldEdit{"Edited", std::nullopt}});
+                CHECK(armed.acted());
+                CHECK(saved.ok() == (row.ends != Ends::Failed));
+                if (saved.ok())
+                    CHECK(saved.unconfirmed().has_value() == (row.ends == Ends::LandedUnconfirmed));
+            }
+#endif
+            const std::string expected = row.ends == Ends::Failed ? before : grid.value().text();
+            if (row.ends != Ends::Failed)
+                CHECK(expected.find("Edited") != std::string::npos);
+            CHECK(folder.read() == expected);
+            // A guard left after the rewrite landed is only removed by the next read.
+            const Result<std::string> next = readDataFile(dataFile());
+            REQUIRE(next.ok());
+            CHECK(next.value() == expected);
+            if (row.hardLinked)
+                CHECK(readFile(secondName) == expected);
+            CHECK(fileNames(folder.folderPath()) == std::vector<std::string>{"tesselby.txt", "tesselby.txt.lock"});
+        }
+    }
 }
 
 #if !defined(_WIN32)
@@ -246,7 +303,11 @@ TEST_CASE("killedSaveLeavesExactlyTheOldOrTheNewFile")
     const struct {
         const char* name;
         bool inPlace;
-    } rows[] = {{"replaced by a new file", false}, {"rewritten in place, beside a second hard link", true}};
+        // After each kill, a sync tool delivers a newer list by rename, which the next read must keep.
+        bool newerDelivered;
+    } rows[] = {{"replaced by a new file", false, false},
+                {"rewritten in place, beside a second hard link", true, false},
+                {"rewritten in place, then a newer list delivered", true, true}};
     for (const auto& row : rows) {
         SUBCASE(row.name)
         {
@@ -263,7 +324,9 @@ TEST_CASE("killedSaveLeavesExactlyTheOldOrTheNewFile")
             std::mt19937 random(7);
             std::chrono::steady_clock::duration saveTime{};
             int killsDuringAWrite = 0;
-            for (int round = 0; round < 40; ++round) {
+            int guardsSetAside = 0;
+            const int rounds = row.newerDelivered ? 60 : 40;
+            for (int round = 0; round < rounds; ++round) {
                 CAPTURE(round);
                 const std::string before = readDataFile(dataFile()).value();
                 int progress[2];
@@ -300,6 +363,29 @@ TEST_CASE("killedSaveLeavesExactlyTheOldOrTheNewFile")
                 // What the kill left is put right by the next read, before anyone sees the file.
                 if (!leftovers(folder.folderPath()).empty())
                     ++killsDuringAWrite;
+                if (row.newerDelivered) {
+                    const std::string newer = before + itemLines({"Newer " + std::to_string(round), "n", "n", "n"});
+                    const std::filesystem::path delivered = folder.folderPath() / ".delivered.tmp";
+                    REQUIRE(writeFile(delivered, newer));
+                    std::filesystem::rename(delivered, folder.filePath());
+                    Result<std::string> read = readDataFile(dataFile());
+                    if (!read.ok()) { // a guard that was left is set aside, and said so once
+                        CHECK(read.error().reason.find("set aside as") != std::string::npos);
+                        ++guardsSetAside;
+                        read = readDataFile(dataFile());
+                    }
+                    REQUIRE(read.ok());
+                    CHECK(read.value() == newer);
+                    CHECK(folder.read() == newer);
+                    // The next round starts again from the old list, in place beside its second name.
+                    for (const std::string& name : fileNames(folder.folderPath()))
+                        if (name.find(".before-save-") != std::string::npos)
+                            std::filesystem::remove(folder.folderPath() / name);
+                    std::filesystem::remove(secondName);
+                    folder.write(before);
+                    std::filesystem::create_hard_link(folder.filePath(), secondName);
+                    continue;
+                }
                 const Result<std::string> read = readDataFile(dataFile());
                 REQUIRE(read.ok());
                 const std::string& now = read.value();
@@ -309,36 +395,68 @@ TEST_CASE("killedSaveLeavesExactlyTheOldOrTheNewFile")
                 CAPTURE(saves);
                 CHECK((now == afterCounted || now == afterOneMore));
             }
-            MESSAGE(killsDuringAWrite << " of 40 kills landed while the new content was being written");
+            MESSAGE(killsDuringAWrite << " of " << rounds << " kills landed while the new content was being written; "
+                                      << guardsSetAside << " guards set aside");
         }
     }
 }
 #endif
 
+// What a rewrite in place of the data file from old to next leaves beside it: its guard copy, which
+// names the file it guards and holds both contents.
+std::string guardOf(const std::string& old, const std::string& next)
+{
+    Result<NativeFile> file = NativeFile::open(dataFile(), NativeFile::Access::Read);
+    REQUIRE(file.ok());
+    const FileIdentity identity = file.value().identity().value();
+    return "TESSELBY-BEFORE-SAVE 1 " + std::to_string(identity.device) + " " + std::to_string(identity.file) + " " +
+           std::to_string(old.size()) + " " + std::to_string(next.size()) + "\n" + old + next;
+}
+
 TEST_CASE("cutOffRewriteIsPutBackBeforeAnythingElse")
 {
+    enum class Guard { OfThisRewrite, Folder, OlderVersion, Link, TwoNames, OtherUsers };
+    enum class Since { Nothing, Landed, ReplacedByRename, ChangedInPlace, Removed };
     const struct {
         const char* name;
         std::string next;
-        bool guardIsAFolder;
+        Guard guard;
+        Since since;
     } rows[] = {
-        {"a search", "read", false},
-        {"start-up", "start", false},
-        {"an add", "add", false},
-        {"an edit", "save", false},
-        {"a folder of the guard's name is not the program's", "read", true},
+        {"a search", "read", Guard::OfThisRewrite, Since::Nothing},
+        {"start-up", "start", Guard::OfThisRewrite, Since::Nothing},
+        {"an add", "add", Guard::OfThisRewrite, Since::Nothing},
+        {"an edit", "save", Guard::OfThisRewrite, Since::Nothing},
+        {"a folder of the guard's name is not the program's", "read", Guard::Folder, Since::Nothing},
+        // Never applied, only set aside: the list stays as it is.
+        {"the save had landed: the guard is only removed", "read", Guard::OfThisRewrite, Since::Landed},
+        {"a newer list delivered by rename since", "read", Guard::OfThisRewrite, Since::ReplacedByRename},
+        {"a newer list delivered by rename, then an add", "add", Guard::OfThisRewrite, Since::ReplacedByRename},
+        {"a list changed in place since", "read", Guard::OfThisRewrite, Since::ChangedInPlace},
+        {"a list removed since", "add", Guard::OfThisRewrite, Since::Removed},
+        {"a guard without the form this version writes", "read", Guard::OlderVersion, Since::Nothing},
+        {"a guard with a second name", "read", Guard::TwoNames, Since::Nothing},
+        {"a guard with a second name, at start-up", "start", Guard::TwoNames, Since::Nothing},
+#ifndef _WIN32 // where Wine cannot make links, and owners are access lists
+        {"a link at the guard's name", "read", Guard::Link, Since::Nothing},
+        {"a link at the guard's name, the list removed", "add", Guard::Link, Since::Removed},
+        {"another user's guard", "read", Guard::OtherUsers, Since::Nothing},
+#endif
     };
     for (const auto& row : rows) {
         SUBCASE(row.name)
         {
             TestDataFolder folder;
             const std::string old = peopleFile(3, "Old");
+            const std::string next = itemLines({"New, and longer than the old first name"}) + old.substr(15);
             // What a rewrite in place killed halfway leaves: its guard copy, and the new text over part
             // of the old.
             folder.write(old);
             std::filesystem::path guard = folder.filePath();
             guard += ".before-save";
-            if (row.guardIsAFolder) {
+            const std::filesystem::path secret = folder.top() / "secret.txt";
+            REQUIRE(writeFile(secret, itemLines({"Secret", "s", "s", "s"})));
+            if (row.guard == Guard::Folder) {
                 std::filesystem::create_directories(guard);
                 const Result<std::string> text = readDataFile(dataFile());
                 REQUIRE(text.ok());
@@ -346,16 +464,62 @@ TEST_CASE("cutOffRewriteIsPutBackBeforeAnythingElse")
                 CHECK(std::filesystem::is_directory(guard));
                 continue;
             }
-            std::filesystem::copy_file(folder.filePath(), guard);
-            folder.write(itemLines({"New, and longer than the old first name"}) + old.substr(old.size() / 2));
+            if (row.guard == Guard::Link) {
+                std::filesystem::create_symlink(secret, guard);
+            } else {
+                REQUIRE(writeFile(guard, row.guard == Guard::OlderVersion ? old : guardOf(old, next)));
+                if (row.guard == Guard::TwoNames)
+                    std::filesystem::create_hard_link(guard, folder.top() / "second-name");
+#ifndef _WIN32
+                if (row.guard == Guard::OtherUsers)
+                    REQUIRE(::chown(guard.c_str(), kOtherUser, kOtherUser) == 0);
+#endif
+            }
+            const bool applies = row.guard == Guard::OfThisRewrite && row.since == Since::Nothing;
+            std::string cut = next.substr(0, next.size() / 2) + old.substr(next.size() / 2);
+            std::string now = cut;
+            const std::string newer = peopleFile(4, "Newer");
+            if (row.since == Since::Landed)
+                now = next;
+            if (row.since == Since::ChangedInPlace)
+                now = cut.substr(0, 40) + "Changed" + cut.substr(47);
+            if (row.since == Since::ReplacedByRename) {
+                const std::filesystem::path delivered = folder.folderPath() / "delivered.tmp";
+                REQUIRE(writeFile(delivered, newer));
+                std::filesystem::rename(delivered, folder.filePath());
+                now = newer;
+            } else if (row.since == Since::Removed) {
+                std::filesystem::remove(folder.filePath());
+                now.clear();
+            } else {
+                folder.write(now);
+            }
+            CAPTURE(std::string(row.name));
 
-            std::string expected = old;
+            std::string expected = applies ? old : now;
+            // A guard not applied is set aside and said so, once; the next try goes ahead. Start-up, with
+            // nothing shown yet to say so, leaves it for the first read.
+            const bool setAside = !applies && row.since != Since::Landed && row.next != "start";
+            if (setAside) {
+                const Status first = row.next == "start"  ? restoreAfterInterruptedSave(dataFile())
+                                     : row.next == "read" ? Status(readDataFile(dataFile()).error())
+                                                          : appendRecord(dataFile(), {"Added", "", "", ""});
+                REQUIRE(!first.ok());
+                CHECK(first.error().reason.find("set aside as") != std::string::npos);
+                CHECK(!std::filesystem::exists(std::filesystem::symlink_status(guard)));
+            }
             if (row.next == "read") {
                 const Result<std::string> text = readDataFile(dataFile());
                 REQUIRE(text.ok());
-                CHECK(text.value() == old);
+                CHECK(text.value() == expected);
             } else if (row.next == "start") {
                 CHECK(restoreAfterInterruptedSave(dataFile()).ok());
+                if (!applies) {
+                    CHECK(std::filesystem::exists(guard));
+                    const Result<std::string> read = readDataFile(dataFile());
+                    REQUIRE(!read.ok());
+                    CHECK(read.error().reason.find("set aside as") != std::string::npos);
+                }
             } else if (row.next == "add") {
                 CHECK(appendRecord(dataFile(), {"Added", "", "", ""}).ok());
                 expected += itemLines({"Added", "", "", ""});
@@ -367,7 +531,12 @@ TEST_CASE("cutOffRewriteIsPutBackBeforeAnythingElse")
                        expected.find("Old2") != std::string::npos));
             }
             CHECK(folder.read() == expected);
-            CHECK(!std::filesystem::exists(guard));
+            CHECK(!std::filesystem::exists(std::filesystem::symlink_status(guard)));
+            CHECK(readFile(secret) == itemLines({"Secret", "s", "s", "s"}));
+            std::size_t keptAside = 0;
+            for (const std::string& name : fileNames(folder.folderPath()))
+                keptAside += name.rfind("tesselby.txt.before-save-", 0) == 0 ? 1 : 0;
+            CHECK(keptAside == (applies || row.since == Since::Landed ? 0u : 1u));
         }
     }
 }

@@ -17,6 +17,7 @@
 #include "DataFile.h"
 #include "DataFilePath.h"
 #include "FileError.h"
+#include "FileLock.h"
 #include "ForkedChild.h"
 #include "SavedValues.h"
 #include "TestDataFolder.h"
@@ -265,6 +266,34 @@ TEST_CASE("aLinkToNothingGetsItsTargetMade")
     REQUIRE(appendRecord(dataFile(), {"A", "a", "1", "a@"}).ok());
     CHECK(readAll(target) == itemLines({"A", "a", "1", "a@"}));
     CHECK(linkText(folder.filePath()) == target);
+}
+
+// The lock file is the program's own: a link planted at its name (say by another user, where the list
+// is in a shared folder) is neither followed to open its target nor to create one.
+TEST_CASE("aLinkAtTheLockFilesNameIsNeverFollowed")
+{
+    const struct {
+        const char* name;
+        bool targetExists;
+    } rows[] = {{"a link to another file", true}, {"a link to nothing", false}};
+    for (const auto& row : rows) {
+        SUBCASE(row.name)
+        {
+            TestDataFolder folder;
+            folder.write(itemLines({"A", "a", "1", "a@"}));
+            const std::filesystem::path elsewhere = folder.top() / "someone-elses.txt";
+            if (row.targetExists)
+                REQUIRE(writeFile(elsewhere, "theirs"));
+            std::filesystem::create_symlink(elsewhere, lockFilePath(folder.filePath()));
+            const Status added = appendRecord(dataFile(), {"B", "b", "2", "b@"});
+            REQUIRE(!added.ok());
+            CHECK(added.error().reason == kLinkInPlace);
+            CHECK(folder.read() == itemLines({"A", "a", "1", "a@"}));
+            CHECK(std::filesystem::exists(elsewhere) == row.targetExists);
+            if (row.targetExists)
+                CHECK(readAll(elsewhere) == "theirs");
+        }
+    }
 }
 
 TEST_CASE("writeProtectedFileIsRefusedAndLeftAsItWas")

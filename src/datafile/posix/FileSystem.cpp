@@ -3,6 +3,8 @@
 #include <ctime>
 #include <string>
 
+#include <cstdio>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -111,7 +113,31 @@ Status moveOver(const std::filesystem::path& from, const std::filesystem::path& 
 {
     if (::rename(from.c_str(), to.c_str()) != 0)
         return lastSystemError(to);
+    if (Status synced = syncFolder(folderOf(to)); !synced)
+        return Status::landedUnconfirmed(synced.error());
+    return {};
+}
+
+Status moveToNewName(const std::filesystem::path& from, const std::filesystem::path& to)
+{
+#if defined(__linux__)
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return syncFolder(folderOf(to));
+    if (errno != EINVAL && errno != ENOSYS)
+        return lastSystemError(to);
+#endif
+    // Where the system cannot rename without replacing: a second name, which fails when to is taken.
+    if (::link(from.c_str(), to.c_str()) != 0)
+        return lastSystemError(to);
+    if (::unlink(from.c_str()) != 0)
+        return lastSystemError(from);
     return syncFolder(folderOf(to));
+}
+
+bool trustedAsOwn(const FileIdentity& file, const FileIdentity& list)
+{
+    const uid_t self = ::geteuid();
+    return file.owner == self || (self == 0 && file.owner == list.owner);
 }
 
 Status removeFile(const std::filesystem::path& path)

@@ -39,11 +39,11 @@ int openFlags(NativeFile::Access access)
     case NativeFile::Access::Rewrite:
         return O_WRONLY;
     case NativeFile::Access::Lock:
-        return O_RDWR;
+        return O_RDWR | O_NOFOLLOW;
+    case NativeFile::Access::OwnRead:
+        return O_RDONLY | O_NOFOLLOW;
     case NativeFile::Access::Folder:
         return O_RDONLY | O_DIRECTORY;
-    case NativeFile::Access::Own:
-        return O_RDONLY | O_NOFOLLOW;
     }
     return O_RDONLY;
 }
@@ -104,8 +104,8 @@ Result<NativeFile> NativeFile::open(const std::filesystem::path& path, Access ac
         if (fd < 0 && errno == EEXIST) // another copy made it in between
             fd = ::open(path.c_str(), openFlags(access) | kCommonFlags, 0600);
     }
-    if (fd < 0 && access == Access::Own && errno == ELOOP)
-        return FileError{path, kReachedThroughLink};
+    if (fd < 0 && errno == ELOOP && (access == Access::Lock || access == Access::OwnRead))
+        return FileError{path, kLinkInPlace};
     if (fd < 0)
         return lastSystemError(path);
     NativeFile file(fd, path, access);
@@ -119,8 +119,6 @@ Result<NativeFile> NativeFile::open(const std::filesystem::path& path, Access ac
         return FileError{path, kFolderInPlace};
     if (!S_ISREG(info.st_mode))
         return FileError{path, kNotAnOrdinaryFile};
-    if (access == Access::Own && info.st_uid != ::geteuid())
-        return FileError{path, kAnotherOwner};
     // Owner-only whatever the umask, so that the program can go on writing what it made.
     if (created && ::fchmod(fd, 0600) != 0)
         return lastSystemError(path);
@@ -215,6 +213,13 @@ Status NativeFile::sync()
 Status NativeFile::truncate(std::uint64_t bytes)
 {
     if (::ftruncate(fdOf(m_handle), static_cast<off_t>(bytes)) != 0)
+        return lastSystemError(m_path);
+    return {};
+}
+
+Status NativeFile::seek(std::uint64_t offset)
+{
+    if (::lseek(fdOf(m_handle), static_cast<off_t>(offset), SEEK_SET) < 0)
         return lastSystemError(m_path);
     return {};
 }

@@ -42,7 +42,8 @@ inline FileError lastSystemError(const std::filesystem::path& path)
 inline FileIdentity identityOf(const struct stat& info)
 {
     return FileIdentity{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
-                        static_cast<std::uint64_t>(info.st_nlink), S_ISDIR(info.st_mode)};
+                        static_cast<std::uint64_t>(info.st_nlink), S_ISDIR(info.st_mode),
+                        static_cast<std::uint64_t>(info.st_uid)};
 }
 
 } // namespace tesselby

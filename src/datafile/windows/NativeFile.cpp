@@ -39,14 +39,14 @@ HANDLE openHandle(const std::filesystem::path& path, NativeFile::Access access, 
     case NativeFile::Access::Lock:
         // Not shared for deletion, so the lock file cannot be removed while it is held.
         return ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                             disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-    case NativeFile::Access::Folder:
-        return ::CreateFileW(path.c_str(), FILE_LIST_DIRECTORY, kShareAll, nullptr, OPEN_EXISTING,
-                             FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    case NativeFile::Access::Own:
+                             disposition, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    case NativeFile::Access::OwnRead:
         // The link or junction itself, if it is one, so that open can refuse it.
         return ::CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, disposition,
                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    case NativeFile::Access::Folder:
+        return ::CreateFileW(path.c_str(), FILE_LIST_DIRECTORY, kShareAll, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     }
     return INVALID_HANDLE_VALUE;
 }
@@ -72,14 +72,11 @@ Result<NativeFile> NativeFile::open(const std::filesystem::path& path, Access ac
     file.m_created = created;
     if (access != Access::Folder && ::GetFileType(handle) != FILE_TYPE_DISK)
         return FileError{path, kNotAnOrdinaryFile};
-    if (access == Access::Own) {
-        // The user's own folder keeps others out on Windows; what is checked here is that it is no link.
-        BY_HANDLE_FILE_INFORMATION info{};
-        if (!::GetFileInformationByHandle(handle, &info))
-            return lastSystemError(path);
-        if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-            return FileError{path, kReachedThroughLink};
-    }
+    // Opened as the link itself, which the program never follows for its own files.
+    BY_HANDLE_FILE_INFORMATION info{};
+    if ((access == Access::Lock || access == Access::OwnRead) && ::GetFileInformationByHandle(handle, &info) &&
+        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+        return FileError{path, kLinkInPlace};
     return file;
 }
 
@@ -159,6 +156,15 @@ Status NativeFile::truncate(std::uint64_t bytes)
     LARGE_INTEGER at{};
     at.QuadPart = static_cast<LONGLONG>(bytes);
     if (!::SetFilePointerEx(handleOf(m_handle), at, nullptr, FILE_BEGIN) || !::SetEndOfFile(handleOf(m_handle)))
+        return lastSystemError(m_path);
+    return {};
+}
+
+Status NativeFile::seek(std::uint64_t offset)
+{
+    LARGE_INTEGER at{};
+    at.QuadPart = static_cast<LONGLONG>(offset);
+    if (!::SetFilePointerEx(handleOf(m_handle), at, nullptr, FILE_BEGIN))
         return lastSystemError(m_path);
     return {};
 }
