@@ -40,12 +40,18 @@ Result<std::filesystem::path> exportTarget(const std::string& name, const std::f
             return FileError{target.value(), "it is the address list itself; export to another file"};
     }
     if (listTarget) {
-        std::filesystem::path guard = listTarget.value().filename();
-        guard += kBeforeSaveSuffix;
         const Result<FileIdentity> listFolder = identityAt(folderOf(listTarget.value()));
-        if (target.value().filename() == guard && listFolder && folder.value().sameFileAs(listFolder.value()))
-            return FileError{target.value(), "the program keeps the address list's copy there during a save; "
-                                             "export to another file"};
+        if (listFolder && folder.value().sameFileAs(listFolder.value()) &&
+            isOwnFileBeside(listTarget.value(), target.value().filename()))
+            return FileError{target.value(), "the program keeps its own files beside the address list under that "
+                                             "name (its lock, its copy during a save, an add's journal); export "
+                                             "to another file"};
+    }
+    // In a folder others may write (as /tmp), a file of another user's may have been put there to catch
+    // what is written to that name: the save would keep its owner and permissions.
+    if (there) {
+        if (Status own = checkFileTrusted(target.value()); !own)
+            return own.error();
     }
     if (Status writable = checkWritable(target.value()); !writable)
         return writable.error();
@@ -153,14 +159,18 @@ int runExport(std::span<const std::string> args, CommandStreams streams)
         };
         const Status written = writeWholeFile(target.value(), content);
         if (!written) {
-            reportFailure(streams.err, written.error(), "not written");
+            // Named as the user named it, not as the temporary file beside it that met the failure.
+            FileError failure = written.error();
+            if (failure.path.starts_with(pathText(target.value()) + kTemporaryMarker))
+                failure.path = pathText(target.value());
+            reportFailure(streams.err, failure, "not written");
             return kExitProblem;
         }
         // Written, and whole: only its reaching the disk could not be made sure of. Not a failure, which a
         // script would take for a file not written and act on.
         if (const std::optional<FileError>& doubt = written.unconfirmed())
-            streams.err << pathText(target.value()) << ": " << kWrittenUnconfirmed << ": " << doubt->path << ": "
-                        << doubt->reason << '\n';
+            streams.err << kCommandName << ": " << pathText(target.value()) << ": " << kWrittenUnconfirmed << ": "
+                        << doubt->path << ": " << doubt->reason << '\n';
     } catch (const std::bad_alloc&) {
         reportFailure(streams.err, FileError{list, kTooLargeToOpen});
         return kExitProblem;

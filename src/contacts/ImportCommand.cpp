@@ -133,11 +133,6 @@ int runImport(std::span<const std::string> args, CommandStreams streams)
     if (files.empty())
         return usageError(streams.err, "import needs at least one file");
 
-#ifndef _WIN32
-    // A file-size limit then fails the write (EFBIG), which takes the add back, rather than killing the
-    // command halfway through it.
-    ::signal(SIGXFSZ, SIG_IGN);
-#endif
     const std::filesystem::path list = dataFilePath(kDataFileWritePath);
     int status = kExitSuccess;
     for (const std::string& name : files) {

@@ -1,4 +1,5 @@
 #include <array>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -53,6 +54,11 @@ int main(int argc, char** argv)
     for (int fd = 0; fd <= 2; ++fd)
         if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF && ::open("/dev/null", fd == 0 ? O_WRONLY : O_RDONLY) != fd)
             return tesselby::kExitProblem;
+#endif
+#ifdef SIGXFSZ
+    // A file-size limit then fails the write (EFBIG), which each command takes back and reports, rather
+    // than killing the command halfway through an import or an export.
+    std::signal(SIGXFSZ, SIG_IGN);
 #endif
     for (void*& block : reserve)
         if ((block = std::malloc(16 * 1024)) == nullptr)

@@ -253,7 +253,7 @@ Status readDataFileWith(const std::filesystem::path& path, const FileReader& rea
 // times at most.
 constexpr int kAddAttempts = 4;
 constexpr char kKeptBeingReplaced[] =
-    "another program kept putting a new file in its place while the entry was added, so it was not added";
+    "another program kept putting a new file in its place while the entry was being added";
 
 // Takes back what a failed add wrote to file, and then its journal; where that cannot be done the
 // journal stays, and the next use of the list takes the add back.
@@ -375,6 +375,20 @@ Status restoreAfterInterruptedSave(const std::filesystem::path& path)
         return target.error();
     // Nothing is shown yet to say that a stray guard was set aside: the first read or write does that.
     return restoreIfInterrupted(target.value(), StrayGuard::LeaveAlone);
+}
+
+bool isOwnFileBeside(const std::filesystem::path& target, const std::filesystem::path& name)
+{
+    std::filesystem::path guard = target, temporary = target;
+    guard += kBeforeSaveSuffix;
+    temporary += kTemporaryMarker;
+    const std::filesystem::path::string_type given = name.native();
+    for (const std::filesystem::path& own : {lockFilePath(target), addJournalPath(target), guard, temporary}) {
+        const std::filesystem::path::string_type start = own.filename().native();
+        if (given.compare(0, start.size(), start) == 0)
+            return true;
+    }
+    return false;
 }
 
 Status putRightCutOffWrite(const std::filesystem::path& target)

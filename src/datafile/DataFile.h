@@ -56,6 +56,10 @@ Status writeWholeFile(const std::filesystem::path& target, const FileContent& co
 // of several names) was cut off; for what reads such a file (an import).
 Status putRightCutOffWrite(const std::filesystem::path& target);
 
+// Whether name, in the folder of the data file target, is one the program keeps beside it: its lock, a
+// save's temporary or guard copy, an add's journal, or one of these set aside.
+bool isOwnFileBeside(const std::filesystem::path& target, const std::filesystem::path& name);
+
 // Puts back what a save that was cut off had guarded; for start-up, before anything is shown. A guard
 // copy it may not use is left for the first read or write to set aside and report.
 Status restoreAfterInterruptedSave(const std::filesystem::path& path);

@@ -73,6 +73,10 @@ Result<std::optional<std::filesystem::path>> readLink(const std::filesystem::pat
 // running user or to the folder's owner, as the kernel's protected_symlinks reasons. The reason why not
 // otherwise. Every link passes on Windows, where links are not made by other users in shared folders.
 Status checkLinkTrusted(const std::filesystem::path& link);
+// Whether the existing file at path is one only the running user or the folder's owner could have put
+// there: in a sticky folder others may write (as /tmp), another user's file may stand at a name to catch
+// what is written to it, as the kernel's protected_regular reasons. Every file passes on Windows.
+Status checkFileTrusted(const std::filesystem::path& path);
 // What is at path, following links; Cause::Missing when there is nothing.
 Result<FileIdentity> identityAt(const std::filesystem::path& path);
 // The stamp of what is at path, following links; Cause::Missing when there is nothing.

@@ -364,9 +364,42 @@ TEST_CASE("the command's exit status, output and messages")
         {{"export", "-o", "tesselby/../tesselby/tesselby.txt.before-save"},
          itemLines(kAnna),
          "",
-         "the address list's copy",
+         "the program keeps its own files beside the address list under that name",
          1,
          itemLines(kAnna)},
+        // Written over, the lock would no longer keep two writers apart, and a journal would be taken back.
+        {{"export", "-o", "tesselby/tesselby.txt.lock"},
+         itemLines(kAnna),
+         "",
+         "the program keeps its own files beside the address list under that name",
+         1,
+         itemLines(kAnna)},
+        {{"export", "-o", "tesselby/tesselby.txt.adding"},
+         itemLines(kAnna),
+         "",
+         "the program keeps its own files beside the address list under that name",
+         1,
+         itemLines(kAnna)},
+        // Another user's file in a folder anyone may write, as /tmp: the save would keep its owner and
+        // permissions, and hand them what was written.
+        {{"export", "-o", "shared/theirs.vcf"},
+         itemLines(kAnna),
+         "",
+         "shared/theirs.vcf: not written: it is another user's file in a folder others may write",
+         1,
+         {},
+         {},
+         nullptr,
+         nullptr,
+         [](const fs::path& dir) {
+             fs::create_directory(dir / "shared");
+             fs::permissions(dir / "shared", fs::perms::all | fs::perms::sticky_bit);
+             writeFile(dir / "shared/theirs.vcf", "theirs\n");
+             fs::permissions(dir / "shared/theirs.vcf", fs::perms::all & ~fs::perms::owner_exec &
+                                                            ~fs::perms::group_exec & ~fs::perms::others_exec);
+             REQUIRE(::chown((dir / "shared/theirs.vcf").c_str(), 4242, 4242) == 0);
+         },
+         std::pair{"shared/theirs.vcf", "theirs\n"}},
         {{"export", "-o", "read-only.vcf"}, itemLines(kAnna), "", "read-only.vcf: not written: Permission denied", 1},
         // Links another user could have planted, as in /tmp: the file they lead to is left alone.
         {{"export", "-o", "shared/people.vcf"},
@@ -596,6 +629,20 @@ TEST_CASE("the command's exit status, output and messages")
          {},
          {},
          static_cast<long long>(kLongList.size()) + 4},
+        // ... and an export's: the file is left as it was, and no temporary stays beside it.
+        {{"export", "-o", "out.vcf"},
+         kLongList,
+         "",
+         "out.vcf: not written: File too large",
+         1,
+         kLongList,
+         {},
+         nullptr,
+         nullptr,
+         nullptr,
+         std::pair{"out.vcf", std::nullopt},
+         {},
+         300},
     };
     for (const auto& row : cases) {
         std::string shown;

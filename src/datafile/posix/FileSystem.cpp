@@ -65,6 +65,21 @@ Status checkLinkTrusted(const std::filesystem::path& link)
     }
 }
 
+Status checkFileTrusted(const std::filesystem::path& path)
+{
+    struct stat file {};
+    struct stat folder {};
+    if (::stat(path.c_str(), &file) != 0)
+        return lastSystemError(path);
+    if (::stat(folderOf(path).c_str(), &folder) != 0)
+        return lastSystemError(folderOf(path));
+    const uid_t self = ::geteuid();
+    const bool shared = (folder.st_mode & S_ISVTX) != 0 && (folder.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+    if (shared && file.st_uid != self && file.st_uid != folder.st_uid)
+        return FileError{path, "it is another user's file in a folder others may write, which is not written over"};
+    return {};
+}
+
 Result<FileIdentity> identityAt(const std::filesystem::path& path)
 {
     struct stat info {};

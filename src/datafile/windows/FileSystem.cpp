@@ -43,6 +43,11 @@ Status checkLinkTrusted(const std::filesystem::path&)
     return {};
 }
 
+Status checkFileTrusted(const std::filesystem::path&)
+{
+    return {};
+}
+
 namespace {
 
 Result<FileIdentity> identityThrough(const std::filesystem::path& path, DWORD flags)
