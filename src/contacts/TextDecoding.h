@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -22,6 +23,9 @@ DecodedText decodeFileText(std::string_view bytes);
 // A value's bytes in a named character set as UTF-8; nothing for a set this program does not know.
 // Without a name, bytes that are not valid UTF-8 are read as Windows-1252, as the list's older items are.
 std::optional<std::string> charsetToUtf8(std::string_view bytes, std::string_view charset);
+
+// Appends one character, by its code point, to out in UTF-8.
+void appendUtf8(std::string& out, std::uint32_t code);
 
 // ASCII letters compared without case.
 bool equalsIgnoringCase(std::string_view a, std::string_view b);
