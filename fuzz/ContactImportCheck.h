@@ -13,8 +13,8 @@
 
 #include "ContactProblem.h"
 #include "DataFile.h"
-#include "RecordGrid.h"
-#include "TextEncoding.h"
+#include "records/RecordGrid.h"
+#include "format/TextEncoding.h"
 
 namespace tesselby {
 

@@ -9,7 +9,7 @@
 
 #include "ContactImport.h"
 #include "ContactWriter.h"
-#include "TextEncoding.h"
+#include "format/TextEncoding.h"
 
 using namespace tesselby;
 

@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "ItemReader.h"
-#include "ItemWriter.h"
-#include "ListEnd.h"
-#include "RecordEdit.h"
-#include "RecordGrid.h"
-#include "RecordSearch.h"
+#include "format/ItemScanner.h"
+#include "format/ItemWriter.h"
+#include "format/ListEnd.h"
+#include "records/EditPlan.h"
+#include "records/RecordGrid.h"
+#include "records/RecordSearch.h"
 
 using namespace tesselby;
 

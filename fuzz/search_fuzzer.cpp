@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "ItemReader.h"
-#include "RecordSearch.h"
+#include "format/ItemScanner.h"
+#include "records/RecordSearch.h"
 
 using namespace tesselby;
 

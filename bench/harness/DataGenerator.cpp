@@ -4,7 +4,7 @@
 #include <random>
 #include <string_view>
 
-#include "ItemWriter.h"
+#include "format/ItemWriter.h"
 
 namespace tesselby::bench {
 

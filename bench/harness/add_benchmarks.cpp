@@ -9,12 +9,12 @@
 
 #include "DataFile.h"
 #include "DataGenerator.h"
-#include "FileLock.h"
-#include "FileSystem.h"
-#include "ItemWriter.h"
-#include "ListEnd.h"
-#include "NativeFile.h"
-#include "SafeReplace.h"
+#include "disk/FileLock.h"
+#include "disk/FileSystem.h"
+#include "format/ItemWriter.h"
+#include "format/ListEnd.h"
+#include "disk/NativeFile.h"
+#include "disk/SafeReplace.h"
 
 using namespace tesselby;
 

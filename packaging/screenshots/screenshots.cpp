@@ -14,7 +14,7 @@
 
 #include "Application.h"
 #include "DataFile.h"
-#include "DataFilePath.h"
+#include "disk/DataFilePath.h"
 #include "Program.h"
 
 namespace {

@@ -1,7 +1,7 @@
 #include "Program.h"
 
 #include "DataFile.h"
-#include "DataFilePath.h"
+#include "disk/DataFilePath.h"
 
 namespace tesselby {
 

@@ -6,8 +6,8 @@
 #include <cstddef>
 #include <optional>
 
-#include "FileSystem.h"
-#include "RecordGrid.h"
+#include "disk/FileSystem.h"
+#include "records/RecordGrid.h"
 
 class QAction;
 class QLabel;

@@ -8,10 +8,10 @@
 
 #include "ControlArray.h"
 #include "DataFile.h"
-#include "DataFilePath.h"
+#include "disk/DataFilePath.h"
 #include "Dialogs.h"
 #include "Form2.h"
-#include "RecordEdit.h"
+#include "records/EditPlan.h"
 #include "Twips.h"
 
 namespace tesselby {

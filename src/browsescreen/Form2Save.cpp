@@ -4,7 +4,7 @@
 #include <climits>
 
 #include "DataFile.h"
-#include "DataFilePath.h"
+#include "disk/DataFilePath.h"
 #include "Dialogs.h"
 #include "DisplayText.h"
 #include "Form2.h"

@@ -5,11 +5,11 @@
 #include <utility>
 #include <vector>
 
-#include "AddJournal.h"
+#include "disk/AddJournal.h"
 #include "ContactCommands.h"
 #include "DataFile.h"
-#include "DataFilePath.h"
-#include "FileSystem.h"
+#include "disk/DataFilePath.h"
+#include "disk/FileSystem.h"
 #include "ListCheck.h"
 
 namespace tesselby {

@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "FileError.h"
-#include "Record.h"
+#include "disk/FileError.h"
+#include "records/Record.h"
 
 namespace tesselby {
 

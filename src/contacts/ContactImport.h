@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "ContactProblem.h"
-#include "RecordStream.h"
+#include "records/RecordStream.h"
 #include "Result.h"
 
 namespace tesselby {

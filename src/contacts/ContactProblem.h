@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "Record.h"
+#include "records/Record.h"
 
 namespace tesselby {
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "Record.h"
+#include "records/Record.h"
 
 namespace tesselby {
 

@@ -5,10 +5,10 @@
 #include "ContactCommands.h"
 #include "ContactWriter.h"
 #include "DataFile.h"
-#include "DataFilePath.h"
-#include "FileSystem.h"
+#include "disk/DataFilePath.h"
+#include "disk/FileSystem.h"
 #include "ListValues.h"
-#include "SafeReplace.h"
+#include "disk/SafeReplace.h"
 
 namespace tesselby {
 

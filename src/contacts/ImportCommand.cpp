@@ -7,9 +7,9 @@
 #include "ContactCommands.h"
 #include "ContactImport.h"
 #include "DataFile.h"
-#include "DataFilePath.h"
-#include "FileSystem.h"
-#include "NativeFile.h"
+#include "disk/DataFilePath.h"
+#include "disk/FileSystem.h"
+#include "disk/NativeFile.h"
 #include "NewPeople.h"
 
 #ifndef _WIN32

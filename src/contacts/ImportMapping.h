@@ -8,7 +8,7 @@
 
 #include "ContactProblem.h"
 #include "CsvReader.h"
-#include "Record.h"
+#include "records/Record.h"
 #include "VCardReader.h"
 
 namespace tesselby {

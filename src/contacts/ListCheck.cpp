@@ -3,10 +3,10 @@
 #include <array>
 #include <cstring>
 
-#include "ItemReader.h"
-#include "Record.h"
+#include "format/ItemScanner.h"
+#include "records/Record.h"
 #include "ShownValueBytes.h"
-#include "TextEncoding.h"
+#include "format/TextEncoding.h"
 
 namespace tesselby {
 

@@ -6,7 +6,7 @@
 #include "CaseFolding.h"
 #include "ContactCommands.h"
 #include "DataFile.h"
-#include "DataFilePath.h"
+#include "disk/DataFilePath.h"
 #include "ListValues.h"
 
 namespace tesselby {

@@ -1,6 +1,6 @@
 #include "ListValues.h"
 
-#include "TextEncoding.h"
+#include "format/TextEncoding.h"
 
 namespace tesselby {
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include "Record.h"
-#include "RecordStream.h"
+#include "records/Record.h"
+#include "records/RecordStream.h"
 
 namespace tesselby {
 

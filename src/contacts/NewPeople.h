@@ -6,8 +6,8 @@
 #include <utility>
 #include <vector>
 
-#include "Record.h"
-#include "RecordStream.h"
+#include "records/Record.h"
+#include "records/RecordStream.h"
 #include "Result.h"
 
 namespace tesselby {

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "TextEncoding.h"
+#include "format/TextEncoding.h"
 
 namespace tesselby {
 

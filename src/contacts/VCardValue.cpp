@@ -1,7 +1,7 @@
 #include "VCardValue.h"
 
 #include "TextDecoding.h"
-#include "TextEncoding.h"
+#include "format/TextEncoding.h"
 
 namespace tesselby {
 

@@ -10,13 +10,13 @@
 #include <system_error>
 #include <vector>
 
-#include "AddJournal.h"
-#include "FileLock.h"
-#include "FileSystem.h"
-#include "ItemWriter.h"
-#include "ListEnd.h"
-#include "NativeFile.h"
-#include "SafeReplace.h"
+#include "disk/AddJournal.h"
+#include "disk/FileLock.h"
+#include "disk/FileSystem.h"
+#include "format/ItemWriter.h"
+#include "format/ListEnd.h"
+#include "disk/NativeFile.h"
+#include "disk/SafeReplace.h"
 
 namespace tesselby {
 

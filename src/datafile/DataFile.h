@@ -7,10 +7,10 @@
 #include <string_view>
 #include <vector>
 
-#include "Record.h"
-#include "RecordEdit.h"
-#include "RecordGrid.h"
-#include "RecordSearch.h"
+#include "records/Record.h"
+#include "records/EditPlan.h"
+#include "records/RecordGrid.h"
+#include "records/RecordSearch.h"
 #include "Result.h"
 
 namespace tesselby {

@@ -4,7 +4,7 @@
 #include <utility>
 #include <variant>
 
-#include "FileError.h"
+#include "disk/FileError.h"
 
 namespace tesselby {
 

@@ -4,9 +4,9 @@
 #include <QString>
 #include <array>
 
-#include "MatchList.h"
-#include "Record.h"
-#include "RecordSearch.h"
+#include "records/MatchList.h"
+#include "records/Record.h"
+#include "records/RecordSearch.h"
 
 class QAction;
 class QGroupBox;

@@ -1,5 +1,5 @@
 #include "DataFile.h"
-#include "DataFilePath.h"
+#include "disk/DataFilePath.h"
 #include "Dialogs.h"
 #include "Form1.h"
 

@@ -6,7 +6,7 @@
 #include <new>
 
 #include "DataFile.h"
-#include "DataFilePath.h"
+#include "disk/DataFilePath.h"
 #include "Dialogs.h"
 #include "DisplayText.h"
 #include "Form1.h"

@@ -15,7 +15,7 @@
 
 #include "Application.h"
 #include "DataFile.h"
-#include "DataFilePath.h"
+#include "disk/DataFilePath.h"
 #include "DataFolder.h"
 #include "ModalAnswers.h"
 #include "Program.h"

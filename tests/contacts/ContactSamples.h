@@ -6,7 +6,7 @@
 
 #include <doctest/doctest.h>
 
-#include "Record.h"
+#include "records/Record.h"
 
 namespace doctest {
 template <> struct StringMaker<tesselby::Record> {

@@ -8,7 +8,7 @@
 #include "ContactWriter.h"
 #include "ListCheck.h"
 #include "ShownValueBytes.h"
-#include "TextEncoding.h"
+#include "format/TextEncoding.h"
 
 using namespace tesselby;
 

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "ContactSamples.h"
-#include "RecordGrid.h"
+#include "records/RecordGrid.h"
 
 using namespace tesselby;
 namespace fs = std::filesystem;

@@ -4,10 +4,10 @@
 
 #include "ChildProcess.h"
 #include "DataFile.h"
-#include "DataFilePath.h"
-#include "FileLock.h"
-#include "FileSystem.h"
-#include "SafeReplace.h"
+#include "disk/DataFilePath.h"
+#include "disk/FileLock.h"
+#include "disk/FileSystem.h"
+#include "disk/SafeReplace.h"
 #include "SavedValues.h"
 #include "TestDataFolder.h"
 

@@ -7,12 +7,12 @@
 #include <sstream>
 #include <thread>
 
-#include "AddJournal.h"
+#include "disk/AddJournal.h"
 #include "ChildProcess.h"
 #include "DataFile.h"
-#include "DataFilePath.h"
-#include "ListEnd.h"
-#include "NativeFile.h"
+#include "disk/DataFilePath.h"
+#include "format/ListEnd.h"
+#include "disk/NativeFile.h"
 #include "SavedValues.h"
 #include "TestDataFolder.h"
 

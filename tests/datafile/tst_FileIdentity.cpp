@@ -15,9 +15,9 @@
 #include <unistd.h>
 
 #include "DataFile.h"
-#include "DataFilePath.h"
-#include "FileError.h"
-#include "FileLock.h"
+#include "disk/DataFilePath.h"
+#include "disk/FileError.h"
+#include "disk/FileLock.h"
 #include "ForkedChild.h"
 #include "SavedValues.h"
 #include "TestDataFolder.h"

@@ -2,9 +2,9 @@
 #include <string>
 #include <vector>
 
-#include "ItemReader.h"
-#include "ItemWriter.h"
-#include "TextEncoding.h"
+#include "format/ItemScanner.h"
+#include "format/ItemWriter.h"
+#include "format/TextEncoding.h"
 
 using namespace tesselby;
 using namespace std::string_literals;

@@ -3,11 +3,11 @@
 #include <string>
 #include <vector>
 
-#include "ItemWriter.h"
-#include "NativeFile.h"
-#include "RecordEdit.h"
-#include "RecordGrid.h"
-#include "RecordSearch.h"
+#include "format/ItemWriter.h"
+#include "disk/NativeFile.h"
+#include "records/EditPlan.h"
+#include "records/RecordGrid.h"
+#include "records/RecordSearch.h"
 #include "TestFiles.h"
 
 using namespace tesselby;

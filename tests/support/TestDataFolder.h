@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "DataFilePath.h"
+#include "disk/DataFilePath.h"
 #include "TestFiles.h"
 
 // The data file of the test's folder. Away from Windows the program finds it as it finds the user's,

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string_view>
+#include <vector>
+
+#include "disk/NativeFile.h"
+#include "Result.h"
+
+namespace tesselby {
+
+// Replaces the content of the file at target (a final target, not a link) with pieces, written in order,
+// so that a kill or a power cut at any moment leaves the old content or the new, never a mix. The file
+// keeps its identity: owner, group, permissions, access lists, extended attributes and every hard link.
+// Where a new file can carry all of that, it is written beside target, synced and renamed over it.
+// Where it cannot, target is rewritten in place, guarded by a synced copy (beside it, kBeforeSaveSuffix)
+// that names the file it guards and holds its old content and the new, which restoreInterruptedSave
+// puts back only while the file is provably what the cut-off rewrite left. On failure the file is as it
+// was. Once the change has landed (the rename, or the rewrite synced), a failure after it is a success
+// that says what could not be confirmed (Status::unconfirmed), never a failure.
+// The caller holds the data file's lock.
+Status replaceFileContent(const std::filesystem::path& target, const std::vector<std::string_view>& pieces);
+
+// New content of a file: how long it is, and what writes it to a file opened at its start.
+// Why a save failed when its content's goAhead said no.
+inline constexpr char kChangedMeanwhile[] = "another program changed it while the save was being made";
+// Why a save gave up, having written nothing, when every try met a file changed meanwhile.
+inline constexpr char kKeptChanging[] = "another program kept changing it while the save was being made";
+
+// writeTo may be called more than once (a rewrite in place writes the new content into its guard copy
+// too) and must write the same bytes each time.
+struct FileContent {
+    std::uint64_t size = 0;
+    std::function<Status(NativeFile&)> writeTo;
+    // Asked, when set, once the new content is ready and before it takes the file's place: false
+    // leaves the file as it was, and the save fails.
+    std::function<bool()> goAhead;
+};
+// The same for content written piece by piece, that need not be in memory whole.
+Status replaceFileContent(const std::filesystem::path& target, const FileContent& content);
+
+// Puts back the content a save had guarded when that save was cut off while rewriting target in place:
+// only when target is still the file it rewrote and holds what a cut-off rewrite leaves, its new content
+// up to some point and its old after it. A guard of a save that landed, or that never began, is removed.
+// Anything else at the guard's name (a link, another user's file, a guard of a file replaced or changed
+// since, one of an older version) is never used: it is set aside under a name of its own, and the
+// failure returned says so, once; or, for a file that is not the list, in a folder that may be another
+// user's, it is left alone. The caller holds the file's lock.
+enum class StrayGuard { SetAside, LeaveAlone };
+Status restoreInterruptedSave(const std::filesystem::path& target, StrayGuard stray = StrayGuard::SetAside);
+
+// Whether a file stands at the guard's name and restoreInterruptedSave has work to do.
+bool saveWasInterrupted(const std::filesystem::path& target);
+
+} // namespace tesselby

@@ -1,0 +1,141 @@
+#include "memory/LargeBlock.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <utility>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
+namespace tesselby {
+
+namespace {
+
+constexpr std::size_t kPage = 4096;
+constexpr std::size_t kHugePage = std::size_t(2) << 20;
+
+std::size_t roundUp(std::size_t bytes, std::size_t unit)
+{
+    if (bytes > SIZE_MAX - unit)
+        throw std::bad_alloc();
+    return (bytes + unit - 1) / unit * unit;
+}
+
+#if defined(__linux__)
+
+char* resizeMemory(char* data, std::size_t oldBytes, std::size_t newBytes)
+{
+    void* moved = data == nullptr ? mmap(nullptr, newBytes, PROT_READ | PROT_WRITE,
+                                         MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0)
+                                  : mremap(data, oldBytes, newBytes, MREMAP_MAYMOVE);
+    if (moved == MAP_FAILED)
+        throw std::bad_alloc();
+    if (newBytes >= kHugePage)
+        (void)madvise(moved, newBytes, MADV_HUGEPAGE); // a hint: without it the block works the same
+    return static_cast<char*>(moved);
+}
+
+void freeMemory(char* data, std::size_t bytes)
+{
+    if (data != nullptr)
+        munmap(data, bytes);
+}
+
+#else
+
+char* resizeMemory(char* data, std::size_t, std::size_t newBytes)
+{
+    void* moved = std::realloc(data, newBytes);
+    if (moved == nullptr)
+        throw std::bad_alloc();
+    return static_cast<char*>(moved);
+}
+
+void freeMemory(char* data, std::size_t)
+{
+    std::free(data);
+}
+
+#endif
+
+} // namespace
+
+LargeBlock::LargeBlock(LargeBlock&& other) noexcept
+    : m_data(std::exchange(other.m_data, nullptr)), m_size(std::exchange(other.m_size, 0)),
+      m_capacity(std::exchange(other.m_capacity, 0))
+{
+}
+
+LargeBlock& LargeBlock::operator=(LargeBlock&& other) noexcept
+{
+    if (this != &other) {
+        freeMemory(m_data, m_capacity);
+        m_data = std::exchange(other.m_data, nullptr);
+        m_size = std::exchange(other.m_size, 0);
+        m_capacity = std::exchange(other.m_capacity, 0);
+    }
+    return *this;
+}
+
+LargeBlock::~LargeBlock()
+{
+    freeMemory(m_data, m_capacity);
+}
+
+void LargeBlock::reserve(std::size_t bytes)
+{
+    if (bytes <= m_capacity)
+        return;
+    // Growing by half again keeps appends cheap; the unused part is only address space.
+    const std::size_t wanted = std::max(bytes, m_capacity + m_capacity / 2);
+    const std::size_t capacity = roundUp(wanted, kPage);
+    m_data = resizeMemory(m_data, m_capacity, capacity);
+    m_capacity = capacity;
+}
+
+void LargeBlock::resize(std::size_t bytes)
+{
+    reserve(bytes);
+    m_size = bytes;
+}
+
+void LargeBlock::append(std::string_view bytes)
+{
+    if (bytes.size() > m_capacity - m_size)
+        reserve(m_size + bytes.size());
+    if (!bytes.empty())
+        std::memcpy(m_data + m_size, bytes.data(), bytes.size());
+    m_size += bytes.size();
+}
+
+void LargeBlock::replace(std::size_t from, std::size_t to, std::string_view with)
+{
+    const std::size_t tail = m_size - to;
+    const std::size_t newSize = m_size - (to - from) + with.size();
+    reserve(newSize);
+    if (tail != 0)
+        std::memmove(m_data + from + with.size(), m_data + to, tail);
+    if (!with.empty())
+        std::memcpy(m_data + from, with.data(), with.size());
+    m_size = newSize;
+}
+
+void LargeBlock::releaseUnused()
+{
+    const std::size_t keep = roundUp(m_size, kPage);
+    if (m_data == nullptr || keep >= m_capacity)
+        return;
+    if (keep == 0) {
+        freeMemory(m_data, m_capacity);
+        m_data = nullptr;
+        m_capacity = 0;
+        return;
+    }
+    m_data = resizeMemory(m_data, m_capacity, keep);
+    m_capacity = keep;
+}
+
+} // namespace tesselby
