@@ -6,6 +6,7 @@
 TESSELBY_PACKAGES=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-qpa-plugins libxkbcommon-dev
+    libcurl4-openssl-dev libexpat1-dev
     fonts-dejavu-core fonts-liberation2
 )
 
@@ -15,6 +16,7 @@ TESSELBY_TEST_PACKAGES=(
     doctest-dev libbenchmark-dev
     clang libclang-rt-14-dev
     dpkg-dev desktop-file-utils appstream
+    python3-radicale xandikos vdirsyncer
 )
 
 # What scripts/test-windows needs on top: the MinGW-w64 cross compiler and Wine to run its programs.

@@ -20,6 +20,13 @@ Commands:
                                write every person as vCards (3.0 unless told) or as CSV, to FILE
                                or to standard output; --spreadsheet-safe puts ' before CSV values
                                a spreadsheet would run as formulas
+  sync [--url URL --user NAME] [--password-command CMD | --password-file FILE | --password-env NAME]
+       [--addressbook NAME] [--ca-file FILE] [--conflict keep|local|remote] [--dry-run] [--verbose]
+       [--allow-mass-removal]
+                               keep the list and an address book on a CardDAV server the same, both
+                               ways; the settings are kept for the next bare 'sync' (never the
+                               password); exit status 3 when people changed on both sides were
+                               left as they were (where it is built with libcurl)
   check                        count the records and report items the program never writes
   list [-i] [--field first|last|phone|email | --any] [--format tab|mutt|aerc] [TEXT]
                                print the people whose field (first name unless told; --any: any
@@ -119,7 +126,8 @@ std::string peopleCount(std::size_t count)
 
 namespace {
 
-int runCommand(std::span<const std::string> args, std::string_view version, CommandStreams streams)
+int runCommand(std::span<const std::string> args, std::string_view version, CommandStreams streams,
+               std::span<const ExtraCommand> extra)
 {
     if (args.empty())
         return usageError(streams.err, "a command is needed: import, export, check or list");
@@ -149,6 +157,9 @@ int runCommand(std::span<const std::string> args, std::string_view version, Comm
         return runCheck(rest, streams);
     if (command == "list")
         return runList(rest, streams);
+    for (const ExtraCommand& more : extra)
+        if (command == more.name)
+            return more.run(rest, streams);
     return usageError(streams.err, "there is no command '" + command +
                                        "'; the commands are import, export, "
                                        "check and list");
@@ -156,13 +167,14 @@ int runCommand(std::span<const std::string> args, std::string_view version, Comm
 
 } // namespace
 
-int runContactsCommand(std::span<const std::string> args, std::string_view version, CommandStreams streams)
+int runContactsCommand(std::span<const std::string> args, std::string_view version, CommandStreams streams,
+                       std::span<const ExtraCommand> extra)
 {
     // The commands say which file was too large where it can be told; this catches what is left, so that
     // running out of memory is a message and not an abort. Every other exception is a fault, left to end
     // the program loudly.
     try {
-        return runCommand(args, version, streams);
+        return runCommand(args, version, streams, extra);
     } catch (const std::bad_alloc&) {
         streams.err << kCommandName << ": " << kOutOfMemory << '\n';
         return kExitProblem;

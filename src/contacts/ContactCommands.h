@@ -27,8 +27,15 @@ struct CommandStreams {
     std::ostream& err;
 };
 
+// A subcommand built above this library (the sync), handed in by the program.
+struct ExtraCommand {
+    std::string_view name;
+    int (*run)(std::span<const std::string> args, CommandStreams streams);
+};
+
 // Runs the command line after the program's name; version is what --version prints.
-int runContactsCommand(std::span<const std::string> args, std::string_view version, CommandStreams streams);
+int runContactsCommand(std::span<const std::string> args, std::string_view version, CommandStreams streams,
+                       std::span<const ExtraCommand> extra = {});
 
 // The subcommands, given what follows their name.
 int runImport(std::span<const std::string> args, CommandStreams streams);

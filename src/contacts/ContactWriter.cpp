@@ -58,6 +58,21 @@ std::string fullName(const Record& record)
 
 } // namespace
 
+std::string escapedVCardText(std::string_view value)
+{
+    return escaped(value);
+}
+
+void appendFoldedLine(std::string& out, std::string_view line)
+{
+    appendFolded(out, line);
+}
+
+std::string fullNameOf(const Record& record)
+{
+    return fullName(record);
+}
+
 void appendVCard(std::string& out, const Record& record, VCardVersion version)
 {
     const bool v4 = version == VCardVersion::V40;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "records/Record.h"
 
@@ -11,6 +12,11 @@ enum class VCardVersion { V30, V40 };
 // One person as a card: N, FN, TEL and EMAIL (the last two only when filled in), escaped, with line
 // breaks as \n, folded at 75 octets without splitting a character, CR LF line ends.
 void appendVCard(std::string& out, const Record& record, VCardVersion version);
+// The pieces it is made of, for a writer that changes single properties of a card: a text value
+// escaped, and a content line folded with its CR LF.
+std::string escapedVCardText(std::string_view value);
+void appendFoldedLine(std::string& out, std::string_view line);
+std::string fullNameOf(const Record& record);
 
 // CSV as RFC 4180 writes it, CR LF line ends; a field is quoted when it holds a comma, a quote or a
 // line break.

@@ -13,6 +13,9 @@
 #endif
 
 #include "ContactCommands.h"
+#ifdef TESSELBY_WITH_SYNC
+#include "SyncCommand.h"
+#endif
 
 namespace {
 
@@ -68,7 +71,12 @@ int main(int argc, char** argv)
         // Unsynced, a read error on standard input reaches the stream's state rather than reading as its end.
         std::ios::sync_with_stdio(false);
         const std::vector<std::string> args(argv + 1, argv + argc);
-        return tesselby::runContactsCommand(args, TESSELBY_VERSION, {std::cin, std::cout, std::cerr});
+#ifdef TESSELBY_WITH_SYNC
+        static constexpr tesselby::ExtraCommand extra[] = {{"sync", tesselby::runSync}};
+#else
+        static constexpr std::span<const tesselby::ExtraCommand> extra;
+#endif
+        return tesselby::runContactsCommand(args, TESSELBY_VERSION, {std::cin, std::cout, std::cerr}, extra);
     } catch (const std::bad_alloc&) {
         // Only what the command could not start without; it reports its own shortfalls itself.
         return noMemoryToStart();

@@ -13,10 +13,10 @@
 #include "disk/AddJournal.h"
 #include "disk/FileLock.h"
 #include "disk/FileSystem.h"
-#include "format/ItemWriter.h"
-#include "format/ListEnd.h"
 #include "disk/NativeFile.h"
 #include "disk/SafeReplace.h"
+#include "format/ItemWriter.h"
+#include "format/ListEnd.h"
 
 namespace tesselby {
 
@@ -399,6 +399,21 @@ Status putRightCutOffWrite(const std::filesystem::path& target)
     if (!lock)
         return lock.error();
     return restoreInterruptedSave(target, StrayGuard::LeaveAlone);
+}
+
+Status rewriteDataFile(const std::filesystem::path& path, const ListRewrite& rewrite)
+{
+    Result<WriteAccess> access = prepareWrite(path);
+    if (!access)
+        return access.error();
+    const std::filesystem::path& target = access.value().target;
+    std::string text;
+    if (Status read = readTarget(target, false, readingWholeInto(text)); !read)
+        return read;
+    Result<std::string> rewritten = rewrite(text);
+    if (!rewritten)
+        return rewritten.error();
+    return replaceFileContent(target, {rewritten.value()});
 }
 
 Status writeWholeFile(const std::filesystem::path& target, const FileContent& content)

@@ -7,11 +7,11 @@
 #include <string_view>
 #include <vector>
 
-#include "records/Record.h"
+#include "Result.h"
 #include "records/EditPlan.h"
+#include "records/Record.h"
 #include "records/RecordGrid.h"
 #include "records/RecordSearch.h"
-#include "Result.h"
 
 namespace tesselby {
 
@@ -46,6 +46,12 @@ Status appendRecords(const std::filesystem::path& path, std::span<const Record> 
 // then holds the file as it stands, the edit in; on failure the file and the grid are as they were.
 Result<EditPlan> saveRecordEdit(const std::filesystem::path& path, RecordGrid& grid, std::size_t number,
                                 const RecordEdit& edit);
+
+// Rewrites the whole list under the lock with what rewrite makes of its text as it stands then, in one
+// step that keeps the file's identity (see replaceFileContent); rewrite may refuse with a failure, and
+// nothing is written. For a change of many people at once (a sync).
+using ListRewrite = std::function<Result<std::string>(std::string_view current)>;
+Status rewriteDataFile(const std::filesystem::path& path, const ListRewrite& rewrite);
 
 // Writes a file that is not the list (an export) whole, as replaceFileContent does, under the file's own
 // lock, having put right an earlier write of it that was cut off: two writers never mix, and a reader

@@ -1,0 +1,248 @@
+#include "SyncCommand.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "CardDavServer.h"
+#include "DataFile.h"
+#include "Sync.h"
+#include "SyncState.h"
+#include "disk/DataFilePath.h"
+
+namespace tesselby {
+
+namespace {
+
+constexpr char kDefaultPasswordVariable[] = "TESSELBY_SYNC_PASSWORD";
+constexpr char kSettingsName[] = "sync.conf";
+
+// The settings kept between runs; never a password, only where to get it.
+using Settings = std::map<std::string, std::string>;
+Settings readSettings(const std::filesystem::path& path)
+{
+    Settings settings;
+    std::ifstream in(path);
+    std::string line;
+    while (std::getline(in, line)) {
+        const std::size_t equals = line.find('=');
+        if (line.empty() || line.front() == '#' || equals == std::string::npos)
+            continue;
+        settings[line.substr(0, equals)] = line.substr(equals + 1);
+    }
+    return settings;
+}
+
+Status writeSettings(const std::filesystem::path& path, const Settings& settings)
+{
+    std::string text = "# tesselby-contacts sync: written by the program; the password is never kept here\n";
+    for (const auto& [name, value] : settings)
+        if (!value.empty() && value.find('\n') == std::string::npos)
+            text += name + '=' + value + '\n';
+    std::error_code error;
+    std::filesystem::create_directories(path.parent_path(), error);
+    if (error)
+        return FileError{path.parent_path(), error.message()};
+    FileContent content;
+    content.size = text.size();
+    content.writeTo = [&text](NativeFile& file) { return file.write(text); };
+    return writeWholeFile(path, content);
+}
+
+std::optional<std::string> commandOutput(const std::string& command, std::string& why)
+{
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        why = "the password command could not be started";
+        return std::nullopt;
+    }
+    std::string out;
+    char buffer[4096];
+    std::size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0 && out.size() < 65536)
+        out.append(buffer, got);
+    const int status = ::pclose(pipe);
+    if (status != 0) {
+        why = "the password command failed (exit status " + std::to_string(WEXITSTATUS(status)) + ")";
+        return std::nullopt;
+    }
+    return out;
+}
+
+std::string firstLine(std::string text)
+{
+    const std::size_t end = text.find_first_of("\r\n");
+    if (end != std::string::npos)
+        text.resize(end);
+    return text;
+}
+
+std::optional<std::string> password(const Settings& settings, std::string& why)
+{
+    if (const auto command = settings.find("password-command"); command != settings.end()) {
+        std::optional<std::string> out = commandOutput(command->second, why);
+        return out ? std::optional(firstLine(*out)) : std::nullopt;
+    }
+    if (const auto file = settings.find("password-file"); file != settings.end()) {
+        struct stat info {};
+        if (::stat(file->second.c_str(), &info) != 0) {
+            why = file->second + ": the password file cannot be read";
+            return std::nullopt;
+        }
+        if (info.st_uid != ::getuid() || (info.st_mode & 077) != 0) {
+            why = file->second + ": the password file may be read by others; make it yours alone (chmod 600)";
+            return std::nullopt;
+        }
+        std::ifstream in(file->second, std::ios::binary);
+        std::string line;
+        std::getline(in, line);
+        return firstLine(line);
+    }
+    const auto name = settings.find("password-env");
+    const std::string variable = name != settings.end() ? name->second : kDefaultPasswordVariable;
+    if (const char* value = std::getenv(variable.c_str()))
+        return std::string(value);
+    return std::string();
+}
+
+constexpr char kUsage[] =
+    "sync [--url URL] [--user NAME] [--password-command CMD | --password-file FILE | --password-env NAME] "
+    "[--addressbook NAME] [--ca-file FILE] [--conflict keep|local|remote] [--dry-run] [--verbose] "
+    "[--allow-mass-removal]";
+
+} // namespace
+
+int runSync(std::span<const std::string> args, CommandStreams streams)
+{
+    const std::filesystem::path settingsPath = configFolder() / kSettingsName;
+    Settings settings = readSettings(settingsPath);
+    Settings given;
+    SyncOptions options;
+    bool verbose = false;
+    for (std::size_t at = 0; at < args.size(); ++at) {
+        const std::string& arg = args[at];
+        if (arg == "--dry-run") {
+            options.dryRun = true;
+            continue;
+        }
+        if (arg == "--verbose") {
+            verbose = true;
+            continue;
+        }
+        if (arg == "--allow-mass-removal") {
+            options.allowMassRemoval = true;
+            continue;
+        }
+        if (arg == "--password") // never on the command line, where other users see it
+            return usageError(streams.err, "a password is never given on the command line: use --password-command, "
+                                           "--password-file or --password-env");
+        std::optional<std::string> value;
+        std::string error;
+        bool known = false;
+        for (const char* name : {"url", "user", "password-command", "password-file", "password-env", "addressbook",
+                                 "ca-file", "conflict"}) {
+            if (optionValue(args, at, std::string("--") + name, value, error)) {
+                if (!error.empty())
+                    return usageError(streams.err, error);
+                given[name] = *value;
+                known = true;
+                break;
+            }
+        }
+        if (!known)
+            return usageError(streams.err, "sync does not take '" + arg + "'; it takes " + kUsage);
+    }
+    if (const auto conflict = given.find("conflict"); conflict != given.end()) {
+        if (conflict->second == "local")
+            options.conflict = ConflictChoice::Local;
+        else if (conflict->second == "remote")
+            options.conflict = ConflictChoice::Remote;
+        else if (conflict->second != "keep")
+            return usageError(streams.err, "--conflict takes keep, local or remote");
+        given.erase(conflict);
+    }
+    // A new server, or another address book, is found again; the way to the password replaces the old.
+    const bool newPlace = given.contains("url") || given.contains("addressbook");
+    if (newPlace)
+        settings.erase("addressbook-url");
+    if (given.contains("password-command") || given.contains("password-file") || given.contains("password-env")) {
+        settings.erase("password-command");
+        settings.erase("password-file");
+        settings.erase("password-env");
+    }
+    for (auto& [name, value] : given)
+        settings[name] = value;
+    if (!settings.contains("url")) {
+        streams.err << kCommandName << ": no server yet: the first sync needs --url URL and --user NAME\n";
+        return kExitUsage;
+    }
+
+    std::string why;
+    const std::optional<std::string> secret = password(settings, why);
+    if (!secret) {
+        streams.err << kCommandName << ": " << why << "; nothing was changed\n";
+        return kExitProblem;
+    }
+    HttpSettings http;
+    http.user = settings["user"];
+    http.password = *secret;
+    http.caFile = settings["ca-file"];
+    if (verbose)
+        http.log = &streams.err;
+    HttpClient client(http);
+
+    std::string book = settings["addressbook-url"];
+    if (book.empty()) {
+        CardDavServer server(client);
+        const std::optional<std::vector<AddressBookFound>> found = server.discover(settings["url"], why);
+        if (!found) {
+            streams.err << kCommandName << ": " << why << "; nothing was changed\n";
+            return kExitProblem;
+        }
+        const std::string& wanted = settings["addressbook"];
+        std::vector<AddressBookFound> chosen;
+        for (const AddressBookFound& candidate : *found) {
+            std::string last = urlPathKey(candidate.url);
+            while (!last.empty() && last.back() == '/')
+                last.pop_back();
+            last = last.substr(last.rfind('/') + 1);
+            if (wanted.empty() || candidate.name == wanted || last == wanted)
+                chosen.push_back(candidate);
+        }
+        if (chosen.size() != 1) {
+            streams.err << kCommandName << ": "
+                        << (found->empty()   ? "the server holds no address book for the user"
+                            : chosen.empty() ? "no address book is named '" + wanted + "'"
+                                             : std::string("the server holds several address books"))
+                        << "; choose one with --addressbook NAME:\n";
+            for (const AddressBookFound& candidate : *found)
+                streams.err << "  " << (candidate.name.empty() ? "(no name)" : candidate.name) << "\t" << candidate.url
+                            << '\n';
+            return kExitUsage;
+        }
+        book = chosen.front().url;
+        if (!book.ends_with('/'))
+            book += '/';
+        settings["addressbook-url"] = book;
+    }
+    if (!options.dryRun)
+        if (Status saved = writeSettings(settingsPath, settings); !saved)
+            reportFailure(streams.err, saved.error(), "cannot keep the sync's settings");
+
+    options.addressBook = book;
+    options.list = dataFilePath(kDataFileWritePath);
+    options.state = stateFolder() / "sync-state";
+    const SyncOutcome outcome = syncAddressBook(client, options, streams.out, streams.err);
+    if (verbose)
+        streams.err << client.requestCount() << " requests\n";
+    const int status = outcome == SyncOutcome::Done        ? kExitSuccess
+                       : outcome == SyncOutcome::Conflicts ? kExitConflicts
+                                                           : kExitProblem;
+    return finishOutput(streams.out, streams.err, status);
+}
+
+} // namespace tesselby

@@ -1,0 +1,218 @@
+#include "SyncPlan.h"
+
+#include <deque>
+#include <map>
+#include <unordered_map>
+
+namespace tesselby {
+
+namespace {
+
+int sharedValues(const Record& a, const Record& b)
+{
+    int shared = 0;
+    for (int field = 0; field < kFieldCount; ++field)
+        if (!a[field].empty() && a[field] == b[field])
+            ++shared;
+    return shared;
+}
+
+int filledValues(const Record& record)
+{
+    int filled = 0;
+    for (const std::string& value : record)
+        filled += value.empty() ? 0 : 1;
+    return filled;
+}
+
+// Settles a person changed on both sides, field by field.
+void mergeBoth(SyncPair& pair, const Record& local, const Record& remote, ConflictChoice choice)
+{
+    Record merged;
+    std::vector<int> conflicts;
+    for (int field = 0; field < kFieldCount; ++field) {
+        if (local[field] == remote[field] || remote[field] == pair.base[field])
+            merged[field] = local[field];
+        else if (local[field] == pair.base[field])
+            merged[field] = remote[field];
+        else if (choice == ConflictChoice::Local)
+            merged[field] = local[field];
+        else if (choice == ConflictChoice::Remote)
+            merged[field] = remote[field];
+        else
+            conflicts.push_back(field);
+    }
+    if (!conflicts.empty()) {
+        pair.conflicts = std::move(conflicts);
+        pair.localValues = local;
+        pair.remoteValues = remote;
+        pair.values = pair.base;
+        return;
+    }
+    pair.values = merged;
+    if (merged != local)
+        pair.localAction = SyncPair::Local::Change;
+    if (merged != remote)
+        pair.remoteAction = SyncPair::Remote::Change;
+}
+
+} // namespace
+
+SyncPlan planSync(const std::vector<CardLink>& links, const std::vector<Record>& local,
+                  const std::vector<RemoteCard>& remote, ConflictChoice choice)
+{
+    SyncPlan plan;
+    std::unordered_map<std::string, std::size_t> remoteAt;
+    for (std::size_t i = 0; i < remote.size(); ++i)
+        remoteAt.emplace(remote[i].href, i);
+    std::vector<bool> remoteTaken(remote.size(), false);
+
+    // Each link to the person who still holds its values, duplicates in the order they stand.
+    std::map<Record, std::deque<std::size_t>> localByValues;
+    for (std::size_t i = 0; i < local.size(); ++i)
+        localByValues[local[i]].push_back(i);
+    std::vector<bool> localTaken(local.size(), false);
+    std::vector<std::optional<std::size_t>> linkLocal(links.size());
+    for (std::size_t l = 0; l < links.size(); ++l) {
+        auto found = localByValues.find(links[l].values);
+        if (found == localByValues.end() || found->second.empty())
+            continue;
+        linkLocal[l] = found->second.front();
+        localTaken[found->second.front()] = true;
+        found->second.pop_front();
+    }
+    // A person changed here: the one left over who shares the most values with the link.
+    for (std::size_t l = 0; l < links.size(); ++l) {
+        if (linkLocal[l])
+            continue;
+        const int needed = std::min(2, filledValues(links[l].values));
+        int best = 0;
+        std::optional<std::size_t> bestAt;
+        for (std::size_t i = 0; i < local.size() && needed > 0; ++i) {
+            if (localTaken[i])
+                continue;
+            const int shared = sharedValues(links[l].values, local[i]);
+            if (shared >= needed && shared > best) {
+                best = shared;
+                bestAt = i;
+            }
+        }
+        if (bestAt) {
+            linkLocal[l] = bestAt;
+            localTaken[*bestAt] = true;
+        }
+    }
+
+    for (std::size_t l = 0; l < links.size(); ++l) {
+        const CardLink& link = links[l];
+        SyncPair pair;
+        pair.local = linkLocal[l];
+        pair.href = link.href;
+        pair.etag = link.etag;
+        pair.uid = link.uid;
+        pair.base = link.values;
+        pair.values = link.values;
+        const auto at = remoteAt.find(link.href);
+        const RemoteCard* card = at == remoteAt.end() ? nullptr : &remote[at->second];
+        if (card != nullptr)
+            remoteTaken[at->second] = true;
+        // An unreadable card is left as it was, and so is its person.
+        if (card != nullptr && card->unreadable) {
+            plan.pairs.push_back(std::move(pair));
+            continue;
+        }
+        const bool localGone = !pair.local;
+        const bool remoteGone = card == nullptr;
+        const Record localNow = localGone ? link.values : local[*pair.local];
+        const Record remoteNow = remoteGone || !card->values ? link.values : *card->values;
+        if (card != nullptr)
+            pair.etag = card->etag;
+        const bool localChanged = !localGone && localNow != link.values;
+        const bool remoteChanged = !remoteGone && remoteNow != link.values;
+
+        if (localGone && remoteGone) {
+            pair.linked = false;
+        } else if (localGone) {
+            if (remoteChanged) {
+                pair.keptAgainstRemoval = true;
+                pair.values = remoteNow;
+                pair.localAction = SyncPair::Local::Add;
+            } else {
+                pair.remoteAction = SyncPair::Remote::Remove;
+                pair.linked = false;
+                ++plan.remoteRemovals;
+            }
+        } else if (remoteGone) {
+            if (localChanged) {
+                pair.keptAgainstRemoval = true;
+                pair.values = localNow;
+                pair.href.clear();
+                pair.etag.clear();
+                pair.remoteAction = SyncPair::Remote::Create;
+            } else {
+                pair.localAction = SyncPair::Local::Remove;
+                pair.linked = false;
+                ++plan.localRemovals;
+            }
+        } else if (localChanged && remoteChanged) {
+            mergeBoth(pair, localNow, remoteNow, choice);
+            if (!pair.conflicts.empty()) {
+                pair.etag = link.etag;
+                ++plan.conflicts;
+            }
+        } else if (localChanged) {
+            pair.values = localNow;
+            pair.remoteAction = SyncPair::Remote::Change;
+        } else if (remoteChanged) {
+            pair.values = remoteNow;
+            pair.localAction = SyncPair::Local::Change;
+        }
+        plan.pairs.push_back(std::move(pair));
+    }
+
+    // New on both sides and equal: linked, never doubled.
+    std::map<Record, std::deque<std::size_t>> newCards;
+    for (std::size_t r = 0; r < remote.size(); ++r)
+        if (!remoteTaken[r] && remote[r].values)
+            newCards[*remote[r].values].push_back(r);
+    for (std::size_t i = 0; i < local.size(); ++i) {
+        if (localTaken[i])
+            continue;
+        SyncPair pair;
+        pair.local = i;
+        pair.base = local[i];
+        pair.values = local[i];
+        auto found = newCards.find(local[i]);
+        if (found != newCards.end() && !found->second.empty()) {
+            const RemoteCard& card = remote[found->second.front()];
+            remoteTaken[found->second.front()] = true;
+            found->second.pop_front();
+            pair.href = card.href;
+            pair.etag = card.etag;
+            pair.uid = card.uid;
+        } else {
+            pair.remoteAction = SyncPair::Remote::Create;
+        }
+        plan.pairs.push_back(std::move(pair));
+    }
+    for (std::size_t r = 0; r < remote.size(); ++r) {
+        if (remoteTaken[r] || !remote[r].values)
+            continue;
+        SyncPair pair;
+        pair.href = remote[r].href;
+        pair.etag = remote[r].etag;
+        pair.uid = remote[r].uid;
+        pair.base = *remote[r].values;
+        pair.values = *remote[r].values;
+        pair.localAction = SyncPair::Local::Add;
+        plan.pairs.push_back(std::move(pair));
+    }
+    return plan;
+}
+
+bool removesMostOf(const SyncPlan& plan, std::size_t localCount, std::size_t remoteCount)
+{
+    return plan.localRemovals * 2 > localCount || plan.remoteRemovals * 2 > remoteCount;
+}
+
+} // namespace tesselby

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "records/Record.h"
+
+namespace tesselby {
+
+// A person and a card the last sync left holding the same values; the sync's state keeps these.
+struct CardLink {
+    std::string href;
+    std::string etag; // as the server last gave it; empty when it gave none
+    std::string uid;
+    Record values; // the four values both sides held then
+};
+
+// A card on the server now. values is empty for a linked card whose ETag has not changed (it was not
+// fetched: it still holds its link's values) and for a card that cannot be read as a person.
+struct RemoteCard {
+    std::string href;
+    std::string etag;
+    std::string uid;
+    std::optional<Record> values;
+    bool unreadable = false;
+};
+
+// How a value changed on both sides to different values is settled.
+enum class ConflictChoice { Keep, Local, Remote };
+
+// One person as the sync sees them: where they stand on each side and what is to be done on each.
+struct SyncPair {
+    enum class Local { Keep, Change, Remove, Add };
+    enum class Remote { Keep, Change, Remove, Create };
+
+    std::optional<std::size_t> local; // index of the person in the list as read
+    std::string href;                 // the card; empty when it is to be created
+    std::string etag;
+    std::string uid;
+    Record base;   // the values linked last time (or the values found, for a pair that is new)
+    Record values; // what both sides hold once the sync is done
+    Local localAction = Local::Keep;
+    Remote remoteAction = Remote::Keep;
+    // Fields (0..3) changed on both sides to different values and not settled: nothing is written
+    // for the person, and the link stays as it was, so that the next sync asks again.
+    std::vector<int> conflicts;
+    Record localValues; // the conflicting values on each side, for the report
+    Record remoteValues;
+    // Removed on one side but changed on the other: kept, and sent back.
+    bool keptAgainstRemoval = false;
+    // The state keeps a link for it once the sync is done.
+    bool linked = true;
+};
+
+struct SyncPlan {
+    std::vector<SyncPair> pairs;
+    std::size_t localRemovals = 0;
+    std::size_t remoteRemovals = 0;
+    std::size_t conflicts = 0;
+};
+
+// What changed since the links were made, and what to do on each side: a person and a card that
+// still hold their link's values are the link's (duplicates in the order they stand); a person who
+// no longer does is matched to a link by at least two of its non-empty values (or its only one);
+// what is left is new on its side, and new people and cards that agree on all four values are linked,
+// not doubled. Every remote card but an unchanged linked one must come with its values.
+SyncPlan planSync(const std::vector<CardLink>& links, const std::vector<Record>& local,
+                  const std::vector<RemoteCard>& remote, ConflictChoice choice);
+
+// Whether a plan removes more than half of a side's people.
+bool removesMostOf(const SyncPlan& plan, std::size_t localCount, std::size_t remoteCount);
+
+} // namespace tesselby

@@ -1,0 +1,182 @@
+#include "SyncState.h"
+
+#include <cstdlib>
+#include <system_error>
+
+#include "DataFile.h"
+#include "disk/NativeFile.h"
+
+namespace tesselby {
+
+namespace {
+
+constexpr std::string_view kFirstLine = "tesselby-sync 1";
+
+void appendField(std::string& out, std::string_view value)
+{
+    out += '\t';
+    for (const char c : value) {
+        switch (c) {
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        default:
+            out += c;
+        }
+    }
+}
+
+std::optional<std::vector<std::string>> splitFields(std::string_view line)
+{
+    std::vector<std::string> fields(1);
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (c == '\t') {
+            fields.emplace_back();
+        } else if (c == '\\') {
+            if (++i == line.size())
+                return std::nullopt;
+            switch (line[i]) {
+            case '\\':
+                fields.back() += '\\';
+                break;
+            case 't':
+                fields.back() += '\t';
+                break;
+            case 'n':
+                fields.back() += '\n';
+                break;
+            case 'r':
+                fields.back() += '\r';
+                break;
+            default:
+                return std::nullopt;
+            }
+        } else {
+            fields.back() += c;
+        }
+    }
+    return fields;
+}
+
+std::filesystem::path xdgFolder(const char* variable, const char* fallback)
+{
+    const char* set = std::getenv(variable);
+    // The base directory rules ignore a relative path.
+    if (set != nullptr && set[0] == '/')
+        return std::filesystem::path(set) / "tesselby";
+    const char* home = std::getenv("HOME");
+    return std::filesystem::path(home != nullptr ? home : "") / fallback / "tesselby";
+}
+
+} // namespace
+
+std::string stateText(const SyncState& state)
+{
+    std::string out(kFirstLine);
+    out += "\nbook";
+    appendField(out, state.addressBook);
+    out += "\ntoken";
+    appendField(out, state.syncToken);
+    out += '\n';
+    for (const CardLink& link : state.links) {
+        out += "link";
+        appendField(out, link.href);
+        appendField(out, link.etag);
+        appendField(out, link.uid);
+        for (const std::string& value : link.values)
+            appendField(out, value);
+        out += '\n';
+    }
+    return out;
+}
+
+std::optional<SyncState> parseState(std::string_view text)
+{
+    SyncState state;
+    if (!text.starts_with(kFirstLine) || text.size() == kFirstLine.size() || text[kFirstLine.size()] != '\n')
+        return std::nullopt;
+    text.remove_prefix(kFirstLine.size() + 1);
+    bool sawBook = false;
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        // A last line without its line break was cut off.
+        if (end == std::string_view::npos)
+            return std::nullopt;
+        std::optional<std::vector<std::string>> fields = splitFields(text.substr(0, end));
+        text.remove_prefix(end + 1);
+        if (!fields)
+            return std::nullopt;
+        const std::string& kind = fields->front();
+        if (kind == "book" && fields->size() == 2) {
+            state.addressBook = (*fields)[1];
+            sawBook = true;
+        } else if (kind == "token" && fields->size() == 2) {
+            state.syncToken = (*fields)[1];
+        } else if (kind == "link" && fields->size() == 8 && !(*fields)[1].empty()) {
+            CardLink link{(*fields)[1], (*fields)[2], (*fields)[3], {}};
+            for (int field = 0; field < kFieldCount; ++field)
+                link.values[field] = (*fields)[4 + field];
+            state.links.push_back(std::move(link));
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (!sawBook)
+        return std::nullopt;
+    return state;
+}
+
+std::filesystem::path stateFolder()
+{
+    return xdgFolder("XDG_STATE_HOME", ".local/state");
+}
+
+std::filesystem::path configFolder()
+{
+    return xdgFolder("XDG_CONFIG_HOME", ".config");
+}
+
+Result<SyncState> readStateFile(const std::filesystem::path& path, bool& damaged)
+{
+    damaged = false;
+    std::error_code error;
+    if (!std::filesystem::exists(std::filesystem::symlink_status(path, error)))
+        return SyncState();
+    Result<NativeFile> file = NativeFile::open(path, NativeFile::Access::Read);
+    if (!file)
+        return file.error();
+    Result<std::string> text = file.value().readAll();
+    if (!text)
+        return text.error();
+    std::optional<SyncState> state = parseState(text.value());
+    if (!state) {
+        damaged = true;
+        return SyncState();
+    }
+    return std::move(*state);
+}
+
+Status writeStateFile(const std::filesystem::path& path, const SyncState& state)
+{
+    std::error_code error;
+    std::filesystem::create_directories(path.parent_path(), error);
+    if (error)
+        return FileError{path.parent_path(), error.message()};
+    const std::string text = stateText(state);
+    FileContent content;
+    content.size = text.size();
+    content.writeTo = [&text](NativeFile& file) { return file.write(text); };
+    return writeWholeFile(path, content);
+}
+
+} // namespace tesselby

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Result.h"
+#include "SyncPlan.h"
+
+namespace tesselby {
+
+// What the sync keeps between runs, in a file of its own: the address book it syncs with, the server's
+// sync-token for it, and one link per person and card. The list holds no IDs, so a person is found
+// again by the four values the link keeps (duplicates by the order they stand in).
+//
+// The file is text: a first line "tesselby-sync 1", then lines of tab-separated fields, each with \\,
+// \t, \n and \r escaped: "book URL", "token TOKEN" and "link HREF ETAG UID FIRST LAST PHONE EMAIL".
+struct SyncState {
+    std::string addressBook;
+    std::string syncToken;
+    std::vector<CardLink> links;
+};
+
+std::string stateText(const SyncState& state);
+// Nothing when the text is not a state the program wrote; the sync then starts again as a first one.
+std::optional<SyncState> parseState(std::string_view text);
+
+// $XDG_STATE_HOME/tesselby (~/.local/state/tesselby) and $XDG_CONFIG_HOME/tesselby (~/.config/tesselby).
+std::filesystem::path stateFolder();
+std::filesystem::path configFolder();
+
+// Reads the state at path: an empty one when there is no file, nothing (with damaged set) when the
+// file cannot be read as a state.
+Result<SyncState> readStateFile(const std::filesystem::path& path, bool& damaged);
+// Replaces the state file whole, private to the user, so a kill leaves the old state or the new.
+Status writeStateFile(const std::filesystem::path& path, const SyncState& state);
+
+} // namespace tesselby
