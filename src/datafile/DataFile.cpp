@@ -13,10 +13,10 @@
 #include "disk/AddJournal.h"
 #include "disk/FileLock.h"
 #include "disk/FileSystem.h"
-#include "disk/NativeFile.h"
-#include "disk/SafeReplace.h"
 #include "format/ItemWriter.h"
 #include "format/ListEnd.h"
+#include "disk/NativeFile.h"
+#include "disk/SafeReplace.h"
 
 namespace tesselby {
 

@@ -7,11 +7,11 @@
 #include <string_view>
 #include <vector>
 
-#include "Result.h"
-#include "records/EditPlan.h"
 #include "records/Record.h"
+#include "records/EditPlan.h"
 #include "records/RecordGrid.h"
 #include "records/RecordSearch.h"
+#include "Result.h"
 
 namespace tesselby {
 
