@@ -150,6 +150,7 @@ private:
     {
         if (m_why.empty())
             m_why = why;
+        m_stopped = true;
         XML_StopParser(m_parser, XML_FALSE);
     }
 
@@ -160,6 +161,9 @@ private:
 
     void opened(Element element)
     {
+        // expat may still report the end of the element it was stopped in.
+        if (m_stopped)
+            return;
         if (m_open.empty()) {
             if (element != Element::Multistatus)
                 return stop("the server's answer is not a multistatus");
@@ -210,7 +214,7 @@ private:
 
     void addText(std::string_view bytes)
     {
-        if (!m_inText)
+        if (!m_inText || m_stopped)
             return;
         if (m_text.size() + bytes.size() > kLongestText)
             return stop("the server's answer holds a value larger than " + std::to_string(kLongestText >> 20) + " MiB");
@@ -219,6 +223,8 @@ private:
 
     void closed()
     {
+        if (m_stopped || m_open.empty())
+            return;
         const Element element = m_open.back();
         m_open.pop_back();
         const Element above = parent(0);
@@ -309,6 +315,7 @@ private:
     std::string m_text;
     bool m_inText = false;
     bool m_sawRoot = false;
+    bool m_stopped = false;
     bool m_inResponse = false;
     bool m_inPropstat = false;
     DavResponse m_response;
