@@ -180,9 +180,32 @@ SyncOutcome Synchronizer::run(bool& again)
 
     // The server first: a person is written into the list only once the server holds them too.
     std::vector<bool> failed(plan.pairs.size(), false);
-    for (std::size_t i = 0; i < plan.pairs.size(); ++i)
-        if (plan.pairs[i].conflicts.empty() && !writeRemote(plan.pairs[i]))
+    std::map<std::string, std::string> written; // href to the ETag the server gave, empty for a removal
+    for (std::size_t i = 0; i < plan.pairs.size(); ++i) {
+        SyncPair& pair = plan.pairs[i];
+        if (!pair.conflicts.empty() || pair.remoteAction == SyncPair::Remote::Keep)
+            continue;
+        if (!writeRemote(pair))
             failed[i] = true;
+        else
+            written[pair.href] = pair.remoteAction == SyncPair::Remote::Remove ? std::string() : pair.etag;
+    }
+    // A server may leave out of a later delta a card made and removed since its token, and our own
+    // writes came after the token: the token after them is taken when they are all the delta holds,
+    // else none, and the next sync lists every card.
+    if (!written.empty() && !newToken.empty()) {
+        std::vector<CardListed> since;
+        std::string afterToken;
+        bool sinceIsDelta = false;
+        bool onlyOurs =
+            m_server.listCards(m_options.addressBook, newToken, since, afterToken, sinceIsDelta, why) && sinceIsDelta;
+        for (const CardListed& card : since) {
+            const auto ours = written.find(urlPathKey(resolveUrl(m_options.addressBook, card.href)));
+            onlyOurs = onlyOurs && ours != written.end() && !ours->second.empty() == !card.removed &&
+                       (card.removed || ours->second == card.etag);
+        }
+        newToken = onlyOurs ? afterToken : std::string();
+    }
 
     std::vector<std::pair<std::size_t, Record>> changes;
     std::vector<std::size_t> removals;
@@ -219,7 +242,11 @@ SyncOutcome Synchronizer::run(bool& again)
         const SyncPair& pair = plan.pairs[i];
         const bool localDone = pair.localAction == SyncPair::Local::Keep ||
                                (pair.localAction == SyncPair::Local::Add ? addsWritten : listWritten);
-        if (failed[i] || !localDone || !pair.conflicts.empty()) {
+        if (!pair.conflicts.empty()) {
+            next.links.push_back(CardLink{pair.href, pair.etag, pair.uid, pair.base});
+            continue;
+        }
+        if (failed[i] || !localDone) {
             if (const auto link = linkOf.find(pair.href); link != linkOf.end() && !pair.href.empty())
                 next.links.push_back(*link->second);
             continue;

@@ -156,8 +156,10 @@ SyncPlan planSync(const std::vector<CardLink>& links, const std::vector<Record>&
             }
         } else if (localChanged && remoteChanged) {
             mergeBoth(pair, localNow, remoteNow, choice);
+            // Linked without an ETag, so that the next sync reads the card again, even from a delta
+            // that no longer lists it.
             if (!pair.conflicts.empty()) {
-                pair.etag = link.etag;
+                pair.etag.clear();
                 ++plan.conflicts;
             }
         } else if (localChanged) {

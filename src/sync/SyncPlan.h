@@ -44,7 +44,7 @@ struct SyncPair {
     Local localAction = Local::Keep;
     Remote remoteAction = Remote::Keep;
     // Fields (0..3) changed on both sides to different values and not settled: nothing is written
-    // for the person, and the link stays as it was, so that the next sync asks again.
+    // for the person, and the link keeps its values, without an ETag, so that the next sync asks again.
     std::vector<int> conflicts;
     Record localValues; // the conflicting values on each side, for the report
     Record remoteValues;

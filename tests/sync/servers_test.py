@@ -1,0 +1,274 @@
+#!/usr/bin/python3
+# The sync against real servers started here on 127.0.0.1 (Radicale and Xandikos, storage in a temporary
+# folder, stopped at the end), each case run against both; and against a small misbehaving server of the
+# test's own for what real servers do only on a bad day.
+#   servers_test.py PATH/TO/tesselby-contacts
+import base64
+import http.server
+import os
+import re
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import urllib.request
+
+COMMAND = sys.argv[1]
+failures = []
+
+
+def check(condition, what):
+    if not condition:
+        failures.append(what)
+        print("FAILED: " + what, flush=True)
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def wait_for(port, process):
+    for _ in range(200):
+        if process.poll() is not None:
+            raise RuntimeError("the server stopped at start")
+        try:
+            socket.create_connection(("127.0.0.1", port), timeout=0.2).close()
+            return
+        except OSError:
+            time.sleep(0.05)
+    raise RuntimeError("the server did not start")
+
+
+class Server:
+    """A real server, its storage in a folder of its own; the address book's URL, and a client over HTTP."""
+
+    def __init__(self, kind, root):
+        self.kind = kind
+        self.port = free_port()
+        self.root = root
+        store = os.path.join(root, kind)
+        log = open(os.path.join(root, kind + ".log"), "w")
+        if kind == "radicale":
+            users = os.path.join(root, "users")
+            with open(users, "w") as f:
+                f.write("alice:secret\n")
+            self.auth = "Basic " + base64.b64encode(b"alice:secret").decode()
+            self.process = subprocess.Popen(
+                ["/usr/bin/python3", "-m", "radicale", "--config", "", "--server-hosts", "127.0.0.1:%d" % self.port,
+                 "--storage-filesystem-folder", store, "--auth-type", "htpasswd", "--auth-htpasswd-filename", users,
+                 "--auth-htpasswd-encryption", "plain", "--rights-type", "owner_only"], stdout=log, stderr=log)
+            wait_for(self.port, self.process)
+            self.book = "http://127.0.0.1:%d/alice/contacts/" % self.port
+            self.request("MKCOL", self.book, b'<?xml version="1.0"?><D:mkcol xmlns:D="DAV:" '
+                         b'xmlns:C="urn:ietf:params:xml:ns:carddav"><D:set><D:prop><D:resourcetype><D:collection/>'
+                         b'<C:addressbook/></D:resourcetype></D:prop></D:set></D:mkcol>')
+        else:
+            self.auth = None
+            self.process = subprocess.Popen(["xandikos", "-d", store, "-l", "127.0.0.1", "-p", str(self.port),
+                                             "--defaults"], stdout=log, stderr=log)
+            wait_for(self.port, self.process)
+            self.book = "http://127.0.0.1:%d/user/contacts/addressbook/" % self.port
+        self.base = "http://127.0.0.1:%d/" % self.port
+
+    def stop(self):
+        self.process.terminate()
+        self.process.wait(10)
+
+    def request(self, method, url, body=None, headers=None):
+        request = urllib.request.Request(url, data=body, method=method, headers=headers or {})
+        if self.auth:
+            request.add_header("Authorization", self.auth)
+        try:
+            with urllib.request.urlopen(request) as answer:
+                return answer.status, answer.read().decode(), answer.headers.get("ETag")
+        except urllib.error.HTTPError as error:
+            return error.code, error.read().decode(), None
+
+    def cards(self):
+        """Every card of the book: href -> text."""
+        status, body, _ = self.request(
+            "REPORT", self.book,
+            b'<?xml version="1.0"?><C:addressbook-query xmlns:D="DAV:" xmlns:C="urn:ietf:params:xml:ns:carddav">'
+            b'<D:prop><D:getetag/><C:address-data/></D:prop></C:addressbook-query>',
+            {"Depth": "1", "Content-Type": "application/xml"})
+        found = {}
+        for response in re.findall(r"<[^>]*response>(.*?)</[^>]*response>", body, re.S):
+            href = re.search(r"<[^>]*href>([^<]*)<", response).group(1)
+            if not href.endswith(".vcf"):
+                continue
+            data = re.search(r"<[^>]*address-data[^>]*>(.*?)</", response, re.S)
+            if data:
+                text = data.group(1).replace("&#13;", "\r").replace("&lt;", "<").replace("&gt;", ">")
+                found[href] = text.replace("&amp;", "&")
+        return found
+
+    def put(self, href, text):
+        return self.request("PUT", self.base.rstrip("/") + href, text.encode(),
+                            {"Content-Type": "text/vcard; charset=utf-8"})[0]
+
+
+class Computer:
+    """A computer with its own list, settings and state, running the command."""
+
+    def __init__(self, root, name):
+        self.home = os.path.join(root, name)
+        self.env = dict(os.environ, HOME=self.home, XDG_DATA_HOME=self.home + "/data",
+                        XDG_CONFIG_HOME=self.home + "/config", XDG_STATE_HOME=self.home + "/state",
+                        TESSELBY_SYNC_PASSWORD="secret")
+
+    def run(self, *args):
+        done = subprocess.run([COMMAND, *args], env=self.env, capture_output=True, text=True, timeout=120)
+        return done.returncode, done.stdout + done.stderr
+
+    def people(self):
+        done = subprocess.run([COMMAND, "list", "--any", ""], env=self.env, capture_output=True, text=True)
+        return sorted(done.stdout.splitlines())
+
+    def add(self, *people, duplicates=False):
+        cards = "".join("BEGIN:VCARD\r\nVERSION:3.0\r\nN:%s;%s;;;\r\nFN:%s %s\r\nTEL:%s\r\nEMAIL:%s\r\nEND:VCARD\r\n"
+                        % (p[1], p[0], p[0], p[1], p[2], p[3]) for p in people)
+        path = os.path.join(self.home, "in.vcf")
+        os.makedirs(self.home, exist_ok=True)
+        with open(path, "w") as f:
+            f.write(cards)
+        return self.run("import", *(["--allow-duplicates"] if duplicates else []), path)
+
+    def list_file(self):
+        return os.path.join(self.home, "data", "tesselby", "tesselby.txt")
+
+    def edit(self, old, new):
+        with open(self.list_file(), "rb") as f:
+            text = f.read()
+        with open(self.list_file(), "wb") as f:
+            f.write(text.replace(old.encode(), new.encode()))
+
+
+def people_of(server):
+    names = []
+    for text in server.cards().values():
+        fn = re.search(r"^FN:(.*?)\r?$", text, re.M)
+        names.append(fn.group(1) if fn else "?")
+    return sorted(names)
+
+
+def first_sync(computer, server):
+    user = ["--user", "alice"] if server.auth else []
+    return computer.run("sync", "--url", server.base, *user)
+
+
+def story(server, root):
+    tag = server.kind + ": "
+    one = Computer(root, server.kind + "-one")
+    one.add(("Ann", "Smith", "555-1", "ann@x.org"), ("Bob", "Jones", "555-2", "bob@x.org"))
+    status, out = first_sync(one, server)
+    check(status == 0, tag + "the first sync into an empty book succeeds: " + out)
+    check(people_of(server) == ["Ann Smith", "Bob Jones"], tag + "the book holds the list's people")
+
+    # Nothing changed: no write on either side.
+    before_cards, before_list = server.cards(), open(one.list_file(), "rb").read()
+    status, out = one.run("sync", "--verbose")
+    check(status == 0 and "PUT" not in out and "DELETE" not in out, tag + "a sync after a sync writes nothing: " + out)
+    check(out.count("REPORT") == 1 and "1 requests" in out, tag + "a sync after a sync is one request: " + out)
+    check(server.cards() == before_cards and open(one.list_file(), "rb").read() == before_list,
+          tag + "both sides are as they were")
+
+    # A second computer with an empty list, and a third with equal people already.
+    two = Computer(root, server.kind + "-two")
+    status, out = first_sync(two, server)
+    check(status == 0 and len(two.people()) == 2, tag + "an empty list gets every card: " + out)
+    three = Computer(root, server.kind + "-three")
+    three.add(("Bob", "Jones", "555-2", "bob@x.org"), ("Carl", "Lee", "555-3", ""),
+              ("Bob", "Jones", "555-2", "bob@x.org"), duplicates=True)
+    status, out = first_sync(three, server)
+    check(status == 0, tag + "a first sync with people on both sides succeeds: " + out)
+    check(people_of(server) == ["Ann Smith", "Bob Jones", "Bob Jones", "Carl Lee"],
+          tag + "equal people are linked, not doubled (the list's true duplicate is sent): %s" % people_of(server))
+    check(len(three.people()) == 4, tag + "the third computer got Ann and nothing twice: %s" % three.people())
+
+    # The phone: a photo, an address and a second phone on Ann, Bob renamed, Carl removed, Dora added.
+    cards = server.cards()
+    ann = next(h for h, t in cards.items() if "FN:Ann Smith" in t)
+    bob = next(h for h, t in cards.items() if "FN:Bob Jones" in t and "UID" in t)
+    carl = next(h for h, t in cards.items() if "FN:Carl Lee" in t)
+    end = cards[ann].rindex("END:VCARD")
+    photo = "PHOTO;ENCODING=b;TYPE=JPEG:" + "QUFB" * 30
+    check(server.put(ann, cards[ann][:end] + "ADR;TYPE=home:;;1 Road;Town;;;\r\n" + photo[:70] + "\r\n " + photo[70:] +
+                     "\r\nTEL;TYPE=work:555-0\r\n" + cards[ann][end:]) in (200, 201, 204), tag + "the phone's edit")
+    check(server.put(bob, cards[bob].replace("Jones", "Jonas")) in (200, 201, 204), tag + "the phone's rename")
+    check(server.request("DELETE", server.base.rstrip("/") + carl)[0] in (200, 204), tag + "the phone's removal")
+    check(server.put(server.book[len(server.base) - 1:] + "dora.vcf",
+                     "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:dora\r\nFN:Dora Ray\r\nN:Ray;Dora;;;\r\nEND:VCARD\r\n")
+          in (200, 201, 204), tag + "the phone's new card")
+    status, out = three.run("sync")
+    check(status == 0, tag + "the sync after the phone's changes: " + out)
+    people = three.people()
+    check(any("Jonas" in p for p in people) and any("Dora" in p for p in people) and not any("Carl" in p for p in people),
+          tag + "the phone's changes reach the list: %s" % people)
+
+    # Here: Ann's phone changed, Ann kept her photo and address on the server.
+    three.edit("555-1", "555-9")
+    status, out = three.run("sync")
+    check(status == 0, tag + "the sync of a change here: " + out)
+    text = server.cards()[ann]
+    check("555-9" in text and "1 Road" in text and "QUFB" in text and "555-0" in text,
+          tag + "the change patched only the mapped property: " + text)
+    status, out = three.run("sync", "--verbose")
+    check("PUT" not in out and "DELETE" not in out, tag + "no loop after a patched card: " + out)
+
+    # The other computers catch up; a removal here reaches the server and them.
+    for computer in (one, two):
+        status, out = computer.run("sync", "--allow-mass-removal")
+        check(status == 0, tag + "a catching-up sync: " + out)
+    check(sorted(one.people()) == sorted(three.people()) or len(one.people()) == len(set(three.people())),
+          tag + "the computers agree: %s %s" % (one.people(), three.people()))
+    text = open(one.list_file(), "rb").read().decode()
+    one.edit('"Dora"\r\n"Ray"\r\n""\r\n""\r\n', "")
+    status, out = one.run("sync")
+    check(status == 0 and "Dora Ray" not in people_of(server), tag + "a removal here reaches the server: " + out)
+
+    # A conflict: the same field changed on both sides.
+    two.run("sync")
+    two.edit("bob@x.org", "bob@home.org")
+    cards = server.cards()
+    check(server.put(bob, cards[bob].replace("bob@x.org", "bob@work.org")) in (200, 201, 204), tag + "the phone's edit")
+    status, out = two.run("sync")
+    check(status == 3 and "conflict" in out, tag + "a conflict is reported with exit status 3: %d %s" % (status, out))
+    check("bob@work.org" in server.cards()[bob] and any("bob@home.org" in p for p in two.people()),
+          tag + "a conflict overwrites neither side")
+    status, out = two.run("sync", "--conflict", "local")
+    check(status == 0 and "bob@home.org" in server.cards()[bob], tag + "--conflict local settles it: " + out)
+
+    # A wiped address book is not taken as a removal of everyone.
+    for href in server.cards():
+        server.request("DELETE", server.base.rstrip("/") + href)
+    before = open(two.list_file(), "rb").read()
+    status, out = two.run("sync")
+    check(status == 1 and "more than half" in out and open(two.list_file(), "rb").read() == before,
+          tag + "a mass removal is refused: " + out)
+
+
+def main():
+    root = tempfile.mkdtemp(prefix="tesselby-sync-")
+    servers = []
+    try:
+        for kind in ("radicale", "xandikos"):
+            server = Server(kind, root)
+            servers.append(server)
+            story(server, root)
+    finally:
+        for server in servers:
+            server.stop()
+        if not failures:
+            shutil.rmtree(root, ignore_errors=True)
+    if failures:
+        print("%d checks failed; the servers' folders are in %s" % (len(failures), root))
+        sys.exit(1)
+    print("all checks passed")
+
+
+main()
