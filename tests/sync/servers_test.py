@@ -252,6 +252,170 @@ def story(server, root):
           tag + "a mass removal is refused: " + out)
 
 
+class Misbehaving(http.server.BaseHTTPRequestHandler):
+    """A small address-book server that does, when told, what real ones do on a bad day; its names in
+    namespaces with prefixes of its own."""
+    cards = {}          # name -> (etag, text)
+    faults = []         # what the next requests meet, in order: "412-stored", "429", "500", "drop"
+    no_etags = False
+    counter = [0]
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, *args):
+        pass
+
+    def answer(self, status, body=b"", headers=()):
+        self.send_response(status)
+        for name, value in headers:
+            self.send_header(name, value)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+
+    def multistatus(self, responses):
+        body = ('<?xml version="1.0"?><x:multistatus xmlns:x="DAV:" xmlns:Q="urn:ietf:params:xml:ns:carddav">'
+                + "".join(responses) + "</x:multistatus>").encode()
+        self.answer(207, body, [("Content-Type", "application/xml")])
+
+    def fault(self):
+        if not Misbehaving.faults:
+            return None
+        fault = Misbehaving.faults.pop(0)
+        if fault == "429":
+            self.answer(429, b"slow down", [("Retry-After", "1")])
+        elif fault == "500":
+            self.answer(500, b"broken")
+        elif fault == "drop":
+            self.send_response(207)
+            self.send_header("Content-Length", "100000")
+            self.end_headers()
+            self.wfile.write(b'<?xml version="1.0"?><x:multistatus xmlns:x="DAV:"><x:response><x:href>/bo')
+            self.wfile.flush()
+            self.connection.shutdown(socket.SHUT_RDWR)
+            self.close_connection = True
+        else:
+            return fault
+        return True
+
+    def body(self):
+        return self.rfile.read(int(self.headers.get("Content-Length", 0)))
+
+    def do_PROPFIND(self):
+        self.body()
+        if self.path.startswith("/old/"):
+            return self.answer(301, b"", [("Location", "/book/")])
+        if self.fault():
+            return
+        props = "<x:resourcetype><x:collection/><Q:addressbook/></x:resourcetype><x:displayname>Book</x:displayname>"
+        responses = ["<x:response><x:href>/book/</x:href><x:propstat><x:prop>%s</x:prop>"
+                     "<x:status>HTTP/1.1 200 OK</x:status></x:propstat></x:response>" % props]
+        if self.headers.get("Depth") == "1":
+            for name, (etag, _) in Misbehaving.cards.items():
+                tag = "" if Misbehaving.no_etags else "<x:getetag>%s</x:getetag>" % etag
+                responses.append("<x:response><x:href>/book/%s</x:href><x:propstat><x:prop>%s</x:prop>"
+                                 "<x:status>HTTP/1.1 200 OK</x:status></x:propstat></x:response>" % (name, tag))
+        self.multistatus(responses)
+
+    def do_REPORT(self):
+        body = self.body().decode()
+        if self.fault():
+            return
+        if "sync-collection" in body:
+            return self.answer(403, b"no sync-collection here")
+        responses = []
+        for href in re.findall(r"<d:href>([^<]*)</d:href>", body):
+            name = href.rsplit("/", 1)[-1]
+            if name in Misbehaving.cards:
+                etag, text = Misbehaving.cards[name]
+                text = text.replace("&", "&amp;").replace("<", "&lt;").replace("\r", "&#13;")
+                tag = "" if Misbehaving.no_etags else "<x:getetag>%s</x:getetag>" % etag
+                responses.append("<x:response><x:href>%s</x:href><x:propstat><x:prop>%s<Q:address-data>%s"
+                                 "</Q:address-data></x:prop></x:propstat></x:response>" % (href, tag, text))
+        self.multistatus(responses)
+
+    def do_GET(self):
+        name = self.path.rsplit("/", 1)[-1]
+        if self.fault():
+            return
+        if name not in Misbehaving.cards:
+            return self.answer(404)
+        etag, text = Misbehaving.cards[name]
+        self.answer(200, text.encode(), [] if Misbehaving.no_etags else [("ETag", etag)])
+
+    def do_PUT(self):
+        name = self.path.rsplit("/", 1)[-1]
+        text = self.body().decode()
+        fault = self.fault()
+        if fault is True:
+            return
+        exists = name in Misbehaving.cards
+        if self.headers.get("If-None-Match") == "*" and exists:
+            return self.answer(412)
+        if self.headers.get("If-Match") and (not exists or Misbehaving.cards[name][0] != self.headers["If-Match"]):
+            return self.answer(412)
+        Misbehaving.counter[0] += 1
+        etag = '"%d"' % Misbehaving.counter[0]
+        Misbehaving.cards[name] = (etag, text)
+        if fault == "412-stored":
+            # Stored, but the answer says otherwise, as when a first answer was lost and the upload sent again.
+            return self.answer(412)
+        self.answer(201 if not exists else 204, b"", [] if Misbehaving.no_etags else [("ETag", etag)])
+
+    def do_DELETE(self):
+        name = self.path.rsplit("/", 1)[-1]
+        if self.fault():
+            return
+        Misbehaving.cards.pop(name, None)
+        self.answer(204)
+
+
+def misbehaving(root):
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Misbehaving)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    base = "http://127.0.0.1:%d" % server.server_address[1]
+    tag = "misbehaving: "
+    try:
+        here = Computer(root, "misbehaving")
+        here.add(("Ann", "Smith", "555-1", "ann@x.org"), ("Bob", "Jones", "555-2", ""))
+        # A redirect to the book, odd prefixes, and a first upload stored though its answer said 412.
+        Misbehaving.faults = [None, None, None, "412-stored"]
+        status, out = here.run("sync", "--url", base + "/old/")
+        check(not Misbehaving.faults, tag + "the upload met the lost answer")
+        check(status == 0 and len(Misbehaving.cards) == 2, tag + "an upload answered 412 is linked, not sent again: %s %s"
+              % (out, list(Misbehaving.cards)))
+        status, out = here.run("sync", "--verbose")
+        check(status == 0 and "PUT" not in out and len(Misbehaving.cards) == 2, tag + "and the next sync writes nothing: " + out)
+
+        # No ETags at all: every card is read again, and nothing is written in a loop.
+        Misbehaving.no_etags = True
+        here.edit("555-2", "555-3")
+        status, out = here.run("sync")
+        check(status == 0 and any("555-3" in t for _, t in Misbehaving.cards.values()), tag + "a change without ETags: " + out)
+        status, out = here.run("sync", "--verbose")
+        check(status == 0 and "PUT" not in out, tag + "no loop without ETags: " + out)
+        Misbehaving.no_etags = False
+
+        # 429 with Retry-After is waited for; 500 and a dropped connection stop the sync with one message
+        # and change nothing.
+        started = time.time()
+        Misbehaving.faults = ["429"]
+        status, out = here.run("sync")
+        check(status == 0 and time.time() - started >= 1, tag + "429 is waited for as asked: " + out)
+        before = open(here.list_file(), "rb").read()
+        Misbehaving.cards["carl.vcf"] = ('"c"', "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Carl Lee\r\nEND:VCARD\r\n")
+        for fault, words in (("500", "the server failed"), ("drop", "")):
+            Misbehaving.faults = [fault] if fault == "500" else [None, fault]
+            status, out = here.run("sync")
+            check(not Misbehaving.faults, tag + "the sync met " + fault)
+            check(status == 1 and words in out and "nothing was changed" in out and
+                  open(here.list_file(), "rb").read() == before, tag + fault + " changes nothing: " + out)
+        Misbehaving.faults = []
+        status, out = here.run("sync")
+        check(status == 0 and any("Carl" in p for p in here.people()), tag + "the next sync goes through: " + out)
+    finally:
+        server.shutdown()
+
+
 def main():
     root = tempfile.mkdtemp(prefix="tesselby-sync-")
     servers = []
@@ -260,6 +424,7 @@ def main():
             server = Server(kind, root)
             servers.append(server)
             story(server, root)
+        misbehaving(root)
     finally:
         for server in servers:
             server.stop()
