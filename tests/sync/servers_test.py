@@ -369,8 +369,13 @@ class Misbehaving(http.server.BaseHTTPRequestHandler):
         self.answer(204)
 
 
+class QuietServer(http.server.ThreadingHTTPServer):
+    def handle_error(self, request, client_address):
+        pass  # a client killed mid-request is what the kill test does
+
+
 def misbehaving(root):
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Misbehaving)
+    server = QuietServer(("127.0.0.1", 0), Misbehaving)
     threading.Thread(target=server.serve_forever, daemon=True).start()
     base = "http://127.0.0.1:%d" % server.server_address[1]
     tag = "misbehaving: "
@@ -412,6 +417,30 @@ def misbehaving(root):
         Misbehaving.faults = []
         status, out = here.run("sync")
         check(status == 0 and any("Carl" in p for p in here.people()), tag + "the next sync goes through: " + out)
+
+        # Syncs killed at random moments, both ways; then one more: each person once on each side.
+        Misbehaving.cards.clear()
+        killed = Computer(root, "killed")
+        killed.add(*[("P%d" % i, "Kill", "%d" % i, "") for i in range(300)])
+        for i in range(40):
+            Misbehaving.cards["s%d.vcf" % i] = ('"s%d"' % i, "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:s%d\r\n"
+                                                "FN:S%d Server\r\nEND:VCARD\r\n" % (i, i))
+        progress = set()
+        for attempt in range(12):
+            args = [COMMAND, "sync", "--url", base + "/book/"]
+            process = subprocess.Popen(args, env=killed.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            time.sleep(0.05 + (attempt * 37 % 11) * 0.05)
+            process.kill()
+            process.wait()
+            progress.add(len(Misbehaving.cards))
+        status, out = killed.run("sync", "--url", base + "/book/")
+        names = sorted(re.search(r"FN:([^\r]*)", t).group(1) for _, t in Misbehaving.cards.values())
+        people = killed.people()
+        print("cards on the server after each kill: %s" % sorted(progress))
+        check(any(40 < count < 340 for count in progress), tag + "kills came mid-sync: %s" % sorted(progress))
+        check(status == 0, tag + "the sync after the kills: " + out)
+        check(len(names) == 340 and len(set(names)) == 340, tag + "each person once on the server: %d" % len(names))
+        check(len(people) == 340 and len(set(people)) == 340, tag + "each person once in the list: %d" % len(people))
     finally:
         server.shutdown()
 
