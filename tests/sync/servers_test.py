@@ -425,11 +425,16 @@ def misbehaving(root):
         for i in range(40):
             Misbehaving.cards["s%d.vcf" % i] = ('"s%d"' % i, "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:s%d\r\n"
                                                 "FN:S%d Server\r\nEND:VCARD\r\n" % (i, i))
+        # Each one killed once the server holds a few more cards than before, mid-upload; the first
+        # ones before the list has taken the server's cards.
         progress = set()
-        for attempt in range(12):
-            args = [COMMAND, "sync", "--url", base + "/book/"]
-            process = subprocess.Popen(args, env=killed.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            time.sleep(0.05 + (attempt * 37 % 11) * 0.05)
+        for attempt in range(8):
+            process = subprocess.Popen([COMMAND, "sync", "--url", base + "/book/"], env=killed.env,
+                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            target = 40 + 35 * (attempt + 1) + attempt % 3
+            deadline = time.time() + 60
+            while len(Misbehaving.cards) < target and process.poll() is None and time.time() < deadline:
+                time.sleep(0.001)
             process.kill()
             process.wait()
             progress.add(len(Misbehaving.cards))
