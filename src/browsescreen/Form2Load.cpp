@@ -8,11 +8,11 @@
 
 #include "ControlArray.h"
 #include "DataFile.h"
-#include "disk/DataFilePath.h"
 #include "Dialogs.h"
 #include "Form2.h"
-#include "records/EditPlan.h"
 #include "Twips.h"
+#include "disk/DataFilePath.h"
+#include "records/EditPlan.h"
 
 namespace tesselby {
 
@@ -67,7 +67,7 @@ Form2::ListLoad Form2::readList(RecordGrid& into)
     emit listRead();
     if (!loaded) {
         reportFileFailure(isVisible() ? this : nullptr, QStringLiteral("Tesselby could not read the address list"),
-                          loaded.error().path, loaded.error().reason);
+                          loaded.error().path, loaded.error().reason());
         return ListLoad::Failed;
     }
     if (loaded.value().itemCount() == 0) {

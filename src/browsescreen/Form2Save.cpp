@@ -4,10 +4,10 @@
 #include <climits>
 
 #include "DataFile.h"
-#include "disk/DataFilePath.h"
 #include "Dialogs.h"
 #include "DisplayText.h"
 #include "Form2.h"
+#include "disk/DataFilePath.h"
 
 namespace tesselby {
 
@@ -77,7 +77,7 @@ void Form2::Command1_Click()
         const Result<EditPlan> saved = saveRecordEdit(dataFilePath(kDataFileWritePath), recordGrid, shown, edit);
         if (!saved) {
             reportFileFailure(this, QStringLiteral("Tesselby could not save the changes to"), saved.error().path,
-                              saved.error().reason, MessageStyle::Critical,
+                              saved.error().reason(), MessageStyle::Critical,
                               QStringLiteral("The file is as it was. Your changes are still here; press \"EDIT\" "
                                              "to try again."));
             return;
@@ -94,7 +94,7 @@ void Form2::Command1_Click()
                 (void)messageBox(
                     this,
                     kSavedUnconfirmed.arg(QString::fromStdString(pathText(dataFilePath(kDataFileWritePath))),
-                                          QString::fromStdString(doubt->path), QString::fromStdString(doubt->reason)),
+                                          QString::fromStdString(doubt->path), QString::fromStdString(doubt->reason())),
                     MessageStyle::Information);
             return;
         }

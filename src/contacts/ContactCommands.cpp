@@ -44,22 +44,24 @@ int usageError(std::ostream& err, std::string_view message)
     return kExitUsage;
 }
 
-bool optionValue(std::span<const std::string> args, std::size_t& at, std::string_view name,
-                 std::optional<std::string>& value, std::string& error)
+Result<bool, std::string> takeOption(std::span<const std::string> args, std::size_t& at,
+                                     std::initializer_list<ValuedOption> options)
 {
     const std::string_view arg = args[at];
-    if (arg.size() > name.size() && arg.substr(0, name.size()) == name && arg[name.size()] == '=') {
-        value = std::string(arg.substr(name.size() + 1));
+    for (const ValuedOption& option : options) {
+        const std::string_view name = option.name;
+        if (arg.size() > name.size() && arg.substr(0, name.size()) == name && arg[name.size()] == '=') {
+            *option.value = std::string(arg.substr(name.size() + 1));
+            return true;
+        }
+        if (arg != name)
+            continue;
+        if (at + 1 == args.size())
+            return "the option " + std::string(name) + " needs a value";
+        *option.value = args[++at];
         return true;
     }
-    if (arg != name)
-        return false;
-    if (at + 1 == args.size()) {
-        error = "the option " + std::string(name) + " needs a value";
-        return true;
-    }
-    value = args[++at];
-    return true;
+    return false;
 }
 
 bool isHelp(std::string_view arg)
@@ -77,7 +79,7 @@ void reportFailure(std::ostream& err, const FileError& error, std::string_view d
     err << kCommandName << ": " << error.path << ": ";
     if (!doing.empty())
         err << doing << ": ";
-    err << error.reason << '\n';
+    err << error.reason() << '\n';
 }
 
 std::string oneLine(std::string_view value)

@@ -15,15 +15,19 @@ namespace tesselby {
 
 namespace {
 
+// A card or row taken: the person, or why it was skipped.
+void take(Result<Record, ContactProblem> mapped, ContactsRead& read)
+{
+    if (mapped)
+        read.records.push_back(std::move(mapped.value()));
+    else
+        read.problems.push_back(mapped.error());
+}
+
 template <typename Source, typename Map> void mapAll(const Source& items, ContactsRead& read, Map map)
 {
-    for (const auto& item : items) {
-        auto [record, problem] = map(item);
-        if (record)
-            read.records.push_back(std::move(*record));
-        else if (problem)
-            read.problems.push_back(std::move(*problem));
-    }
+    for (const auto& item : items)
+        take(map(item), read);
 }
 
 // The lines a broken character was found on, and which of them a skipped card or row has reported:
@@ -74,11 +78,7 @@ std::function<void(const VCard&)> personOfEachCard(ContactsRead& read, BrokenLin
     return [&read, broken](const VCard& card) {
         if (broken != nullptr && broken->skip(card.line, card.endLine, "card", read.problems))
             return;
-        auto [record, problem] = recordFromCard(card, &read.dropped);
-        if (record)
-            read.records.push_back(std::move(*record));
-        else if (problem)
-            read.problems.push_back(std::move(*problem));
+        take(recordFromCard(card, &read.dropped), read);
     };
 }
 

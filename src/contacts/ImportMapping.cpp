@@ -182,8 +182,7 @@ std::pair<std::string, std::string> splitFullName(std::string_view fullName)
     return {std::string(first), std::string(name.substr(space + 1))};
 }
 
-std::pair<std::optional<Record>, std::optional<ContactProblem>> recordFromCard(const VCard& card,
-                                                                               DroppedValues* dropped)
+Result<Record, ContactProblem> recordFromCard(const VCard& card, DroppedValues* dropped)
 {
     const VCardProperty* n = nullptr;
     const VCardProperty* fn = nullptr;
@@ -193,9 +192,8 @@ std::pair<std::optional<Record>, std::optional<ContactProblem>> recordFromCard(c
     std::vector<const VCardProperty*> phones, emails;
     Record record;
     auto fail = [&card](const VCardProperty& property, const std::string& why) {
-        return std::pair<std::optional<Record>, std::optional<ContactProblem>>{
-            std::nullopt, ContactProblem{property.line, why + "; the card that starts on line " +
-                                                            std::to_string(card.line) + " was skipped"}};
+        return ContactProblem{property.line,
+                              why + "; the card that starts on line " + std::to_string(card.line) + " was skipped"};
     };
     std::vector<std::pair<const VCardProperty*, std::string>> decoded;
     for (const VCardProperty& property : card.properties) {
@@ -256,8 +254,8 @@ std::pair<std::optional<Record>, std::optional<ContactProblem>> recordFromCard(c
         organisation = std::move(std::get<std::string>(value));
     }
     if (n == nullptr && fn == nullptr && phones.empty() && emails.empty() && organisation.empty()) {
-        return {std::nullopt, ContactProblem{card.line, "the card that starts here holds no name, organisation, "
-                                                        "phone or e-mail; it was skipped"}};
+        return ContactProblem{card.line, "the card that starts here holds no name, organisation, "
+                                         "phone or e-mail; it was skipped"};
     }
     // A company's card names it in ORG, and often in FN too, which is then not a person's name to split.
     bool organisationTaken = false;
@@ -286,7 +284,7 @@ std::pair<std::optional<Record>, std::optional<ContactProblem>> recordFromCard(c
     if (dropped != nullptr)
         for (int kind = 0; kind < kDroppedKinds; ++kind)
             dropped->counts[kind] += left.counts[kind];
-    return {record, std::nullopt};
+    return record;
 }
 
 bool CsvColumns::known() const
@@ -331,13 +329,11 @@ CsvColumns csvColumns(const std::vector<std::string>& header)
     return columns;
 }
 
-std::pair<std::optional<Record>, std::optional<ContactProblem>> recordFromRow(const CsvColumns& columns,
-                                                                              const CsvRow& row, DroppedValues* dropped)
+Result<Record, ContactProblem> recordFromRow(const CsvColumns& columns, const CsvRow& row, DroppedValues* dropped)
 {
     if (row.fields.size() != columns.count) {
-        return {std::nullopt,
-                ContactProblem{row.line, "the row has " + std::to_string(row.fields.size()) + " fields, the header " +
-                                             std::to_string(columns.count) + "; it was skipped"}};
+        return ContactProblem{row.line, "the row has " + std::to_string(row.fields.size()) + " fields, the header " +
+                                            std::to_string(columns.count) + "; it was skipped"};
     }
     DroppedValues left;
     // A value that is not UTF-8 is taken as the sender's single-byte Windows text, as the list's own are.
@@ -391,7 +387,7 @@ std::pair<std::optional<Record>, std::optional<ContactProblem>> recordFromRow(co
     if (dropped != nullptr)
         for (int kind = 0; kind < kDroppedKinds; ++kind)
             dropped->counts[kind] += left.counts[kind];
-    return {record, std::nullopt};
+    return record;
 }
 
 } // namespace tesselby

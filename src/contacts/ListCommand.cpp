@@ -6,8 +6,8 @@
 #include "CaseFolding.h"
 #include "ContactCommands.h"
 #include "DataFile.h"
-#include "disk/DataFilePath.h"
 #include "ListValues.h"
+#include "disk/DataFilePath.h"
 
 namespace tesselby {
 
@@ -72,13 +72,14 @@ int runList(std::span<const std::string> args, CommandStreams streams)
     bool ignoreCase = false, any = false;
     bool options = true;
     for (std::size_t at = 0; at < args.size(); ++at) {
-        std::string error;
+        const Result<bool, std::string> taken =
+            options ? takeOption(args, at, {{"--field", &fieldName}, {"--format", &format}}) : false;
+        if (!taken)
+            return usageError(streams.err, taken.error());
+        if (taken.value())
+            continue;
         if (options && args[at] == "--") {
             options = false;
-        } else if (options && (optionValue(args, at, "--field", fieldName, error) ||
-                               optionValue(args, at, "--format", format, error))) {
-            if (!error.empty())
-                return usageError(streams.err, error);
         } else if (options && (args[at] == "-i" || args[at] == "--ignore-case")) {
             ignoreCase = true;
         } else if (options && args[at] == "--any") {
@@ -163,7 +164,7 @@ int runList(std::span<const std::string> args, CommandStreams streams)
         streams.out << lines;
         return finishOutput(streams.out, streams.err, found == 0 ? kExitProblem : kExitSuccess);
     } catch (const std::bad_alloc&) {
-        reportFailure(streams.err, FileError{list, kTooLargeToOpen});
+        reportFailure(streams.err, FileError{list, FileError::Cause::TooLargeToOpen});
         return kExitProblem;
     }
 }

@@ -13,10 +13,10 @@
 #include "disk/AddJournal.h"
 #include "disk/FileLock.h"
 #include "disk/FileSystem.h"
-#include "format/ItemWriter.h"
-#include "format/ListEnd.h"
 #include "disk/NativeFile.h"
 #include "disk/SafeReplace.h"
+#include "format/ItemWriter.h"
+#include "format/ListEnd.h"
 
 namespace tesselby {
 
@@ -25,7 +25,7 @@ namespace {
 // A list larger than the memory the program may take is refused with a message, never an abort.
 FileError tooLargeError(const std::filesystem::path& path)
 {
-    return FileError{path, kTooLargeToOpen};
+    return FileError{path, FileError::Cause::TooLargeToOpen};
 }
 
 // What reads an opened data file; it gets none when the file does not exist yet, an empty list.
@@ -252,8 +252,6 @@ Status readDataFileWith(const std::filesystem::path& path, const FileReader& rea
 // An add whose list another program replaced while it wrote is made again on the new list this many
 // times at most.
 constexpr int kAddAttempts = 4;
-constexpr char kKeptBeingReplaced[] =
-    "another program kept putting a new file in its place while the entry was being added";
 
 // Takes back what a failed add wrote to file, and then its journal; where that cannot be done the
 // journal stays, and the next use of the list takes the add back.
@@ -444,7 +442,7 @@ Status appendRecords(const std::filesystem::path& path, std::span<const Record> 
         if (made.value())
             return *made.value();
     }
-    return FileError{target, kKeptBeingReplaced};
+    return FileError{target, FileError::Cause::KeptBeingReplaced};
 }
 
 Result<EditPlan> saveRecordEdit(const std::filesystem::path& path, RecordGrid& grid, std::size_t number,
@@ -468,7 +466,7 @@ Result<EditPlan> saveRecordEdit(const std::filesystem::path& path, RecordGrid& g
         RecordGrid& now = pass == 0 ? grid : *onDisk;
         UnchangedCheck check(target, now.store());
         Result<EditPlan> saved = saveEditOver(target, grid, now, number, edit, [&check] { return check.result(); });
-        if (!saved && saved.error().reason != kChangedMeanwhile)
+        if (!saved && saved.error().cause != FileError::Cause::ChangedMeanwhile)
             return saved;
         // A plan that writes nothing (a conflict to ask about) is made over the file as just read.
         const bool wroteNothing = saved && !saved.value().saved();
@@ -480,7 +478,7 @@ Result<EditPlan> saveRecordEdit(const std::filesystem::path& path, RecordGrid& g
             grid = std::move(*onDisk);
         return saved;
     }
-    return FileError{target, kKeptChanging};
+    return FileError{target, FileError::Cause::KeptChanging};
 }
 
 } // namespace tesselby

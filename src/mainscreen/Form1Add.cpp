@@ -1,7 +1,7 @@
 #include "DataFile.h"
-#include "disk/DataFilePath.h"
 #include "Dialogs.h"
 #include "Form1.h"
+#include "disk/DataFilePath.h"
 
 namespace tesselby {
 
@@ -34,12 +34,12 @@ void Form1::Command2_Click()
     Status added = appendRecord(path, record);
     for (; !added; added = appendRecord(path, record)) {
         if (!reportFileFailure(this, QStringLiteral("Tesselby could not add the entry to"), added.error().path,
-                               added.error().reason, MessageStyle::CriticalRetry,
+                               added.error().reason(), MessageStyle::CriticalRetry,
                                QStringLiteral("Retry to try again, or Cancel to drop the entry.")))
             return;
     }
     if (const std::optional<FileError>& doubt = added.unconfirmed())
-        (void)reportFileFailure(this, kAddedUnconfirmed, doubt->path, doubt->reason, MessageStyle::Information,
+        (void)reportFileFailure(this, kAddedUnconfirmed, doubt->path, doubt->reason(), MessageStyle::Information,
                                 kAddedUnconfirmedAdvice);
 }
 

@@ -6,10 +6,10 @@
 #include <new>
 
 #include "DataFile.h"
-#include "disk/DataFilePath.h"
 #include "Dialogs.h"
 #include "DisplayText.h"
 #include "Form1.h"
+#include "disk/DataFilePath.h"
 
 namespace tesselby {
 
@@ -49,7 +49,7 @@ void Form1::Command1_Click()
     try {
         searched = searchDataFile(path, m_search, searchField(), text.toStdString(), matchGrid);
     } catch (const std::bad_alloc&) {
-        searched = FileError{path, kTooLargeToOpen};
+        searched = FileError{path, FileError::Cause::TooLargeToOpen};
     }
     if (!searched || matchGrid.empty()) {
         matchGrid.clear();
@@ -57,7 +57,7 @@ void Form1::Command1_Click()
         showMatch(1);
         if (!searched)
             reportFileFailure(this, QStringLiteral("Tesselby could not read the address list"), searched.error().path,
-                              searched.error().reason);
+                              searched.error().reason());
         return;
     }
     setWindowTitle(kFound);

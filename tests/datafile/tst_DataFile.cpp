@@ -4,12 +4,12 @@
 
 #include "ChildProcess.h"
 #include "DataFile.h"
+#include "SavedValues.h"
+#include "TestDataFolder.h"
 #include "disk/DataFilePath.h"
 #include "disk/FileLock.h"
 #include "disk/FileSystem.h"
 #include "disk/SafeReplace.h"
-#include "SavedValues.h"
-#include "TestDataFolder.h"
 
 #ifndef _WIN32
 #include "SaveFaultShim.h"
@@ -105,10 +105,10 @@ TEST_CASE("folderInPlaceOfFileIsReported")
     const Result<std::string> text = readDataFile(dataFile());
     REQUIRE(!text.ok());
     CHECK(text.error().path == pathText(folder.filePath()));
-    CHECK(text.error().reason == kFolderInPlace);
+    CHECK(text.error().cause == FileError::Cause::FolderInPlace);
     const Status added = appendRecord(dataFile(), {"a", "b", "c", "d"});
     REQUIRE(!added.ok());
-    CHECK(added.error().reason == kFolderInPlace);
+    CHECK(added.error().cause == FileError::Cause::FolderInPlace);
     RecordGrid nothing;
     CHECK(!saveValues(nothing, 1, {}).ok());
     CHECK(std::filesystem::is_directory(folder.filePath()));
@@ -253,7 +253,7 @@ TEST_CASE("saveKeepsRecordsAppendedSinceLoad")
             if (row.delivery == Delivery::AtEveryRead) {
                 // It gives up, having written nothing over what the other program wrote.
                 REQUIRE(!saved.ok());
-                CHECK(saved.error().reason == kKeptChanging);
+                CHECK(saved.error().cause == FileError::Cause::KeptChanging);
                 expected[0] = "A";
                 CHECK(grid.value().record(1) == Record{"A", "a", "1", "a@"});
             } else {

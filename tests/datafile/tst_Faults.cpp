@@ -7,14 +7,14 @@
 #include <sstream>
 #include <thread>
 
-#include "disk/AddJournal.h"
 #include "ChildProcess.h"
 #include "DataFile.h"
-#include "disk/DataFilePath.h"
-#include "format/ListEnd.h"
-#include "disk/NativeFile.h"
 #include "SavedValues.h"
 #include "TestDataFolder.h"
+#include "disk/AddJournal.h"
+#include "disk/DataFilePath.h"
+#include "disk/NativeFile.h"
+#include "format/ListEnd.h"
 
 #ifdef _WIN32
 #include "SystemError.h"
@@ -178,10 +178,10 @@ TEST_CASE("fullDiskFailsAnAddAndLeavesTheFile")
                 const Status failed =
                     appendRecord(dataFile(), {"A long first name" + std::string(8192, 'x'), "Last", "555", "a@b"});
 #ifdef _WIN32
-                const std::string full = systemError(dataFile(), ERROR_DISK_FULL).reason;
-                return !failed.ok() && failed.error().reason == full ? 0 : 1;
+                const std::string full = systemError(dataFile(), ERROR_DISK_FULL).reason();
+                return !failed.ok() && failed.error().reason() == full ? 0 : 1;
 #else
-                return !failed.ok() && failed.error().reason == std::strerror(EFBIG) ? 0 : 1;
+                return !failed.ok() && failed.error().reason() == std::strerror(EFBIG) ? 0 : 1;
 #endif
             });
             CHECK(code == 0);
@@ -286,7 +286,7 @@ TEST_CASE("listLargerThanMemoryIsRefusedWithAMessage")
         const Status saved = saveValues(edited, 1, {"E", "", "", ""});
         for (const FileError* error : {text.ok() ? nullptr : &text.error(), grid.ok() ? nullptr : &grid.error(),
                                        saved.ok() ? nullptr : &saved.error()}) {
-            if (error == nullptr || error->reason != kTooLargeToOpen)
+            if (error == nullptr || error->cause != FileError::Cause::TooLargeToOpen)
                 return 1;
         }
         return 0;
@@ -370,7 +370,7 @@ TEST_CASE("killedSaveLeavesExactlyTheOldOrTheNewFile")
                     std::filesystem::rename(delivered, folder.filePath());
                     Result<std::string> read = readDataFile(dataFile());
                     if (!read.ok()) { // a guard that was left is set aside, and said so once
-                        CHECK(read.error().reason.find("set aside as") != std::string::npos);
+                        CHECK(read.error().reason().find("set aside as") != std::string::npos);
                         ++guardsSetAside;
                         read = readDataFile(dataFile());
                     }
@@ -505,7 +505,7 @@ TEST_CASE("cutOffRewriteIsPutBackBeforeAnythingElse")
                                      : row.next == "read" ? Status(readDataFile(dataFile()).error())
                                                           : appendRecord(dataFile(), {"Added", "", "", ""});
                 REQUIRE(!first.ok());
-                CHECK(first.error().reason.find("set aside as") != std::string::npos);
+                CHECK(first.error().reason().find("set aside as") != std::string::npos);
                 CHECK(!std::filesystem::exists(std::filesystem::symlink_status(guard)));
             }
             if (row.next == "read") {
@@ -518,7 +518,7 @@ TEST_CASE("cutOffRewriteIsPutBackBeforeAnythingElse")
                     CHECK(std::filesystem::exists(guard));
                     const Result<std::string> read = readDataFile(dataFile());
                     REQUIRE(!read.ok());
-                    CHECK(read.error().reason.find("set aside as") != std::string::npos);
+                    CHECK(read.error().reason().find("set aside as") != std::string::npos);
                 }
             } else if (row.next == "add") {
                 CHECK(appendRecord(dataFile(), {"Added", "", "", ""}).ok());

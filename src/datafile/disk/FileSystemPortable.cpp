@@ -77,7 +77,7 @@ Result<std::filesystem::path> trustedFinalTarget(const std::filesystem::path& pa
         if (++hops > 40) // the system's own bound, so that a circle of links ends in a message
             return FileError{path, "it is reached through a circle of symbolic links"};
         if (Status trusted = checkLinkTrusted(next); !trusted)
-            return FileError{path, trusted.error().reason};
+            return trusted.error().about(path);
         nameFromLink = nameFromLink || ahead.empty();
         const std::filesystem::path& target = *link.value();
         if (target.is_absolute())
@@ -101,7 +101,7 @@ Status ensureParentFolder(const std::filesystem::path& file)
         const Result<FileIdentity> found = identityAt(folder);
         if (found) {
             if (!found.value().isFolder)
-                return FileError{file, kFileInPlaceOfFolder};
+                return FileError{file, FileError::Cause::FileInPlaceOfFolder};
             break;
         }
         if (found.error().cause != FileError::Cause::Missing)

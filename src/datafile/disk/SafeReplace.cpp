@@ -168,7 +168,7 @@ Status moveAside(const std::filesystem::path& target, const std::filesystem::pat
         if (moved.error().cause != FileError::Cause::Exists)
             break;
     }
-    return FileError{target, named + "; it was not used, and could not be moved aside: " + moved.error().reason};
+    return FileError{target, named + "; it was not used, and could not be moved aside: " + moved.error().reason()};
 }
 
 // Ends a file just written over from its start at length, and waits until it is on the disk.
@@ -201,7 +201,7 @@ Status replaceByRename(const std::filesystem::path& target, NativeFile& temporar
         done = closed;
 #endif
     if (done && content.goAhead && !content.goAhead())
-        done = FileError{target, kChangedMeanwhile};
+        done = FileError{target, FileError::Cause::ChangedMeanwhile};
     // Until the rename the temporary stays open and locked, so no cleanup takes it for a leftover.
     if (done)
         done = moveOver(temporaryPath, target);
@@ -226,7 +226,7 @@ Status rewriteInPlace(const std::filesystem::path& target, NativeFile& original,
     if (content.goAhead && !content.goAhead()) {
         (void)guard.close();
         (void)removeFile(guardTemporary);
-        return FileError{target, kChangedMeanwhile};
+        return FileError{target, FileError::Cause::ChangedMeanwhile};
     }
     // Opened first: a file that cannot be written is refused before anything is put beside it.
     Result<NativeFile> file = NativeFile::open(target, NativeFile::Access::Rewrite);
@@ -331,7 +331,8 @@ Status replaceFileContent(const std::filesystem::path& target, const std::vector
 bool saveWasInterrupted(const std::filesystem::path& target)
 {
     const Result<NativeFile> copy = NativeFile::open(beforeSavePath(target), NativeFile::Access::OwnRead);
-    return copy || (copy.error().cause != FileError::Cause::Missing && copy.error().reason != kFolderInPlace);
+    return copy ||
+           (copy.error().cause != FileError::Cause::Missing && copy.error().cause != FileError::Cause::FolderInPlace);
 }
 
 namespace {
@@ -345,10 +346,13 @@ Status restoreGuarded(const std::filesystem::path& target, bool takeBack, StrayG
     };
     Result<NativeFile> guard = NativeFile::open(guardPath, NativeFile::Access::OwnRead);
     // A folder of that name is no file the program makes, and nothing it could be mistaken for.
-    if (!guard && (guard.error().cause == FileError::Cause::Missing || guard.error().reason == kFolderInPlace))
+    if (!guard &&
+        (guard.error().cause == FileError::Cause::Missing || guard.error().cause == FileError::Cause::FolderInPlace))
         return {};
-    if (!guard && (guard.error().reason == kLinkInPlace || guard.error().reason == kNotAnOrdinaryFile))
-        return setAside("is not a file Tesselby made (" + guard.error().reason + ")");
+    if (!guard && (guard.error().cause == FileError::Cause::LinkInPlace ||
+                   guard.error().cause == FileError::Cause::NotAnOrdinaryFile ||
+                   guard.error().cause == FileError::Cause::WouldWait))
+        return setAside("is not a file Tesselby made (" + guard.error().reason() + ")");
     if (!guard)
         return guard.error();
     const Result<FileIdentity> guardIdentity = guard.value().identity();
@@ -390,7 +394,7 @@ Status restoreGuarded(const std::filesystem::path& target, bool takeBack, StrayG
             restored = rewrite.value().close();
         if (!restored)
             return FileError{target, "an earlier save was cut off, and its old content could not be put back from " +
-                                         pathText(guardPath) + ": " + restored.error().reason};
+                                         pathText(guardPath) + ": " + restored.error().reason()};
     }
     // Whole, old or new: the guard has nothing more to do.
     (void)guard.value().close();

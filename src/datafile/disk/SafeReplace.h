@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "disk/NativeFile.h"
 #include "Result.h"
+#include "disk/NativeFile.h"
 
 namespace tesselby {
 
@@ -24,11 +24,6 @@ namespace tesselby {
 Status replaceFileContent(const std::filesystem::path& target, const std::vector<std::string_view>& pieces);
 
 // New content of a file: how long it is, and what writes it to a file opened at its start.
-// Why a save failed when its content's goAhead said no.
-inline constexpr char kChangedMeanwhile[] = "another program changed it while the save was being made";
-// Why a save gave up, having written nothing, when every try met a file changed meanwhile.
-inline constexpr char kKeptChanging[] = "another program kept changing it while the save was being made";
-
 // writeTo may be called more than once (a rewrite in place writes the new content into its guard copy
 // too) and must write the same bytes each time.
 struct FileContent {
