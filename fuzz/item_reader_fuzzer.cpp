@@ -206,7 +206,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::string before = edited.text();
         const std::string pieces =
             before.substr(0, replacement.from) + replacement.lines + before.substr(replacement.to);
-        if (edited.contentWith(replacement).size != pieces.size())
+        if (edited.sizeWith(replacement) != pieces.size())
             std::abort();
         edited.apply(replacement);
         const auto reread = RecordGrid::fromText(edited.text());

@@ -152,8 +152,8 @@ int runExport(std::span<const std::string> args, CommandStreams streams)
             content.size += piece.size();
             return Status();
         });
-        content.writeTo = [&produce](NativeFile& file) {
-            return produce([&file](std::string_view piece) { return file.write(piece); });
+        content.writeTo = [&produce](ByteSink& sink) {
+            return produce([&sink](std::string_view piece) { return sink.write(piece); });
         };
         const Status written = writeWholeFile(target.value(), content);
         if (!written) {

@@ -22,10 +22,20 @@ namespace tesselby {
 
 namespace {
 
-// A list larger than the memory the program may take is refused with a message, never an abort.
-FileError tooLargeError(const std::filesystem::path& path)
+// Runs work, which may need as much memory as the list: a list larger than the program may take is
+// refused with a message, never an abort; nor does any other failure of the in-memory copy abort.
+template <typename Work> auto withinMemory(const std::filesystem::path& path, Work work) -> decltype(work())
 {
-    return FileError{path, FileError::Cause::TooLargeToOpen};
+    try {
+        return work();
+    } catch (const std::bad_alloc&) {
+        return FileError{path, FileError::Cause::TooLargeToOpen};
+    } catch (const std::length_error&) {
+        return FileError{path, FileError::Cause::TooLargeToOpen};
+    } catch (const std::system_error& failed) {
+        // The in-memory copy of the list failed otherwise, which only a fault can make it do.
+        return FileError{path, "its copy in memory could not be used: " + failed.code().message()};
+    }
 }
 
 // What reads an opened data file; it gets none when the file does not exist yet, an empty list.
@@ -41,13 +51,7 @@ Status readTarget(const std::filesystem::path& target, bool shared, const FileRe
         if (Status locked = FileLock::shareWhileReading(file.value()); !locked)
             return locked.error();
     }
-    try {
-        return read(&file.value());
-    } catch (const std::bad_alloc&) {
-        return tooLargeError(target);
-    } catch (const std::length_error&) {
-        return tooLargeError(target);
-    }
+    return withinMemory(target, [&] { return read(&file.value()); });
 }
 
 // The bytes of an opened data file, or of an empty list when there is none.
@@ -170,22 +174,20 @@ Result<EditPlan> saveEditOver(const std::filesystem::path& target, const RecordG
     const bool whole = now.itemCount() >= plan.at * kFieldCount;
     if (!changes && whole)
         return plan;
-    std::optional<FileError> doubt;
-    try {
+    const Status saved = withinMemory(target, [&]() -> Status {
         const RecordGrid::Replacement replacement = now.replacementFor(plan.at, plan.values);
-        FileContent content = now.contentWith(replacement);
+        FileContent content;
+        content.size = now.sizeWith(replacement);
+        content.writeTo = [&now, &replacement](ByteSink& sink) { return now.writeWith(replacement, sink); };
         content.goAhead = goAhead;
-        const Status saved = replaceFileContent(target, content);
-        if (!saved)
-            return saved.error();
-        doubt = saved.unconfirmed();
-        now.apply(replacement);
-    } catch (const std::bad_alloc&) {
-        return tooLargeError(target);
-    } catch (const std::length_error&) {
-        return tooLargeError(target);
-    }
-    return Result<EditPlan>::landedUnconfirmed(std::move(plan), std::move(doubt));
+        const Status replaced = replaceFileContent(target, content);
+        if (replaced)
+            now.apply(replacement);
+        return replaced;
+    });
+    if (!saved)
+        return saved.error();
+    return Result<EditPlan>::landedUnconfirmed(std::move(plan), saved.unconfirmed());
 }
 
 // The file a write goes to, its folders made and its lock held, with any cut-off save put right.
@@ -204,7 +206,7 @@ Result<WriteAccess> prepareWrite(const std::filesystem::path& path)
     Result<FileLock> lock = FileLock::acquire(target.value());
     if (!lock)
         return lock.error();
-    if (Status restored = restoreInterruptedSave(target.value()); !restored)
+    if (Status restored = restoreFromSaveGuard(target.value()); !restored)
         return restored.error();
     if (Status takenBack = takeBackInterruptedAdd(target.value()); !takenBack)
         return takenBack.error();
@@ -213,20 +215,21 @@ Result<WriteAccess> prepareWrite(const std::filesystem::path& path)
     return WriteAccess{std::move(target.value()), std::move(lock.value())};
 }
 
-bool wasInterrupted(const std::filesystem::path& target)
+// Whether a save's guard copy or an add's journal is left beside target.
+bool cutOffChangeLeft(const std::filesystem::path& target)
 {
-    return saveWasInterrupted(target) || addWasInterrupted(target);
+    return saveGuardLeft(target) || addWasInterrupted(target);
 }
 
 // Puts right a save or an add that was cut off, under the lock; the only time a read takes the lock.
-Status restoreIfInterrupted(const std::filesystem::path& target, StrayGuard stray = StrayGuard::SetAside)
+Status repairCutOffChange(const std::filesystem::path& target, StrayGuard stray = StrayGuard::SetAside)
 {
-    if (!wasInterrupted(target))
+    if (!cutOffChangeLeft(target))
         return {};
     Result<FileLock> lock = FileLock::acquire(target);
     if (!lock)
         return lock.error();
-    if (Status restored = restoreInterruptedSave(target, stray); !restored)
+    if (Status restored = restoreFromSaveGuard(target, stray); !restored)
         return restored;
     return takeBackInterruptedAdd(target);
 }
@@ -237,14 +240,14 @@ Status readDataFileWith(const std::filesystem::path& path, const FileReader& rea
     const Result<std::filesystem::path> target = finalTarget(path);
     if (!target)
         return target.error();
-    if (Status restored = restoreIfInterrupted(target.value()); !restored)
+    if (Status restored = repairCutOffChange(target.value()); !restored)
         return restored.error();
     Status done = readTarget(target.value(), true, read);
     // A save or an add killed while this read waited for it leaves its guard copy or its journal; then
     // the file is put right and read again.
-    if (!done || !wasInterrupted(target.value()))
+    if (!done || !cutOffChangeLeft(target.value()))
         return done;
-    if (Status restored = restoreIfInterrupted(target.value()); !restored)
+    if (Status restored = repairCutOffChange(target.value()); !restored)
         return restored.error();
     return readTarget(target.value(), true, read);
 }
@@ -277,21 +280,20 @@ Result<std::optional<Status>> appendOnce(const std::filesystem::path& target, st
         return identity.error();
     // Read whole, for what a hand edit or an older version's cut add left at the end must be closed
     // before the record.
-    const Result<ListEnd> end = scanListEnd(file);
+    const Result<ListEnd> end = scanListEnd(sourceOfFile(&file));
     if (!end)
         return end.error();
 
     std::string lines;
-    try {
+    const Status written = withinMemory(target, [&]() -> Status {
         lines = end.value().completion();
         for (const Record& record : records)
             for (const std::string& value : record)
                 appendItem(lines, value);
-    } catch (const std::bad_alloc&) {
-        return tooLargeError(target);
-    } catch (const std::length_error&) {
-        return tooLargeError(target);
-    }
+        return {};
+    });
+    if (!written)
+        return written.error();
     const std::uint64_t before = sizeBefore.value();
 
     // Until its journal is gone the add is not made: whatever stops it, the next use of the list takes
@@ -366,13 +368,13 @@ Result<RecordGrid> loadRecordGrid(const std::filesystem::path& path)
     return std::move(*grid);
 }
 
-Status restoreAfterInterruptedSave(const std::filesystem::path& path)
+Status repairListAtStartUp(const std::filesystem::path& path)
 {
     const Result<std::filesystem::path> target = finalTarget(path);
     if (!target)
         return target.error();
     // Nothing is shown yet to say that a stray guard was set aside: the first read or write does that.
-    return restoreIfInterrupted(target.value(), StrayGuard::LeaveAlone);
+    return repairCutOffChange(target.value(), StrayGuard::LeaveAlone);
 }
 
 bool isOwnFileBeside(const std::filesystem::path& target, const std::filesystem::path& name)
@@ -391,12 +393,12 @@ bool isOwnFileBeside(const std::filesystem::path& target, const std::filesystem:
 
 Status putRightCutOffWrite(const std::filesystem::path& target)
 {
-    if (!saveWasInterrupted(target))
+    if (!saveGuardLeft(target))
         return {};
     Result<FileLock> lock = FileLock::acquireFileItself(target);
     if (!lock)
         return lock.error();
-    return restoreInterruptedSave(target, StrayGuard::LeaveAlone);
+    return restoreFromSaveGuard(target, StrayGuard::LeaveAlone);
 }
 
 Status writeWholeFile(const std::filesystem::path& target, const FileContent& content)
@@ -404,7 +406,7 @@ Status writeWholeFile(const std::filesystem::path& target, const FileContent& co
     Result<FileLock> lock = FileLock::acquireFileItself(target);
     if (!lock)
         return lock.error();
-    if (Status restored = restoreInterruptedSave(target, StrayGuard::LeaveAlone); !restored)
+    if (Status restored = restoreFromSaveGuard(target, StrayGuard::LeaveAlone); !restored)
         return restored;
     return replaceFileContent(target, content);
 }

@@ -7,11 +7,11 @@
 #include <string_view>
 #include <vector>
 
-#include "records/Record.h"
+#include "Result.h"
 #include "records/EditPlan.h"
+#include "records/Record.h"
 #include "records/RecordGrid.h"
 #include "records/RecordSearch.h"
-#include "Result.h"
 
 namespace tesselby {
 
@@ -60,8 +60,9 @@ Status putRightCutOffWrite(const std::filesystem::path& target);
 // save's temporary or guard copy, an add's journal, or one of these set aside.
 bool isOwnFileBeside(const std::filesystem::path& target, const std::filesystem::path& name);
 
-// Puts back what a save that was cut off had guarded; for start-up, before anything is shown. A guard
-// copy it may not use is left for the first read or write to set aside and report.
-Status restoreAfterInterruptedSave(const std::filesystem::path& path);
+// Puts right, under the lock, what a save or an add that was cut off left (the save's guarded content
+// put back, the add taken back); for start-up, before anything is shown. A guard copy it may not use is
+// left for the first read or write to set aside and report.
+Status repairListAtStartUp(const std::filesystem::path& path);
 
 } // namespace tesselby

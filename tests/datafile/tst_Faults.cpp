@@ -1,6 +1,8 @@
 #include "DoctestPrinters.h"
 #include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <random>
 #include <set>
@@ -298,6 +300,32 @@ TEST_CASE("listLargerThanMemoryIsRefusedWithAMessage")
 #endif
 }
 
+TEST_CASE("askingAResultForWhatItLacksStopsWithAMessage")
+{
+    const Result<int> failed = FileError{"list.txt", FileError::Cause::Missing, "gone"};
+    const Result<int> succeeded = 1;
+    const Status fine;
+    const struct {
+        const char* name;
+        std::function<void()> misuse;
+    } rows[] = {
+        {"the value of a failure", [&] { (void)failed.value(); }},
+        {"the failure of a success", [&] { (void)succeeded.error(); }},
+        {"the failure of a status that succeeded", [&] { (void)fine.error(); }},
+    };
+    for (const auto& row : rows) {
+        SUBCASE(row.name)
+        {
+            const int code = inChild([&] {
+                (void)std::freopen("/dev/null", "w", stderr);
+                row.misuse();
+                return 0;
+            });
+            CHECK(code == 128 + SIGABRT);
+        }
+    }
+}
+
 TEST_CASE("killedSaveLeavesExactlyTheOldOrTheNewFile")
 {
     const struct {
@@ -501,7 +529,7 @@ TEST_CASE("cutOffRewriteIsPutBackBeforeAnythingElse")
             // nothing shown yet to say so, leaves it for the first read.
             const bool setAside = !applies && row.since != Since::Landed && row.next != "start";
             if (setAside) {
-                const Status first = row.next == "start"  ? restoreAfterInterruptedSave(dataFile())
+                const Status first = row.next == "start"  ? repairListAtStartUp(dataFile())
                                      : row.next == "read" ? Status(readDataFile(dataFile()).error())
                                                           : appendRecord(dataFile(), {"Added", "", "", ""});
                 REQUIRE(!first.ok());
@@ -513,7 +541,7 @@ TEST_CASE("cutOffRewriteIsPutBackBeforeAnythingElse")
                 REQUIRE(text.ok());
                 CHECK(text.value() == expected);
             } else if (row.next == "start") {
-                CHECK(restoreAfterInterruptedSave(dataFile()).ok());
+                CHECK(repairListAtStartUp(dataFile()).ok());
                 if (!applies) {
                     CHECK(std::filesystem::exists(guard));
                     const Result<std::string> read = readDataFile(dataFile());

@@ -3,12 +3,12 @@
 #include <string>
 #include <vector>
 
-#include "format/ItemWriter.h"
+#include "TestFiles.h"
 #include "disk/NativeFile.h"
+#include "format/ItemWriter.h"
 #include "records/EditPlan.h"
 #include "records/RecordGrid.h"
 #include "records/RecordSearch.h"
-#include "TestFiles.h"
 
 using namespace tesselby;
 
@@ -305,14 +305,14 @@ TEST_CASE("replacementKeepsEveryOtherRecordAndUntouchedBytes")
             // The content a save writes, written to a file of its own.
             TemporaryFolder folder;
             const std::filesystem::path written = folder.path() / "saved.txt";
-            const FileContent content = grid.contentWith(replacement);
             {
                 Result<NativeFile> saved = NativeFile::open(written, NativeFile::Access::Append);
                 REQUIRE(saved.ok());
-                REQUIRE(content.writeTo(saved.value()).ok());
+                FileSink sink(saved.value());
+                REQUIRE(grid.writeWith(replacement, sink).ok());
             }
             const std::string pieces = readFile(written).value_or("(unreadable)");
-            CHECK(pieces.size() == content.size);
+            CHECK(pieces.size() == grid.sizeWith(replacement));
             grid.apply(replacement);
             CHECK(grid.text() == row.expected);
             CHECK(pieces == grid.text());

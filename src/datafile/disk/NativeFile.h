@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "ByteStreams.h"
 #include "Result.h"
 
 namespace tesselby {
@@ -100,6 +101,23 @@ private:
     std::filesystem::path m_path;
     Access m_access;
     bool m_created = false;
+};
+
+// A file being written, as the sink of what a producer writes.
+class FileSink : public ByteSink {
+public:
+    explicit FileSink(NativeFile& file) : m_file(file) {}
+    Status write(std::string_view bytes) override { return m_file.write(bytes); }
+    Status write(const std::vector<std::string_view>& pieces) override { return m_file.write(pieces); }
+#if defined(__linux__)
+    Result<std::uint64_t> sendSome(int source, std::uint64_t offset, std::uint64_t length) override
+    {
+        return m_file.sendSome(source, offset, length);
+    }
+#endif
+
+private:
+    NativeFile& m_file;
 };
 
 } // namespace tesselby

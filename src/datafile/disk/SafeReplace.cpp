@@ -8,6 +8,7 @@
 
 #include "disk/FileSystem.h"
 #include "disk/NativeFile.h"
+#include "disk/TemporaryFile.h"
 
 namespace tesselby {
 
@@ -180,6 +181,12 @@ Status endOverwrite(NativeFile& file, std::uint64_t length)
     return ended;
 }
 
+Status writeContent(const FileContent& content, NativeFile& file)
+{
+    FileSink sink(file);
+    return content.writeTo(sink);
+}
+
 // The first doubt of several, for a change that has landed.
 Status landed(const std::optional<FileError>& doubt)
 {
@@ -189,86 +196,73 @@ Status landed(const std::optional<FileError>& doubt)
 Status restoreGuarded(const std::filesystem::path& target, bool takeBack, StrayGuard stray);
 
 // Writes content to a new file beside target and renames it over target.
-Status replaceByRename(const std::filesystem::path& target, NativeFile& temporary, const FileContent& content)
+Status replaceByRename(const std::filesystem::path& target, TemporaryFile& temporary, const FileContent& content)
 {
-    const std::filesystem::path temporaryPath = temporary.path();
-    Status done = content.writeTo(temporary);
-    if (done)
-        done = temporary.sync();
+    if (Status written = writeContent(content, temporary.file()); !written)
+        return written;
+    if (Status synced = temporary.file().sync(); !synced)
+        return synced;
 #ifdef _WIN32
-    // An open file cannot be renamed here; nor can a cleanup remove it while it is open.
-    if (Status closed = temporary.close(); done && !closed)
-        done = closed;
+    // An open file cannot be renamed here.
+    if (Status closed = temporary.file().close(); !closed)
+        return closed;
 #endif
-    if (done && content.goAhead && !content.goAhead())
-        done = FileError{target, FileError::Cause::ChangedMeanwhile};
-    // Until the rename the temporary stays open and locked, so no cleanup takes it for a leftover.
-    if (done)
-        done = moveOver(temporaryPath, target);
-    if (!done) {
-        (void)removeFile(temporaryPath);
-        return done;
-    }
+    if (content.goAhead && !content.goAhead())
+        return FileError{target, FileError::Cause::ChangedMeanwhile};
+    const Status moved = temporary.moveTo(target);
+    if (!moved)
+        return moved;
     // The point of no return: the new content, synced, has the file's name. What fails from here on
     // cannot take it back, and is only a doubt about what reached the disk.
-    std::optional<FileError> doubt = done.unconfirmed();
-    if (Status closed = temporary.close(); !closed && !doubt)
+    temporary.keep();
+    std::optional<FileError> doubt = moved.unconfirmed();
+    if (Status closed = temporary.file().close(); !closed && !doubt)
         doubt = closed.error();
     return landed(doubt);
 }
 
 // Rewrites target in place, with a synced guard copy beside it, holding the old content and the new,
 // until the rewrite is on disk.
-Status rewriteInPlace(const std::filesystem::path& target, NativeFile& original, NativeFile& guard,
+Status rewriteInPlace(const std::filesystem::path& target, NativeFile& original, TemporaryFile& guard,
                       const FileContent& content)
 {
-    const std::filesystem::path guardTemporary = guard.path();
-    if (content.goAhead && !content.goAhead()) {
-        (void)guard.close();
-        (void)removeFile(guardTemporary);
+    if (content.goAhead && !content.goAhead())
         return FileError{target, FileError::Cause::ChangedMeanwhile};
-    }
     // Opened first: a file that cannot be written is refused before anything is put beside it.
     Result<NativeFile> file = NativeFile::open(target, NativeFile::Access::Rewrite);
-    Status saved = file ? Status() : Status(file.error());
+    if (!file)
+        return file.error();
     const Result<FileIdentity> identity = original.identity();
+    if (!identity)
+        return identity.error();
     const Result<std::uint64_t> oldSize = original.size();
-    if (saved && !identity)
-        saved = identity.error();
-    if (saved && !oldSize)
-        saved = oldSize.error();
-    const std::string header = saved ? headerLine(identity.value(), oldSize.value(), content.size) : std::string();
-    if (saved)
-        saved = guard.write(header);
-    if (saved)
-        saved = copyRange(original, 0, oldSize.value(), guard);
-    if (saved)
-        saved = content.writeTo(guard);
-    if (saved) {
-        const Result<std::uint64_t> written = guard.size();
-        if (!written || written.value() != header.size() + oldSize.value() + content.size)
-            saved = FileError{target, "the new content was not of the length it said"};
-    }
-    if (saved)
-        saved = guard.sync();
+    if (!oldSize)
+        return oldSize.error();
+    const std::string header = headerLine(identity.value(), oldSize.value(), content.size);
+    if (Status written = guard.file().write(header); !written)
+        return written;
+    if (Status copied = copyRange(original, 0, oldSize.value(), guard.file()); !copied)
+        return copied;
+    if (Status written = writeContent(content, guard.file()); !written)
+        return written;
+    const Result<std::uint64_t> guardSize = guard.file().size();
+    if (!guardSize || guardSize.value() != header.size() + oldSize.value() + content.size)
+        return FileError{target, "the new content was not of the length it said"};
+    if (Status synced = guard.file().sync(); !synced)
+        return synced;
 #ifdef _WIN32
-    (void)guard.close(); // an open file cannot be renamed here
+    (void)guard.file().close(); // an open file cannot be renamed here
 #endif
     // From this rename on, the guard is what a cut-off rewrite is restored from. A name that might not
-    // survive a power cut guards nothing, so then the save does not go on.
-    if (saved) {
-        saved = moveOver(guardTemporary, beforeSavePath(target));
-        if (saved && saved.unconfirmed()) {
-            (void)removeFile(beforeSavePath(target));
-            saved = *saved.unconfirmed();
-        }
-    }
-    (void)guard.close(); // synced: a late error here cannot touch what the guard holds
-    if (!saved) {
-        (void)removeFile(guardTemporary);
-        return saved;
-    }
-    Status written = content.writeTo(file.value());
+    // survive a power cut guards nothing, so then the save does not go on (and the guard goes).
+    const Status moved = guard.moveTo(beforeSavePath(target));
+    if (!moved)
+        return moved;
+    if (moved.unconfirmed())
+        return *moved.unconfirmed();
+    guard.keep();
+    (void)guard.file().close(); // synced: a late error here cannot touch what the guard holds
+    Status written = writeContent(content, file.value());
     if (written)
         written = endOverwrite(file.value(), content.size);
     if (!written) {
@@ -296,7 +290,7 @@ Status replaceFileContent(const std::filesystem::path& target, const FileContent
     Result<NativeFile> original = NativeFile::open(target, NativeFile::Access::Read);
     if (!original && original.error().cause != FileError::Cause::Missing)
         return original.error();
-    Result<NativeFile> temporary = createTemporaryBeside(target);
+    Result<TemporaryFile> temporary = TemporaryFile::createBeside(target);
     if (!temporary)
         return temporary.error();
     if (!original)
@@ -307,12 +301,12 @@ Status replaceFileContent(const std::filesystem::path& target, const FileContent
     const Result<FileIdentity> identity = original.value().identity();
     if (!identity)
         return identity.error();
-    if (identity.value().linkCount == 1 && temporary.value().takeIdentityOf(original.value())) {
+    if (identity.value().linkCount == 1 && temporary.value().file().takeIdentityOf(original.value())) {
         Status replaced = replaceByRename(target, temporary.value(), content);
         if (replaced || replaced.error().cause != FileError::Cause::CannotReplace)
             return replaced;
         // A file mounted in its place, say, can only be written where it is.
-        temporary = createTemporaryBeside(target);
+        temporary = TemporaryFile::createBeside(target);
         if (!temporary)
             return temporary.error();
     }
@@ -324,11 +318,11 @@ Status replaceFileContent(const std::filesystem::path& target, const std::vector
     FileContent content;
     for (const std::string_view piece : pieces)
         content.size += piece.size();
-    content.writeTo = [&pieces](NativeFile& file) { return file.write(pieces); };
+    content.writeTo = [&pieces](ByteSink& sink) { return sink.write(pieces); };
     return replaceFileContent(target, content);
 }
 
-bool saveWasInterrupted(const std::filesystem::path& target)
+bool saveGuardLeft(const std::filesystem::path& target)
 {
     const Result<NativeFile> copy = NativeFile::open(beforeSavePath(target), NativeFile::Access::OwnRead);
     return copy ||
@@ -405,7 +399,7 @@ Status restoreGuarded(const std::filesystem::path& target, bool takeBack, StrayG
 
 } // namespace
 
-Status restoreInterruptedSave(const std::filesystem::path& target, StrayGuard stray)
+Status restoreFromSaveGuard(const std::filesystem::path& target, StrayGuard stray)
 {
     return restoreGuarded(target, false, stray);
 }

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "ByteStreams.h"
 #include "Result.h"
 #include "disk/NativeFile.h"
 
@@ -16,24 +17,14 @@ namespace tesselby {
 // keeps its identity: owner, group, permissions, access lists, extended attributes and every hard link.
 // Where a new file can carry all of that, it is written beside target, synced and renamed over it.
 // Where it cannot, target is rewritten in place, guarded by a synced copy (beside it, kBeforeSaveSuffix)
-// that names the file it guards and holds its old content and the new, which restoreInterruptedSave
+// that names the file it guards and holds its old content and the new, which restoreFromSaveGuard
 // puts back only while the file is provably what the cut-off rewrite left. On failure the file is as it
 // was. Once the change has landed (the rename, or the rewrite synced), a failure after it is a success
 // that says what could not be confirmed (Status::unconfirmed), never a failure.
 // The caller holds the data file's lock.
 Status replaceFileContent(const std::filesystem::path& target, const std::vector<std::string_view>& pieces);
 
-// New content of a file: how long it is, and what writes it to a file opened at its start.
-// writeTo may be called more than once (a rewrite in place writes the new content into its guard copy
-// too) and must write the same bytes each time.
-struct FileContent {
-    std::uint64_t size = 0;
-    std::function<Status(NativeFile&)> writeTo;
-    // Asked, when set, once the new content is ready and before it takes the file's place: false
-    // leaves the file as it was, and the save fails.
-    std::function<bool()> goAhead;
-};
-// The same for content written piece by piece, that need not be in memory whole.
+// The same for content written piece by piece, that need not be in memory whole (see FileContent).
 Status replaceFileContent(const std::filesystem::path& target, const FileContent& content);
 
 // Puts back the content a save had guarded when that save was cut off while rewriting target in place:
@@ -44,9 +35,9 @@ Status replaceFileContent(const std::filesystem::path& target, const FileContent
 // failure returned says so, once; or, for a file that is not the list, in a folder that may be another
 // user's, it is left alone. The caller holds the file's lock.
 enum class StrayGuard { SetAside, LeaveAlone };
-Status restoreInterruptedSave(const std::filesystem::path& target, StrayGuard stray = StrayGuard::SetAside);
+Status restoreFromSaveGuard(const std::filesystem::path& target, StrayGuard stray = StrayGuard::SetAside);
 
-// Whether a file stands at the guard's name and restoreInterruptedSave has work to do.
-bool saveWasInterrupted(const std::filesystem::path& target);
+// Whether a file stands at the guard's name and restoreFromSaveGuard has work to do.
+bool saveGuardLeft(const std::filesystem::path& target);
 
 } // namespace tesselby

@@ -72,9 +72,9 @@ std::string ListEnd::completion() const
     return lines;
 }
 
-Result<ListEnd> scanListEnd(NativeFile& file)
+Result<ListEnd> scanListEnd(const ByteSource& source)
 {
-    return scanItems([&](char* into, std::size_t wanted) { return file.readSome(into, wanted); }, 256 * 1024);
+    return scanItems(source, 256 * 1024);
 }
 
 ListEnd listEndOf(std::string_view text)

@@ -210,18 +210,18 @@ RecordGrid::Replacement RecordGrid::replacementFor(std::size_t number, const Fie
     return change;
 }
 
-FileContent RecordGrid::contentWith(const Replacement& change) const
+std::uint64_t RecordGrid::sizeWith(const Replacement& change) const
 {
-    FileContent content;
-    content.size = m_text.size() - (change.to - change.from) + change.lines.size();
-    content.writeTo = [this, &change](NativeFile& file) -> Status {
-        if (Status before = m_text.writeTo(file, 0, change.from); !before)
-            return before;
-        if (Status lines = file.write(change.lines); !lines)
-            return lines;
-        return m_text.writeTo(file, change.to, m_text.size() - change.to);
-    };
-    return content;
+    return m_text.size() - (change.to - change.from) + change.lines.size();
+}
+
+Status RecordGrid::writeWith(const Replacement& change, ByteSink& sink) const
+{
+    if (Status before = m_text.writeTo(sink, 0, change.from); !before)
+        return before;
+    if (Status lines = sink.write(change.lines); !lines)
+        return lines;
+    return m_text.writeTo(sink, change.to, m_text.size() - change.to);
 }
 
 void RecordGrid::apply(const Replacement& change)

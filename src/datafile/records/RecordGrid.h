@@ -8,13 +8,13 @@
 #include <string_view>
 #include <vector>
 
+#include "ByteStreams.h"
+#include "Result.h"
 #include "format/ItemScanner.h"
+#include "memory/TextStore.h"
 #include "records/Record.h"
 #include "records/RecordEnds.h"
 #include "records/RecordStream.h"
-#include "Result.h"
-#include "disk/SafeReplace.h"
-#include "memory/TextStore.h"
 
 namespace tesselby {
 
@@ -63,8 +63,9 @@ public:
         std::vector<std::size_t> recordEnds; // offsets into lines
     };
     Replacement replacementFor(std::size_t number, const FieldValues& values) const;
-    // The text with the replacement in, as content for a save; it refers to this grid.
-    FileContent contentWith(const Replacement& replacement) const;
+    // The text with the replacement in: its size, and its bytes written to sink.
+    std::uint64_t sizeWith(const Replacement& replacement) const;
+    Status writeWith(const Replacement& replacement, ByteSink& sink) const;
     // The grid takes the replacement into its text and index, in place.
     void apply(const Replacement& replacement);
 
