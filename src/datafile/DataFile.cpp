@@ -13,10 +13,10 @@
 #include "disk/AddJournal.h"
 #include "disk/FileLock.h"
 #include "disk/FileSystem.h"
-#include "format/ItemWriter.h"
-#include "format/ListEnd.h"
 #include "disk/NativeFile.h"
 #include "disk/SafeReplace.h"
+#include "format/ItemWriter.h"
+#include "format/ListEnd.h"
 
 namespace tesselby {
 
@@ -353,7 +353,7 @@ Result<std::string> readDataFile(const std::filesystem::path& path)
     return text;
 }
 
-Status searchDataFile(const std::filesystem::path& path, RecordSearch& search, int field, std::string_view text,
+Status searchDataFile(const std::filesystem::path& path, RecordSearch& search, Field field, std::string_view text,
                       MatchList& matches)
 {
     return readDataFileWith(

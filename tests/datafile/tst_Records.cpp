@@ -1,4 +1,5 @@
 #include "DoctestPrinters.h"
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <vector>
@@ -56,7 +57,7 @@ std::vector<std::string> firstNames(const MatchList& matches)
 {
     std::vector<std::string> names;
     for (std::size_t m = 0; m < matches.size(); ++m)
-        names.push_back(matches.record(m)[0]);
+        names.push_back(matches.record(m)[Field::FirstName]);
     return names;
 }
 
@@ -69,22 +70,22 @@ TEST_CASE("searchMatchesContainedTextExactly")
 {
     const struct {
         const char* name;
-        int field;
+        Field field;
         std::string needle;
         std::vector<std::string> found;
     } rows[] = {
-        {"substring, file order", 2, "mith", {"John", "Anna", "Tomas", ""}},
-        {"upper case", 2, "Smith", {"John", "Anna"}},
-        {"lower case", 2, "smith", {"Tomas", ""}},
-        {"whole value", 1, "Anna", {"Anna"}},
-        {"other field never matches", 1, "Smith", {}},
-        {"phone", 3, "0103", {""}},
-        {"e-mail", 4, "@example", {"John", "Anna", "Tomas", ""}},
-        {"empty text skips empty fields", 3, "", {"John", "Anna", ""}},
-        {"blanks are not trimmed", 1, " John", {}},
-        {"one letter, also in other fields", 2, "S", {"John", "Anna"}},
-        {"one letter, twice in a value", 4, "o", {"John", "Anna", "Tomas", ""}},
-        {"one letter, last field only", 4, "j", {"John"}},
+        {"substring, file order", Field::LastName, "mith", {"John", "Anna", "Tomas", ""}},
+        {"upper case", Field::LastName, "Smith", {"John", "Anna"}},
+        {"lower case", Field::LastName, "smith", {"Tomas", ""}},
+        {"whole value", Field::FirstName, "Anna", {"Anna"}},
+        {"other field never matches", Field::FirstName, "Smith", {}},
+        {"phone", Field::Phone, "0103", {""}},
+        {"e-mail", Field::Email, "@example", {"John", "Anna", "Tomas", ""}},
+        {"empty text skips empty fields", Field::Phone, "", {"John", "Anna", ""}},
+        {"blanks are not trimmed", Field::FirstName, " John", {}},
+        {"one letter, also in other fields", Field::LastName, "S", {"John", "Anna"}},
+        {"one letter, twice in a value", Field::Email, "o", {"John", "Anna", "Tomas", ""}},
+        {"one letter, last field only", Field::Email, "j", {"John"}},
     };
     for (const auto& row : rows) {
         SUBCASE(row.name)
@@ -97,7 +98,7 @@ TEST_CASE("searchMatchesContainedTextExactly")
 
 TEST_CASE("searchCopiesWholeRecords")
 {
-    const MatchList matches = searchText(fileOf(kPeople), 3, "0101");
+    const MatchList matches = searchText(fileOf(kPeople), Field::Phone, "0101");
     REQUIRE(matches.size() == 1);
     CHECK(matches.record(0) == Record{"Anna", "Smithers", "555-0101", "anna@example.org"});
 
@@ -106,29 +107,29 @@ TEST_CASE("searchCopiesWholeRecords")
     for (int p = 0; p < 40; ++p)
         many.insert(many.end(), {"P" + std::to_string(p), "L", std::string(std::size_t(p), 'x'), ""});
     for (const std::size_t chunk : kChunkSizes) {
-        const MatchList all = searchText(fileOf(many), 2, "L", chunk);
+        const MatchList all = searchText(fileOf(many), Field::LastName, "L", chunk);
         REQUIRE(all.size() == 40);
         for (const std::size_t m : {std::size_t(39), std::size_t(0), std::size_t(17), std::size_t(16), std::size_t(31)})
-            CHECK(all.record(m)[2] == std::string(m, 'x'));
+            CHECK(all.record(m)[Field::Phone] == std::string(m, 'x'));
     }
 }
 
 TEST_CASE("searchNeverTestsATrailingIncompleteRecord")
 {
     std::vector<std::string> items = {"Ann", "Lee", "1", "a@x", "Bob", "Lee", "2"};
-    CHECK(searchText(fileOf(items), 2, "Lee").size() == 1);
+    CHECK(searchText(fileOf(items), Field::LastName, "Lee").size() == 1);
     items.resize(3);
-    CHECK(searchText(fileOf(items), 1, "").size() == 0);
+    CHECK(searchText(fileOf(items), Field::FirstName, "").size() == 0);
 }
 
 TEST_CASE("searchFindsEscapedQuotesAndOlderText")
 {
     std::string text = fileOf(std::vector<std::string>{"Bob \"Bo\"", "Lee", "", ""});
     text += "\"J\xFCrgen\"\r\n\"Wei\xDF\"\r\n\"\"\r\n\"\"\r\n"; // a record from an older single-byte file
-    CHECK(firstNames(searchText(text, 1, "\"Bo\"")) == std::vector<std::string>{"Bob \"Bo\""});
+    CHECK(firstNames(searchText(text, Field::FirstName, "\"Bo\"")) == std::vector<std::string>{"Bob \"Bo\""});
     for (const std::size_t chunk : kChunkSizes)
-        CHECK(firstNames(searchText(text, 1, "Jü", chunk)) == std::vector<std::string>{"Jürgen"});
-    CHECK(firstNames(searchText(text, 2, "Wei")) == std::vector<std::string>{"Jürgen"});
+        CHECK(firstNames(searchText(text, Field::FirstName, "Jü", chunk)) == std::vector<std::string>{"Jürgen"});
+    CHECK(firstNames(searchText(text, Field::LastName, "Wei")) == std::vector<std::string>{"Jürgen"});
 }
 
 TEST_CASE("gridCountsEveryItem")
@@ -239,7 +240,7 @@ TEST_CASE("editFindsThePersonInTheFileAsItIsNow")
                 got = "not found";
             else
                 for (const EditConflict& conflict : plan.conflicts) {
-                    got += (got.empty() ? "conflict " : " ") + std::to_string(conflict.field);
+                    got += (got.empty() ? "conflict " : " ") + std::to_string(fieldIndex(conflict.field));
                     CHECK(conflict.mine == recordEdit[conflict.field]->value);
                     CHECK(conflict.theirs == onDisk.record(plan.at)[conflict.field]);
                 }

@@ -66,7 +66,7 @@ std::size_t RecordStream::Pass::takeWrittenRecords(std::string_view bytes, std::
     if (recordEnds.size() < room)
         recordEnds.resize(room);
     WrittenWindow written{window, recordEnds.data(), 0, offset, nullptr, 0};
-    WrittenRecords records;
+    WrittenPrefix records;
     if (options.mark) {
         if (marked.size() < room)
             marked.resize(room);
