@@ -4,9 +4,9 @@
 #include <string>
 #include <string_view>
 
-#include "memory/LargeBlock.h"
-#include "disk/NativeFile.h"
 #include "Result.h"
+#include "disk/NativeFile.h"
+#include "memory/LargeBlock.h"
 
 namespace tesselby {
 
@@ -31,8 +31,6 @@ public:
     void replace(std::size_t from, std::size_t to, std::string_view with);
     // Writes bytes [offset, offset + length) to file, where it stands.
     Status writeTo(NativeFile& file, std::size_t offset, std::size_t length) const;
-    // Whether bytes [offset, offset + bytes.size()) are bytes.
-    bool holds(std::size_t offset, std::string_view bytes) const;
 
 private:
 #if defined(__linux__)

@@ -4,14 +4,9 @@
 #include <utility>
 
 #include "format/ItemWriter.h"
+#include "format/TextEncoding.h"
 
 namespace tesselby {
-
-namespace {
-
-constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-
-} // namespace
 
 // Notes where each record ends as the list streams in.
 class RecordGrid::Indexer : public RecordStream::Visitor {

@@ -9,7 +9,6 @@ namespace tesselby {
 
 namespace {
 
-constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 // Written records are looked at this much at a time, so that where they end stays in the cache.
 constexpr std::size_t kWindowBytes = 256 * 1024;
 
