@@ -173,10 +173,10 @@ __attribute__((target("avx2,bmi2"))) WrittenPrefix scanWide(std::string_view tex
 }
 #endif
 
-template <bool kMarking> WrittenRecords scanFor(std::string_view text, std::uint32_t* recordEnds, Marking* marking)
+template <bool kMarking> WrittenPrefix scanFor(std::string_view text, std::uint32_t* recordEnds, Marking* marking)
 {
 #if TESSELBY_HAVE_AVX2
-    if (processorHasAvx2AndBmi2())
+    if (useAvx2AndBmi2())
         return scanWide<kMarking>(text, recordEnds, marking);
 #endif
     return scanPortably<kMarking>(text, recordEnds, marking);

@@ -59,7 +59,7 @@ __attribute__((target("avx2"))) std::size_t findWide(std::string_view haystack, 
 std::size_t findText(std::string_view haystack, std::size_t from, std::string_view needle)
 {
 #if TESSELBY_HAVE_AVX2
-    if (processorHasAvx2AndBmi2() && needle.size() > 1)
+    if (useAvx2AndBmi2() && needle.size() > 1)
         return findWide(haystack, from, needle);
 #endif
     return findPortably(haystack, from, needle);
