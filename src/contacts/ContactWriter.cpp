@@ -49,27 +49,29 @@ void appendFolded(std::string& out, std::string_view line)
     out += "\r\n";
 }
 
-std::string fullName(const Record& record)
-{
-    if (record[0].empty() || record[1].empty())
-        return record[0] + record[1];
-    return record[0] + ' ' + record[1];
-}
-
 } // namespace
+
+std::string fullName(std::string_view first, std::string_view last)
+{
+    std::string name(first);
+    if (!first.empty() && !last.empty())
+        name += ' ';
+    name += last;
+    return name;
+}
 
 void appendVCard(std::string& out, const Record& record, VCardVersion version)
 {
     const bool v4 = version == VCardVersion::V40;
     out += "BEGIN:VCARD\r\n";
     out += v4 ? "VERSION:4.0\r\n" : "VERSION:3.0\r\n";
-    appendFolded(out, "N:" + escaped(record[1]) + ';' + escaped(record[0]) + ";;;");
-    appendFolded(out, "FN:" + escaped(fullName(record)));
+    appendFolded(out, "N:" + escaped(record[Field::LastName]) + ';' + escaped(record[Field::FirstName]) + ";;;");
+    appendFolded(out, "FN:" + escaped(fullName(record[Field::FirstName], record[Field::LastName])));
     // In 4.0 a phone is an address (tel:) unless said to be text.
-    if (!record[2].empty())
-        appendFolded(out, (v4 ? "TEL;VALUE=text:" : "TEL:") + escaped(record[2]));
-    if (!record[3].empty())
-        appendFolded(out, (v4 ? "EMAIL:" : "EMAIL;TYPE=INTERNET:") + escaped(record[3]));
+    if (!record[Field::Phone].empty())
+        appendFolded(out, (v4 ? "TEL;VALUE=text:" : "TEL:") + escaped(record[Field::Phone]));
+    if (!record[Field::Email].empty())
+        appendFolded(out, (v4 ? "EMAIL:" : "EMAIL;TYPE=INTERNET:") + escaped(record[Field::Email]));
     out += "END:VCARD\r\n";
 }
 

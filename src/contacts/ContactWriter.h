@@ -1,12 +1,16 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "records/Record.h"
 
 namespace tesselby {
 
 enum class VCardVersion { V30, V40 };
+
+// The name a person is shown by: first and last name, with a blank between them when both are there.
+std::string fullName(std::string_view first, std::string_view last);
 
 // One person as a card: N, FN, TEL and EMAIL (the last two only when filled in), escaped, with line
 // breaks as \n, folded at 75 octets without splitting a character, CR LF line ends.

@@ -213,11 +213,13 @@ Result<Record, ContactProblem> recordFromCard(const VCard& card, DroppedValues* 
                 continue;
             n = &property;
             const std::vector<std::string_view> parts = valueComponents(property.value);
-            for (int field = 0; field < 2 && static_cast<std::size_t>(field) < parts.size(); ++field) {
-                auto value = decodeValue(property, parts[field]);
+            // N starts with the family name, then the given name.
+            constexpr Field kNameParts[] = {Field::LastName, Field::FirstName};
+            for (std::size_t part = 0; part < std::size(kNameParts) && part < parts.size(); ++part) {
+                auto value = decodeValue(property, parts[part]);
                 if (auto* error = std::get_if<VCardValueError>(&value))
                     return fail(property, error->message);
-                record[field == 0 ? 1 : 0] = std::move(std::get<std::string>(value));
+                record[kNameParts[part]] = std::move(std::get<std::string>(value));
             }
             continue;
         }
@@ -259,16 +261,16 @@ Result<Record, ContactProblem> recordFromCard(const VCard& card, DroppedValues* 
     }
     // A company's card names it in ORG, and often in FN too, which is then not a person's name to split.
     bool organisationTaken = false;
-    if (record[0].empty() && record[1].empty()) {
+    if (record[Field::FirstName].empty() && record[Field::LastName].empty()) {
         const std::string fullName = fn != nullptr ? valueOf(fn) : std::string();
         if (!organisation.empty() &&
             (fullName.find_first_not_of(' ') == std::string::npos || fullName == organisation)) {
-            record[1] = organisation;
+            record[Field::LastName] = organisation;
             organisationTaken = true;
         } else if (fn != nullptr) {
             auto [first, last] = splitFullName(fullName);
-            record[0] = std::move(first);
-            record[1] = std::move(last);
+            record[Field::FirstName] = std::move(first);
+            record[Field::LastName] = std::move(last);
         }
     }
     if (!organisation.empty() && !organisationTaken)
@@ -276,9 +278,9 @@ Result<Record, ContactProblem> recordFromCard(const VCard& card, DroppedValues* 
     if (left.count(DroppedKind::Address) == 0)
         left.add(DroppedKind::Address, labels);
     if (const VCardProperty* phone = chosen(phones, "CELL"))
-        record[2] = valueOf(phone);
+        record[Field::Phone] = valueOf(phone);
     if (const VCardProperty* email = chosen(emails, ""))
-        record[3] = valueOf(email);
+        record[Field::Email] = valueOf(email);
     left.add(DroppedKind::ExtraPhone, phones.empty() ? 0 : phones.size() - 1);
     left.add(DroppedKind::ExtraEmail, emails.empty() ? 0 : emails.size() - 1);
     if (dropped != nullptr)
@@ -362,13 +364,13 @@ Result<Record, ContactProblem> recordFromRow(const CsvColumns& columns, const Cs
     countOthers(columns.phone, DroppedKind::ExtraPhone);
     countOthers(columns.email, DroppedKind::ExtraEmail);
     const std::string organisation = firstOf({&columns.organisation});
-    if (record[0].empty() && record[1].empty()) {
+    if (record[Field::FirstName].empty() && record[Field::LastName].empty()) {
         auto [first, last] = splitFullName(firstOf({&columns.fullName}));
-        record[0] = std::move(first);
-        record[1] = std::move(last);
+        record[Field::FirstName] = std::move(first);
+        record[Field::LastName] = std::move(last);
     }
-    if (record[0].empty() && record[1].empty())
-        record[1] = organisation;
+    if (record[Field::FirstName].empty() && record[Field::LastName].empty())
+        record[Field::LastName] = organisation;
     else if (!organisation.empty())
         left.add(DroppedKind::Organisation);
     std::vector<std::string_view> addresses;

@@ -1,10 +1,11 @@
-#include <array>
 #include <new>
+#include <optional>
 #include <ostream>
 #include <vector>
 
 #include "CaseFolding.h"
 #include "ContactCommands.h"
+#include "ContactWriter.h"
 #include "DataFile.h"
 #include "ListValues.h"
 #include "disk/DataFilePath.h"
@@ -13,21 +14,10 @@ namespace tesselby {
 
 namespace {
 
-constexpr std::array<std::string_view, kFieldCount> kFieldNames = {"first", "last", "phone", "email"};
-
-std::string fullName(std::string_view first, std::string_view last)
-{
-    std::string name(first);
-    if (!first.empty() && !last.empty())
-        name += ' ';
-    name += last;
-    return name;
-}
-
 // What to look for, and where: the fields, the first and last name joined, and whether case counts.
 struct Query {
     std::string text;
-    std::array<bool, kFieldCount> fields{};
+    PerField<bool> fields{};
     bool wholeName = false;
     bool ignoreCase = false;
 
@@ -39,10 +29,10 @@ struct Query {
             return ignoreCase ? foldCase(value).find(text) != std::string::npos
                               : value.find(text) != std::string_view::npos;
         };
-        for (int field = 0; field < kFieldCount; ++field)
+        for (const Field field : kFields)
             if (fields[field] && holds(values[field]))
                 return true;
-        return wholeName && holds(fullName(values[0], values[1]));
+        return wholeName && holds(fullName(values[Field::FirstName], values[Field::LastName]));
     }
 };
 
@@ -54,9 +44,11 @@ Result<std::vector<Record>> findRecords(const std::filesystem::path& list, const
         return text.error();
     std::vector<Record> found;
     ListValues values([&](const ListValues::Values& record) {
-        if (query.matches(record))
-            found.push_back(
-                {std::string(record[0]), std::string(record[1]), std::string(record[2]), std::string(record[3])});
+        if (!query.matches(record))
+            return;
+        Record& kept = found.emplace_back();
+        for (const Field field : kFields)
+            kept[field] = record[field];
     });
     RecordStream stream;
     if (const Result<bool> walked = stream.walk(sourceOf(text.value()), values); !walked)
@@ -92,14 +84,12 @@ int runList(std::span<const std::string> args, CommandStreams streams)
             text = args[at];
         }
     }
-    int field = 1;
+    Field field = Field::FirstName;
     if (fieldName) {
-        field = 0;
-        for (int f = 0; f < kFieldCount; ++f)
-            if (*fieldName == kFieldNames[f])
-                field = f + 1;
-        if (field == 0)
+        const std::optional<Field> named = fieldForOption(*fieldName);
+        if (!named)
             return usageError(streams.err, "the field is first, last, phone or email, not " + *fieldName);
+        field = *named;
         if (any)
             return usageError(streams.err, "list looks in one field or, with --any, in all four; not both");
     }
@@ -119,7 +109,7 @@ int runList(std::span<const std::string> args, CommandStreams streams)
         query.fields = {true, true, false, true};
         query.wholeName = true;
     } else {
-        query.fields[field - 1] = true;
+        query.fields[field] = true;
     }
 
     const std::filesystem::path list = dataFilePath(kDataFileReadPath);
@@ -153,11 +143,12 @@ int runList(std::span<const std::string> args, CommandStreams streams)
         std::string lines;
         std::size_t found = 0;
         for (const Record& record : records) {
-            if (record[3].empty())
+            if (record[Field::Email].empty())
                 continue;
             ++found;
-            lines +=
-                oneLine(record[3]) + '\t' + oneLine(fullName(record[0], record[1])) + '\t' + oneLine(record[2]) + '\n';
+            lines += oneLine(record[Field::Email]) + '\t' +
+                     oneLine(fullName(record[Field::FirstName], record[Field::LastName])) + '\t' +
+                     oneLine(record[Field::Phone]) + '\n';
         }
         if (!aerc)
             streams.out << "Tesselby: " << peopleCount(found) << " found\n";

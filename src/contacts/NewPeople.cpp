@@ -28,7 +28,7 @@ NewPeople::NewPeople(std::vector<Record>& records) : m_records(records), m_known
     std::sort(m_hashes.begin(), m_hashes.end());
 }
 
-void NewPeople::markIfKnown(const std::array<std::string_view, kFieldCount>& values)
+void NewPeople::markIfKnown(const PerField<std::string_view>& values)
 {
     const std::uint64_t hash = hashOf(values);
     auto at = std::lower_bound(m_hashes.begin(), m_hashes.end(), std::pair<std::uint64_t, std::size_t>(hash, 0));

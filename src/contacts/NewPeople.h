@@ -6,9 +6,9 @@
 #include <utility>
 #include <vector>
 
+#include "Result.h"
 #include "records/Record.h"
 #include "records/RecordStream.h"
-#include "Result.h"
 
 namespace tesselby {
 
@@ -28,7 +28,7 @@ public:
     std::size_t skipped() const { return m_skipped; }
 
 private:
-    void markIfKnown(const std::array<std::string_view, kFieldCount>& values);
+    void markIfKnown(const PerField<std::string_view>& values);
 
     std::vector<Record>& m_records;
     std::vector<std::pair<std::uint64_t, std::size_t>> m_hashes; // sorted, with each record's index

@@ -353,7 +353,7 @@ Result<std::string> readDataFile(const std::filesystem::path& path)
     return text;
 }
 
-Status searchDataFile(const std::filesystem::path& path, RecordSearch& search, int field, std::string_view text,
+Status searchDataFile(const std::filesystem::path& path, RecordSearch& search, Field field, std::string_view text,
                       MatchList& matches)
 {
     return readDataFileWith(

@@ -22,7 +22,7 @@ namespace tesselby {
 Result<std::string> readDataFile(const std::filesystem::path& path);
 
 // Finds what search finds in the data file (see RecordSearch), the file streamed, never read whole.
-Status searchDataFile(const std::filesystem::path& path, RecordSearch& search, int field, std::string_view text,
+Status searchDataFile(const std::filesystem::path& path, RecordSearch& search, Field field, std::string_view text,
                       MatchList& matches);
 
 // Reads the data file and indexes every record in it.

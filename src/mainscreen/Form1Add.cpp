@@ -7,7 +7,7 @@ namespace tesselby {
 
 namespace {
 
-const QString kPrompts[kFieldCount] = {
+const PerField<QString> kPrompts = {
     QStringLiteral("What is your First Name?"), QStringLiteral("What is your Last Name?"),
     QStringLiteral("What is your Phone Number?"), QStringLiteral("What is your E-Mail?")};
 
@@ -22,12 +22,12 @@ const QString kAddedUnconfirmedAdvice =
 
 void Form1::Command2_Click()
 {
-    for (int slot = 0; slot < kFieldCount; ++slot)
-        newEntry[slot] = inputBox(this, kPrompts[slot]);
+    for (const Field field : kFields)
+        newEntry[field] = inputBox(this, kPrompts[field]);
 
     Record record;
-    for (int slot = 0; slot < kFieldCount; ++slot)
-        record[slot] = newEntry[slot].toStdString();
+    for (const Field field : kFields)
+        record[field] = newEntry[field].toStdString();
 
     // The answers are kept while the person decides, so a failed write loses none of them.
     const std::filesystem::path path = dataFilePath(kDataFileWritePath);

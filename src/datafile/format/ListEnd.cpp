@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "format/ItemScanner.h"
+#include "format/ItemWriter.h"
 #include "records/Record.h"
 
 namespace tesselby {
@@ -64,11 +65,11 @@ std::string ListEnd::completion() const
 {
     std::string lines;
     if (insideQuote)
-        lines.append("\"\r\n");
-    else if (!endsALine)
-        lines.append("\r\n");
+        lines.push_back('"');
+    if (insideQuote || !endsALine)
+        lines.append(kLineEnd);
     for (std::uint64_t missing = (kFieldCount - items % kFieldCount) % kFieldCount; missing > 0; --missing)
-        lines.append("\"\"\r\n");
+        appendItem(lines, {});
     return lines;
 }
 

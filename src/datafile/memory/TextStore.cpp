@@ -97,21 +97,6 @@ Status TextStore::writeTo(ByteSink& sink, std::size_t offset, std::size_t length
     return {};
 }
 
-bool TextStore::holds(std::size_t offset, std::string_view bytes) const
-{
-    if (offset > m_size || bytes.size() > m_size - offset)
-        return false;
-    m_scratch.resize(std::min(bytes.size(), kStepBytes));
-    for (std::size_t done = 0; done < bytes.size();) {
-        const std::size_t step = std::min(bytes.size() - done, kStepBytes);
-        m_file.readAt(offset + done, m_scratch.data(), step);
-        if (std::memcmp(m_scratch.data(), bytes.data() + done, step) != 0)
-            return false;
-        done += step;
-    }
-    return true;
-}
-
 #else
 
 TextStore::TextStore(TextStore&& other) noexcept
@@ -148,12 +133,6 @@ void TextStore::replace(std::size_t from, std::size_t to, std::string_view with)
 Status TextStore::writeTo(ByteSink& sink, std::size_t offset, std::size_t length) const
 {
     return sink.write(std::string_view(m_bytes.data() + offset, length));
-}
-
-bool TextStore::holds(std::size_t offset, std::string_view bytes) const
-{
-    return offset <= m_size && bytes.size() <= m_size - offset &&
-           std::memcmp(m_bytes.data() + offset, bytes.data(), bytes.size()) == 0;
 }
 
 #endif

@@ -34,8 +34,6 @@ public:
     void replace(std::size_t from, std::size_t to, std::string_view with);
     // Writes bytes [offset, offset + length) to sink.
     Status writeTo(ByteSink& sink, std::size_t offset, std::size_t length) const;
-    // Whether bytes [offset, offset + bytes.size()) are bytes.
-    bool holds(std::size_t offset, std::string_view bytes) const;
 
 private:
 #if defined(__linux__)
