@@ -41,7 +41,7 @@ inline FileError systemError(const std::filesystem::path& path, DWORD code)
         cause = FileError::Cause::Exists;
     else if (code == ERROR_NOT_SAME_DEVICE)
         cause = FileError::Cause::CannotReplace;
-    return FileError{path, reason, cause};
+    return FileError{path, cause, reason};
 }
 
 // The failure of the system call that has just returned.
