@@ -7,8 +7,8 @@
 
 namespace tesselby {
 
-// The four fields of a person, in the order the file holds them: a record's field 0..3, and the
-// field of item number 4 * (record - 1) + field + 1.
+// The four fields of a person, in the order the file holds them: the file's first item is a first name,
+// its fifth the next person's, and so on.
 enum class Field { FirstName, LastName, Phone, Email };
 
 inline constexpr int kFieldCount = 4;
