@@ -20,7 +20,7 @@ template <typename Source, typename Map> void mapAll(const Source& items, Contac
     for (const auto& item : items) {
         auto [record, problem] = map(item);
         if (record)
-            read.records.push_back(std::move(*record));
+            read.records.push_back(*record);
         else if (problem)
             read.problems.push_back(std::move(*problem));
     }
@@ -76,7 +76,7 @@ std::function<void(const VCard&)> personOfEachCard(ContactsRead& read, BrokenLin
             return;
         auto [record, problem] = recordFromCard(card, &read.dropped);
         if (record)
-            read.records.push_back(std::move(*record));
+            read.records.push_back(*record);
         else if (problem)
             read.problems.push_back(std::move(*problem));
     };

@@ -13,10 +13,10 @@
 #include "disk/AddJournal.h"
 #include "disk/FileLock.h"
 #include "disk/FileSystem.h"
-#include "format/ItemWriter.h"
-#include "format/ListEnd.h"
 #include "disk/NativeFile.h"
 #include "disk/SafeReplace.h"
+#include "format/ItemWriter.h"
+#include "format/ListEnd.h"
 
 namespace tesselby {
 
@@ -265,7 +265,7 @@ void takeBackAdd(NativeFile& file, const std::filesystem::path& target, std::uin
 
 // One try of an add, under the lock: its outcome, or nothing when another program put a new file in the
 // list's place while the add wrote and the add has to be made again on it.
-Result<std::optional<Status>> appendOnce(const std::filesystem::path& target, std::span<const Record> records)
+Result<std::optional<Status>> appendOnce(const std::filesystem::path& target, std::string_view written)
 {
     Result<NativeFile> opened = NativeFile::open(target, NativeFile::Access::Append);
     if (!opened)
@@ -283,12 +283,15 @@ Result<std::optional<Status>> appendOnce(const std::filesystem::path& target, st
     if (!end)
         return end.error();
 
-    std::string lines;
+    // Copied only when the list's end needs closing first, which only a hand edit or a cut add leaves.
+    std::string joined;
+    std::string_view lines = written;
     try {
-        lines = end.value().completion();
-        for (const Record& record : records)
-            for (const std::string& value : record)
-                appendItem(lines, value);
+        joined = end.value().completion();
+        if (!joined.empty()) {
+            joined += written;
+            lines = joined;
+        }
     } catch (const std::bad_alloc&) {
         return tooLargeError(target);
     } catch (const std::length_error&) {
@@ -416,7 +419,27 @@ Status appendRecord(const std::filesystem::path& path, const Record& record)
     return appendRecords(path, std::span<const Record>(&record, 1));
 }
 
-Status appendRecords(const std::filesystem::path& path, std::span<const Record> records, const AppendChoice& choose)
+Status appendRecords(const std::filesystem::path& path, std::span<const Record> records)
+{
+    std::string written;
+    try {
+        std::size_t bytes = 0;
+        for (const Record& record : records)
+            for (const std::string& value : record)
+                bytes += value.size() + 4;
+        written.reserve(bytes); // quotes doubled in a value aside, the text's whole size
+        for (const Record& record : records)
+            for (const std::string& value : record)
+                appendItem(written, value);
+    } catch (const std::bad_alloc&) {
+        return tooLargeError(path);
+    } catch (const std::length_error&) {
+        return tooLargeError(path);
+    }
+    return appendWrittenRecords(path, written);
+}
+
+Status appendWrittenRecords(const std::filesystem::path& path, std::string_view written, const AppendChoice& choose)
 {
     Result<WriteAccess> access = prepareWrite(path);
     if (!access)
@@ -426,19 +449,19 @@ Status appendRecords(const std::filesystem::path& path, std::span<const Record> 
     // writes the same people.
     if (choose) {
         Status chosen = readTarget(target, false, [&](NativeFile* file) -> Status {
-            Result<std::span<const Record>> kept = choose(sourceOfFile(file));
+            Result<std::string_view> kept = choose(sourceOfFile(file));
             if (!kept)
                 return kept.error();
-            records = kept.value();
+            written = kept.value();
             return {};
         });
         if (!chosen)
             return chosen;
-        if (records.empty())
+        if (written.empty())
             return {};
     }
     for (int attempt = 0; attempt < kAddAttempts; ++attempt) {
-        Result<std::optional<Status>> made = appendOnce(target, records);
+        Result<std::optional<Status>> made = appendOnce(target, written);
         if (!made)
             return made.error();
         if (made.value())
