@@ -266,7 +266,7 @@ void takeBackAdd(NativeFile& file, const std::filesystem::path& target, std::uin
 
 // One try of an add, under the lock: its outcome, or nothing when another program put a new file in the
 // list's place while the add wrote and the add has to be made again on it.
-Result<std::optional<Status>> appendOnce(const std::filesystem::path& target, std::span<const Record> records)
+Result<std::optional<Status>> appendOnce(const std::filesystem::path& target, std::string_view written)
 {
     Result<NativeFile> opened = NativeFile::open(target, NativeFile::Access::Append);
     if (!opened)
@@ -284,16 +284,19 @@ Result<std::optional<Status>> appendOnce(const std::filesystem::path& target, st
     if (!end)
         return end.error();
 
-    std::string lines;
-    const Status written = withinMemory(target, [&]() -> Status {
-        lines = end.value().completion();
-        for (const Record& record : records)
-            for (const std::string& value : record)
-                appendItem(lines, value);
+    // Copied only when the list's end needs closing first, which only a hand edit or a cut add leaves.
+    std::string joined;
+    std::string_view lines = written;
+    const Status joinedUp = withinMemory(target, [&]() -> Status {
+        joined = end.value().completion();
+        if (!joined.empty()) {
+            joined += written;
+            lines = joined;
+        }
         return {};
     });
-    if (!written)
-        return written.error();
+    if (!joinedUp)
+        return joinedUp.error();
     const std::uint64_t before = sizeBefore.value();
 
     // Until its journal is gone the add is not made: whatever stops it, the next use of the list takes
@@ -416,7 +419,26 @@ Status appendRecord(const std::filesystem::path& path, const Record& record)
     return appendRecords(path, std::span<const Record>(&record, 1));
 }
 
-Status appendRecords(const std::filesystem::path& path, std::span<const Record> records, const AppendChoice& choose)
+Status appendRecords(const std::filesystem::path& path, std::span<const Record> records)
+{
+    std::string written;
+    const Status built = withinMemory(path, [&]() -> Status {
+        std::size_t bytes = 0;
+        for (const Record& record : records)
+            for (const std::string& value : record)
+                bytes += value.size() + 4;
+        written.reserve(bytes); // quotes doubled in a value aside, the text's whole size
+        for (const Record& record : records)
+            for (const std::string& value : record)
+                appendItem(written, value);
+        return {};
+    });
+    if (!built)
+        return built.error();
+    return appendWrittenRecords(path, written);
+}
+
+Status appendWrittenRecords(const std::filesystem::path& path, std::string_view written, const AppendChoice& choose)
 {
     Result<WriteAccess> access = prepareWrite(path);
     if (!access)
@@ -426,19 +448,19 @@ Status appendRecords(const std::filesystem::path& path, std::span<const Record> 
     // writes the same people.
     if (choose) {
         Status chosen = readTarget(target, false, [&](NativeFile* file) -> Status {
-            Result<std::span<const Record>> kept = choose(sourceOfFile(file));
+            Result<std::string_view> kept = choose(sourceOfFile(file));
             if (!kept)
                 return kept.error();
-            records = kept.value();
+            written = kept.value();
             return {};
         });
         if (!chosen)
             return chosen;
-        if (records.empty())
+        if (written.empty())
             return {};
     }
     for (int attempt = 0; attempt < kAddAttempts; ++attempt) {
-        Result<std::optional<Status>> made = appendOnce(target, records);
+        Result<std::optional<Status>> made = appendOnce(target, written);
         if (!made)
             return made.error();
         if (made.value())

@@ -31,14 +31,16 @@ Result<RecordGrid> loadRecordGrid(const std::filesystem::path& path);
 // Appends one record as four item lines in a single write, starting on a new line, and syncs it to
 // disk. Creates the file (owner-only) and its folders when missing. On failure the file is as it was.
 Status appendRecord(const std::filesystem::path& path, const Record& record);
-// Chooses, under an append's lock, which records to write, given the list as it stands then (an import
-// that leaves out the people already there); it may reorder what the records it was given point into.
-using AppendChoice = std::function<Result<std::span<const Record>>(const ByteSource& list)>;
-
-// The same for several records in order, under one lock and in one write: all of them or none. With
-// choose, the records it gives instead; none is then no write at all.
-Status appendRecords(const std::filesystem::path& path, std::span<const Record> records,
-                     const AppendChoice& choose = {});
+// The same for several records in order, under one lock and in one write: all of them or none.
+Status appendRecords(const std::filesystem::path& path, std::span<const Record> records);
+// Chooses, under an append's lock, what to write, given the list as it stands then (an import that leaves
+// out the people already there): whole records as appendItem writes them.
+using AppendChoice = std::function<Result<std::string_view>(const ByteSource& list)>;
+// The same for records already written as the list holds them, four item lines each (see appendItem),
+// so that an import appends the bytes it holds without building them again. With choose, the text it
+// gives instead; none is then no write at all.
+Status appendWrittenRecords(const std::filesystem::path& path, std::string_view written,
+                            const AppendChoice& choose = {});
 
 // Saves one person's edit of record number of the grid, into the file as it is now (see planEdit for
 // how the person is found there and what a conflict is), replacing its content in one step that keeps
