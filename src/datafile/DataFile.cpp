@@ -13,10 +13,11 @@
 #include "disk/AddJournal.h"
 #include "disk/FileLock.h"
 #include "disk/FileSystem.h"
-#include "format/ItemWriter.h"
-#include "format/ListEnd.h"
 #include "disk/NativeFile.h"
 #include "disk/SafeReplace.h"
+#include "format/ItemWriter.h"
+#include "format/ListEnd.h"
+#include "history/ListHistory.h"
 
 namespace tesselby {
 
@@ -175,7 +176,18 @@ Result<EditPlan> saveEditOver(const std::filesystem::path& target, const RecordG
         const RecordGrid::Replacement replacement = now.replacementFor(plan.at, plan.values);
         FileContent content = now.contentWith(replacement);
         content.goAhead = goAhead;
+        // History: the edit is recorded before the list changes (see history/ListHistory.h).
+        Result<ListHistory> history = ListHistory::beginChange(target);
+        if (!history)
+            return history.error();
+        std::string replaced;
+        now.store().read(replacement.from, replacement.to - replacement.from, replaced);
+        if (Status kept = history.value().intend(replacement.from, replaced, replacement.lines,
+                                                 describeEdit(now, plan.at, plan.values));
+            !kept)
+            return kept.error();
         const Status saved = replaceFileContent(target, content);
+        history.value().finish(saved.ok());
         if (!saved)
             return saved.error();
         doubt = saved.unconfirmed();
@@ -296,6 +308,14 @@ Result<std::optional<Status>> appendOnce(const std::filesystem::path& target, st
     }
     const std::uint64_t before = sizeBefore.value();
 
+    // History: the add is recorded before the list changes (see history/ListHistory.h).
+    Result<ListHistory> history = ListHistory::beginChange(target);
+    if (!history)
+        return history.error();
+    if (Status kept = history.value().intend(before, {}, lines, describeAdd(records)); !kept)
+        return kept.error();
+    ListHistory::Finisher recorded(history.value());
+
     // Until its journal is gone the add is not made: whatever stops it, the next use of the list takes
     // back what it wrote.
     if (Status journal = writeAddJournal(target, identity.value(), before, lines); !journal)
@@ -321,6 +341,7 @@ Result<std::optional<Status>> appendOnce(const std::filesystem::path& target, st
             takeBackAdd(file, target, before, lines);
             return committed.error();
         }
+        recorded.landed();
         if (Status synced = syncFolder(folderOf(target)); !synced)
             return std::optional<Status>(Status::landedUnconfirmed(synced.error()));
         if (Status closed = file.close(); !closed)
@@ -409,6 +430,49 @@ Status writeWholeFile(const std::filesystem::path& target, const FileContent& co
     if (Status restored = restoreInterruptedSave(target, StrayGuard::LeaveAlone); !restored)
         return restored;
     return replaceFileContent(target, content);
+}
+
+Status rewriteList(const std::filesystem::path& path, const ListRewriter& rewrite)
+{
+    Result<WriteAccess> access = prepareWrite(path);
+    if (!access)
+        return access.error();
+    const std::filesystem::path& target = access.value().target;
+    try {
+        Result<ListHistory> history = ListHistory::beginChange(target);
+        if (!history)
+            return history.error();
+        Result<std::string> list = std::string();
+        if (Status read = readTarget(target, false, readingWholeInto(list.value())); !read)
+            return read.error();
+        Result<std::optional<ListRewrite>> made = rewrite(list.value());
+        if (!made)
+            return made.error();
+        if (!made.value())
+            return {};
+        const std::string& old = list.value();
+        const std::string& now = made.value()->list;
+        // The history keeps only the bytes that differ: what lies between the common start and end.
+        std::size_t start = 0;
+        while (start < old.size() && start < now.size() && old[start] == now[start])
+            ++start;
+        std::size_t end = 0;
+        while (end < old.size() - start && end < now.size() - start &&
+               old[old.size() - 1 - end] == now[now.size() - 1 - end])
+            ++end;
+        if (Status kept = history.value().intend(start, std::string_view(old).substr(start, old.size() - start - end),
+                                                 std::string_view(now).substr(start, now.size() - start - end),
+                                                 made.value()->description);
+            !kept)
+            return kept;
+        const Status saved = replaceFileContent(target, std::vector<std::string_view>{now});
+        history.value().finish(saved.ok());
+        return saved;
+    } catch (const std::bad_alloc&) {
+        return tooLargeError(target);
+    } catch (const std::length_error&) {
+        return tooLargeError(target);
+    }
 }
 
 Status appendRecord(const std::filesystem::path& path, const Record& record)

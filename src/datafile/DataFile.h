@@ -2,16 +2,17 @@
 
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "records/Record.h"
+#include "Result.h"
 #include "records/EditPlan.h"
+#include "records/Record.h"
 #include "records/RecordGrid.h"
 #include "records/RecordSearch.h"
-#include "Result.h"
 
 namespace tesselby {
 
@@ -46,6 +47,17 @@ Status appendRecords(const std::filesystem::path& path, std::span<const Record> 
 // then holds the file as it stands, the edit in; on failure the file and the grid are as they were.
 Result<EditPlan> saveRecordEdit(const std::filesystem::path& path, RecordGrid& grid, std::size_t number,
                                 const RecordEdit& edit);
+
+// A whole new list made from the list as it stands, and the words the history keeps for the change;
+// nothing when there is nothing to change.
+struct ListRewrite {
+    std::string list;
+    std::string description;
+};
+using ListRewriter = std::function<Result<std::optional<ListRewrite>>(const std::string& list)>;
+// Rewrites the list under its lock with what rewrite makes of it, through the same safe save as an edit
+// (see replaceFileContent), recorded in the list's history first (a restore, a removal).
+Status rewriteList(const std::filesystem::path& path, const ListRewriter& rewrite);
 
 // Writes a file that is not the list (an export) whole, as replaceFileContent does, under the file's own
 // lock, having put right an earlier write of it that was cut off: two writers never mix, and a reader

@@ -69,6 +69,7 @@ public:
         const pid_t child = ::fork();
         if (child == 0) {
             ::setenv("XDG_DATA_HOME", m_dir.c_str(), 1);
+            ::setenv("XDG_STATE_HOME", (m_dir / "state").c_str(), 1);
             if (::chdir(m_dir.c_str()) != 0)
                 ::_exit(126);
             const char* paths[] = {stdinPath ? stdinPath : ".in", stdoutPath ? stdoutPath : ".out", ".err"};
@@ -124,6 +125,7 @@ public:
         const pid_t child = ::fork();
         if (child == 0) {
             ::setenv("XDG_DATA_HOME", m_dir.c_str(), 1);
+            ::setenv("XDG_STATE_HOME", (m_dir / "state").c_str(), 1);
             const int none = ::open("/dev/null", O_RDWR);
             if (::chdir(m_dir.c_str()) != 0 || none < 0)
                 ::_exit(126);
