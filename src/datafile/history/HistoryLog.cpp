@@ -4,7 +4,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <optional>
+#include <set>
 #include <system_error>
 
 #include "disk/DataFilePath.h"
@@ -154,6 +156,7 @@ std::filesystem::path HistoryLog::pathFor(const std::filesystem::path& target)
 Result<bool> HistoryLog::scan(const std::filesystem::path& target)
 {
     m_entries.clear();
+    m_whole = true;
     const Result<std::uint64_t> size = m_file.size();
     if (!size)
         return size.error();
@@ -222,6 +225,97 @@ Result<bool> HistoryLog::scan(const std::filesystem::path& target)
     return true;
 }
 
+namespace {
+
+// The histories this process has read whole and found sound; it only appends to them after that.
+std::mutex readWholeMutex;
+std::set<std::string>& readWhole()
+{
+    static std::set<std::string> paths;
+    return paths;
+}
+
+} // namespace
+
+Result<bool> HistoryLog::scanEnds(const std::filesystem::path& target)
+{
+    const Result<std::uint64_t> size = m_file.size();
+    if (!size)
+        return size.error();
+    const std::string expected = std::string(kHeaderStart) + pathText(target) + "\n";
+    std::string bytes;
+    Result<bool> read = readExactly(m_file, 0, expected.size(), bytes);
+    if (!read)
+        return read.error();
+    if (!read.value() || bytes != expected)
+        return false;
+    m_headerEnd = m_entriesEnd = expected.size();
+    m_entries.clear();
+    if (size.value() == m_headerEnd)
+        return true;
+    if (size.value() < m_headerEnd + kTrailerSize)
+        return false;
+    std::string trailer;
+    read = readExactly(m_file, size.value() - kTrailerSize, kTrailerSize, trailer);
+    if (!read)
+        return read.error();
+    std::uint64_t storedHash = 0, lastStart = 0;
+    if (!read.value() || !trailer.starts_with("\n~") || trailer.back() != '\n' ||
+        !parseHex16(std::string_view(trailer).substr(2, 16), storedHash) ||
+        !parseHex16(std::string_view(trailer).substr(18, 16), lastStart) || lastStart < m_headerEnd ||
+        lastStart >= size.value())
+        return false;
+    // An entry's header, and for the last one its meta and data checked against the trailer's hash.
+    auto entryAt = [&](std::uint64_t at, bool check) -> Result<std::optional<HistoryEntry>> {
+        HistoryEntry entry;
+        entry.start = at;
+        std::string head;
+        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(96, size.value() - at));
+        if (Result<bool> got = readExactly(m_file, at, want, head); !got)
+            return got.error();
+        std::uint64_t metaLength = 0;
+        const std::size_t headerLength = parseHeader(head, entry, metaLength);
+        if (headerLength == 0 || metaLength > (1u << 20))
+            return std::optional<HistoryEntry>();
+        entry.dataAt = at + headerLength + metaLength;
+        entry.end = entry.dataAt + entry.dataLength + kTrailerSize;
+        if (entry.end > size.value() || entry.end < entry.dataAt)
+            return std::optional<HistoryEntry>();
+        if (Result<bool> got = readExactly(m_file, at + headerLength, static_cast<std::size_t>(metaLength), entry.meta);
+            !got)
+            return got.error();
+        if (check) {
+            Fnv1a hash;
+            hash.add(entry.meta);
+            std::string data;
+            if (Result<bool> got = readExactly(m_file, entry.dataAt, static_cast<std::size_t>(entry.dataLength), data);
+                !got)
+                return got.error();
+            hash.add(data);
+            if (hash.value() != storedHash || entry.end != size.value())
+                return std::optional<HistoryEntry>();
+        }
+        return std::optional<HistoryEntry>(std::move(entry));
+    };
+    Result<std::optional<HistoryEntry>> last = entryAt(lastStart, true);
+    if (!last)
+        return last.error();
+    if (!last.value())
+        return false;
+    if (lastStart != m_headerEnd) {
+        Result<std::optional<HistoryEntry>> first = entryAt(m_headerEnd, false);
+        if (!first)
+            return first.error();
+        if (!first.value())
+            return false;
+        m_entries.push_back(std::move(*first.value()));
+    }
+    m_entries.push_back(std::move(*last.value()));
+    m_entriesEnd = size.value();
+    m_whole = m_entries.size() == 1;
+    return true;
+}
+
 Result<HistoryLog> HistoryLog::openToRead(const std::filesystem::path& target)
 {
     const std::filesystem::path path = pathFor(target);
@@ -232,12 +326,17 @@ Result<HistoryLog> HistoryLog::openToRead(const std::filesystem::path& target)
     const Result<bool> read = log.scan(target);
     if (!read)
         return read.error();
-    if (!read.value())
+    if (!read.value()) {
+        // The next change reads it whole again, and sets it aside.
+        const std::lock_guard<std::mutex> hold(readWholeMutex);
+        readWhole().erase(pathText(path));
         return FileError{path, kDamaged};
+    }
     return log;
 }
 
-Result<HistoryLog> HistoryLog::open(const std::filesystem::path& target, std::string& notice)
+
+Result<HistoryLog> HistoryLog::open(const std::filesystem::path& target, std::string& notice, bool whole)
 {
     const std::filesystem::path path = pathFor(target);
     if (Status folders = ensureParentFolder(path); !folders)
@@ -261,7 +360,13 @@ Result<HistoryLog> HistoryLog::open(const std::filesystem::path& target, std::st
                 const Result<FileIdentity> identity = file.value().identity();
                 if (!identity)
                     return identity.error();
-                if (!trustedAsOwn(identity.value(), identity.value()))
+                // For the superuser, a history is its list's owner's; without a list, its folder's.
+                Result<FileIdentity> owner = identityAt(target);
+                if (!owner)
+                    owner = identityAt(folderOf(path));
+                if (!owner)
+                    return owner.error();
+                if (!trustedAsOwn(identity.value(), owner.value()))
                     why = kNotOwn;
                 else
                     opened.emplace(std::move(file.value()));
@@ -271,10 +376,26 @@ Result<HistoryLog> HistoryLog::open(const std::filesystem::path& target, std::st
             HistoryLog log(path, std::move(*opened));
             std::filesystem::permissions(path, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write,
                                          std::filesystem::perm_options::replace);
-            const Result<bool> read = log.scan(target);
+            bool known = false;
+            if (!whole) {
+                const std::lock_guard<std::mutex> hold(readWholeMutex);
+                known = readWhole().count(pathText(path)) > 0;
+            }
+            Result<bool> read = true;
+            if (known) {
+                read = log.scanEnds(target);
+                if (read && !read.value())
+                    read = log.scan(target);
+            } else {
+                read = log.scan(target);
+            }
             if (!read)
                 return read.error();
             if (read.value()) {
+                if (log.m_whole) {
+                    const std::lock_guard<std::mutex> hold(readWholeMutex);
+                    readWhole().insert(pathText(path));
+                }
                 const Result<std::uint64_t> size = log.m_file.size();
                 if (!size)
                     return size.error();
@@ -379,6 +500,56 @@ Status HistoryLog::append(HistoryEntry::Kind kind, std::int64_t time, std::strin
 {
     return append(
         kind, time, meta, data.size(), [data](const auto& put) { return put(data); }, durable);
+}
+
+Status HistoryLog::pruneBefore(const std::filesystem::path& target, std::size_t first, std::int64_t time,
+                               const std::string& list, const std::string& meta)
+{
+    removeLeftoverTemporaries(m_path);
+    Result<NativeFile> temporary = createTemporaryBeside(m_path);
+    if (!temporary)
+        return temporary.error();
+    const std::filesystem::path temporaryPath = temporary.value().path();
+    HistoryLog fresh(temporaryPath, std::move(temporary.value()));
+    const std::string header = std::string(kHeaderStart) + pathText(target) + "\n";
+    Status done = fresh.m_file.write(header);
+    fresh.m_headerEnd = fresh.m_entriesEnd = header.size();
+    if (done)
+        done = fresh.append(HistoryEntry::Kind::Snapshot, time, meta, list, false);
+    for (std::size_t i = first; done && i < m_entries.size(); ++i) {
+        const HistoryEntry& entry = m_entries[i];
+        done = fresh.append(
+            entry.kind, entry.time, entry.meta, entry.dataLength,
+            [&](const auto& put) -> Status {
+                std::string chunk;
+                for (std::uint64_t at = 0; at < entry.dataLength;) {
+                    const std::uint64_t piece = std::min<std::uint64_t>(1u << 20, entry.dataLength - at);
+                    if (Status read = readData(entry, at, piece, chunk); !read)
+                        return read;
+                    if (Status written = put(chunk); !written)
+                        return written;
+                    at += piece;
+                }
+                return {};
+            },
+            false);
+    }
+    if (done)
+        done = fresh.m_file.sync();
+    if (done)
+        done = moveOver(temporaryPath, m_path);
+    if (!done) {
+        (void)removeFile(temporaryPath);
+        return done;
+    }
+    Result<NativeFile> reopened = NativeFile::open(m_path, NativeFile::Access::Append);
+    if (!reopened)
+        return reopened.error();
+    m_file = std::move(reopened.value());
+    const Result<bool> read = scan(target);
+    if (!read)
+        return read.error();
+    return read.value() ? Status() : Status(FileError{m_path, kDamaged});
 }
 
 Status HistoryLog::readData(const HistoryEntry& entry, std::uint64_t offset, std::uint64_t length, std::string& out)

@@ -56,13 +56,18 @@ public:
     // A history that cannot be used (a folder or a FIFO at its name, another user's file, one damaged or
     // of another list) is set aside under a name of its own, never deleted, and a new one begins; notice
     // then says what was set aside, once. A torn last entry, what a kill leaves, is cut away.
-    static Result<HistoryLog> open(const std::filesystem::path& target, std::string& notice);
+    // Unless whole is asked for, a history this process has read whole before is read only at its ends
+    // (its header, its first entry's header and its last entry), so that a change costs what it writes,
+    // not the history's size: entries() then holds the first and the last entry only.
+    static Result<HistoryLog> open(const std::filesystem::path& target, std::string& notice, bool whole = false);
     // Opens an existing history for reading only; Cause::Missing when the list has none.
     static Result<HistoryLog> openToRead(const std::filesystem::path& target);
 
     const std::filesystem::path& path() const { return m_path; }
     bool isNew() const { return m_entriesEnd == m_headerEnd; }
     const std::vector<HistoryEntry>& entries() const { return m_entries; }
+    // Whether entries() holds every entry.
+    bool whole() const { return m_whole; }
     // The last whole entry, when there is one.
     const HistoryEntry* last() const { return m_entries.empty() ? nullptr : &m_entries.back(); }
 
@@ -82,12 +87,19 @@ private:
     HistoryLog(std::filesystem::path path, NativeFile file) : m_path(std::move(path)), m_file(std::move(file)) {}
     // Reads every entry; false when the file is not a history of target (a torn tail is not that).
     Result<bool> scan(const std::filesystem::path& target);
+    // Reads only the ends (see open); false when they are not both whole, and the file must be scanned.
+    Result<bool> scanEnds(const std::filesystem::path& target);
+    // The history written anew from entry first on, after a copy of the list as it stood before it.
+    Status pruneBefore(const std::filesystem::path& target, std::size_t first, std::int64_t time,
+                       const std::string& list, const std::string& meta);
+    friend class ListHistory;
 
     std::filesystem::path m_path;
     NativeFile m_file;
     std::vector<HistoryEntry> m_entries;
     std::uint64_t m_headerEnd = 0;
     std::uint64_t m_entriesEnd = 0; // where the last whole entry ends
+    bool m_whole = true;
 };
 
 // FNV-1a, 64 bits: enough to tell a damaged entry or a changed tail, not a defence against an attacker.

@@ -1,6 +1,7 @@
 #include "history/ListHistory.h"
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <chrono>
 #include <ctime>
@@ -24,6 +25,7 @@ std::string& programName()
 }
 
 thread_local std::optional<std::string> importSource;
+std::atomic<bool> historyKept{true};
 
 std::mutex noticesMutex;
 std::vector<std::string>& notices()
@@ -193,7 +195,61 @@ Status snapshot(HistoryLog& log, const std::string& kind, const std::string& des
                       true);
 }
 
+// The history keeps the changes of the last kKeptDays days, and at least the last kKeptChanges.
+constexpr std::int64_t kKeptDays = 30;
+constexpr std::size_t kKeptChanges = 200;
+constexpr std::int64_t kDay = 24 * 60 * 60;
+
 } // namespace
+
+// Prunes, at most about once a day, what is older than the history keeps; the list before the oldest
+// change kept becomes the history's beginning, and says so.
+Status ListHistory::pruneIfDue(ListHistory& history, const std::filesystem::path& target)
+{
+    HistoryLog& log = *history.m_log;
+    const std::int64_t now = nowSeconds();
+    const std::vector<HistoryEntry>& ends = log.entries();
+    // About three entries a change: its own, its landing, and now and then a copy.
+    if (ends.size() < 2 || ends.front().time >= now - (kKeptDays + 1) * kDay ||
+        ends.back().sequence - ends.front().sequence < 3 * kKeptChanges)
+        return {};
+    std::string notice;
+    Result<HistoryLog> whole = HistoryLog::open(target, notice, true);
+    if (!whole || !notice.empty())
+        return {}; // what is wrong with it is found and said at the next change that reads it whole
+    const std::vector<HistoryEntry>& entries = whole.value().entries();
+    std::size_t first = entries.size();
+    std::size_t changes = 0;
+    for (std::size_t i = entries.size(); i-- > 0;) {
+        const HistoryEntry& entry = entries[i];
+        if (entry.kind != HistoryEntry::Kind::Change && entry.kind != HistoryEntry::Kind::Snapshot)
+            continue;
+        if (changes >= kKeptChanges && entry.time < now - kKeptDays * kDay)
+            break;
+        first = i;
+        ++changes;
+    }
+    if (first == 0 || first == entries.size())
+        return {};
+    std::optional<std::size_t> pending;
+    const Result<std::string> list = rebuild(whole.value(), first, pending);
+    if (!list)
+        return {};
+    const std::string meta =
+        metaOf({programName(),
+                "began keeping the list's history; changes before " + localTimeText(entries[first].time) +
+                    " were older than " + std::to_string(kKeptDays) + " days and are no longer kept",
+                "began"});
+    if (Status pruned = whole.value().pruneBefore(target, first, entries[first].time, list.value(), meta); !pruned)
+        return {}; // kept as it was, and tried again at the next change
+    history.m_log.emplace(std::move(whole.value()));
+    return {};
+}
+
+void setHistoryKept(bool kept)
+{
+    historyKept = kept;
+}
 
 void setHistoryProgram(std::string name)
 {
@@ -260,6 +316,8 @@ std::string localTimeText(std::int64_t time)
 
 Result<ListHistory> ListHistory::beginChange(const std::filesystem::path& target)
 {
+    if (!historyKept)
+        return ListHistory();
     std::string notice;
     Result<HistoryLog> opened = HistoryLog::open(target, notice);
     if (!notice.empty()) {
@@ -271,13 +329,30 @@ Result<ListHistory> ListHistory::beginChange(const std::filesystem::path& target
                          std::string(kNotKept) + " (" + opened.error().path + ": " + opened.error().reason + ")"};
     ListHistory history(std::move(opened.value()));
     history.m_target = target;
-    HistoryLog& log = history.m_log;
+    HistoryLog& log = *history.m_log;
+    // (a reference that stays good: m_log is emplaced over, never reset)
     const Result<std::string> stamp = stampOf(target);
     if (!stamp)
         return stamp.error();
     const HistoryEntry* last = log.last();
-    if (last != nullptr && last->kind == HistoryEntry::Kind::Landed && last->meta == stamp.value())
+    if (last != nullptr && last->kind == HistoryEntry::Kind::Landed && last->meta == stamp.value()) {
+        if (Status pruned = pruneIfDue(history, target); !pruned)
+            return pruned.error();
         return history;
+    }
+    if (!log.whole()) {
+        // Read whole, to compare and rebuild; a damage found then is set aside as at any open.
+        Result<HistoryLog> whole = HistoryLog::open(target, notice, true);
+        if (!notice.empty()) {
+            const std::lock_guard<std::mutex> hold(noticesMutex);
+            notices().push_back(notice);
+        }
+        if (!whole)
+            return FileError{target,
+                             std::string(kNotKept) + " (" + whole.error().path + ": " + whole.error().reason + ")"};
+        history.m_log.emplace(std::move(whole.value()));
+        last = log.last();
+    }
 
     // The history's last word does not match the list: a change cut off, another program's change, or
     // a history just begun. The list is read whole and compared, which only happens then.
@@ -318,6 +393,8 @@ Result<ListHistory> ListHistory::beginChange(const std::filesystem::path& target
     }
     if (Status kept = log.append(HistoryEntry::Kind::Landed, nowSeconds(), stamp.value(), "", false); !kept)
         return refused(kept.error());
+    if (Status pruned = pruneIfDue(history, target); !pruned)
+        return pruned.error();
     return history;
 }
 
@@ -326,7 +403,9 @@ Status ListHistory::intend(std::uint64_t offset, std::string_view oldBytes, std:
 {
     const std::string meta =
         metaOf({programName(), description, std::to_string(offset), std::to_string(oldBytes.size())});
-    const Status kept = m_log.append(
+    if (!m_log)
+        return {};
+    const Status kept = m_log->append(
         HistoryEntry::Kind::Change, nowSeconds(), meta, oldBytes.size() + newBytes.size(),
         [&](const auto& put) {
             if (Status old = put(oldBytes); !old)
@@ -342,16 +421,16 @@ Status ListHistory::intend(std::uint64_t offset, std::string_view oldBytes, std:
 
 void ListHistory::finish(bool changed)
 {
-    if (!m_intended)
+    if (!m_intended || !m_log)
         return;
     m_intended = false;
     if (!changed) {
-        (void)m_log.append(HistoryEntry::Kind::Cut, nowSeconds(), "", "", false);
+        (void)m_log->append(HistoryEntry::Kind::Cut, nowSeconds(), "", "", false);
         return;
     }
     const Result<std::string> stamp = stampOf(m_target);
     if (stamp)
-        (void)m_log.append(HistoryEntry::Kind::Landed, nowSeconds(), stamp.value(), "", false);
+        (void)m_log->append(HistoryEntry::Kind::Landed, nowSeconds(), stamp.value(), "", false);
 }
 
 Result<std::vector<ListHistory::Change>> ListHistory::changes(const std::filesystem::path& target)

@@ -44,6 +44,8 @@ public:
     ImportNote(const ImportNote&) = delete;
     ImportNote& operator=(const ImportNote&) = delete;
 };
+// Whether changes are recorded (they are unless told): off only to measure what the history costs.
+void setHistoryKept(bool kept);
 // What the history had to set aside since the last call (a damaged history), in words; said once.
 std::vector<std::string> takeHistoryNotices();
 
@@ -92,8 +94,10 @@ public:
     static Result<std::string> listBefore(const std::filesystem::path& target, std::uint64_t sequence);
 
 private:
+    ListHistory() = default;
     explicit ListHistory(HistoryLog log) : m_log(std::move(log)) {}
-    HistoryLog m_log;
+    static Status pruneIfDue(ListHistory& history, const std::filesystem::path& target);
+    std::optional<HistoryLog> m_log; // none while the history is not kept
     std::filesystem::path m_target;
     bool m_intended = false;
 };
