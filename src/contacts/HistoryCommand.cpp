@@ -243,23 +243,25 @@ int runRestore(std::span<const std::string> args, CommandStreams streams)
     }
     if (at.has_value() == numberText.has_value())
         return usageError(streams.err, "restore takes a change's number or --at \"YYYY-MM-DD HH:MM\"");
-    std::vector<Change> changes;
-    if (!readChanges(changes, streams.err))
-        return kExitProblem;
     std::size_t number = 0;
+    std::optional<std::int64_t> time;
     if (numberText) {
         const auto [end, failed] = std::from_chars(numberText->data(), numberText->data() + numberText->size(), number);
         if (failed != std::errc() || end != numberText->data() + numberText->size() || number == 0)
             return usageError(streams.err, "the change's number is one that history shows, not " + *numberText);
+    } else if (!(time = parseLocalTime(*at))) {
+        return usageError(streams.err, kTimeFormat + *at);
+    }
+    std::vector<Change> changes;
+    if (!readChanges(changes, streams.err))
+        return kExitProblem;
+    if (numberText) {
         if (number > changes.size()) {
             streams.err << kCommandName << ": the history holds " << changes.size() << " changes, not " << number
                         << '\n';
             return kExitProblem;
         }
     } else {
-        const std::optional<std::int64_t> time = parseLocalTime(*at);
-        if (!time)
-            return usageError(streams.err, kTimeFormat + *at);
         // The list as it stood then is the list before the first change made after that minute.
         const std::int64_t after = *time + 59;
         for (std::size_t i = 0; i < changes.size() && changes[i].time > after; ++i)

@@ -335,7 +335,6 @@ Result<HistoryLog> HistoryLog::openToRead(const std::filesystem::path& target)
     return log;
 }
 
-
 Result<HistoryLog> HistoryLog::open(const std::filesystem::path& target, std::string& notice, bool whole)
 {
     const std::filesystem::path path = pathFor(target);
@@ -374,8 +373,10 @@ Result<HistoryLog> HistoryLog::open(const std::filesystem::path& target, std::st
         }
         if (opened) {
             HistoryLog log(path, std::move(*opened));
+            // Owner-only whatever the umask; a failure here leaves what open made, which is owner-only too.
+            std::error_code ignored;
             std::filesystem::permissions(path, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write,
-                                         std::filesystem::perm_options::replace);
+                                         std::filesystem::perm_options::replace, ignored);
             bool known = false;
             if (!whole) {
                 const std::lock_guard<std::mutex> hold(readWholeMutex);
