@@ -3,6 +3,8 @@
 #include <new>
 #include <ostream>
 
+#include "history/ListHistory.h"
+
 namespace tesselby {
 
 namespace {
@@ -27,6 +29,19 @@ Commands:
                                (--ignore-case); no TEXT lists everyone with that field filled;
                                mutt and aerc give a mail client's query, names and e-mail
                                searched without case; exit status 1 when nobody is found
+
+  remove [-i] [--field first|last|phone|email | --any] [--yes] [--dry-run] TEXT
+  remove [--yes] [--dry-run] --record N
+                               take out the people list would find for TEXT, or record N as the
+                               browse screen numbers them; asks first on a terminal (--yes for
+                               scripts); exit status 1 when nobody matches
+  history [--since "YYYY-MM-DD HH:MM"] [--limit N] [--format text|tsv]
+                               every change to the list of the last 30 days (at least the last
+                               200), newest first and numbered, by any of Tesselby's programs
+  undo [--dry-run]             take back the last change
+  restore [--dry-run] N | --at "YYYY-MM-DD HH:MM"
+                               put back the list as it stood before change N, or at that time;
+                               --dry-run prints who would come back and who would go
 
   -h, --help                   show this help
   --version                    show the version
@@ -124,7 +139,8 @@ namespace {
 int runCommand(std::span<const std::string> args, std::string_view version, CommandStreams streams)
 {
     if (args.empty())
-        return usageError(streams.err, "a command is needed: import, export, check or list");
+        return usageError(streams.err,
+                          "a command is needed: import, export, check, list, remove, history, undo or restore");
     const std::string& command = args.front();
     if (isHelp(command)) {
         printHelp(streams.out);
@@ -151,9 +167,17 @@ int runCommand(std::span<const std::string> args, std::string_view version, Comm
         return runCheck(rest, streams);
     if (command == "list")
         return runList(rest, streams);
+    if (command == "remove")
+        return runRemove(rest, streams);
+    if (command == "history")
+        return runHistory(rest, streams);
+    if (command == "undo")
+        return runUndo(rest, streams);
+    if (command == "restore")
+        return runRestore(rest, streams);
     return usageError(streams.err, "there is no command '" + command +
                                        "'; the commands are import, export, "
-                                       "check and list");
+                                       "check, list, remove, history, undo and restore");
 }
 
 } // namespace
@@ -163,8 +187,13 @@ int runContactsCommand(std::span<const std::string> args, std::string_view versi
     // The commands say which file was too large where it can be told; this catches what is left, so that
     // running out of memory is a message and not an abort. Every other exception is a fault, left to end
     // the program loudly.
+    setHistoryProgram(kCommandName);
     try {
-        return runCommand(args, version, streams);
+        const int status = runCommand(args, version, streams);
+        // What the history had to set aside is said once, by the run that found it.
+        for (const std::string& notice : takeHistoryNotices())
+            streams.err << kCommandName << ": warning: " << notice << '\n';
+        return status;
     } catch (const std::bad_alloc&) {
         streams.err << kCommandName << ": " << kOutOfMemory << '\n';
         return kExitProblem;

@@ -37,6 +37,10 @@ int runImport(std::span<const std::string> args, CommandStreams streams);
 int runExport(std::span<const std::string> args, CommandStreams streams);
 int runCheck(std::span<const std::string> args, CommandStreams streams);
 int runList(std::span<const std::string> args, CommandStreams streams);
+int runRemove(std::span<const std::string> args, CommandStreams streams);
+int runHistory(std::span<const std::string> args, CommandStreams streams);
+int runUndo(std::span<const std::string> args, CommandStreams streams);
+int runRestore(std::span<const std::string> args, CommandStreams streams);
 
 // Shared by the subcommands.
 

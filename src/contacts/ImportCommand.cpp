@@ -11,6 +11,7 @@
 #include "disk/DataFilePath.h"
 #include "disk/FileSystem.h"
 #include "disk/NativeFile.h"
+#include "history/ListHistory.h"
 
 #ifndef _WIN32
 #include <csignal>
@@ -95,6 +96,8 @@ bool addPeople(const std::filesystem::path& list, const std::string& name, const
                const std::function<std::string(std::size_t)>& summary)
 {
     const StopsDeferred deferred;
+    const ImportNote note(name == "-" ? std::string("standard input")
+                                      : pathText(std::filesystem::path(name).filename()));
     const Status added = records.empty() ? Status() : appendWrittenRecords(list, records.text(), choose);
     if (!added) {
         reportFailure(err, added.error(), "the people from " + name + " were not added");

@@ -7,34 +7,13 @@
 #include "ContactCommands.h"
 #include "ContactWriter.h"
 #include "DataFile.h"
+#include "ListQuery.h"
 #include "ListValues.h"
 #include "disk/DataFilePath.h"
 
 namespace tesselby {
 
 namespace {
-
-// What to look for, and where: the fields, the first and last name joined, and whether case counts.
-struct Query {
-    std::string text;
-    PerField<bool> fields{};
-    bool wholeName = false;
-    bool ignoreCase = false;
-
-    bool matches(const ListValues::Values& values) const
-    {
-        auto holds = [this](std::string_view value) {
-            if (value.empty())
-                return false;
-            return ignoreCase ? foldCase(value).find(text) != std::string::npos
-                              : value.find(text) != std::string_view::npos;
-        };
-        for (const Field field : kFields)
-            if (fields[field] && holds(values[field]))
-                return true;
-        return wholeName && holds(fullName(values[Field::FirstName], values[Field::LastName]));
-    }
-};
 
 // Every whole record of the list that the query matches, in file order.
 Result<std::vector<Record>> findRecords(const std::filesystem::path& list, const Query& query)

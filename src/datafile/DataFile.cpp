@@ -17,6 +17,7 @@
 #include "disk/SafeReplace.h"
 #include "format/ItemWriter.h"
 #include "format/ListEnd.h"
+#include "history/ListHistory.h"
 
 namespace tesselby {
 
@@ -180,7 +181,18 @@ Result<EditPlan> saveEditOver(const std::filesystem::path& target, const RecordG
         content.size = now.sizeWith(replacement);
         content.writeTo = [&now, &replacement](ByteSink& sink) { return now.writeWith(replacement, sink); };
         content.goAhead = goAhead;
+        // History: the edit is recorded before the list changes (see history/ListHistory.h).
+        Result<ListHistory> history = ListHistory::beginChange(target);
+        if (!history)
+            return history.error();
+        std::string before;
+        now.store().read(replacement.from, replacement.to - replacement.from, before);
+        if (Status kept = history.value().intend(replacement.from, before, replacement.lines,
+                                                 describeEdit(now, plan.at, plan.values));
+            !kept)
+            return kept.error();
         const Status replaced = replaceFileContent(target, content);
+        history.value().finish(replaced.ok());
         if (replaced)
             now.apply(replacement);
         return replaced;
@@ -299,6 +311,14 @@ Result<std::optional<Status>> appendOnce(const std::filesystem::path& target, st
         return joinedUp.error();
     const std::uint64_t before = sizeBefore.value();
 
+    // History: the add is recorded before the list changes (see history/ListHistory.h).
+    Result<ListHistory> history = ListHistory::beginChange(target);
+    if (!history)
+        return history.error();
+    if (Status kept = history.value().intend(before, {}, lines, describeAdd(written)); !kept)
+        return kept.error();
+    ListHistory::Finisher recorded(history.value());
+
     // Until its journal is gone the add is not made: whatever stops it, the next use of the list takes
     // back what it wrote.
     if (Status journal = writeAddJournal(target, identity.value(), before, lines); !journal)
@@ -324,6 +344,7 @@ Result<std::optional<Status>> appendOnce(const std::filesystem::path& target, st
             takeBackAdd(file, target, before, lines);
             return committed.error();
         }
+        recorded.landed();
         if (Status synced = syncFolder(folderOf(target)); !synced)
             return std::optional<Status>(Status::landedUnconfirmed(synced.error()));
         if (Status closed = file.close(); !closed)
@@ -412,6 +433,45 @@ Status writeWholeFile(const std::filesystem::path& target, const FileContent& co
     if (Status restored = restoreFromSaveGuard(target, StrayGuard::LeaveAlone); !restored)
         return restored;
     return replaceFileContent(target, content);
+}
+
+Status rewriteList(const std::filesystem::path& path, const ListRewriter& rewrite)
+{
+    Result<WriteAccess> access = prepareWrite(path);
+    if (!access)
+        return access.error();
+    const std::filesystem::path& target = access.value().target;
+    return withinMemory(target, [&]() -> Status {
+        Result<ListHistory> history = ListHistory::beginChange(target);
+        if (!history)
+            return history.error();
+        Result<std::string> list = std::string();
+        if (Status read = readTarget(target, false, readingWholeInto(list.value())); !read)
+            return read.error();
+        Result<std::optional<ListRewrite>> made = rewrite(list.value());
+        if (!made)
+            return made.error();
+        if (!made.value())
+            return {};
+        const std::string& old = list.value();
+        const std::string& now = made.value()->list;
+        // The history keeps only the bytes that differ: what lies between the common start and end.
+        std::size_t start = 0;
+        while (start < old.size() && start < now.size() && old[start] == now[start])
+            ++start;
+        std::size_t end = 0;
+        while (end < old.size() - start && end < now.size() - start &&
+               old[old.size() - 1 - end] == now[now.size() - 1 - end])
+            ++end;
+        if (Status kept = history.value().intend(start, std::string_view(old).substr(start, old.size() - start - end),
+                                                 std::string_view(now).substr(start, now.size() - start - end),
+                                                 made.value()->description);
+            !kept)
+            return kept;
+        const Status saved = replaceFileContent(target, std::vector<std::string_view>{now});
+        history.value().finish(saved.ok());
+        return saved;
+    });
 }
 
 Status appendRecord(const std::filesystem::path& path, const Record& record)

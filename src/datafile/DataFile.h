@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -48,6 +49,17 @@ Status appendWrittenRecords(const std::filesystem::path& path, std::string_view 
 // then holds the file as it stands, the edit in; on failure the file and the grid are as they were.
 Result<EditPlan> saveRecordEdit(const std::filesystem::path& path, RecordGrid& grid, std::size_t number,
                                 const RecordEdit& edit);
+
+// A whole new list made from the list as it stands, and the words the history keeps for the change;
+// nothing when there is nothing to change.
+struct ListRewrite {
+    std::string list;
+    std::string description;
+};
+using ListRewriter = std::function<Result<std::optional<ListRewrite>>(const std::string& list)>;
+// Rewrites the list under its lock with what rewrite makes of it, through the same safe save as an edit
+// (see replaceFileContent), recorded in the list's history first (a restore, a removal).
+Status rewriteList(const std::filesystem::path& path, const ListRewriter& rewrite);
 
 // Writes a file that is not the list (an export) whole, as replaceFileContent does, under the file's own
 // lock, having put right an earlier write of it that was cut off: two writers never mix, and a reader

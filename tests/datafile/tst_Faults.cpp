@@ -179,12 +179,13 @@ TEST_CASE("fullDiskFailsAnAddAndLeavesTheFile")
                 // Longer than a page of the small drive, which the file's last page could hold.
                 const Status failed =
                     appendRecord(dataFile(), {"A long first name" + std::string(8192, 'x'), "Last", "555", "a@b"});
+                // The history, on the same disk, may be the write the disk refuses first.
 #ifdef _WIN32
                 const std::string full = systemError(dataFile(), ERROR_DISK_FULL).reason();
-                return !failed.ok() && failed.error().reason() == full ? 0 : 1;
 #else
-                return !failed.ok() && failed.error().reason() == std::strerror(EFBIG) ? 0 : 1;
+                const std::string full = std::strerror(EFBIG);
 #endif
+                return !failed.ok() && failed.error().reason().find(full) != std::string::npos ? 0 : 1;
             });
             CHECK(code == 0);
             CHECK(folder.read() == row.before);
@@ -245,6 +246,8 @@ TEST_CASE("diskFaultsInASaveLeaveTheOldFileOrSayWhatLanded")
             }
 #ifndef _WIN32
             else {
+                // The history's folders made before, so that the faults meet only the list's own.
+                std::filesystem::create_directories(folder.historyFolder());
                 const SaveFaultArmed armed(SaveFault{row.call, row.pathEnd, row.skip, true, {}});
                 const Result<EditPlan> saved =
                     saveRecordEdit(dataFile(), grid.value(), 25, {FieldEdit{"Edited", std::nullopt}});

@@ -1,0 +1,157 @@
+// What the list's history costs: an add and an EDIT of a middle record with the history kept, against the
+// same with it off, in the same run on the same disk, at 1,000,000 and 10,000,000 people; and, run as
+//     history_benchmarks --disk-use RECORDS ADDS EDITS
+// how many bytes the history grew by over that many adds and edits, against the bytes they touched.
+#include <benchmark/benchmark.h>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <string>
+
+#include "DataFile.h"
+#include "DataGenerator.h"
+#include "disk/FileSystem.h"
+#include "history/HistoryLog.h"
+#include "history/ListHistory.h"
+#include "records/EditPlan.h"
+
+using namespace tesselby;
+
+namespace {
+
+const Record kPerson{"Bench", "Mark", "555-0100", "bench@example.org"};
+
+std::filesystem::path benchFolder()
+{
+    const char* base = std::getenv("TESSELBY_BENCH_DIR");
+    return std::filesystem::path(base ? base : "/tmp/tesselby-bench");
+}
+
+// A list of records people of its own, its history in a state folder of the benchmarks' own.
+std::filesystem::path listOf(std::size_t records)
+{
+    static const bool stateSet = [] {
+        (void)::setenv("XDG_STATE_HOME", (benchFolder() / "state").c_str(), 0);
+        return true;
+    }();
+    (void)stateSet;
+    const std::filesystem::path list = benchFolder() / ("history-" + std::to_string(records)) / "tesselby.txt";
+    if (!std::filesystem::exists(list)) {
+        std::filesystem::create_directories(list.parent_path());
+        std::ofstream out(list, std::ios::binary);
+        bench::generateDataFile(records, [&out](std::string_view part) {
+            out.write(part.data(), static_cast<std::streamsize>(part.size()));
+        });
+    }
+    // The history begins (its one copy of the list) before anything is timed.
+    setHistoryKept(true);
+    if (!appendRecord(list, kPerson))
+        std::abort();
+    return list;
+}
+
+void add(benchmark::State& state, bool kept)
+{
+    const std::filesystem::path list = listOf(static_cast<std::size_t>(state.range(0)));
+    setHistoryKept(kept);
+    for (auto _ : state)
+        if (!appendRecord(list, kPerson))
+            state.SkipWithError("the add failed");
+    setHistoryKept(true);
+}
+
+// An EDIT of the middle record, its phone number changed back and forth, as the browse screen saves it.
+void edit(benchmark::State& state, bool kept)
+{
+    const std::filesystem::path list = listOf(static_cast<std::size_t>(state.range(0)));
+    Result<RecordGrid> grid = loadRecordGrid(list);
+    if (!grid)
+        std::abort();
+    const std::size_t middle = grid.value().recordCount() / 2;
+    setHistoryKept(kept);
+    int flip = 0;
+    for (auto _ : state) {
+        Record values = grid.value().record(middle);
+        values[2] = (++flip % 2) ? "555-0199" : "555-0100";
+        if (!saveRecordEdit(list, grid.value(), middle, editTo(grid.value(), middle, values)))
+            state.SkipWithError("the edit failed");
+    }
+    setHistoryKept(true);
+}
+
+void BM_AddWithHistory(benchmark::State& state)
+{
+    add(state, true);
+}
+void BM_AddWithoutHistory(benchmark::State& state)
+{
+    add(state, false);
+}
+void BM_EditWithHistory(benchmark::State& state)
+{
+    edit(state, true);
+}
+void BM_EditWithoutHistory(benchmark::State& state)
+{
+    edit(state, false);
+}
+
+// Prints "touched grown" in bytes: what the adds and edits wrote or replaced in the list, and how much
+// the history grew by after its beginning.
+int diskUse(std::size_t records, int adds, int edits)
+{
+    const std::filesystem::path list = listOf(records);
+    const std::filesystem::path history = HistoryLog::pathFor(finalTarget(list).value());
+    const std::uintmax_t before = std::filesystem::file_size(history);
+    std::uintmax_t touched = 0;
+    for (int i = 0; i < adds; ++i) {
+        const std::uintmax_t size = std::filesystem::file_size(list);
+        if (!appendRecord(list, kPerson))
+            return 1;
+        touched += std::filesystem::file_size(list) - size;
+    }
+    Result<RecordGrid> grid = loadRecordGrid(list);
+    if (!grid)
+        return 1;
+    for (int i = 0; i < edits; ++i) {
+        const std::size_t number = 1 + (static_cast<std::size_t>(i) * 7919) % grid.value().recordCount();
+        Record values = grid.value().record(number);
+        const Record old = values;
+        values[2] = "555-" + std::to_string(1000 + i);
+        if (!saveRecordEdit(list, grid.value(), number, editTo(grid.value(), number, values)))
+            return 1;
+        // An edit touches the record's old bytes and its new ones.
+        for (int f = 0; f < kFieldCount; ++f)
+            touched += old[f].size() + values[f].size() + 6;
+    }
+    std::cout << touched << ' ' << std::filesystem::file_size(history) - before << '\n';
+    return 0;
+}
+
+} // namespace
+
+BENCHMARK(BM_AddWithoutHistory)->Arg(1000000)->Arg(10000000)->Unit(benchmark::kMillisecond)->Repetitions(5);
+BENCHMARK(BM_AddWithHistory)->Arg(1000000)->Arg(10000000)->Unit(benchmark::kMillisecond)->Repetitions(5);
+BENCHMARK(BM_EditWithoutHistory)
+    ->Arg(1000000)
+    ->Arg(10000000)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(3)
+    ->Iterations(3);
+BENCHMARK(BM_EditWithHistory)
+    ->Arg(1000000)
+    ->Arg(10000000)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(3)
+    ->Iterations(3);
+
+int main(int argc, char** argv)
+{
+    if (argc == 5 && std::string(argv[1]) == "--disk-use")
+        return diskUse(std::stoul(argv[2]), std::stoi(argv[3]), std::stoi(argv[4]));
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

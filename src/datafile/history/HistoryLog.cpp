@@ -1,0 +1,568 @@
+#include "history/HistoryLog.h"
+
+#include <charconv>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <system_error>
+
+#include "disk/DataFilePath.h"
+#include "disk/FileSystem.h"
+
+namespace tesselby {
+
+namespace {
+
+constexpr std::string_view kHeaderStart = "tesselby history 1\t";
+// "\n~" then the hash and the entry's start in 16 hexadecimal digits each, then "\n".
+constexpr std::size_t kTrailerSize = 2 + 16 + 16 + 1;
+// A history that cannot be used is renamed to its name with this, a time and a number added.
+constexpr char kSetAsideMarker[] = ".set-aside-";
+
+constexpr char kDamaged[] = "it is damaged or is not a history of this list";
+constexpr char kNotOwn[] = "it belongs to another user";
+
+std::string hex16(std::uint64_t value)
+{
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(value));
+    return std::string(text, 16);
+}
+
+bool parseHex16(std::string_view text, std::uint64_t& value)
+{
+    if (text.size() != 16)
+        return false;
+    const auto [end, failed] = std::from_chars(text.data(), text.data() + 16, value, 16);
+    return failed == std::errc() && end == text.data() + 16;
+}
+
+std::optional<std::filesystem::path> environmentFolder(const char* name)
+{
+    const char* value = std::getenv(name);
+    if (value == nullptr || *value == '\0')
+        return std::nullopt;
+    std::filesystem::path path = std::filesystem::u8path(value);
+    // The base directory rules ignore a relative path.
+    if (!path.is_absolute())
+        return std::nullopt;
+    return path;
+}
+
+// Reads exactly length bytes at offset; false at the file's end.
+Result<bool> readExactly(NativeFile& file, std::uint64_t offset, std::size_t length, std::string& out)
+{
+    out.resize(length);
+    std::size_t got = 0;
+    while (got < length) {
+        const Result<std::size_t> some = file.readSomeAt(offset + got, out.data() + got, length - got);
+        if (!some)
+            return some.error();
+        if (some.value() == 0) {
+            out.resize(got);
+            return false;
+        }
+        got += some.value();
+    }
+    return true;
+}
+
+// Parses "@K seq time metaLen dataLen\n" at the start of text: its length, or 0 when it is not one.
+std::size_t parseHeader(std::string_view text, HistoryEntry& entry, std::uint64_t& metaLength)
+{
+    const std::size_t lineEnd = text.find('\n');
+    if (text.size() < 3 || text[0] != '@' || lineEnd == std::string_view::npos)
+        return 0;
+    const char kind = text[1];
+    if (kind != 'S' && kind != 'C' && kind != 'L' && kind != 'X')
+        return 0;
+    entry.kind = static_cast<HistoryEntry::Kind>(kind);
+    const char* at = text.data() + 2;
+    const char* end = text.data() + lineEnd;
+    std::uint64_t numbers[4] = {};
+    for (std::uint64_t& number : numbers) {
+        if (at == end || *at++ != ' ')
+            return 0;
+        const auto [next, failed] = std::from_chars(at, end, number);
+        if (failed != std::errc())
+            return 0;
+        at = next;
+    }
+    if (at != end)
+        return 0;
+    entry.sequence = numbers[0];
+    entry.time = static_cast<std::int64_t>(numbers[1]);
+    metaLength = numbers[2];
+    entry.dataLength = numbers[3];
+    return lineEnd + 1;
+}
+
+} // namespace
+
+std::vector<std::string_view> metaFields(std::string_view meta)
+{
+    std::vector<std::string_view> fields;
+    for (;;) {
+        const std::size_t tab = meta.find('\t');
+        fields.push_back(meta.substr(0, tab));
+        if (tab == std::string_view::npos)
+            return fields;
+        meta.remove_prefix(tab + 1);
+    }
+}
+
+std::string metaOf(const std::vector<std::string>& fields)
+{
+    std::string meta;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        if (i > 0)
+            meta += '\t';
+        for (const char c : fields[i])
+            meta += (c == '\t' || c == '\n' || c == '\r') ? ' ' : c;
+    }
+    return meta;
+}
+
+std::filesystem::path HistoryLog::folder()
+{
+    if (std::optional<std::filesystem::path> state = environmentFolder("XDG_STATE_HOME"))
+        return *state / "tesselby" / "history";
+#ifdef _WIN32
+    if (std::optional<std::filesystem::path> local = environmentFolder("LOCALAPPDATA"))
+        return *local / "Tesselby" / "history";
+    return std::filesystem::path("C:/Tesselby/history");
+#else
+    const std::optional<std::filesystem::path> home = environmentFolder("HOME");
+    return home.value_or(std::filesystem::path("/")) / ".local" / "state" / "tesselby" / "history";
+#endif
+}
+
+std::filesystem::path HistoryLog::pathFor(const std::filesystem::path& target)
+{
+    // One history per final target; its file name says which list it keeps, and the hash of the whole
+    // path keeps two lists of one name apart.
+    Fnv1a hash;
+    hash.add(pathText(target));
+    std::string name = pathText(target.filename());
+    for (char& c : name)
+        if (c == ' ' || c == ':' || c == '\\')
+            c = '_';
+    return folder() / std::filesystem::u8path(name + "-" + hex16(hash.value()) + ".history");
+}
+
+Result<bool> HistoryLog::scan(const std::filesystem::path& target)
+{
+    m_entries.clear();
+    m_whole = true;
+    const Result<std::uint64_t> size = m_file.size();
+    if (!size)
+        return size.error();
+    const std::string expected = std::string(kHeaderStart) + pathText(target) + "\n";
+    std::string bytes;
+    Result<bool> read = readExactly(m_file, 0, expected.size(), bytes);
+    if (!read)
+        return read.error();
+    if (!read.value() || bytes != expected)
+        // A header a kill cut off is a history never begun.
+        return size.value() < expected.size() && expected.starts_with(bytes.substr(0, size.value()));
+    m_headerEnd = m_entriesEnd = expected.size();
+    std::uint64_t at = m_headerEnd;
+    std::string head;
+    while (at < size.value()) {
+        HistoryEntry entry;
+        entry.start = at;
+        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(96, size.value() - at));
+        read = readExactly(m_file, at, want, head);
+        if (!read)
+            return read.error();
+        std::uint64_t metaLength = 0;
+        const std::size_t headerLength = parseHeader(head, entry, metaLength);
+        if (headerLength == 0)
+            return false;
+        const std::uint64_t dataAt = at + headerLength + metaLength;
+        const std::uint64_t end = dataAt + entry.dataLength + kTrailerSize;
+        if (metaLength > (1u << 20) || end > size.value() || end < dataAt)
+            break; // the torn tail a kill leaves
+        read = readExactly(m_file, at + headerLength, static_cast<std::size_t>(metaLength), entry.meta);
+        if (!read)
+            return read.error();
+        Fnv1a hash;
+        hash.add(entry.meta);
+        std::string chunk;
+        for (std::uint64_t done = 0; done < entry.dataLength;) {
+            const std::size_t piece =
+                static_cast<std::size_t>(std::min<std::uint64_t>(1u << 20, entry.dataLength - done));
+            read = readExactly(m_file, dataAt + done, piece, chunk);
+            if (!read)
+                return read.error();
+            hash.add(chunk);
+            done += piece;
+        }
+        std::string trailer;
+        read = readExactly(m_file, end - kTrailerSize, kTrailerSize, trailer);
+        if (!read)
+            return read.error();
+        std::uint64_t storedHash = 0, storedStart = 0;
+        const bool whole = trailer.starts_with("\n~") && trailer.back() == '\n' &&
+                           parseHex16(std::string_view(trailer).substr(2, 16), storedHash) &&
+                           parseHex16(std::string_view(trailer).substr(18, 16), storedStart) &&
+                           storedHash == hash.value() && storedStart == at;
+        if (!whole) {
+            // Only the last entry may be torn; a bad one with whole entries after it is damage.
+            if (end == size.value())
+                break;
+            return false;
+        }
+        entry.dataAt = dataAt;
+        entry.end = end;
+        m_entries.push_back(std::move(entry));
+        at = end;
+    }
+    m_entriesEnd = m_entries.empty() ? m_headerEnd : m_entries.back().end;
+    return true;
+}
+
+namespace {
+
+// The histories this process has read whole and found sound; it only appends to them after that.
+std::mutex readWholeMutex;
+std::set<std::string>& readWhole()
+{
+    static std::set<std::string> paths;
+    return paths;
+}
+
+} // namespace
+
+Result<bool> HistoryLog::scanEnds(const std::filesystem::path& target)
+{
+    const Result<std::uint64_t> size = m_file.size();
+    if (!size)
+        return size.error();
+    const std::string expected = std::string(kHeaderStart) + pathText(target) + "\n";
+    std::string bytes;
+    Result<bool> read = readExactly(m_file, 0, expected.size(), bytes);
+    if (!read)
+        return read.error();
+    if (!read.value() || bytes != expected)
+        return false;
+    m_headerEnd = m_entriesEnd = expected.size();
+    m_entries.clear();
+    if (size.value() == m_headerEnd)
+        return true;
+    if (size.value() < m_headerEnd + kTrailerSize)
+        return false;
+    std::string trailer;
+    read = readExactly(m_file, size.value() - kTrailerSize, kTrailerSize, trailer);
+    if (!read)
+        return read.error();
+    std::uint64_t storedHash = 0, lastStart = 0;
+    if (!read.value() || !trailer.starts_with("\n~") || trailer.back() != '\n' ||
+        !parseHex16(std::string_view(trailer).substr(2, 16), storedHash) ||
+        !parseHex16(std::string_view(trailer).substr(18, 16), lastStart) || lastStart < m_headerEnd ||
+        lastStart >= size.value())
+        return false;
+    // An entry's header, and for the last one its meta and data checked against the trailer's hash.
+    auto entryAt = [&](std::uint64_t at, bool check) -> Result<std::optional<HistoryEntry>> {
+        HistoryEntry entry;
+        entry.start = at;
+        std::string head;
+        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(96, size.value() - at));
+        if (Result<bool> got = readExactly(m_file, at, want, head); !got)
+            return got.error();
+        std::uint64_t metaLength = 0;
+        const std::size_t headerLength = parseHeader(head, entry, metaLength);
+        if (headerLength == 0 || metaLength > (1u << 20))
+            return std::optional<HistoryEntry>();
+        entry.dataAt = at + headerLength + metaLength;
+        entry.end = entry.dataAt + entry.dataLength + kTrailerSize;
+        if (entry.end > size.value() || entry.end < entry.dataAt)
+            return std::optional<HistoryEntry>();
+        if (Result<bool> got = readExactly(m_file, at + headerLength, static_cast<std::size_t>(metaLength), entry.meta);
+            !got)
+            return got.error();
+        if (check) {
+            Fnv1a hash;
+            hash.add(entry.meta);
+            std::string data;
+            if (Result<bool> got = readExactly(m_file, entry.dataAt, static_cast<std::size_t>(entry.dataLength), data);
+                !got)
+                return got.error();
+            hash.add(data);
+            if (hash.value() != storedHash || entry.end != size.value())
+                return std::optional<HistoryEntry>();
+        }
+        return std::optional<HistoryEntry>(std::move(entry));
+    };
+    Result<std::optional<HistoryEntry>> last = entryAt(lastStart, true);
+    if (!last)
+        return last.error();
+    if (!last.value())
+        return false;
+    if (lastStart != m_headerEnd) {
+        Result<std::optional<HistoryEntry>> first = entryAt(m_headerEnd, false);
+        if (!first)
+            return first.error();
+        if (!first.value())
+            return false;
+        m_entries.push_back(std::move(*first.value()));
+    }
+    m_entries.push_back(std::move(*last.value()));
+    m_entriesEnd = size.value();
+    m_whole = m_entries.size() == 1;
+    return true;
+}
+
+Result<HistoryLog> HistoryLog::openToRead(const std::filesystem::path& target)
+{
+    const std::filesystem::path path = pathFor(target);
+    Result<NativeFile> file = NativeFile::open(path, NativeFile::Access::OwnRead);
+    if (!file)
+        return file.error();
+    HistoryLog log(path, std::move(file.value()));
+    const Result<bool> read = log.scan(target);
+    if (!read)
+        return read.error();
+    if (!read.value()) {
+        // The next change reads it whole again, and sets it aside.
+        const std::lock_guard<std::mutex> hold(readWholeMutex);
+        readWhole().erase(pathText(path));
+        return FileError{path, kDamaged};
+    }
+    return log;
+}
+
+Result<HistoryLog> HistoryLog::open(const std::filesystem::path& target, std::string& notice, bool whole)
+{
+    const std::filesystem::path path = pathFor(target);
+    if (Status folders = ensureParentFolder(path); !folders)
+        return folders.error();
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        // Anything at the name that is not an ordinary file of the user's is not used; it is kept.
+        std::optional<std::string> why;
+        const Result<FileIdentity> entry = entryIdentityAt(path);
+        Result<std::optional<std::filesystem::path>> link = readLink(path);
+        if (entry && (entry.value().isFolder || (link && link.value())))
+            why = causeWords(FileError::Cause::NotAnOrdinaryFile);
+        std::optional<NativeFile> opened;
+        if (!why) {
+            Result<NativeFile> file = NativeFile::open(path, NativeFile::Access::Append);
+            if (!file) {
+                if (entry)
+                    why = file.error().reason();
+                else
+                    return file.error();
+            } else {
+                const Result<FileIdentity> identity = file.value().identity();
+                if (!identity)
+                    return identity.error();
+                // For the superuser, a history is its list's owner's; without a list, its folder's.
+                Result<FileIdentity> owner = identityAt(target);
+                if (!owner)
+                    owner = identityAt(folderOf(path));
+                if (!owner)
+                    return owner.error();
+                if (!trustedAsOwn(identity.value(), owner.value()))
+                    why = kNotOwn;
+                else
+                    opened.emplace(std::move(file.value()));
+            }
+        }
+        if (opened) {
+            HistoryLog log(path, std::move(*opened));
+            // Owner-only whatever the umask; a failure here leaves what open made, which is owner-only too.
+            std::error_code ignored;
+            std::filesystem::permissions(path, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write,
+                                         std::filesystem::perm_options::replace, ignored);
+            bool known = false;
+            if (!whole) {
+                const std::lock_guard<std::mutex> hold(readWholeMutex);
+                known = readWhole().count(pathText(path)) > 0;
+            }
+            Result<bool> read = true;
+            if (known) {
+                read = log.scanEnds(target);
+                if (read && !read.value())
+                    read = log.scan(target);
+            } else {
+                read = log.scan(target);
+            }
+            if (!read)
+                return read.error();
+            if (read.value()) {
+                if (log.m_whole) {
+                    const std::lock_guard<std::mutex> hold(readWholeMutex);
+                    readWhole().insert(pathText(path));
+                }
+                const Result<std::uint64_t> size = log.m_file.size();
+                if (!size)
+                    return size.error();
+                if (log.m_headerEnd == 0) {
+                    // New, or its header cut off by a kill: it begins now.
+                    if (Status cut = log.m_file.truncate(0); !cut)
+                        return cut.error();
+                    const std::string header = std::string(kHeaderStart) + pathText(target) + "\n";
+                    if (Status written = log.m_file.write(header); !written)
+                        return written.error();
+                    if (Status synced = log.m_file.sync(); !synced)
+                        return synced.error();
+                    if (Status synced = syncFolder(folderOf(path)); !synced)
+                        return synced.error();
+                    log.m_headerEnd = log.m_entriesEnd = header.size();
+                } else if (size.value() > log.m_entriesEnd) {
+                    if (Status cut = log.m_file.truncate(log.m_entriesEnd); !cut)
+                        return cut.error();
+                }
+                return log;
+            }
+            why = kDamaged;
+        }
+        // Set aside under a name of its own, never deleted; a new history begins.
+        const auto now = std::chrono::system_clock::now().time_since_epoch();
+        std::filesystem::path aside = path;
+        aside += std::string(kSetAsideMarker) +
+                 std::to_string(std::chrono::duration_cast<std::chrono::seconds>(now).count());
+        for (int n = 0;; ++n) {
+            std::filesystem::path name = aside;
+            if (n > 0)
+                name += "-" + std::to_string(n);
+            const Status moved = moveToNewName(path, name);
+            if (moved) {
+                notice = "the list's history " + pathText(path) + " could not be used (" + *why +
+                         "); it was set aside as " + pathText(name.filename()) + " and a new one begins";
+                break;
+            }
+            if (moved.error().cause != FileError::Cause::Exists || n > 100)
+                return FileError{path,
+                                 "its history cannot be used (" + *why + ") nor set aside: " + moved.error().reason()};
+        }
+    }
+    return FileError{path, kDamaged};
+}
+
+Status HistoryLog::append(HistoryEntry::Kind kind, std::int64_t time, std::string_view meta, std::uint64_t dataLength,
+                          const DataWriter& writeData, bool durable)
+{
+    HistoryEntry entry;
+    entry.kind = kind;
+    entry.sequence = m_entries.empty() ? 1 : m_entries.back().sequence + 1;
+    entry.time = time;
+    entry.meta = std::string(meta);
+    entry.start = m_entriesEnd;
+    const std::string header = "@" + std::string(1, static_cast<char>(kind)) + " " + std::to_string(entry.sequence) +
+                               " " + std::to_string(time) + " " + std::to_string(meta.size()) + " " +
+                               std::to_string(dataLength) + "\n";
+    entry.dataAt = entry.start + header.size() + meta.size();
+    entry.dataLength = dataLength;
+    entry.end = entry.dataAt + dataLength + kTrailerSize;
+
+    Fnv1a hash;
+    hash.add(meta);
+    std::uint64_t written = 0;
+    // Small entries go in one write; a snapshot's data streams through in pieces.
+    std::string pending = header + std::string(meta);
+    auto put = [&](std::string_view bytes) -> Status {
+        hash.add(bytes);
+        written += bytes.size();
+        if (pending.size() + bytes.size() <= (1u << 20)) {
+            pending.append(bytes);
+            return {};
+        }
+        if (Status flushed = m_file.write(pending); !flushed)
+            return flushed;
+        pending.clear();
+        return m_file.write(bytes);
+    };
+    Status done = writeData(put);
+    if (done && written != dataLength)
+        done = FileError{m_path, "an entry's data was not the length it gave"};
+    if (done) {
+        pending += "\n~" + hex16(hash.value()) + hex16(entry.start) + "\n";
+        done = m_file.write(pending);
+    }
+    if (done && durable)
+        done = m_file.sync();
+    if (!done) {
+        // A full disk leaves the log as it was; what could not be cut back is a torn tail, cut at the
+        // next open.
+        (void)m_file.truncate(m_entriesEnd);
+        return done;
+    }
+    m_entriesEnd = entry.end;
+    m_entries.push_back(std::move(entry));
+    return {};
+}
+
+Status HistoryLog::append(HistoryEntry::Kind kind, std::int64_t time, std::string_view meta, std::string_view data,
+                          bool durable)
+{
+    return append(
+        kind, time, meta, data.size(), [data](const auto& put) { return put(data); }, durable);
+}
+
+Status HistoryLog::pruneBefore(const std::filesystem::path& target, std::size_t first, std::int64_t time,
+                               const std::string& list, const std::string& meta)
+{
+    removeLeftoverTemporaries(m_path);
+    Result<NativeFile> temporary = createTemporaryBeside(m_path);
+    if (!temporary)
+        return temporary.error();
+    const std::filesystem::path temporaryPath = temporary.value().path();
+    HistoryLog fresh(temporaryPath, std::move(temporary.value()));
+    const std::string header = std::string(kHeaderStart) + pathText(target) + "\n";
+    Status done = fresh.m_file.write(header);
+    fresh.m_headerEnd = fresh.m_entriesEnd = header.size();
+    if (done)
+        done = fresh.append(HistoryEntry::Kind::Snapshot, time, meta, list, false);
+    for (std::size_t i = first; done && i < m_entries.size(); ++i) {
+        const HistoryEntry& entry = m_entries[i];
+        done = fresh.append(
+            entry.kind, entry.time, entry.meta, entry.dataLength,
+            [&](const auto& put) -> Status {
+                std::string chunk;
+                for (std::uint64_t at = 0; at < entry.dataLength;) {
+                    const std::uint64_t piece = std::min<std::uint64_t>(1u << 20, entry.dataLength - at);
+                    if (Status read = readData(entry, at, piece, chunk); !read)
+                        return read;
+                    if (Status written = put(chunk); !written)
+                        return written;
+                    at += piece;
+                }
+                return {};
+            },
+            false);
+    }
+    if (done)
+        done = fresh.m_file.sync();
+    if (done)
+        done = moveOver(temporaryPath, m_path);
+    if (!done) {
+        (void)removeFile(temporaryPath);
+        return done;
+    }
+    Result<NativeFile> reopened = NativeFile::open(m_path, NativeFile::Access::Append);
+    if (!reopened)
+        return reopened.error();
+    m_file = std::move(reopened.value());
+    const Result<bool> read = scan(target);
+    if (!read)
+        return read.error();
+    return read.value() ? Status() : Status(FileError{m_path, kDamaged});
+}
+
+Status HistoryLog::readData(const HistoryEntry& entry, std::uint64_t offset, std::uint64_t length, std::string& out)
+{
+    if (offset > entry.dataLength || length > entry.dataLength - offset)
+        return FileError{m_path, kDamaged};
+    const Result<bool> read = readExactly(m_file, entry.dataAt + offset, static_cast<std::size_t>(length), out);
+    if (!read)
+        return read.error();
+    if (!read.value())
+        return FileError{m_path, kDamaged};
+    return {};
+}
+
+} // namespace tesselby

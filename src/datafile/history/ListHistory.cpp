@@ -1,0 +1,489 @@
+#include "history/ListHistory.h"
+
+#include <algorithm>
+#include <atomic>
+#include <charconv>
+#include <chrono>
+#include <ctime>
+#include <map>
+#include <mutex>
+
+#include "disk/FileSystem.h"
+#include "format/ItemScanner.h"
+
+namespace tesselby {
+
+namespace {
+
+constexpr char kDamagedEntry[] = "the history is damaged: a change it holds does not fit the list before it";
+constexpr char kNotKept[] = "the change was not made, because its history could not be written";
+constexpr std::uint64_t kTailBytes = 4096;
+
+std::string& programName()
+{
+    static std::string name = "tesselby";
+    return name;
+}
+
+thread_local std::optional<std::string> importSource;
+std::atomic<bool> historyKept{true};
+
+std::mutex noticesMutex;
+std::vector<std::string>& notices()
+{
+    static std::vector<std::string> list;
+    return list;
+}
+
+std::int64_t nowSeconds()
+{
+    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+std::uint64_t number(std::string_view text)
+{
+    std::uint64_t value = 0;
+    (void)std::from_chars(text.data(), text.data() + text.size(), value);
+    return value;
+}
+
+// The whole list, or nothing when there is no file yet.
+Result<std::string> readList(const std::filesystem::path& target)
+{
+    Result<NativeFile> file = NativeFile::open(target, NativeFile::Access::Read);
+    if (!file)
+        return file.error().cause == FileError::Cause::Missing ? Result<std::string>(std::string())
+                                                               : Result<std::string>(file.error());
+    return file.value().readAll();
+}
+
+// The list's stamp and the hash of its tail, as text (see ListHistory.h).
+Result<std::string> stampOf(const std::filesystem::path& target)
+{
+    const Result<FileStamp> stamp = stampAt(target);
+    if (!stamp)
+        return stamp.error().cause == FileError::Cause::Missing ? Result<std::string>(std::string("missing"))
+                                                                : Result<std::string>(stamp.error());
+    const FileStamp& s = stamp.value();
+    Fnv1a tail;
+    Result<NativeFile> file = NativeFile::open(target, NativeFile::Access::Read);
+    if (!file)
+        return file.error();
+    const std::uint64_t from = s.size > kTailBytes ? s.size - kTailBytes : 0;
+    std::string bytes(static_cast<std::size_t>(s.size - from), '\0');
+    std::size_t got = 0;
+    while (got < bytes.size()) {
+        const Result<std::size_t> some = file.value().readSomeAt(from + got, bytes.data() + got, bytes.size() - got);
+        if (!some)
+            return some.error();
+        if (some.value() == 0)
+            break;
+        got += some.value();
+    }
+    bytes.resize(got);
+    tail.add(bytes);
+    return std::to_string(s.device) + " " + std::to_string(s.file) + " " + std::to_string(s.size) + " " +
+           std::to_string(s.modified) + " " + std::to_string(s.changed) + " " + std::to_string(tail.value());
+}
+
+// Puts a change entry's new bytes in place of its old ones in list; false when they do not fit.
+Result<bool> applyChange(HistoryLog& log, const HistoryEntry& entry, std::string& list)
+{
+    const std::vector<std::string_view> fields = metaFields(entry.meta);
+    if (fields.size() < 4)
+        return false;
+    const std::uint64_t offset = number(fields[2]);
+    const std::uint64_t oldLength = number(fields[3]);
+    if (oldLength > entry.dataLength || offset > list.size() || oldLength > list.size() - offset)
+        return false;
+    std::string old, added;
+    if (Status read = log.readData(entry, 0, oldLength, old); !read)
+        return read.error();
+    if (list.compare(static_cast<std::size_t>(offset), old.size(), old) != 0)
+        return false;
+    if (Status read = log.readData(entry, oldLength, entry.dataLength - oldLength, added); !read)
+        return read.error();
+    list.replace(static_cast<std::size_t>(offset), old.size(), added);
+    return true;
+}
+
+// The list as the history holds it after its first `count` entries; a change not yet known to have
+// landed is left out, and its index given in pending.
+Result<std::string> rebuild(HistoryLog& log, std::size_t count, std::optional<std::size_t>& pending)
+{
+    // Only from the last copy on: what came before it is not needed.
+    std::size_t from = 0;
+    for (std::size_t i = count; i-- > 0;)
+        if (log.entries()[i].kind == HistoryEntry::Kind::Snapshot) {
+            from = i;
+            break;
+        }
+    std::string list;
+    pending.reset();
+    for (std::size_t i = from; i < count; ++i) {
+        const HistoryEntry& entry = log.entries()[i];
+        switch (entry.kind) {
+        case HistoryEntry::Kind::Snapshot:
+            if (Status read = log.readData(entry, 0, entry.dataLength, list); !read)
+                return read.error();
+            pending.reset();
+            break;
+        case HistoryEntry::Kind::Change:
+            pending = i;
+            break;
+        case HistoryEntry::Kind::Landed:
+            if (pending) {
+                const Result<bool> applied = applyChange(log, log.entries()[*pending], list);
+                if (!applied)
+                    return applied.error();
+                if (!applied.value())
+                    return FileError{log.path(), kDamagedEntry};
+            }
+            pending.reset();
+            break;
+        case HistoryEntry::Kind::Cut:
+            pending.reset();
+            break;
+        }
+    }
+    return list;
+}
+
+// "3 people added, 1 changed": how the list now differs from the list before, by whole people.
+std::string describeOutside(std::string_view before, std::string_view now)
+{
+    std::map<Record, long> count;
+    const RecordGrid old = RecordGrid::fromText(before);
+    const RecordGrid changed = RecordGrid::fromText(now);
+    for (std::size_t r = 1; r <= old.recordCount(); ++r)
+        --count[old.record(r)];
+    for (std::size_t r = 1; r <= changed.recordCount(); ++r)
+        ++count[changed.record(r)];
+    long added = 0, removed = 0;
+    for (const auto& [record, n] : count)
+        (n > 0 ? added : removed) += n > 0 ? n : -n;
+    const long edited = std::min(added, removed);
+    added -= edited;
+    removed -= edited;
+    std::string text = "changed outside Tesselby: ";
+    std::vector<std::string> parts;
+    auto people = [](long n) { return std::to_string(n) + (n == 1 ? " person" : " people"); };
+    if (added > 0)
+        parts.push_back(people(added) + " added");
+    if (edited > 0)
+        parts.push_back((parts.empty() ? people(edited) : std::to_string(edited)) + " changed");
+    if (removed > 0)
+        parts.push_back((parts.empty() ? people(removed) : std::to_string(removed)) + " removed");
+    if (parts.empty())
+        parts.push_back("the same people, written differently");
+    for (std::size_t i = 0; i < parts.size(); ++i)
+        text += (i > 0 ? ", " : "") + parts[i];
+    return text;
+}
+
+std::string personName(const Record& record)
+{
+    std::string name = record[0];
+    if (!record[1].empty())
+        name += (name.empty() ? "" : " ") + record[1];
+    return name.empty() ? "a person without a name" : name;
+}
+
+Status snapshot(HistoryLog& log, const std::string& kind, const std::string& description, const std::string& list)
+{
+    return log.append(HistoryEntry::Kind::Snapshot, nowSeconds(), metaOf({programName(), description, kind}), list,
+                      true);
+}
+
+// The history keeps the changes of the last kKeptDays days, and at least the last kKeptChanges.
+constexpr std::int64_t kKeptDays = 30;
+constexpr std::size_t kKeptChanges = 200;
+constexpr std::int64_t kDay = 24 * 60 * 60;
+
+} // namespace
+
+// Prunes, at most about once a day, what is older than the history keeps; the list before the oldest
+// change kept becomes the history's beginning, and says so.
+Status ListHistory::pruneIfDue(ListHistory& history, const std::filesystem::path& target)
+{
+    HistoryLog& log = *history.m_log;
+    const std::int64_t now = nowSeconds();
+    const std::vector<HistoryEntry>& ends = log.entries();
+    // About three entries a change: its own, its landing, and now and then a copy.
+    if (ends.size() < 2 || ends.front().time >= now - (kKeptDays + 1) * kDay ||
+        ends.back().sequence - ends.front().sequence < 3 * kKeptChanges)
+        return {};
+    std::string notice;
+    Result<HistoryLog> whole = HistoryLog::open(target, notice, true);
+    if (!whole || !notice.empty())
+        return {}; // what is wrong with it is found and said at the next change that reads it whole
+    const std::vector<HistoryEntry>& entries = whole.value().entries();
+    std::size_t first = entries.size();
+    std::size_t changes = 0;
+    for (std::size_t i = entries.size(); i-- > 0;) {
+        const HistoryEntry& entry = entries[i];
+        if (entry.kind != HistoryEntry::Kind::Change && entry.kind != HistoryEntry::Kind::Snapshot)
+            continue;
+        if (changes >= kKeptChanges && entry.time < now - kKeptDays * kDay)
+            break;
+        first = i;
+        ++changes;
+    }
+    if (first == 0 || first == entries.size())
+        return {};
+    std::optional<std::size_t> pending;
+    const Result<std::string> list = rebuild(whole.value(), first, pending);
+    if (!list)
+        return {};
+    const std::string meta =
+        metaOf({programName(),
+                "began keeping the list's history; changes before " + localTimeText(entries[first].time) +
+                    " were older than " + std::to_string(kKeptDays) + " days and are no longer kept",
+                "began"});
+    if (Status pruned = whole.value().pruneBefore(target, first, entries[first].time, list.value(), meta); !pruned)
+        return {}; // kept as it was, and tried again at the next change
+    history.m_log.emplace(std::move(whole.value()));
+    return {};
+}
+
+void setHistoryKept(bool kept)
+{
+    historyKept = kept;
+}
+
+void setHistoryProgram(std::string name)
+{
+    programName() = std::move(name);
+}
+
+ImportNote::ImportNote(std::string source)
+{
+    importSource = std::move(source);
+}
+
+ImportNote::~ImportNote()
+{
+    importSource.reset();
+}
+
+std::vector<std::string> takeHistoryNotices()
+{
+    const std::lock_guard<std::mutex> hold(noticesMutex);
+    return std::exchange(notices(), {});
+}
+
+std::string describeAdd(std::string_view written)
+{
+    auto people = [](std::size_t n) { return std::to_string(n) + (n == 1 ? " person" : " people"); };
+    // The added records as the list's lines: the names of the first few, the number of all.
+    std::vector<Record> named;
+    Record record;
+    std::size_t items = 0;
+    ItemScanner scanner(written, false);
+    for (RawItem item; scanner.next(item); ++items) {
+        if (named.size() == 3)
+            continue;
+        record[items % kFieldCount] = decodeItem(item);
+        if (items % kFieldCount == kFieldCount - 1)
+            named.push_back(record);
+    }
+    const std::size_t count = items / kFieldCount;
+    if (importSource)
+        return "imported " + people(count) + " from " + *importSource;
+    if (count == 1)
+        return "added " + personName(named.front());
+    std::string text = "added " + people(count) + ":";
+    for (std::size_t i = 0; i < named.size(); ++i)
+        text += (i > 0 ? ", " : " ") + personName(named[i]);
+    return count > named.size() ? text + ", …" : text;
+}
+
+std::string describeEdit(const RecordGrid& grid, std::size_t at, const FieldValues& values)
+{
+    const Record old = at >= 1 && at <= grid.recordCount() ? grid.record(at) : Record{};
+    std::string who = old[1].empty() ? old[0] : old[1] + (old[0].empty() ? "" : ", " + old[0]);
+    std::string text = "edited " + (who.empty() ? std::string("a person without a name") : who) + ":";
+    bool first = true;
+    for (const Field f : kFields)
+        if (values[f] && *values[f] != old[f]) {
+            text += std::string(first ? " " : "; ") + std::string(namesOf(f).option) + " " + old[f] + " → " + *values[f];
+            first = false;
+        }
+    return first ? text + " no value changed" : text;
+}
+
+std::string localTimeText(std::int64_t time)
+{
+    const std::time_t t = static_cast<std::time_t>(time);
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &t);
+#else
+    localtime_r(&t, &local);
+#endif
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &local);
+    return text;
+}
+
+Result<ListHistory> ListHistory::beginChange(const std::filesystem::path& target)
+{
+    if (!historyKept)
+        return ListHistory();
+    std::string notice;
+    Result<HistoryLog> opened = HistoryLog::open(target, notice);
+    if (!notice.empty()) {
+        const std::lock_guard<std::mutex> hold(noticesMutex);
+        notices().push_back(notice);
+    }
+    if (!opened)
+        return FileError{target,
+                         std::string(kNotKept) + " (" + opened.error().path + ": " + opened.error().reason() + ")"};
+    ListHistory history(std::move(opened.value()));
+    history.m_target = target;
+    HistoryLog& log = *history.m_log;
+    // (a reference that stays good: m_log is emplaced over, never reset)
+    const Result<std::string> stamp = stampOf(target);
+    if (!stamp)
+        return stamp.error();
+    const HistoryEntry* last = log.last();
+    if (last != nullptr && last->kind == HistoryEntry::Kind::Landed && last->meta == stamp.value()) {
+        if (Status pruned = pruneIfDue(history, target); !pruned)
+            return pruned.error();
+        return history;
+    }
+    if (!log.whole()) {
+        // Read whole, to compare and rebuild; a damage found then is set aside as at any open.
+        Result<HistoryLog> whole = HistoryLog::open(target, notice, true);
+        if (!notice.empty()) {
+            const std::lock_guard<std::mutex> hold(noticesMutex);
+            notices().push_back(notice);
+        }
+        if (!whole)
+            return FileError{target,
+                             std::string(kNotKept) + " (" + whole.error().path + ": " + whole.error().reason() + ")"};
+        history.m_log.emplace(std::move(whole.value()));
+        last = log.last();
+    }
+
+    // The history's last word does not match the list: a change cut off, another program's change, or
+    // a history just begun. The list is read whole and compared, which only happens then.
+    const Result<std::string> list = readList(target);
+    if (!list)
+        return list.error();
+    auto refused = [&target](const FileError& error) {
+        return FileError{target, std::string(kNotKept) + " (" + error.path + ": " + error.reason() + ")"};
+    };
+    if (last == nullptr) {
+        if (Status kept = snapshot(log, "began", "began keeping the list's history", list.value()); !kept)
+            return refused(kept.error());
+    } else {
+        std::optional<std::size_t> pending;
+        Result<std::string> held = rebuild(log, log.entries().size(), pending);
+        if (!held) {
+            // What cannot be rebuilt is kept as it is, and the list copied anew after it.
+            const std::lock_guard<std::mutex> hold(noticesMutex);
+            notices().push_back(held.error().path + ": " + held.error().reason() + "; the list was copied anew");
+            held = std::string();
+            pending.reset();
+        }
+        bool landed = false;
+        if (pending) {
+            std::string after = held.value();
+            const Result<bool> applied = applyChange(log, log.entries()[*pending], after);
+            if (applied && applied.value() && after == list.value()) {
+                landed = true;
+            } else if (Status cut = log.append(HistoryEntry::Kind::Cut, nowSeconds(), "", "", true); !cut) {
+                return refused(cut.error());
+            }
+        }
+        if (!landed && held.value() != list.value()) {
+            if (Status kept = snapshot(log, "outside", describeOutside(held.value(), list.value()), list.value());
+                !kept)
+                return refused(kept.error());
+        }
+    }
+    if (Status kept = log.append(HistoryEntry::Kind::Landed, nowSeconds(), stamp.value(), "", false); !kept)
+        return refused(kept.error());
+    if (Status pruned = pruneIfDue(history, target); !pruned)
+        return pruned.error();
+    return history;
+}
+
+Status ListHistory::intend(std::uint64_t offset, std::string_view oldBytes, std::string_view newBytes,
+                           const std::string& description)
+{
+    const std::string meta =
+        metaOf({programName(), description, std::to_string(offset), std::to_string(oldBytes.size())});
+    if (!m_log)
+        return {};
+    const Status kept = m_log->append(
+        HistoryEntry::Kind::Change, nowSeconds(), meta, oldBytes.size() + newBytes.size(),
+        [&](const auto& put) {
+            if (Status old = put(oldBytes); !old)
+                return old;
+            return put(newBytes);
+        },
+        true);
+    if (!kept)
+        return FileError{m_target, std::string(kNotKept) + " (" + kept.error().path + ": " + kept.error().reason() + ")"};
+    m_intended = true;
+    return {};
+}
+
+void ListHistory::finish(bool changed)
+{
+    if (!m_intended || !m_log)
+        return;
+    m_intended = false;
+    if (!changed) {
+        (void)m_log->append(HistoryEntry::Kind::Cut, nowSeconds(), "", "", false);
+        return;
+    }
+    const Result<std::string> stamp = stampOf(m_target);
+    if (stamp)
+        (void)m_log->append(HistoryEntry::Kind::Landed, nowSeconds(), stamp.value(), "", false);
+}
+
+Result<std::vector<ListHistory::Change>> ListHistory::changes(const std::filesystem::path& target)
+{
+    Result<HistoryLog> log = HistoryLog::openToRead(target);
+    if (!log)
+        return log.error();
+    std::vector<Change> list;
+    for (const HistoryEntry& entry : log.value().entries()) {
+        if (entry.kind == HistoryEntry::Kind::Cut && !list.empty() && list.back().kind == Change::Kind::Change)
+            list.back().madeIt = false;
+        if (entry.kind != HistoryEntry::Kind::Snapshot && entry.kind != HistoryEntry::Kind::Change)
+            continue;
+        const std::vector<std::string_view> fields = metaFields(entry.meta);
+        Change change;
+        change.sequence = entry.sequence;
+        change.time = entry.time;
+        change.program = fields.size() > 0 ? std::string(fields[0]) : std::string();
+        change.description = fields.size() > 1 ? std::string(fields[1]) : std::string();
+        if (entry.kind == HistoryEntry::Kind::Snapshot)
+            change.kind = fields.size() > 2 && fields[2] == "began" ? Change::Kind::Began : Change::Kind::Outside;
+        if (change.kind == Change::Kind::Outside)
+            change.program = "noticed by " + change.program;
+        list.push_back(std::move(change));
+    }
+    return list;
+}
+
+Result<std::string> ListHistory::listBefore(const std::filesystem::path& target, std::uint64_t sequence)
+{
+    Result<HistoryLog> log = HistoryLog::openToRead(target);
+    if (!log)
+        return log.error();
+    const std::vector<HistoryEntry>& entries = log.value().entries();
+    const auto at = std::find_if(entries.begin(), entries.end(),
+                                 [sequence](const HistoryEntry& entry) { return entry.sequence == sequence; });
+    if (at == entries.end())
+        return FileError{log.value().path(), "the history holds no change " + std::to_string(sequence)};
+    std::optional<std::size_t> pending;
+    return rebuild(log.value(), static_cast<std::size_t>(at - entries.begin()), pending);
+}
+
+} // namespace tesselby
