@@ -1,14 +1,10 @@
 #include "ContactImport.h"
 
 #include <algorithm>
-#include <array>
 #include <functional>
-#include <future>
-#include <iterator>
 #include <new>
 #include <stdexcept>
 #include <string>
-#include <system_error>
 
 #include "CsvReader.h"
 #include "ImportMapping.h"
@@ -94,38 +90,6 @@ bool readInPlace(std::string_view text)
     const DecodedText decoded = decodeFileText(start);
     return decoded.broken.empty() && decoded.text == start;
 }
-
-// A piece of a file of cards, parsed on its own. Every piece but the first starts with BEGIN:VCARD, where
-// a parser is as it is at the start of a text, so pieces parsed apart read as the whole text does; only
-// the lines before must be known. Its memory is kept from piece to piece.
-struct CardPiece {
-    std::string bytes; // the piece, then what was read after it
-    std::size_t size = 0;
-    std::size_t linesBefore = 0;
-    ContactsRead read;
-
-    std::string_view text() const { return {bytes.data(), size}; }
-
-    void parse()
-    {
-        VCardParser parser(personOfEachCard(read), read.problems, linesBefore);
-        parser.parse(text());
-        // A card left open here is reported as the BEGIN:VCARD after it would report it.
-        parser.finish();
-    }
-
-    // Adds what the piece read to into, after what is there.
-    void moveInto(ContactsRead& into)
-    {
-        into.records.append(read.records);
-        into.problems.insert(into.problems.end(), std::make_move_iterator(read.problems.begin()),
-                             std::make_move_iterator(read.problems.end()));
-        into.dropped.add(read.dropped);
-        read.records.clear();
-        read.problems.clear();
-        read.dropped = {};
-    }
-};
 
 } // namespace
 
@@ -217,63 +181,27 @@ Result<ContactsRead> readContacts(const ByteSource& source, std::size_t pieceByt
     } catch (const std::bad_alloc&) {
     } catch (const std::length_error&) {
     }
+    VCardParser parser(personOfEachCard(read), read.problems);
     std::size_t scanned = 0; // where a piece's end may still be found in what is held
-    // Moves the next piece of whole cards into piece, keeping what follows it; false when none is left.
-    auto takePiece = [&](CardPiece& piece) -> Result<bool> {
-        for (;;) {
-            const std::size_t end = atEnd ? held : VCardParser::cardsEnd(text(), scanned);
-            if (end > 0) {
-                std::swap(piece.bytes, buffer);
-                piece.size = end;
-                held -= end;
-                if (buffer.size() < held)
-                    buffer.resize(held);
-                std::copy_n(piece.bytes.begin() + static_cast<std::ptrdiff_t>(end), held, buffer.begin());
-                scanned = 0;
-                return true;
-            }
-            if (atEnd)
-                return false;
+    for (;;) {
+        if (atEnd) {
+            parser.parse(text());
+            parser.finish();
+            break;
+        }
+        if (const std::size_t end = VCardParser::cardsEnd(text(), scanned); end > 0) {
+            parser.parse(text().substr(0, end));
+            std::copy(buffer.begin() + static_cast<std::ptrdiff_t>(end),
+                      buffer.begin() + static_cast<std::ptrdiff_t>(held), buffer.begin());
+            held -= end;
+            scanned = 0;
+        } else {
             // What was looked through is not looked through again: a line that starts before the last
             // few bytes and has not ended is too long to be where a card starts.
             scanned = held > VCardParser::kLongestCardStart ? held - VCardParser::kLongestCardStart : 0;
-            if (Status more = fill(held + kPiece); !more)
-                return more.error();
         }
-    };
-    std::size_t lines = 0;
-    auto begin = [&](CardPiece& piece) {
-        piece.linesBefore = lines;
-        lines += VCardParser::linesIn(piece.text());
-    };
-    // Two pieces at a time: this thread reads the file on and parses the second while another parses
-    // the first.
-    std::array<CardPiece, 2> pieces;
-    for (bool more = true; more;) {
-        const Result<bool> first = takePiece(pieces[0]);
-        if (!first)
-            return first.error();
-        if (!first.value())
-            break;
-        begin(pieces[0]);
-        std::future<void> parsed;
-        try {
-            parsed = std::async(std::launch::async, [&pieces] { pieces[0].parse(); });
-        } catch (const std::system_error&) {
-            parsed = std::async(std::launch::deferred, [&pieces] { pieces[0].parse(); });
-        }
-        const Result<bool> second = takePiece(pieces[1]);
-        more = second && second.value();
-        if (more) {
-            begin(pieces[1]);
-            pieces[1].parse();
-        }
-        parsed.get();
-        if (!second)
-            return second.error();
-        pieces[0].moveInto(read);
-        if (more)
-            pieces[1].moveInto(read);
+        if (Status more = fill(held + kPiece); !more)
+            return more.error();
     }
     inLineOrder(read.problems);
     return read;

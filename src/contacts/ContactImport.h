@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "ContactProblem.h"
-#include "Result.h"
 #include "records/RecordStream.h"
+#include "Result.h"
 
 namespace tesselby {
 

@@ -37,11 +37,6 @@ struct DroppedValues {
     std::array<std::size_t, kDroppedKinds> counts{};
 
     void add(DroppedKind kind, std::size_t count = 1) { counts[static_cast<int>(kind)] += count; }
-    void add(const DroppedValues& other)
-    {
-        for (std::size_t kind = 0; kind < counts.size(); ++kind)
-            counts[kind] += other.counts[kind];
-    }
     std::size_t count(DroppedKind kind) const { return counts[static_cast<int>(kind)]; }
     // "12 addresses, 3 photos", the kinds found in a fixed order; empty when none was dropped.
     std::string describe() const;

@@ -21,17 +21,6 @@ void ImportedPeople::push_back(const Record& record)
     }
 }
 
-void ImportedPeople::append(const ImportedPeople& other)
-{
-    const std::size_t textBefore = m_text.size();
-    // Room first, so that only the text's append can fail; growing as push_back would.
-    if (const std::size_t needed = m_ends.size() + other.m_ends.size(); needed > m_ends.capacity())
-        m_ends.reserve(std::max(needed, 2 * m_ends.capacity()));
-    m_text.append(other.text());
-    for (const End end : other.m_ends)
-        m_ends.push_back({end.hash, textBefore + end.end});
-}
-
 std::string_view ImportedPeople::recordText(std::size_t record) const
 {
     const std::size_t start = record == 0 ? 0 : m_ends[record - 1].end;

@@ -44,14 +44,6 @@ public:
     };
 
     void push_back(const Record& record);
-    // Adds other's records after these, in their order.
-    void append(const ImportedPeople& other);
-    // Empties the records but keeps their memory for the next ones.
-    void clear()
-    {
-        m_text.clear();
-        m_ends.clear();
-    }
     // Room for this many people's ends, taken once; the text grows without copying.
     void reserve(std::size_t records) { m_ends.reserve(records); }
 

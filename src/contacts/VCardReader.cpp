@@ -1,7 +1,5 @@
 #include "VCardReader.h"
 
-#include <cstring>
-
 #include "TextDecoding.h"
 
 namespace tesselby {
@@ -220,9 +218,8 @@ bool looksLikeVCard(std::string_view text)
     return false;
 }
 
-VCardParser::VCardParser(std::function<void(const VCard&)> onCard, std::vector<ContactProblem>& problems,
-                         std::size_t linesBefore)
-    : m_onCard(std::move(onCard)), m_problems(problems), m_lines(linesBefore)
+VCardParser::VCardParser(std::function<void(const VCard&)> onCard, std::vector<ContactProblem>& problems)
+    : m_onCard(std::move(onCard)), m_problems(problems)
 {
 }
 
@@ -308,27 +305,6 @@ std::size_t VCardParser::cardsEnd(std::string_view text, std::size_t from)
         at = lineBreak;
     }
     return 0;
-}
-
-std::size_t VCardParser::linesIn(std::string_view piece)
-{
-    // Every LF ends a line, and every CR but one just before an LF; memchr finds the rare CRs fast.
-    std::size_t lines = 0;
-    const char* const end = piece.data() + piece.size();
-    for (const char* at = piece.data(); at < end; ++at) {
-        at = static_cast<const char*>(std::memchr(at, '\n', static_cast<std::size_t>(end - at)));
-        if (at == nullptr)
-            break;
-        ++lines;
-    }
-    for (const char* at = piece.data(); at < end; ++at) {
-        at = static_cast<const char*>(std::memchr(at, '\r', static_cast<std::size_t>(end - at)));
-        if (at == nullptr)
-            break;
-        if (at + 1 == end || at[1] != '\n')
-            ++lines;
-    }
-    return lines;
 }
 
 void readVCards(std::string_view text, const std::function<void(const VCard&)>& onCard,

@@ -51,9 +51,7 @@ void readVCards(std::string_view text, const std::function<void(const VCard&)>& 
 // file is read with few allocations.
 class VCardParser {
 public:
-    // linesBefore: how many lines of the text came before the first piece, for the lines problems name.
-    VCardParser(std::function<void(const VCard&)> onCard, std::vector<ContactProblem>& problems,
-                std::size_t linesBefore = 0);
+    VCardParser(std::function<void(const VCard&)> onCard, std::vector<ContactProblem>& problems);
 
     void parse(std::string_view piece);
     // Reports a card left open at the end.
@@ -64,9 +62,6 @@ public:
     // trailing spaces) is read right all the same, only not cut before.
     static constexpr std::size_t kLongestCardStart = 64;
     static std::size_t cardsEnd(std::string_view text, std::size_t from = 0);
-    // How many lines a piece that ends with a line break holds, as the parser counts them (CR LF, LF
-    // or a lone CR ending each); without reading them.
-    static std::size_t linesIn(std::string_view piece);
 
 private:
     std::function<void(const VCard&)> m_onCard;
