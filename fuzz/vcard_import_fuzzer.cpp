@@ -33,7 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         pieces.value().dropped.counts != whole.dropped.counts)
         std::abort();
     for (std::size_t i = 0; i < whole.problems.size(); ++i)
-        if (pieces.value().problems[i].line != whole.problems[i].line)
+        if (pieces.value().problems[i].line != whole.problems[i].line ||
+            pieces.value().problems[i].message != whole.problems[i].message)
             std::abort();
     return 0;
 }

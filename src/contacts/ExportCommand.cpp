@@ -146,16 +146,11 @@ int runExport(std::span<const std::string> args, CommandStreams streams)
             reportFailure(streams.err, target.error(), "not written");
             return kExitProblem;
         }
-        // The size is known before the file is written, by making the export once without keeping it.
-        FileContent content;
-        (void)produce([&content](std::string_view piece) {
-            content.size += piece.size();
-            return Status();
-        });
-        content.writeTo = [&produce](ByteSink& sink) {
-            return produce([&sink](std::string_view piece) { return sink.write(piece); });
-        };
-        const Status written = writeWholeFile(target.value(), content);
+        Result<WholeFileWrite> file = WholeFileWrite::begin(target.value());
+        Status written = file ? produce([&file](std::string_view piece) { return file.value().content().write(piece); })
+                              : Status(file.error());
+        if (written)
+            written = file.value().commit();
         if (!written) {
             // Named as the user named it, not as the temporary file beside it that met the failure.
             FileError failure = written.error();

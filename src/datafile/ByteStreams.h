@@ -36,15 +36,4 @@ public:
     }
 };
 
-// New content of a file: how long it is, and what produces it. writeTo may be called more than once (a
-// rewrite in place writes the new content into its guard copy too) and must write the same bytes each
-// time.
-struct FileContent {
-    std::uint64_t size = 0;
-    std::function<Status(ByteSink&)> writeTo;
-    // Asked, when set, once the new content is ready and before it takes the file's place: false
-    // leaves the file as it was, and the save fails.
-    std::function<bool()> goAhead;
-};
-
 } // namespace tesselby

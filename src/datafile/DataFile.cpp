@@ -162,10 +162,10 @@ private:
 // up, having written nothing.
 constexpr int kSavePasses = 8;
 
-// Plans the edit of loaded record number over now, the file as it stands, and saves it there; with
-// goAhead, only if it says yes once the new content is ready.
+// Plans the edit of loaded record number over now, the file as it stands, and saves it there, once the
+// new content is ready only if unchanged finds the file still holds what now does.
 Result<EditPlan> saveEditOver(const std::filesystem::path& target, const RecordGrid& loaded, RecordGrid& now,
-                              std::size_t number, const RecordEdit& edit, const std::function<bool()>& goAhead)
+                              std::size_t number, const RecordEdit& edit, UnchangedCheck& unchanged)
 {
     EditPlan plan = planEdit(loaded, number, now, edit);
     if (!plan.saved())
@@ -176,25 +176,28 @@ Result<EditPlan> saveEditOver(const std::filesystem::path& target, const RecordG
     if (!changes && whole)
         return plan;
     const Status saved = withinMemory(target, [&]() -> Status {
-        const RecordGrid::Replacement replacement = now.replacementFor(plan.at, plan.values);
-        FileContent content;
-        content.size = now.sizeWith(replacement);
-        content.writeTo = [&now, &replacement](ByteSink& sink) { return now.writeWith(replacement, sink); };
-        content.goAhead = goAhead;
-        // History: the edit is recorded before the list changes (see history/ListHistory.h).
+        const RecordGrid::Replacement change = now.replacementFor(plan.at, plan.values);
+        Result<ContentReplacement> replacement = ContentReplacement::begin(target);
+        if (!replacement)
+            return replacement.error();
+        if (Status written = now.writeWith(change, replacement.value().content()); !written)
+            return written;
+        if (!unchanged.result())
+            return FileError{target, FileError::Cause::ChangedMeanwhile};
+        // The edit is recorded before the list changes (see history/ListHistory.h).
         Result<ListHistory> history = ListHistory::beginChange(target);
         if (!history)
             return history.error();
         std::string before;
-        now.store().read(replacement.from, replacement.to - replacement.from, before);
-        if (Status kept = history.value().intend(replacement.from, before, replacement.lines,
-                                                 describeEdit(now, plan.at, plan.values));
+        now.store().read(change.from, change.to - change.from, before);
+        if (Status kept =
+                history.value().intend(change.from, before, change.lines, describeEdit(now, plan.at, plan.values));
             !kept)
             return kept.error();
-        const Status replaced = replaceFileContent(target, content);
+        const Status replaced = replacement.value().commit();
         history.value().finish(replaced.ok());
         if (replaced)
-            now.apply(replacement);
+            now.apply(change);
         return replaced;
     });
     if (!saved)
@@ -425,14 +428,17 @@ Status putRightCutOffWrite(const std::filesystem::path& target)
     return restoreFromSaveGuard(target, StrayGuard::LeaveAlone);
 }
 
-Status writeWholeFile(const std::filesystem::path& target, const FileContent& content)
+Result<WholeFileWrite> WholeFileWrite::begin(const std::filesystem::path& target)
 {
     Result<FileLock> lock = FileLock::acquireFileItself(target);
     if (!lock)
         return lock.error();
     if (Status restored = restoreFromSaveGuard(target, StrayGuard::LeaveAlone); !restored)
-        return restored;
-    return replaceFileContent(target, content);
+        return restored.error();
+    Result<ContentReplacement> replacement = ContentReplacement::begin(target);
+    if (!replacement)
+        return replacement.error();
+    return WholeFileWrite(std::move(lock.value()), std::move(replacement.value()));
 }
 
 Status rewriteList(const std::filesystem::path& path, const ListRewriter& rewrite)
@@ -468,7 +474,12 @@ Status rewriteList(const std::filesystem::path& path, const ListRewriter& rewrit
                                                  made.value()->description);
             !kept)
             return kept;
-        const Status saved = replaceFileContent(target, std::vector<std::string_view>{now});
+        Result<ContentReplacement> replacement = ContentReplacement::begin(target);
+        if (!replacement)
+            return replacement.error();
+        if (Status written = replacement.value().content().write(now); !written)
+            return written;
+        const Status saved = replacement.value().commit();
         history.value().finish(saved.ok());
         return saved;
     });
@@ -549,7 +560,7 @@ Result<EditPlan> saveRecordEdit(const std::filesystem::path& path, RecordGrid& g
         }
         RecordGrid& now = pass == 0 ? grid : *onDisk;
         UnchangedCheck check(target, now.store());
-        Result<EditPlan> saved = saveEditOver(target, grid, now, number, edit, [&check] { return check.result(); });
+        Result<EditPlan> saved = saveEditOver(target, grid, now, number, edit, check);
         if (!saved && saved.error().cause != FileError::Cause::ChangedMeanwhile)
             return saved;
         // A plan that writes nothing (a conflict to ask about) is made over the file as just read.

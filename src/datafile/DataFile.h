@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "Result.h"
+#include "disk/FileLock.h"
+#include "disk/SafeReplace.h"
 #include "records/EditPlan.h"
 #include "records/Record.h"
 #include "records/RecordGrid.h"
@@ -45,7 +47,7 @@ Status appendWrittenRecords(const std::filesystem::path& path, std::string_view 
 
 // Saves one person's edit of record number of the grid, into the file as it is now (see planEdit for
 // how the person is found there and what a conflict is), replacing its content in one step that keeps
-// the file's identity (see replaceFileContent). Unless the plan says nothing may be written, the grid
+// the file's identity (see ContentReplacement). Unless the plan says nothing may be written, the grid
 // then holds the file as it stands, the edit in; on failure the file and the grid are as they were.
 Result<EditPlan> saveRecordEdit(const std::filesystem::path& path, RecordGrid& grid, std::size_t number,
                                 const RecordEdit& edit);
@@ -58,13 +60,29 @@ struct ListRewrite {
 };
 using ListRewriter = std::function<Result<std::optional<ListRewrite>>(const std::string& list)>;
 // Rewrites the list under its lock with what rewrite makes of it, through the same safe save as an edit
-// (see replaceFileContent), recorded in the list's history first (a restore, a removal).
+// (see ContentReplacement), recorded in the list's history first (a restore, a removal).
 Status rewriteList(const std::filesystem::path& path, const ListRewriter& rewrite);
 
-// Writes a file that is not the list (an export) whole, as replaceFileContent does, under the file's own
-// lock, having put right an earlier write of it that was cut off: two writers never mix, and a reader
+// Writes a file that is not the list (an export) whole, as a ContentReplacement does, under the file's
+// own lock, having put right an earlier write of it that was cut off: two writers never mix, and a reader
 // of it in Tesselby never sees a cut-off rewrite. What stands at its guard's name unproven is left alone.
-Status writeWholeFile(const std::filesystem::path& target, const FileContent& content);
+// Calling sequence: begin; write the content into content(); commit once.
+class WholeFileWrite {
+public:
+    static Result<WholeFileWrite> begin(const std::filesystem::path& target);
+
+    ByteSink& content() { return m_replacement.content(); }
+    Status commit() { return m_replacement.commit(); }
+
+private:
+    WholeFileWrite(FileLock lock, ContentReplacement replacement)
+        : m_lock(std::move(lock)), m_replacement(std::move(replacement))
+    {
+    }
+
+    FileLock m_lock; // held until the replacement, declared after it, is gone
+    ContentReplacement m_replacement;
+};
 
 // Puts right, under its own lock, a file that is not the list when a write of it (an export over a file
 // of several names) was cut off; for what reads such a file (an import).

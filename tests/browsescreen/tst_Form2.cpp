@@ -463,8 +463,9 @@ private slots:
         QTest::addColumn<QString>("pathEnd");
         QTest::addColumn<bool>("landed");
         QTest::newRow("a full disk") << false << QString() << QString() << false;
+        // The list's own folder, not the history's of the same name.
         QTest::newRow("the folder's sync fails after the rename") << false << "fsync"
-                                                                  << "/tesselby" << true;
+                                                                  << "{list folder}" << true;
         QTest::newRow("the guard cannot be removed after the rewrite in place") << true << "unlink"
                                                                                 << ".before-save" << true;
     }
@@ -502,7 +503,11 @@ private slots:
         {
             std::optional<SaveFaultArmed> armed;
             if (!call.isEmpty())
-                armed.emplace(SaveFault{call.toStdString(), pathEnd.toStdString(), 0, true, {}});
+                armed.emplace(SaveFault{call.toStdString(),
+                                        (pathEnd == "{list folder}" ? m_folder->folderPath() : pathEnd).toStdString(),
+                                        0,
+                                        true,
+                                        {}});
             pressEdit();
             QVERIFY(!armed || armed->acted());
         }

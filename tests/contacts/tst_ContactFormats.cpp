@@ -30,6 +30,14 @@ std::vector<std::size_t> linesOf(const std::vector<ContactProblem>& problems)
     return lines;
 }
 
+std::vector<std::string> messagesOf(const std::vector<ContactProblem>& problems)
+{
+    std::vector<std::string> messages;
+    for (const ContactProblem& problem : problems)
+        messages.push_back(problem.message);
+    return messages;
+}
+
 std::string repeated(std::string_view piece, std::size_t times)
 {
     std::string text;
@@ -61,6 +69,7 @@ void checkImport(const ImportCase& row)
         REQUIRE(streamed);
         CHECK(streamed.value().records == read.records);
         CHECK(linesOf(streamed.value().problems) == linesOf(read.problems));
+        CHECK(messagesOf(streamed.value().problems) == messagesOf(read.problems));
         CHECK(streamed.value().dropped.describe() == read.dropped.describe());
     }
 }
@@ -131,6 +140,14 @@ TEST_CASE("cards shaped like real exports become people by the mapping rules")
          {{"Whole", "Here", "", ""}},
          {1, 8, 14, 18, 20, 22},
          ""},
+        {"lines ended by a lone CR, CR LF and LF in one file: a later card's lines still counted right",
+         "BEGIN:VCARD\rVERSION:2.1\rN:Mac;Old;;;\rEND:VCARD\r" // 1
+         "BEGIN:VCARD\r\nN:Dos;Crlf;;;\r\nEND:VCARD\r\n"       // 5
+         "BEGIN:VCARD\nN:Unix;Lf;;;\nEND:VCARD\n"              // 8
+         "BEGIN:VCARD\rN:Mixed;Cr;;;\r\nno colon\nEND:VCARD\r" // 11, the line 13
+         "BEGIN:VCARD\r\rN:Late;Open;;;\r",                    // 15; no END
+         {{"Old", "Mac", "", ""}, {"Crlf", "Dos", "", ""}, {"Lf", "Unix", "", ""}},
+         {13, 15}},
         {"a company's card: its organisation is its last name when it has no name, or FN only repeats it",
          "BEGIN:VCARD\r\nVERSION:3.0\r\nORG:Only a company\r\nEND:VCARD\r\n"
          "BEGIN:VCARD\r\nVERSION:3.0\r\nN:;;;;\r\nFN:Acme Tools\r\nORG:Acme Tools;Sales\r\nTEL:555\r\nEND:VCARD\r\n"

@@ -181,12 +181,6 @@ Status endOverwrite(NativeFile& file, std::uint64_t length)
     return ended;
 }
 
-Status writeContent(const FileContent& content, NativeFile& file)
-{
-    FileSink sink(file);
-    return content.writeTo(sink);
-}
-
 // The first doubt of several, for a change that has landed.
 Status landed(const std::optional<FileError>& doubt)
 {
@@ -195,11 +189,9 @@ Status landed(const std::optional<FileError>& doubt)
 
 Status restoreGuarded(const std::filesystem::path& target, bool takeBack, StrayGuard stray);
 
-// Writes content to a new file beside target and renames it over target.
-Status replaceByRename(const std::filesystem::path& target, TemporaryFile& temporary, const FileContent& content)
+// Gives the new content, whole in temporary, target's name.
+Status replaceByRename(const std::filesystem::path& target, TemporaryFile& temporary)
 {
-    if (Status written = writeContent(content, temporary.file()); !written)
-        return written;
     if (Status synced = temporary.file().sync(); !synced)
         return synced;
 #ifdef _WIN32
@@ -207,8 +199,6 @@ Status replaceByRename(const std::filesystem::path& target, TemporaryFile& tempo
     if (Status closed = temporary.file().close(); !closed)
         return closed;
 #endif
-    if (content.goAhead && !content.goAhead())
-        return FileError{target, FileError::Cause::ChangedMeanwhile};
     const Status moved = temporary.moveTo(target);
     if (!moved)
         return moved;
@@ -221,50 +211,51 @@ Status replaceByRename(const std::filesystem::path& target, TemporaryFile& tempo
     return landed(doubt);
 }
 
-// Rewrites target in place, with a synced guard copy beside it, holding the old content and the new,
-// until the rewrite is on disk.
-Status rewriteInPlace(const std::filesystem::path& target, NativeFile& original, TemporaryFile& guard,
-                      const FileContent& content)
+// Rewrites target, open as file, in place with the new content in fresh, guarded by a synced copy beside
+// it that holds the old content and the new until the rewrite is on disk.
+Status rewriteInPlace(const std::filesystem::path& target, NativeFile& original, NativeFile& file, NativeFile& fresh)
 {
-    if (content.goAhead && !content.goAhead())
-        return FileError{target, FileError::Cause::ChangedMeanwhile};
-    // Opened first: a file that cannot be written is refused before anything is put beside it.
-    Result<NativeFile> file = NativeFile::open(target, NativeFile::Access::Rewrite);
-    if (!file)
-        return file.error();
     const Result<FileIdentity> identity = original.identity();
     if (!identity)
         return identity.error();
     const Result<std::uint64_t> oldSize = original.size();
     if (!oldSize)
         return oldSize.error();
-    const std::string header = headerLine(identity.value(), oldSize.value(), content.size);
-    if (Status written = guard.file().write(header); !written)
+    const Result<std::uint64_t> newSize = fresh.size();
+    if (!newSize)
+        return newSize.error();
+    Result<TemporaryFile> guard = TemporaryFile::createBeside(target);
+    if (!guard)
+        return guard.error();
+    NativeFile& copy = guard.value().file();
+    const std::string header = headerLine(identity.value(), oldSize.value(), newSize.value());
+    if (Status written = copy.write(header); !written)
         return written;
-    if (Status copied = copyRange(original, 0, oldSize.value(), guard.file()); !copied)
+    if (Status copied = copyRange(original, 0, oldSize.value(), copy); !copied)
         return copied;
-    if (Status written = writeContent(content, guard.file()); !written)
-        return written;
-    const Result<std::uint64_t> guardSize = guard.file().size();
-    if (!guardSize || guardSize.value() != header.size() + oldSize.value() + content.size)
-        return FileError{target, "the new content was not of the length it said"};
-    if (Status synced = guard.file().sync(); !synced)
+    if (Status copied = copyRange(fresh, 0, newSize.value(), copy); !copied)
+        return copied;
+    // The list may have grown or shrunk under another program's hand while it was copied.
+    const Result<std::uint64_t> guardSize = copy.size();
+    if (!guardSize || guardSize.value() != header.size() + oldSize.value() + newSize.value())
+        return FileError{target, FileError::Cause::ChangedMeanwhile};
+    if (Status synced = copy.sync(); !synced)
         return synced;
 #ifdef _WIN32
-    (void)guard.file().close(); // an open file cannot be renamed here
+    (void)copy.close(); // an open file cannot be renamed here
 #endif
     // From this rename on, the guard is what a cut-off rewrite is restored from. A name that might not
     // survive a power cut guards nothing, so then the save does not go on (and the guard goes).
-    const Status moved = guard.moveTo(beforeSavePath(target));
+    const Status moved = guard.value().moveTo(beforeSavePath(target));
     if (!moved)
         return moved;
     if (moved.unconfirmed())
         return *moved.unconfirmed();
-    guard.keep();
-    (void)guard.file().close(); // synced: a late error here cannot touch what the guard holds
-    Status written = writeContent(content, file.value());
+    guard.value().keep();
+    (void)copy.close(); // synced: a late error here cannot touch what the guard holds
+    Status written = copyRange(fresh, 0, newSize.value(), file);
     if (written)
-        written = endOverwrite(file.value(), content.size);
+        written = endOverwrite(file, newSize.value());
     if (!written) {
         (void)restoreGuarded(target, true,
                              StrayGuard::SetAside); // a failed rewrite (a full disk) is taken back at once
@@ -273,7 +264,7 @@ Status rewriteInPlace(const std::filesystem::path& target, NativeFile& original,
     // The point of no return: the new content is whole on the disk. A guard left from here on finds the
     // file wholly new and is only removed.
     std::optional<FileError> doubt;
-    if (Status closed = file.value().close(); !closed)
+    if (Status closed = file.close(); !closed)
         doubt = closed.error();
     if (Status removed = removeFile(beforeSavePath(target)); !removed && !doubt)
         doubt = removed.error();
@@ -284,7 +275,26 @@ Status rewriteInPlace(const std::filesystem::path& target, NativeFile& original,
 
 } // namespace
 
-Status replaceFileContent(const std::filesystem::path& target, const FileContent& content)
+struct ContentReplacement::State {
+    State(std::filesystem::path to, TemporaryFile fresh)
+        : target(std::move(to)), temporary(std::move(fresh)), sink(temporary.file())
+    {
+    }
+
+    std::filesystem::path target;
+    std::optional<NativeFile> original; // none when no file had the name
+    // The file opened to be written over, when a new file cannot take its place with all it carries.
+    std::optional<NativeFile> inPlace;
+    TemporaryFile temporary; // the new content, as it is given
+    FileSink sink;
+};
+
+ContentReplacement::ContentReplacement(std::unique_ptr<State> state) : m_state(std::move(state)) {}
+ContentReplacement::ContentReplacement(ContentReplacement&&) noexcept = default;
+ContentReplacement& ContentReplacement::operator=(ContentReplacement&&) noexcept = default;
+ContentReplacement::~ContentReplacement() = default;
+
+Result<ContentReplacement> ContentReplacement::begin(const std::filesystem::path& target)
 {
     removeLeftoverTemporaries(target);
     Result<NativeFile> original = NativeFile::open(target, NativeFile::Access::Read);
@@ -293,33 +303,50 @@ Status replaceFileContent(const std::filesystem::path& target, const FileContent
     Result<TemporaryFile> temporary = TemporaryFile::createBeside(target);
     if (!temporary)
         return temporary.error();
-    if (!original)
-        return replaceByRename(target, temporary.value(), content);
-
-    // A new file would leave the other hard links with the old content; and an owner, group or
-    // attribute the program may not give a new file would be lost with the old one.
-    const Result<FileIdentity> identity = original.value().identity();
-    if (!identity)
-        return identity.error();
-    if (identity.value().linkCount == 1 && temporary.value().file().takeIdentityOf(original.value())) {
-        Status replaced = replaceByRename(target, temporary.value(), content);
-        if (replaced || replaced.error().cause != FileError::Cause::CannotReplace)
-            return replaced;
-        // A file mounted in its place, say, can only be written where it is.
-        temporary = TemporaryFile::createBeside(target);
-        if (!temporary)
-            return temporary.error();
+    auto state = std::make_unique<State>(target, std::move(temporary.value()));
+    if (original) {
+        // A new file would leave the other hard links with the old content; and an owner, group or
+        // attribute the program may not give a new file would be lost with the old one.
+        const Result<FileIdentity> identity = original.value().identity();
+        if (!identity)
+            return identity.error();
+        if (identity.value().linkCount != 1 || !state->temporary.file().takeIdentityOf(original.value())) {
+            // Opened now: a file that cannot be written is refused before its new content is made.
+            Result<NativeFile> file = NativeFile::open(target, NativeFile::Access::Rewrite);
+            if (!file)
+                return file.error();
+            state->inPlace = std::move(file.value());
+        }
+        state->original = std::move(original.value());
     }
-    return rewriteInPlace(target, original.value(), temporary.value(), content);
+    return ContentReplacement(std::move(state));
 }
 
-Status replaceFileContent(const std::filesystem::path& target, const std::vector<std::string_view>& pieces)
+ByteSink& ContentReplacement::content()
 {
-    FileContent content;
-    for (const std::string_view piece : pieces)
-        content.size += piece.size();
-    content.writeTo = [&pieces](ByteSink& sink) { return sink.write(pieces); };
-    return replaceFileContent(target, content);
+    return m_state->sink;
+}
+
+Status ContentReplacement::commit()
+{
+    State& state = *m_state;
+    if (!state.inPlace) {
+        Status replaced = replaceByRename(state.target, state.temporary);
+        if (!state.original || replaced || replaced.error().cause != FileError::Cause::CannotReplace)
+            return replaced;
+        // A file mounted in its place, say, can only be written where it is.
+        Result<NativeFile> file = NativeFile::open(state.target, NativeFile::Access::Rewrite);
+        if (!file)
+            return file.error();
+        state.inPlace = std::move(file.value());
+#ifdef _WIN32
+        Result<NativeFile> fresh = NativeFile::open(state.temporary.path(), NativeFile::Access::OwnRead);
+        if (!fresh)
+            return fresh.error();
+        state.temporary.file() = std::move(fresh.value()); // closed for the rename
+#endif
+    }
+    return rewriteInPlace(state.target, *state.original, *state.inPlace, state.temporary.file());
 }
 
 bool saveGuardLeft(const std::filesystem::path& target)

@@ -2,9 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <functional>
-#include <string_view>
-#include <vector>
+#include <memory>
 
 #include "ByteStreams.h"
 #include "Result.h"
@@ -12,20 +10,35 @@
 
 namespace tesselby {
 
-// Replaces the content of the file at target (a final target, not a link) with pieces, written in order,
-// so that a kill or a power cut at any moment leaves the old content or the new, never a mix. The file
-// keeps its identity: owner, group, permissions, access lists, extended attributes and every hard link.
-// Where a new file can carry all of that, it is written beside target, synced and renamed over it.
+// A replacement of the content of the file at target (a final target, not a link), made so that a kill
+// or a power cut at any moment leaves the old content or the new, never a mix. The file keeps its
+// identity: owner, group, permissions, access lists, extended attributes and every hard link. Where a
+// new file can carry all of that, the new content is written beside target, synced and renamed over it.
 // Where it cannot, target is rewritten in place, guarded by a synced copy (beside it, kBeforeSaveSuffix)
-// that names the file it guards and holds its old content and the new, which restoreFromSaveGuard
-// puts back only while the file is provably what the cut-off rewrite left. On failure the file is as it
-// was. Once the change has landed (the rename, or the rewrite synced), a failure after it is a success
-// that says what could not be confirmed (Status::unconfirmed), never a failure.
-// The caller holds the data file's lock.
-Status replaceFileContent(const std::filesystem::path& target, const std::vector<std::string_view>& pieces);
+// that names the file it guards and holds its old content and the new, which restoreFromSaveGuard puts
+// back only while the file is provably what the cut-off rewrite left. On failure, or when the
+// replacement is dropped uncommitted, the file is as it was and nothing is left beside it. Once the change
+// has landed (the rename, or the rewrite synced), a failure after it is a success that says what could
+// not be confirmed (Status::unconfirmed), never a failure.
+// Calling sequence: begin; write the new content, in order, into content(); commit once. The caller holds
+// the file's lock throughout.
+class ContentReplacement {
+public:
+    static Result<ContentReplacement> begin(const std::filesystem::path& target);
 
-// The same for content written piece by piece, that need not be in memory whole (see FileContent).
-Status replaceFileContent(const std::filesystem::path& target, const FileContent& content);
+    ContentReplacement(ContentReplacement&&) noexcept;
+    ContentReplacement& operator=(ContentReplacement&&) noexcept;
+    ~ContentReplacement();
+
+    ByteSink& content();
+    Status commit();
+
+private:
+    struct State;
+    explicit ContentReplacement(std::unique_ptr<State> state);
+
+    std::unique_ptr<State> m_state; // where it stays as the replacement moves: content() points into it
+};
 
 // Puts back the content a save had guarded when that save was cut off while rewriting target in place:
 // only when target is still the file it rewrote and holds what a cut-off rewrite leaves, its new content
