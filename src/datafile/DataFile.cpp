@@ -269,6 +269,29 @@ void takeBackAdd(NativeFile& file, const std::filesystem::path& target, std::uin
 
 // One try of an add, under the lock: its outcome, or nothing when another program put a new file in the
 // list's place while the add wrote and the add has to be made again on it.
+// An add to an empty list is the list's whole new content: written beside it and renamed into its place,
+// it needs no journal, since a cut-off add leaves the empty list as it was. Only while the list, open as
+// file, is still empty and still has the path: otherwise another program wrote it meanwhile, and the
+// add is made again over what it wrote.
+Result<std::optional<Status>> fillEmptyList(const std::filesystem::path& target, NativeFile& file,
+                                            const FileIdentity& identity, std::string_view lines)
+{
+    Result<ContentReplacement> replacement = ContentReplacement::begin(target);
+    if (!replacement)
+        return replacement.error();
+    if (Status written = replacement.value().content().write(lines); !written)
+        return written.error();
+    const Result<std::uint64_t> size = file.size();
+    if (!size)
+        return size.error();
+    const Result<FileIdentity> now = entryIdentityAt(target);
+    if (!now && now.error().cause != FileError::Cause::Missing)
+        return now.error();
+    if (size.value() != 0 || !now || !now.value().sameFileAs(identity))
+        return std::optional<Status>();
+    return std::optional<Status>(replacement.value().commit());
+}
+
 Result<std::optional<Status>> appendOnce(const std::filesystem::path& target, std::string_view written)
 {
     Result<NativeFile> opened = NativeFile::open(target, NativeFile::Access::Append);
@@ -301,6 +324,8 @@ Result<std::optional<Status>> appendOnce(const std::filesystem::path& target, st
     if (!joinedUp)
         return joinedUp.error();
     const std::uint64_t before = sizeBefore.value();
+    if (before == 0)
+        return fillEmptyList(target, file, identity.value(), lines);
 
     // Until its journal is gone the add is not made: whatever stops it, the next use of the list takes
     // back what it wrote.
