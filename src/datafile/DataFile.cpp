@@ -267,8 +267,6 @@ void takeBackAdd(NativeFile& file, const std::filesystem::path& target, std::uin
         (void)removeAddJournal(target);
 }
 
-// One try of an add, under the lock: its outcome, or nothing when another program put a new file in the
-// list's place while the add wrote and the add has to be made again on it.
 // An add to an empty list is the list's whole new content: written beside it and renamed into its place,
 // it needs no journal, since a cut-off add leaves the empty list as it was. Only while the list, open as
 // file, is still empty and still has the path: otherwise another program wrote it meanwhile, and the
@@ -292,6 +290,8 @@ Result<std::optional<Status>> fillEmptyList(const std::filesystem::path& target,
     return std::optional<Status>(replacement.value().commit());
 }
 
+// One try of an add, under the lock: its outcome, or nothing when another program put a new file in the
+// list's place while the add wrote and the add has to be made again on it.
 Result<std::optional<Status>> appendOnce(const std::filesystem::path& target, std::string_view written)
 {
     Result<NativeFile> opened = NativeFile::open(target, NativeFile::Access::Append);
