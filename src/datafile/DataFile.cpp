@@ -525,7 +525,9 @@ Result<EditPlan> saveRecordEdit(const std::filesystem::path& path, RecordGrid& g
             return saved;
         // A plan that writes nothing (a conflict to ask about) is made over the file as just read.
         const bool wroteNothing = saved && !saved.value().saved();
-        if (!check.result() && !(pass > 0 && wroteNothing))
+        // Replaced after the check, while the save wrote its guard copy: planned again as well.
+        const bool replacedMeanwhile = !saved && saved.error().cause == FileError::Cause::ChangedMeanwhile;
+        if ((replacedMeanwhile || !check.result()) && !(pass > 0 && wroteNothing))
             continue;
         // Once saved, the grid holds the file as it stands, with what other programs wrote since the
         // load; until then, what the person saw.

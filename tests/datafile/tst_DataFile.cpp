@@ -204,7 +204,7 @@ TEST_CASE("saveKeepsPermissionsAndLeavesNoTemporaryFiles")
 TEST_CASE("saveKeepsRecordsAppendedSinceLoad")
 {
     // Each delivery, as a sync tool makes it: a new version, one more person, renamed into place.
-    enum class Delivery { None, WhileTheSaveRereads, AtEveryRead };
+    enum class Delivery { None, WhileTheSaveRereads, AtEveryRead, WhileTheGuardIsWritten };
     const struct {
         const char* name;
         Delivery delivery;
@@ -213,6 +213,9 @@ TEST_CASE("saveKeepsRecordsAppendedSinceLoad")
 #ifndef _WIN32
         {"and a newer list delivered while the save reads the changed file", Delivery::WhileTheSaveRereads},
         {"and another program that keeps changing it", Delivery::AtEveryRead},
+        // A second name makes the save rewrite the file in place, behind a guard copy.
+        {"of two names, and a newer list delivered while the save writes its guard copy",
+         Delivery::WhileTheGuardIsWritten},
 #endif
     };
     for (const auto& row : rows) {
@@ -232,6 +235,8 @@ TEST_CASE("saveKeepsRecordsAppendedSinceLoad")
                 std::filesystem::rename(delivered, folder.filePath());
             };
 #endif
+            if (row.delivery == Delivery::WhileTheGuardIsWritten)
+                std::filesystem::create_hard_link(folder.filePath(), folder.top() / "second-name.txt");
             Result<EditPlan> saved = EditPlan{};
             if (row.delivery == Delivery::None) {
                 saved = saveRecordEdit(dataFile(), grid.value(), 1, {FieldEdit{"A2", std::nullopt}});
@@ -242,7 +247,9 @@ TEST_CASE("saveKeepsRecordsAppendedSinceLoad")
                 // file on this thread); the delivery comes as that read ends.
                 const bool always = row.delivery == Delivery::AtEveryRead;
                 const SaveFaultArmed armed(
-                    SaveFault{"closeRead", "/tesselby.txt", always ? 0 : 1, false, deliver, always ? 1000 : 1});
+                    row.delivery == Delivery::WhileTheGuardIsWritten
+                        ? SaveFault{"fsync", kTemporaryMarker, 0, false, deliver}
+                        : SaveFault{"closeRead", "/tesselby.txt", always ? 0 : 1, false, deliver, always ? 1000 : 1});
                 saved = saveRecordEdit(dataFile(), grid.value(), 1, {FieldEdit{"A2", std::nullopt}});
                 CHECK(armed.acted());
             }

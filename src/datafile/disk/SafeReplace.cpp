@@ -253,6 +253,16 @@ Status rewriteInPlace(const std::filesystem::path& target, NativeFile& original,
         return *moved.unconfirmed();
     guard.value().keep();
     (void)copy.close(); // synced: a late error here cannot touch what the guard holds
+    // The file opened for the rewrite must still be the list: one another program renamed into its place
+    // meanwhile would keep its content, and the rewrite would go into a file no longer at that name.
+    const Result<FileIdentity> opened = file.identity();
+    const Result<FileIdentity> there = entryIdentityAt(target);
+    if (!opened || !there || !there.value().sameFileAs(opened.value())) {
+        if (Status removed = removeFile(beforeSavePath(target)); !removed)
+            return removed;
+        (void)syncFolder(folderOf(target)); // a guard left after a power cut is set aside, never used
+        return FileError{target, FileError::Cause::ChangedMeanwhile};
+    }
     Status written = copyRange(fresh, 0, newSize.value(), file);
     if (written)
         written = endOverwrite(file, newSize.value());
