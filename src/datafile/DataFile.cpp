@@ -181,6 +181,8 @@ Result<EditPlan> saveEditOver(const std::filesystem::path& target, const RecordG
             return replacement.error();
         if (Status written = now.writeWith(change, replacement.value().content()); !written)
             return written;
+        if (Status ready = replacement.value().prepare(); !ready)
+            return ready;
         if (!unchanged.result())
             return FileError{target, FileError::Cause::ChangedMeanwhile};
         const Status replaced = replacement.value().commit();
@@ -274,11 +276,17 @@ void takeBackAdd(NativeFile& file, const std::filesystem::path& target, std::uin
 Result<std::optional<Status>> fillEmptyList(const std::filesystem::path& target, NativeFile& file,
                                             const FileIdentity& identity, std::string_view lines)
 {
+    // A failure on the file written beside the list is told as the list's, the file the user knows.
+    const auto named = [&target](const FileError& failure) {
+        return failure.path.starts_with(pathText(target) + kTemporaryMarker) ? failure.about(target) : failure;
+    };
     Result<ContentReplacement> replacement = ContentReplacement::begin(target);
     if (!replacement)
-        return replacement.error();
+        return named(replacement.error());
     if (Status written = replacement.value().content().write(lines); !written)
-        return written.error();
+        return named(written.error());
+    if (Status ready = replacement.value().prepare(); !ready)
+        return named(ready.error());
     const Result<std::uint64_t> size = file.size();
     if (!size)
         return size.error();
@@ -287,7 +295,10 @@ Result<std::optional<Status>> fillEmptyList(const std::filesystem::path& target,
         return now.error();
     if (size.value() != 0 || !now || !now.value().sameFileAs(identity))
         return std::optional<Status>();
-    return std::optional<Status>(replacement.value().commit());
+    const Status committed = replacement.value().commit();
+    if (!committed && committed.error().cause == FileError::Cause::ChangedMeanwhile)
+        return std::optional<Status>(); // written in place, and another program wrote it since prepare
+    return committed ? std::optional<Status>(committed) : std::optional<Status>(named(committed.error()));
 }
 
 // One try of an add, under the lock: its outcome, or nothing when another program put a new file in the
