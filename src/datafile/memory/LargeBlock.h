@@ -40,6 +40,7 @@ private:
     char* m_data = nullptr;
     std::size_t m_size = 0;
     std::size_t m_capacity = 0;
+    std::size_t m_backed = 0; // the bytes from the start whose pages the system was asked for
 };
 
 } // namespace tesselby
