@@ -395,6 +395,22 @@ Result<std::string> readDataFile(const std::filesystem::path& path)
     return text;
 }
 
+Result<LargeBlock> readDataFileBlock(const std::filesystem::path& path)
+{
+    LargeBlock text;
+    if (Status read = readDataFileWith(path,
+                                       [&text](NativeFile* file) -> Status {
+                                           if (file == nullptr) {
+                                               text.clear();
+                                               return {};
+                                           }
+                                           return file->readAllInto(text);
+                                       });
+        !read)
+        return read.error();
+    return text;
+}
+
 Status searchDataFile(const std::filesystem::path& path, RecordSearch& search, Field field, std::string_view text,
                       MatchList& matches)
 {

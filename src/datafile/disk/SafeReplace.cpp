@@ -160,8 +160,10 @@ Status moveAside(const std::filesystem::path& target, const std::filesystem::pat
     for (int n = 1; n <= 100; ++n) {
         std::filesystem::path aside = guardPath;
         aside += stamp;
-        if (n > 1)
-            aside += "-" + std::to_string(n);
+        if (n > 1) {
+            aside += '-';
+            aside += std::to_string(n);
+        }
         moved = moveToNewName(guardPath, aside);
         if (moved)
             return FileError{target, named + "; it was not used, and was set aside as " + pathText(aside) +

@@ -117,20 +117,27 @@ void LargeBlock::resize(std::size_t bytes)
 
 void LargeBlock::append(std::string_view bytes)
 {
-    if (bytes.size() > m_capacity - m_size)
-        reserve(m_size + bytes.size());
-    // Appended a little at a time, a growing block is backed ahead of its end, a step at a time: a
-    // quarter of what it holds, from 64 KiB up to 4 MiB.
-    if (m_size + bytes.size() > m_backed) {
+    char* at = extend(bytes.size());
+    if (!bytes.empty())
+        std::memcpy(at, bytes.data(), bytes.size());
+}
+
+char* LargeBlock::extend(std::size_t bytes)
+{
+    if (bytes > m_capacity - m_size)
+        reserve(m_size + bytes);
+    // Grown a little at a time, a block is backed ahead of its end, a step at a time: a quarter of what
+    // it holds, from 64 KiB up to 4 MiB.
+    if (m_size + bytes > m_backed) {
         const std::size_t ahead = std::clamp<std::size_t>(m_size / 4, std::size_t(64) << 10, std::size_t(4) << 20);
         const std::size_t from = m_backed / kPage * kPage;
-        const std::size_t to = std::min(m_capacity, roundUp(m_size + bytes.size(), kPage) + ahead);
+        const std::size_t to = std::min(m_capacity, roundUp(m_size + bytes, kPage) + ahead);
         backMemory(m_data + from, to - from);
         m_backed = to;
     }
-    if (!bytes.empty())
-        std::memcpy(m_data + m_size, bytes.data(), bytes.size());
-    m_size += bytes.size();
+    char* at = m_data + m_size;
+    m_size += bytes;
+    return at;
 }
 
 void LargeBlock::replace(std::size_t from, std::size_t to, std::string_view with)
