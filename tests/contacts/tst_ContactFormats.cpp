@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -55,7 +56,7 @@ void checkImport(const ImportCase& row)
     if (row.dropped)
         CHECK(read.dropped.describe() == *row.dropped);
     // Read a piece at a time, through reads of a few bytes, the same.
-    for (const std::size_t piece : {std::size_t(4), std::size_t(50), std::size_t(1) << 20}) {
+    for (const std::size_t piece : {std::size_t(4), std::size_t(16), std::size_t(50), std::size_t(1) << 20}) {
         INFO("in pieces of " << piece);
         std::size_t at = 0;
         const Result<ContactsRead> streamed = readContacts(
@@ -71,6 +72,19 @@ void checkImport(const ImportCase& row)
         CHECK(linesOf(streamed.value().problems) == linesOf(read.problems));
         CHECK(messagesOf(streamed.value().problems) == messagesOf(read.problems));
         CHECK(streamed.value().dropped.describe() == read.dropped.describe());
+        // And as a file of a known size, read from any place: a long one in two halves at once.
+        const Result<ContactsRead> placed = readContacts(
+            [&](std::uint64_t offset, char* into, std::size_t room) -> Result<std::size_t> {
+                if (offset >= row.bytes.size())
+                    return std::size_t(0);
+                return row.bytes.copy(into, std::min(room, std::size_t(3)), static_cast<std::size_t>(offset));
+            },
+            piece, row.bytes.size());
+        REQUIRE(placed);
+        CHECK(placed.value().records == read.records);
+        CHECK(linesOf(placed.value().problems) == linesOf(read.problems));
+        CHECK(messagesOf(placed.value().problems) == messagesOf(read.problems));
+        CHECK(placed.value().dropped.describe() == read.dropped.describe());
     }
 }
 
