@@ -339,8 +339,9 @@ std::size_t VCardParser::cardsEnd(std::string_view text, std::size_t from)
 
 std::size_t VCardParser::firstCardStart(std::string_view text, std::size_t from)
 {
-    // The same conditions as cardsEnd's: a line of its own after a line break, not after a line ending
-    // in "=".
+    // As for cardsEnd, a line of its own after a line break, not after a line ending in "=". A reader
+    // that starts there knows nothing of what came before, so the line must also be read as a card's
+    // start: the line after it is not folded under it.
     // at: where the line break before a card may be.
     for (std::size_t at = std::max<std::size_t>(from, 1) - 1;;) {
         const std::size_t lineBreak = text.find('\n', at);
@@ -351,8 +352,12 @@ std::size_t VCardParser::firstCardStart(std::string_view text, std::size_t from)
         if (end == std::string_view::npos)
             return std::string_view::npos;
         if (end - start <= kLongestCardStart && isLine(text.substr(start, end - start), "BEGIN:VCARD")) {
+            const std::size_t next =
+                text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? end + 2 : end + 1;
+            if (next >= text.size()) // a CR last may yet be followed by its LF
+                return std::string_view::npos;
             const std::size_t before = lineBreak > 0 && text[lineBreak - 1] == '\r' ? lineBreak - 1 : lineBreak;
-            if (before == 0 || text[before - 1] != '=')
+            if ((before == 0 || text[before - 1] != '=') && text[next] != ' ' && text[next] != '\t')
                 return start;
         }
         at = start;

@@ -64,8 +64,8 @@ public:
     // trailing spaces) is read right all the same, only not cut before.
     static constexpr std::size_t kLongestCardStart = 64;
     static std::size_t cardsEnd(std::string_view text, std::size_t from = 0);
-    // The other way round: where the first card that may be read on its own starts at from or later, its
-    // BEGIN:VCARD line ended within text; npos when none does.
+    // The other way round: where the first card that may be read on its own starts at from or later,
+    // read the same by a reader that starts there; npos when none does with the line after it in text.
     static std::size_t firstCardStart(std::string_view text, std::size_t from);
 
 private:

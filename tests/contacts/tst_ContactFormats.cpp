@@ -162,6 +162,12 @@ TEST_CASE("cards shaped like real exports become people by the mapping rules")
          "BEGIN:VCARD\r\rN:Late;Open;;;\r",                    // 15; no END
          {{"Old", "Mac", "", ""}, {"Crlf", "Dos", "", ""}, {"Lf", "Unix", "", ""}},
          {13, 15}},
+        {"a BEGIN:VCARD line with a line folded under it starts no card, and text outside is told of once",
+         "BEGIN:VCARD\r\nN:A;B;;;\r\nEND:VCARD\r\nBEGIN:VCARD\r\nN:A;B;;;\r\nEND:VCARD\r\n"
+         "junk\r\nBEGIN:VCARD\r\n folded\r\nmore\r\n" // 7 to 10, past the middle
+         "BEGIN:VCARD\r\nN:C;D;;;\r\nEND:VCARD\r\n",
+         {{"B", "A", "", ""}, {"B", "A", "", ""}, {"D", "C", "", ""}},
+         {7}},
         {"a company's card: its organisation is its last name when it has no name, or FN only repeats it",
          "BEGIN:VCARD\r\nVERSION:3.0\r\nORG:Only a company\r\nEND:VCARD\r\n"
          "BEGIN:VCARD\r\nVERSION:3.0\r\nN:;;;;\r\nFN:Acme Tools\r\nORG:Acme Tools;Sales\r\nTEL:555\r\nEND:VCARD\r\n"
