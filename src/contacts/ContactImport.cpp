@@ -8,11 +8,16 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 
 #include "CsvReader.h"
 #include "ImportMapping.h"
 #include "TextDecoding.h"
 #include "VCardReader.h"
+
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
 
 namespace tesselby {
 
@@ -259,6 +264,18 @@ Result<std::size_t> linesIn(const PlacedByteSource& source, std::uint64_t bytes)
     return lineFeeds + carriageReturns - pairs;
 }
 
+// Whether the program may take memory as it needs: under a limit (ulimit -v) an import reads in order,
+// which needs the least. A second thread's stack and memory pool stay taken after it ends.
+bool memoryUnlimited()
+{
+#ifdef _WIN32
+    return true;
+#else
+    rlimit limit{};
+    return ::getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur == RLIM_INFINITY;
+#endif
+}
+
 // Reads the cards of source in two halves at once, the second from secondStart, and puts together what
 // each read, as one reading in order would have.
 Result<ContactsRead> readInHalves(const PlacedByteSource& source, std::uint64_t secondStart, std::size_t pieceBytes,
@@ -376,7 +393,7 @@ Result<ContactsRead> readContacts(const PlacedByteSource& source, std::size_t pi
 {
     // A file of cards several pieces long is read in two halves at once, the second from the first card
     // that starts past the middle: reading cards takes far longer than reading their bytes.
-    if (expectedBytes >= 4 * std::max<std::size_t>(pieceBytes, 4)) {
+    if (expectedBytes >= 4 * std::max<std::size_t>(pieceBytes, 4) && memoryUnlimited()) {
         std::string start(std::max<std::size_t>(pieceBytes, 4), '\0');
         const Result<std::size_t> got = readFully(source, 0, start.data(), start.size());
         if (!got)
@@ -386,8 +403,14 @@ Result<ContactsRead> readContacts(const PlacedByteSource& source, std::size_t pi
             const Result<std::uint64_t> half = secondHalfStart(source, expectedBytes / 2);
             if (!half)
                 return half.error();
-            if (half.value() > 0)
-                return readInHalves(source, half.value(), pieceBytes, expectedBytes);
+            // Without a second thread, or the memory for both halves at once, the file is read in order.
+            if (half.value() > 0) {
+                try {
+                    return readInHalves(source, half.value(), pieceBytes, expectedBytes);
+                } catch (const std::system_error&) {
+                } catch (const std::bad_alloc&) {
+                }
+            }
         }
     }
     return readContacts(sequentially(source, 0, kToTheEnd), pieceBytes, expectedBytes);
