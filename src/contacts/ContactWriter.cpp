@@ -8,23 +8,27 @@ namespace {
 
 constexpr std::size_t kFoldOctets = 75;
 
-std::string escaped(std::string_view value)
+// Appends value escaped: a backslash before \ , and ;, and \n for a line break. The runs between
+// them are copied whole.
+void appendEscaped(std::string& out, std::string_view value)
 {
-    std::string out;
+    std::size_t from = 0;
     for (std::size_t i = 0; i < value.size(); ++i) {
         const char c = value[i];
-        if (c == '\\' || c == ',' || c == ';') {
-            out += '\\';
-            out += c;
-        } else if (c == '\r' || c == '\n') {
+        if (c != '\\' && c != ',' && c != ';' && c != '\r' && c != '\n')
+            continue;
+        out.append(value.substr(from, i - from));
+        if (c == '\r' || c == '\n') {
             out += "\\n";
             if (c == '\r' && i + 1 < value.size() && value[i + 1] == '\n')
                 ++i;
         } else {
+            out += '\\';
             out += c;
         }
+        from = i + 1;
     }
-    return out;
+    out.append(value.substr(from));
 }
 
 bool continuesCharacter(char c)
@@ -65,13 +69,30 @@ void appendVCard(std::string& out, const Record& record, VCardVersion version)
     const bool v4 = version == VCardVersion::V40;
     out += "BEGIN:VCARD\r\n";
     out += v4 ? "VERSION:4.0\r\n" : "VERSION:3.0\r\n";
-    appendFolded(out, "N:" + escaped(record[Field::LastName]) + ';' + escaped(record[Field::FirstName]) + ";;;");
-    appendFolded(out, "FN:" + escaped(fullName(record[Field::FirstName], record[Field::LastName])));
+    // Each line is made in one string, kept from line to line.
+    std::string line = "N:";
+    appendEscaped(line, record[Field::LastName]);
+    line += ';';
+    appendEscaped(line, record[Field::FirstName]);
+    line += ";;;";
+    appendFolded(out, line);
+    line.assign("FN:");
+    appendEscaped(line, record[Field::FirstName]);
+    if (!record[Field::FirstName].empty() && !record[Field::LastName].empty())
+        line += ' ';
+    appendEscaped(line, record[Field::LastName]);
+    appendFolded(out, line);
     // In 4.0 a phone is an address (tel:) unless said to be text.
-    if (!record[Field::Phone].empty())
-        appendFolded(out, (v4 ? "TEL;VALUE=text:" : "TEL:") + escaped(record[Field::Phone]));
-    if (!record[Field::Email].empty())
-        appendFolded(out, (v4 ? "EMAIL:" : "EMAIL;TYPE=INTERNET:") + escaped(record[Field::Email]));
+    if (!record[Field::Phone].empty()) {
+        line.assign(v4 ? "TEL;VALUE=text:" : "TEL:");
+        appendEscaped(line, record[Field::Phone]);
+        appendFolded(out, line);
+    }
+    if (!record[Field::Email].empty()) {
+        line.assign(v4 ? "EMAIL:" : "EMAIL;TYPE=INTERNET:");
+        appendEscaped(line, record[Field::Email]);
+        appendFolded(out, line);
+    }
     out += "END:VCARD\r\n";
 }
 

@@ -89,9 +89,9 @@ int runExport(std::span<const std::string> args, CommandStreams streams)
     const VCardVersion cardVersion = version && *version == "4.0" ? VCardVersion::V40 : VCardVersion::V30;
 
     const std::filesystem::path list = dataFilePath(kDataFileReadPath);
-    std::string listText;
+    LargeBlock listText;
     try {
-        Result<std::string> text = readDataFile(list);
+        Result<LargeBlock> text = readDataFileBlock(list);
         if (!text) {
             reportFailure(streams.err, text.error(), "could not be read");
             return kExitProblem;
@@ -126,7 +126,7 @@ int runExport(std::span<const std::string> args, CommandStreams streams)
             }
         });
         RecordStream stream;
-        if (const Result<bool> walked = stream.walk(sourceOf(listText), people); !walked)
+        if (const Result<bool> walked = stream.walk(sourceOf(listText.view()), people); !walked)
             return walked.error();
         if (status && !piece.empty())
             status = write(piece);

@@ -34,8 +34,14 @@ Result<ContactsRead> readFileContacts(const std::string& name, std::istream& in)
         if (!file)
             return file.error();
         const Result<std::uint64_t> size = file.value().size();
-        return readContacts([&file](char* into, std::size_t room) { return file.value().readSome(into, room); },
-                            std::size_t(256) << 10, size ? size.value() : 0);
+        constexpr std::size_t kPiece = std::size_t(256) << 10;
+        // A pipe or a device has no size, and is read in order.
+        if (!size || size.value() == 0)
+            return readContacts([&file](char* into, std::size_t room) { return file.value().readSome(into, room); },
+                                kPiece);
+        return readContacts([&file](std::uint64_t offset, char* into,
+                                    std::size_t room) { return file.value().readSomeAt(offset, into, room); },
+                            kPiece, size.value());
     }
     // Read through the stream, not its buffer, so that a failed read sets the stream's state.
     return readContacts([&in](char* into, std::size_t room) -> Result<std::size_t> {

@@ -1,8 +1,10 @@
 #include "ImportMapping.h"
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cstdlib>
+#include <memory_resource>
 #include <variant>
 
 #include "TextDecoding.h"
@@ -13,7 +15,7 @@ namespace tesselby {
 namespace {
 
 // The property of a name chosen by the rule: lowest PREF first, then one of preferredType, then the first.
-const VCardProperty* chosen(const std::vector<const VCardProperty*>& candidates, std::string_view preferredType)
+const VCardProperty* chosen(const std::pmr::vector<const VCardProperty*>& candidates, std::string_view preferredType)
 {
     const VCardProperty* best = nullptr;
     long bestRank = LONG_MAX;
@@ -62,7 +64,7 @@ bool contains(const std::string& text, std::string_view part)
 }
 
 // What a card's property holds that the fields do not take; none for what only describes the card.
-std::optional<DroppedKind> droppedKindOf(const std::string& name)
+std::optional<DroppedKind> droppedKindOf(std::string_view name)
 {
     using enum DroppedKind;
     static constexpr std::pair<std::string_view, DroppedKind> kKinds[] = {
@@ -189,34 +191,41 @@ Result<Record, ContactProblem> recordFromCard(const VCard& card, DroppedValues* 
     const VCardProperty* org = nullptr;
     DroppedValues left;
     std::size_t labels = 0;
-    std::vector<const VCardProperty*> phones, emails;
+    // A card's few phones, addresses and values are held on the stack, unless it has many.
+    std::array<std::byte, 1024> room;
+    std::pmr::monotonic_buffer_resource arena(room.data(), room.size());
+    std::pmr::vector<const VCardProperty*> phones(&arena), emails(&arena);
     Record record;
     auto fail = [&card](const VCardProperty& property, const std::string& why) {
         return ContactProblem{property.line,
                               why + "; the card that starts on line " + std::to_string(card.line) + " was skipped"};
     };
-    std::vector<std::pair<const VCardProperty*, std::string>> decoded;
+    std::pmr::vector<std::pair<const VCardProperty*, std::string>> decoded(&arena);
     for (const VCardProperty& property : card.properties) {
-        if (property.name == "ORG" && org == nullptr && !property.value.empty()) {
+        // Compared as a view: its length first, rather than each name's bytes.
+        const std::string_view name = property.name;
+        if (name == "ORG" && org == nullptr && !property.value.empty()) {
             org = &property;
             continue;
         }
-        if (property.name == "LABEL" && !property.value.empty())
+        if (name == "LABEL" && !property.value.empty())
             ++labels;
-        if (property.name != "N" && property.name != "FN" && property.name != "TEL" && property.name != "EMAIL") {
-            if (const auto kind = droppedKindOf(property.name); kind && !property.value.empty())
+        if (name != "N" && name != "FN" && name != "TEL" && name != "EMAIL") {
+            if (const auto kind = droppedKindOf(name); kind && !property.value.empty())
                 left.add(*kind);
             continue;
         }
-        if (property.name == "N") {
+        if (name == "N") {
             if (n != nullptr)
                 continue;
             n = &property;
-            const std::vector<std::string_view> parts = valueComponents(property.value);
             // N starts with the family name, then the given name.
             constexpr Field kNameParts[] = {Field::LastName, Field::FirstName};
-            for (std::size_t part = 0; part < std::size(kNameParts) && part < parts.size(); ++part) {
-                auto value = decodeValue(property, parts[part]);
+            for (std::size_t part = 0; part < std::size(kNameParts); ++part) {
+                const std::optional<std::string_view> text = valueComponent(property.value, part);
+                if (!text)
+                    break;
+                auto value = decodeValue(property, *text);
                 if (auto* error = std::get_if<VCardValueError>(&value))
                     return fail(property, error->message);
                 record[kNameParts[part]] = std::move(std::get<std::string>(value));
@@ -227,18 +236,18 @@ Result<Record, ContactProblem> recordFromCard(const VCard& card, DroppedValues* 
         if (auto* error = std::get_if<VCardValueError>(&value))
             return fail(property, error->message);
         std::string text = std::move(std::get<std::string>(value));
-        if (property.name == "FN") {
+        if (name == "FN") {
             if (fn == nullptr) {
                 fn = &property;
                 decoded.emplace_back(fn, std::move(text));
             }
             continue;
         }
-        if (property.name == "TEL" && isTelAddress(property, card.version, text))
+        if (name == "TEL" && isTelAddress(property, card.version, text))
             text.erase(0, 4);
         if (text.empty())
             continue;
-        (property.name == "TEL" ? phones : emails).push_back(&property);
+        (name == "TEL" ? phones : emails).push_back(&property);
         decoded.emplace_back(&property, std::move(text));
     }
     // Each value is taken once at most, so it is moved out.
@@ -250,7 +259,7 @@ Result<Record, ContactProblem> recordFromCard(const VCard& card, DroppedValues* 
     };
     std::string organisation;
     if (org != nullptr) {
-        auto value = decodeValue(*org, valueComponents(org->value).front());
+        auto value = decodeValue(*org, *valueComponent(org->value, 0));
         if (auto* error = std::get_if<VCardValueError>(&value))
             return fail(*org, error->message);
         organisation = std::move(std::get<std::string>(value));

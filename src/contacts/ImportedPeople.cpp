@@ -21,6 +21,15 @@ void ImportedPeople::push_back(const Record& record)
     }
 }
 
+void ImportedPeople::append(const ImportedPeople& other)
+{
+    const std::size_t base = m_text.size();
+    m_ends.reserve(m_ends.size() + other.m_ends.size());
+    m_text.append(other.text());
+    for (const End& end : other.m_ends)
+        m_ends.push_back({end.hash, base + end.end});
+}
+
 std::string_view ImportedPeople::recordText(std::size_t record) const
 {
     const std::size_t start = record == 0 ? 0 : m_ends[record - 1].end;

@@ -44,6 +44,8 @@ public:
     };
 
     void push_back(const Record& record);
+    // Adds other's people after these; a failure leaves these as they were.
+    void append(const ImportedPeople& other);
     // Room for this many people's ends, taken once; the text grows without copying.
     void reserve(std::size_t records) { m_ends.reserve(records); }
 

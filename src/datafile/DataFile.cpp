@@ -182,6 +182,8 @@ Result<EditPlan> saveEditOver(const std::filesystem::path& target, const RecordG
             return replacement.error();
         if (Status written = now.writeWith(change, replacement.value().content()); !written)
             return written;
+        if (Status ready = replacement.value().prepare(); !ready)
+            return ready;
         if (!unchanged.result())
             return FileError{target, FileError::Cause::ChangedMeanwhile};
         // The edit is recorded before the list changes (see history/ListHistory.h).
@@ -279,6 +281,38 @@ void takeBackAdd(NativeFile& file, const std::filesystem::path& target, std::uin
         (void)removeAddJournal(target);
 }
 
+// An add to an empty list is the list's whole new content: written beside it and renamed into its place,
+// it needs no journal, since a cut-off add leaves the empty list as it was. Only while the list, open as
+// file, is still empty and still has the path: otherwise another program wrote it meanwhile, and the
+// add is made again over what it wrote.
+Result<std::optional<Status>> fillEmptyList(const std::filesystem::path& target, NativeFile& file,
+                                            const FileIdentity& identity, std::string_view lines)
+{
+    // A failure on the file written beside the list is told as the list's, the file the user knows.
+    const auto named = [&target](const FileError& failure) {
+        return failure.path.starts_with(pathText(target) + kTemporaryMarker) ? failure.about(target) : failure;
+    };
+    Result<ContentReplacement> replacement = ContentReplacement::begin(target);
+    if (!replacement)
+        return named(replacement.error());
+    if (Status written = replacement.value().content().write(lines); !written)
+        return named(written.error());
+    if (Status ready = replacement.value().prepare(); !ready)
+        return named(ready.error());
+    const Result<std::uint64_t> size = file.size();
+    if (!size)
+        return size.error();
+    const Result<FileIdentity> now = entryIdentityAt(target);
+    if (!now && now.error().cause != FileError::Cause::Missing)
+        return now.error();
+    if (size.value() != 0 || !now || !now.value().sameFileAs(identity))
+        return std::optional<Status>();
+    const Status committed = replacement.value().commit();
+    if (!committed && committed.error().cause == FileError::Cause::ChangedMeanwhile)
+        return std::optional<Status>(); // written in place, and another program wrote it since prepare
+    return committed ? std::optional<Status>(committed) : std::optional<Status>(named(committed.error()));
+}
+
 // One try of an add, under the lock: its outcome, or nothing when another program put a new file in the
 // list's place while the add wrote and the add has to be made again on it.
 Result<std::optional<Status>> appendOnce(const std::filesystem::path& target, std::string_view written)
@@ -321,6 +355,12 @@ Result<std::optional<Status>> appendOnce(const std::filesystem::path& target, st
     if (Status kept = history.value().intend(before, {}, lines, describeAdd(written)); !kept)
         return kept.error();
     ListHistory::Finisher recorded(history.value());
+    if (before == 0) {
+        Result<std::optional<Status>> filled = fillEmptyList(target, file, identity.value(), lines);
+        if (filled && filled.value() && filled.value()->ok())
+            recorded.landed();
+        return filled;
+    }
 
     // Until its journal is gone the add is not made: whatever stops it, the next use of the list takes
     // back what it wrote.
@@ -376,6 +416,22 @@ Result<std::string> readDataFile(const std::filesystem::path& path)
 {
     std::string text;
     if (Status read = readDataFileWith(path, readingWholeInto(text)); !read)
+        return read.error();
+    return text;
+}
+
+Result<LargeBlock> readDataFileBlock(const std::filesystem::path& path)
+{
+    LargeBlock text;
+    if (Status read = readDataFileWith(path,
+                                       [&text](NativeFile* file) -> Status {
+                                           if (file == nullptr) {
+                                               text.clear();
+                                               return {};
+                                           }
+                                           return file->readAllInto(text);
+                                       });
+        !read)
         return read.error();
     return text;
 }
@@ -565,7 +621,9 @@ Result<EditPlan> saveRecordEdit(const std::filesystem::path& path, RecordGrid& g
             return saved;
         // A plan that writes nothing (a conflict to ask about) is made over the file as just read.
         const bool wroteNothing = saved && !saved.value().saved();
-        if (!check.result() && !(pass > 0 && wroteNothing))
+        // Replaced after the check, while the save wrote its guard copy: planned again as well.
+        const bool replacedMeanwhile = !saved && saved.error().cause == FileError::Cause::ChangedMeanwhile;
+        if ((replacedMeanwhile || !check.result()) && !(pass > 0 && wroteNothing))
             continue;
         // Once saved, the grid holds the file as it stands, with what other programs wrote since the
         // load; until then, what the person saw.

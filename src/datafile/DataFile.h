@@ -11,6 +11,7 @@
 #include "Result.h"
 #include "disk/FileLock.h"
 #include "disk/SafeReplace.h"
+#include "memory/LargeBlock.h"
 #include "records/EditPlan.h"
 #include "records/Record.h"
 #include "records/RecordGrid.h"
@@ -23,6 +24,9 @@ namespace tesselby {
 
 // The data file's whole text. A file that does not exist yet reads as an empty list.
 Result<std::string> readDataFile(const std::filesystem::path& path);
+// The same in a block of its own, whose pages are asked for at once and written only by the read: the
+// cheaper way to hold a large list.
+Result<LargeBlock> readDataFileBlock(const std::filesystem::path& path);
 
 // Finds what search finds in the data file (see RecordSearch), the file streamed, never read whole.
 Status searchDataFile(const std::filesystem::path& path, RecordSearch& search, Field field, std::string_view text,

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -55,7 +56,7 @@ void checkImport(const ImportCase& row)
     if (row.dropped)
         CHECK(read.dropped.describe() == *row.dropped);
     // Read a piece at a time, through reads of a few bytes, the same.
-    for (const std::size_t piece : {std::size_t(4), std::size_t(50), std::size_t(1) << 20}) {
+    for (const std::size_t piece : {std::size_t(4), std::size_t(16), std::size_t(50), std::size_t(1) << 20}) {
         INFO("in pieces of " << piece);
         std::size_t at = 0;
         const Result<ContactsRead> streamed = readContacts(
@@ -71,6 +72,19 @@ void checkImport(const ImportCase& row)
         CHECK(linesOf(streamed.value().problems) == linesOf(read.problems));
         CHECK(messagesOf(streamed.value().problems) == messagesOf(read.problems));
         CHECK(streamed.value().dropped.describe() == read.dropped.describe());
+        // And as a file of a known size, read from any place: a long one in two halves at once.
+        const Result<ContactsRead> placed = readContacts(
+            [&](std::uint64_t offset, char* into, std::size_t room) -> Result<std::size_t> {
+                if (offset >= row.bytes.size())
+                    return std::size_t(0);
+                return row.bytes.copy(into, std::min(room, std::size_t(3)), static_cast<std::size_t>(offset));
+            },
+            piece, row.bytes.size());
+        REQUIRE(placed);
+        CHECK(placed.value().records == read.records);
+        CHECK(linesOf(placed.value().problems) == linesOf(read.problems));
+        CHECK(messagesOf(placed.value().problems) == messagesOf(read.problems));
+        CHECK(placed.value().dropped.describe() == read.dropped.describe());
     }
 }
 
@@ -148,6 +162,12 @@ TEST_CASE("cards shaped like real exports become people by the mapping rules")
          "BEGIN:VCARD\r\rN:Late;Open;;;\r",                    // 15; no END
          {{"Old", "Mac", "", ""}, {"Crlf", "Dos", "", ""}, {"Lf", "Unix", "", ""}},
          {13, 15}},
+        {"a BEGIN:VCARD line with a line folded under it starts no card, and text outside is told of once",
+         "BEGIN:VCARD\r\nN:A;B;;;\r\nEND:VCARD\r\nBEGIN:VCARD\r\nN:A;B;;;\r\nEND:VCARD\r\n"
+         "junk\r\nBEGIN:VCARD\r\n folded\r\nmore\r\n" // 7 to 10, past the middle
+         "BEGIN:VCARD\r\nN:C;D;;;\r\nEND:VCARD\r\n",
+         {{"B", "A", "", ""}, {"B", "A", "", ""}, {"D", "C", "", ""}},
+         {7}},
         {"a company's card: its organisation is its last name when it has no name, or FN only repeats it",
          "BEGIN:VCARD\r\nVERSION:3.0\r\nORG:Only a company\r\nEND:VCARD\r\n"
          "BEGIN:VCARD\r\nVERSION:3.0\r\nN:;;;;\r\nFN:Acme Tools\r\nORG:Acme Tools;Sales\r\nTEL:555\r\nEND:VCARD\r\n"

@@ -835,11 +835,20 @@ TEST_CASE("under a small memory limit each command ends with a message, never an
         list += itemLines({"First" + std::to_string(i), "Last", "555 0101", "someone@example.org"});
     for (int i = 0; i < 2000; ++i)
         cards += "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Card;" + std::to_string(i) + ";;;\r\nEND:VCARD\r\n";
-    const std::vector<std::string> commands[] = {
-        {"--version"},      {"list", "First1"}, {"check"}, {"export"}, {"export", "-o", "out.csv", "--format", "csv"},
-        {"import", "a.vcf"}};
+    // Long enough to be read in two halves at once, on two threads.
+    std::string longCards;
+    for (int i = 0; i < 16; ++i)
+        longCards += cards;
+    const std::vector<std::string> commands[] = {{"--version"},
+                                                 {"list", "First1"},
+                                                 {"check"},
+                                                 {"export"},
+                                                 {"export", "-o", "out.csv", "--format", "csv"},
+                                                 {"import", "a.vcf"},
+                                                 {"import", "long.vcf"}};
     Scratch scratch;
     writeFile(scratch.dir() / "a.vcf", cards);
+    writeFile(scratch.dir() / "long.vcf", longCards);
     writeFile(scratch.list(), list);
     int refused = 0, done = 0;
     for (const auto& args : commands) {

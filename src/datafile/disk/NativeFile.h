@@ -11,6 +11,8 @@
 
 namespace tesselby {
 
+class LargeBlock;
+
 // Which file a handle or a path reaches, and how many names it has.
 struct FileIdentity {
     std::uint64_t device = 0;
@@ -59,6 +61,8 @@ public:
     // The same from offset; the current place may move.
     Result<std::size_t> readSomeAt(std::uint64_t offset, char* into, std::size_t wanted);
     Result<std::string> readAll();
+    // The same into block, whose bytes are then written only by the read.
+    Status readAllInto(LargeBlock& block);
     Result<std::uint64_t> size();
     Result<FileIdentity> identity();
     // Writes every byte at the current place (at the end, for Append).

@@ -160,8 +160,10 @@ Status moveAside(const std::filesystem::path& target, const std::filesystem::pat
     for (int n = 1; n <= 100; ++n) {
         std::filesystem::path aside = guardPath;
         aside += stamp;
-        if (n > 1)
-            aside += "-" + std::to_string(n);
+        if (n > 1) {
+            aside += '-';
+            aside += std::to_string(n);
+        }
         moved = moveToNewName(guardPath, aside);
         if (moved)
             return FileError{target, named + "; it was not used, and was set aside as " + pathText(aside) +
@@ -189,32 +191,73 @@ Status landed(const std::optional<FileError>& doubt)
 
 Status restoreGuarded(const std::filesystem::path& target, bool takeBack, StrayGuard stray);
 
-// Gives the new content, whole in temporary, target's name.
-Status replaceByRename(const std::filesystem::path& target, TemporaryFile& temporary)
+} // namespace
+
+struct ContentReplacement::State {
+    State(std::filesystem::path to, TemporaryFile fresh)
+        : target(std::move(to)), temporary(std::move(fresh)), sink(temporary.file())
+    {
+    }
+    State(const State&) = delete;
+    State& operator=(const State&) = delete;
+    ~State()
+    {
+        // A guard copy whose rewrite never began guards nothing: the list is as it was.
+        if (guardPlaced && removeFile(beforeSavePath(target)))
+            (void)syncFolder(folderOf(target));
+    }
+
+    std::filesystem::path target;
+    std::optional<NativeFile> original; // none when no file had the name
+    // The file opened to be written over, when a new file cannot take its place with all it carries.
+    std::optional<NativeFile> inPlace;
+    TemporaryFile temporary; // the new content, as it is given
+    FileSink sink;
+    bool prepared = false;
+    // For a rewrite in place: the guard copy stands at its name, and what it guards.
+    bool guardPlaced = false;
+    FileIdentity guarded;
+    std::uint64_t oldSize = 0;
+};
+
+namespace {
+
+using State = ContentReplacement::State;
+
+// Makes the new content, whole in the temporary file, ready to take target's name.
+Status syncForRename(State& state)
 {
-    if (Status synced = temporary.file().sync(); !synced)
+    if (Status synced = state.temporary.file().sync(); !synced)
         return synced;
 #ifdef _WIN32
     // An open file cannot be renamed here.
-    if (Status closed = temporary.file().close(); !closed)
+    if (Status closed = state.temporary.file().close(); !closed)
         return closed;
 #endif
-    const Status moved = temporary.moveTo(target);
+    return {};
+}
+
+// Gives the new content target's name.
+Status moveIntoPlace(State& state)
+{
+    const Status moved = state.temporary.moveTo(state.target);
     if (!moved)
         return moved;
     // The point of no return: the new content, synced, has the file's name. What fails from here on
     // cannot take it back, and is only a doubt about what reached the disk.
-    temporary.keep();
+    state.temporary.keep();
     std::optional<FileError> doubt = moved.unconfirmed();
-    if (Status closed = temporary.file().close(); !closed && !doubt)
+    if (Status closed = state.temporary.file().close(); !closed && !doubt)
         doubt = closed.error();
     return landed(doubt);
 }
 
-// Rewrites target, open as file, in place with the new content in fresh, guarded by a synced copy beside
-// it that holds the old content and the new until the rewrite is on disk.
-Status rewriteInPlace(const std::filesystem::path& target, NativeFile& original, NativeFile& file, NativeFile& fresh)
+// Puts a synced copy of the file's old content and the new beside it (kBeforeSaveSuffix), naming the file
+// it guards, for a rewrite in place.
+Status placeGuard(State& state)
 {
+    NativeFile& original = *state.original;
+    NativeFile& fresh = state.temporary.file();
     const Result<FileIdentity> identity = original.identity();
     if (!identity)
         return identity.error();
@@ -224,7 +267,7 @@ Status rewriteInPlace(const std::filesystem::path& target, NativeFile& original,
     const Result<std::uint64_t> newSize = fresh.size();
     if (!newSize)
         return newSize.error();
-    Result<TemporaryFile> guard = TemporaryFile::createBeside(target);
+    Result<TemporaryFile> guard = TemporaryFile::createBeside(state.target);
     if (!guard)
         return guard.error();
     NativeFile& copy = guard.value().file();
@@ -238,7 +281,7 @@ Status rewriteInPlace(const std::filesystem::path& target, NativeFile& original,
     // The list may have grown or shrunk under another program's hand while it was copied.
     const Result<std::uint64_t> guardSize = copy.size();
     if (!guardSize || guardSize.value() != header.size() + oldSize.value() + newSize.value())
-        return FileError{target, FileError::Cause::ChangedMeanwhile};
+        return FileError{state.target, FileError::Cause::ChangedMeanwhile};
     if (Status synced = copy.sync(); !synced)
         return synced;
 #ifdef _WIN32
@@ -246,18 +289,40 @@ Status rewriteInPlace(const std::filesystem::path& target, NativeFile& original,
 #endif
     // From this rename on, the guard is what a cut-off rewrite is restored from. A name that might not
     // survive a power cut guards nothing, so then the save does not go on (and the guard goes).
-    const Status moved = guard.value().moveTo(beforeSavePath(target));
+    const Status moved = guard.value().moveTo(beforeSavePath(state.target));
     if (!moved)
         return moved;
     if (moved.unconfirmed())
         return *moved.unconfirmed();
     guard.value().keep();
+    state.guardPlaced = true;
+    state.guarded = identity.value();
+    state.oldSize = oldSize.value();
     (void)copy.close(); // synced: a late error here cannot touch what the guard holds
-    Status written = copyRange(fresh, 0, newSize.value(), file);
+    return {};
+}
+
+// Rewrites the file in place with the new content, behind its guard copy.
+Status rewriteGuarded(State& state)
+{
+    NativeFile& file = *state.inPlace;
+    NativeFile& fresh = state.temporary.file();
+    // The file must still be the one guarded, at the list's name, as long as it was: one another program
+    // renamed into its place would keep its content while the rewrite went into a file no longer at that
+    // name, and what another program added since would be written over.
+    const Result<FileIdentity> opened = file.identity();
+    const Result<FileIdentity> there = entryIdentityAt(state.target);
+    const Result<std::uint64_t> size = file.size();
+    if (!opened || !there || !size || !there.value().sameFileAs(opened.value()) ||
+        !opened.value().sameFileAs(state.guarded) || size.value() != state.oldSize)
+        return FileError{state.target, FileError::Cause::ChangedMeanwhile}; // the guard goes with the state
+    state.guardPlaced = false; // from here on, a failure is taken back from the guard
+    const Result<std::uint64_t> newSize = fresh.size();
+    Status written = newSize ? copyRange(fresh, 0, newSize.value(), file) : Status(newSize.error());
     if (written)
         written = endOverwrite(file, newSize.value());
     if (!written) {
-        (void)restoreGuarded(target, true,
+        (void)restoreGuarded(state.target, true,
                              StrayGuard::SetAside); // a failed rewrite (a full disk) is taken back at once
         return written;
     }
@@ -266,28 +331,14 @@ Status rewriteInPlace(const std::filesystem::path& target, NativeFile& original,
     std::optional<FileError> doubt;
     if (Status closed = file.close(); !closed)
         doubt = closed.error();
-    if (Status removed = removeFile(beforeSavePath(target)); !removed && !doubt)
+    if (Status removed = removeFile(beforeSavePath(state.target)); !removed && !doubt)
         doubt = removed.error();
-    if (Status synced = syncFolder(folderOf(target)); !synced && !doubt)
+    if (Status synced = syncFolder(folderOf(state.target)); !synced && !doubt)
         doubt = synced.error();
     return landed(doubt);
 }
 
 } // namespace
-
-struct ContentReplacement::State {
-    State(std::filesystem::path to, TemporaryFile fresh)
-        : target(std::move(to)), temporary(std::move(fresh)), sink(temporary.file())
-    {
-    }
-
-    std::filesystem::path target;
-    std::optional<NativeFile> original; // none when no file had the name
-    // The file opened to be written over, when a new file cannot take its place with all it carries.
-    std::optional<NativeFile> inPlace;
-    TemporaryFile temporary; // the new content, as it is given
-    FileSink sink;
-};
 
 ContentReplacement::ContentReplacement(std::unique_ptr<State> state) : m_state(std::move(state)) {}
 ContentReplacement::ContentReplacement(ContentReplacement&&) noexcept = default;
@@ -327,11 +378,23 @@ ByteSink& ContentReplacement::content()
     return m_state->sink;
 }
 
-Status ContentReplacement::commit()
+Status ContentReplacement::prepare()
 {
     State& state = *m_state;
+    if (state.prepared)
+        return {};
+    Status ready = state.inPlace ? placeGuard(state) : syncForRename(state);
+    state.prepared = ready.ok();
+    return ready;
+}
+
+Status ContentReplacement::commit()
+{
+    if (Status ready = prepare(); !ready)
+        return ready;
+    State& state = *m_state;
     if (!state.inPlace) {
-        Status replaced = replaceByRename(state.target, state.temporary);
+        Status replaced = moveIntoPlace(state);
         if (!state.original || replaced || replaced.error().cause != FileError::Cause::CannotReplace)
             return replaced;
         // A file mounted in its place, say, can only be written where it is.
@@ -345,8 +408,10 @@ Status ContentReplacement::commit()
             return fresh.error();
         state.temporary.file() = std::move(fresh.value()); // closed for the rename
 #endif
+        if (Status placed = placeGuard(state); !placed)
+            return placed;
     }
-    return rewriteInPlace(state.target, *state.original, *state.inPlace, state.temporary.file());
+    return rewriteGuarded(state);
 }
 
 bool saveGuardLeft(const std::filesystem::path& target)

@@ -20,8 +20,10 @@ namespace tesselby {
 // replacement is dropped uncommitted, the file is as it was and nothing is left beside it. Once the change
 // has landed (the rename, or the rewrite synced), a failure after it is a success that says what could
 // not be confirmed (Status::unconfirmed), never a failure.
-// Calling sequence: begin; write the new content, in order, into content(); commit once. The caller holds
-// the file's lock throughout.
+// Calling sequence: begin; write the new content, in order, into content(); prepare, which makes it safe
+// on the disk beside the file; commit once, which puts it in the file's place. prepare may be left to
+// commit; called first, it lets the caller make sure, as late as can be, that the file is still what the
+// content was made for. The caller holds the file's lock throughout.
 class ContentReplacement {
 public:
     static Result<ContentReplacement> begin(const std::filesystem::path& target);
@@ -31,10 +33,14 @@ public:
     ~ContentReplacement();
 
     ByteSink& content();
+    Status prepare();
+    // Fails with Cause::ChangedMeanwhile, having changed nothing, when a file rewritten in place was
+    // replaced or changed in length by another program since prepare.
     Status commit();
 
-private:
     struct State;
+
+private:
     explicit ContentReplacement(std::unique_ptr<State> state);
 
     std::unique_ptr<State> m_state; // where it stays as the replacement moves: content() points into it

@@ -1,9 +1,11 @@
 #include "history/HistoryLog.h"
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -69,6 +71,49 @@ Result<bool> readExactly(NativeFile& file, std::uint64_t offset, std::size_t len
     }
     return true;
 }
+
+// A file read front to back through a buffer of up to a mebibyte: a history of many small entries is
+// then read in a few reads, not several for each entry.
+class BufferedReader {
+public:
+    BufferedReader(NativeFile& file, std::uint64_t size)
+        : m_file(file), m_room(static_cast<std::size_t>(std::min<std::uint64_t>(size, kChunk))),
+          m_buffer(new char[m_room])
+    {
+    }
+
+    // The bytes [offset, offset + length), fewer only at the end of the file; good until the next call.
+    Result<std::string_view> at(std::uint64_t offset, std::size_t length)
+    {
+        if (offset < m_start || offset + length > m_start + m_held) {
+            if (length > m_room) {
+                m_room = length;
+                m_buffer.reset(new char[m_room]);
+            }
+            m_start = offset;
+            m_held = 0;
+            while (m_held < m_room) {
+                const Result<std::size_t> got =
+                    m_file.readSomeAt(offset + m_held, m_buffer.get() + m_held, m_room - m_held);
+                if (!got)
+                    return got.error();
+                if (got.value() == 0)
+                    break;
+                m_held += got.value();
+            }
+        }
+        const std::size_t from = static_cast<std::size_t>(offset - m_start);
+        return std::string_view(m_buffer.get() + from, std::min(length, m_held - std::min(from, m_held)));
+    }
+
+private:
+    static constexpr std::uint64_t kChunk = std::uint64_t(1) << 20;
+    NativeFile& m_file;
+    std::size_t m_room;
+    std::unique_ptr<char[]> m_buffer; // uninitialised: only what is read is used
+    std::uint64_t m_start = 0;
+    std::size_t m_held = 0;
+};
 
 // Parses "@K seq time metaLen dataLen\n" at the start of text: its length, or 0 when it is not one.
 std::size_t parseHeader(std::string_view text, HistoryEntry& entry, std::uint64_t& metaLength)
@@ -170,45 +215,44 @@ Result<bool> HistoryLog::scan(const std::filesystem::path& target)
         return size.value() < expected.size() && expected.starts_with(bytes.substr(0, size.value()));
     m_headerEnd = m_entriesEnd = expected.size();
     std::uint64_t at = m_headerEnd;
-    std::string head;
+    BufferedReader reader(m_file, size.value());
     while (at < size.value()) {
         HistoryEntry entry;
         entry.start = at;
-        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(96, size.value() - at));
-        read = readExactly(m_file, at, want, head);
-        if (!read)
-            return read.error();
+        const Result<std::string_view> head =
+            reader.at(at, static_cast<std::size_t>(std::min<std::uint64_t>(96, size.value() - at)));
+        if (!head)
+            return head.error();
         std::uint64_t metaLength = 0;
-        const std::size_t headerLength = parseHeader(head, entry, metaLength);
+        const std::size_t headerLength = parseHeader(head.value(), entry, metaLength);
         if (headerLength == 0)
             return false;
         const std::uint64_t dataAt = at + headerLength + metaLength;
         const std::uint64_t end = dataAt + entry.dataLength + kTrailerSize;
         if (metaLength > (1u << 20) || end > size.value() || end < dataAt)
             break; // the torn tail a kill leaves
-        read = readExactly(m_file, at + headerLength, static_cast<std::size_t>(metaLength), entry.meta);
-        if (!read)
-            return read.error();
+        const Result<std::string_view> meta = reader.at(at + headerLength, static_cast<std::size_t>(metaLength));
+        if (!meta)
+            return meta.error();
+        entry.meta = meta.value();
         Fnv1a hash;
         hash.add(entry.meta);
-        std::string chunk;
         for (std::uint64_t done = 0; done < entry.dataLength;) {
             const std::size_t piece =
                 static_cast<std::size_t>(std::min<std::uint64_t>(1u << 20, entry.dataLength - done));
-            read = readExactly(m_file, dataAt + done, piece, chunk);
-            if (!read)
-                return read.error();
-            hash.add(chunk);
+            const Result<std::string_view> chunk = reader.at(dataAt + done, piece);
+            if (!chunk)
+                return chunk.error();
+            hash.add(chunk.value());
             done += piece;
         }
-        std::string trailer;
-        read = readExactly(m_file, end - kTrailerSize, kTrailerSize, trailer);
-        if (!read)
-            return read.error();
+        const Result<std::string_view> trailer = reader.at(end - kTrailerSize, kTrailerSize);
+        if (!trailer)
+            return trailer.error();
         std::uint64_t storedHash = 0, storedStart = 0;
-        const bool whole = trailer.starts_with("\n~") && trailer.back() == '\n' &&
-                           parseHex16(std::string_view(trailer).substr(2, 16), storedHash) &&
-                           parseHex16(std::string_view(trailer).substr(18, 16), storedStart) &&
+        const std::string_view tail = trailer.value();
+        const bool whole = tail.size() == kTrailerSize && tail.starts_with("\n~") && tail.back() == '\n' &&
+                           parseHex16(tail.substr(2, 16), storedHash) && parseHex16(tail.substr(18, 16), storedStart) &&
                            storedHash == hash.value() && storedStart == at;
         if (!whole) {
             // Only the last entry may be torn; a bad one with whole entries after it is damage.
