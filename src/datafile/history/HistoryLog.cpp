@@ -237,7 +237,8 @@ Result<bool> HistoryLog::scan(const std::filesystem::path& target)
         entry.meta = meta.value();
         Fnv1a hash;
         hash.add(entry.meta);
-        for (std::uint64_t done = 0; done < entry.dataLength;) {
+        entry.dataChecked = entry.kind != HistoryEntry::Kind::Snapshot;
+        for (std::uint64_t done = 0; entry.dataChecked && done < entry.dataLength;) {
             const std::size_t piece =
                 static_cast<std::size_t>(std::min<std::uint64_t>(1u << 20, entry.dataLength - done));
             const Result<std::string_view> chunk = reader.at(dataAt + done, piece);
@@ -253,7 +254,7 @@ Result<bool> HistoryLog::scan(const std::filesystem::path& target)
         const std::string_view tail = trailer.value();
         const bool whole = tail.size() == kTrailerSize && tail.starts_with("\n~") && tail.back() == '\n' &&
                            parseHex16(tail.substr(2, 16), storedHash) && parseHex16(tail.substr(18, 16), storedStart) &&
-                           storedHash == hash.value() && storedStart == at;
+                           (!entry.dataChecked || storedHash == hash.value()) && storedStart == at;
         if (!whole) {
             // Only the last entry may be torn; a bad one with whole entries after it is damage.
             if (end == size.value())
@@ -262,6 +263,7 @@ Result<bool> HistoryLog::scan(const std::filesystem::path& target)
         }
         entry.dataAt = dataAt;
         entry.end = end;
+        entry.hash = storedHash;
         m_entries.push_back(std::move(entry));
         at = end;
     }
@@ -338,6 +340,8 @@ Result<bool> HistoryLog::scanEnds(const std::filesystem::path& target)
             hash.add(data);
             if (hash.value() != storedHash || entry.end != size.value())
                 return std::optional<HistoryEntry>();
+            entry.hash = storedHash;
+            entry.dataChecked = true;
         }
         return std::optional<HistoryEntry>(std::move(entry));
     };
@@ -566,15 +570,21 @@ Status HistoryLog::pruneBefore(const std::filesystem::path& target, std::size_t 
         done = fresh.append(
             entry.kind, entry.time, entry.meta, entry.dataLength,
             [&](const auto& put) -> Status {
+                // A copy not checked yet is checked as it is copied: a damaged one is never made whole.
+                Fnv1a hash;
+                hash.add(entry.meta);
                 std::string chunk;
                 for (std::uint64_t at = 0; at < entry.dataLength;) {
                     const std::uint64_t piece = std::min<std::uint64_t>(1u << 20, entry.dataLength - at);
                     if (Status read = readData(entry, at, piece, chunk); !read)
                         return read;
+                    hash.add(chunk);
                     if (Status written = put(chunk); !written)
                         return written;
                     at += piece;
                 }
+                if (!entry.dataChecked && hash.value() != entry.hash)
+                    return FileError{m_path, kDamaged};
                 return {};
             },
             false);
@@ -595,6 +605,18 @@ Status HistoryLog::pruneBefore(const std::filesystem::path& target, std::size_t 
     if (!read)
         return read.error();
     return read.value() ? Status() : Status(FileError{m_path, kDamaged});
+}
+
+Status HistoryLog::readCopy(const HistoryEntry& entry, std::string& out)
+{
+    if (Status read = readData(entry, 0, entry.dataLength, out); !read)
+        return read;
+    if (entry.dataChecked)
+        return {};
+    Fnv1a hash;
+    hash.add(entry.meta);
+    hash.add(out);
+    return hash.value() == entry.hash ? Status() : Status(FileError{m_path, kDamaged});
 }
 
 Status HistoryLog::readData(const HistoryEntry& entry, std::uint64_t offset, std::uint64_t length, std::string& out)

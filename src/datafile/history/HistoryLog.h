@@ -37,6 +37,8 @@ struct HistoryEntry {
     std::uint64_t dataLength = 0;
     std::uint64_t start = 0;
     std::uint64_t end = 0;
+    std::uint64_t hash = 0;   // the trailer's
+    bool dataChecked = false; // whether the data was read and found to match hash
 };
 
 // The meta of an entry: fields separated by tabs, none holding a tab or a line break.
@@ -82,10 +84,15 @@ public:
 
     // Reads [offset, offset + length) of an entry's data into out.
     Status readData(const HistoryEntry& entry, std::uint64_t offset, std::uint64_t length, std::string& out);
+    // Reads a copy's whole data into out, checked against its hash: a history is read without reading its
+    // copies of the list (see scan), so a damaged copy is found here.
+    Status readCopy(const HistoryEntry& entry, std::string& out);
 
 private:
     HistoryLog(std::filesystem::path path, NativeFile file) : m_path(std::move(path)), m_file(std::move(file)) {}
-    // Reads every entry; false when the file is not a history of target (a torn tail is not that).
+    // Reads every entry, and checks each against its trailer's hash but for a copy's data, which is the
+    // whole list and is checked when it is read: opening a history then costs its changes, not the list's
+    // size. False when the file is not a history of target (a torn tail is not that).
     Result<bool> scan(const std::filesystem::path& target);
     // Reads only the ends (see open); false when they are not both whole, and the file must be scanned.
     Result<bool> scanEnds(const std::filesystem::path& target);

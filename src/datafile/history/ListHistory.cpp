@@ -5,11 +5,13 @@
 #include <charconv>
 #include <chrono>
 #include <ctime>
+#include <functional>
 #include <map>
 #include <mutex>
 
 #include "disk/FileSystem.h"
 #include "format/ItemScanner.h"
+#include "records/RecordStream.h"
 
 namespace tesselby {
 
@@ -125,7 +127,7 @@ Result<std::string> rebuild(HistoryLog& log, std::size_t count, std::optional<st
         const HistoryEntry& entry = log.entries()[i];
         switch (entry.kind) {
         case HistoryEntry::Kind::Snapshot:
-            if (Status read = log.readData(entry, 0, entry.dataLength, list); !read)
+            if (Status read = log.readCopy(entry, list); !read)
                 return read.error();
             pending.reset();
             break;
@@ -153,16 +155,71 @@ Result<std::string> rebuild(HistoryLog& log, std::size_t count, std::optional<st
 // "3 people added, 1 changed": how the list now differs from the list before, by whole people.
 std::string describeOutside(std::string_view before, std::string_view now)
 {
-    std::map<Record, long> count;
-    const RecordGrid old = RecordGrid::fromText(before);
-    const RecordGrid changed = RecordGrid::fromText(now);
-    for (std::size_t r = 1; r <= old.recordCount(); ++r)
-        --count[old.record(r)];
-    for (std::size_t r = 1; r <= changed.recordCount(); ++r)
-        ++count[changed.record(r)];
+    // Each person by a hash of their values as written (quotes doubled), the two lists' hashes sorted and
+    // walked side by side: a list of a million people is told in a fraction of a second.
+    const auto hashes = [](std::string_view text) {
+        struct Hashes : RecordStream::Visitor {
+            std::vector<std::uint64_t> out;
+            std::string escaped;
+            static std::uint64_t mix(std::uint64_t hash, std::string_view value)
+            {
+                return (hash ^ std::hash<std::string_view>{}(value)) * 0x9E3779B97F4A7C15ULL;
+            }
+            void writtenRecords(const RecordStream::WrittenWindow& window) override
+            {
+                for (std::size_t r = 0; r < window.records; ++r) {
+                    // Four lines, each a value between quotes and a line end.
+                    std::string_view record = window.record(r);
+                    std::uint64_t hash = 0;
+                    for (int field = 0; field < kFieldCount; ++field) {
+                        const std::size_t lineEnd = record.find('\n');
+                        std::string_view line = record.substr(0, lineEnd);
+                        if (line.ends_with('\r'))
+                            line.remove_suffix(1);
+                        hash = mix(hash, line.size() >= 2 ? line.substr(1, line.size() - 2) : line);
+                        record.remove_prefix(std::min(record.size(), lineEnd + 1));
+                    }
+                    out.push_back(hash);
+                }
+            }
+            void readRecord(const std::array<RawItem, kFieldCount>& items, int count, std::string_view, std::uint64_t,
+                            bool) override
+            {
+                std::uint64_t hash = 0;
+                for (int field = 0; field < kFieldCount; ++field) {
+                    const RawItem& item = items[static_cast<std::size_t>(field)];
+                    if (field >= count || item.quoted) {
+                        hash = mix(hash, field < count ? item.raw : std::string_view());
+                        continue;
+                    }
+                    escaped.clear();
+                    for (const char c : item.raw)
+                        escaped.append(c == '"' ? 2 : 1, c);
+                    hash = mix(hash, escaped);
+                }
+                out.push_back(hash);
+            }
+        } visitor;
+        RecordStream stream;
+        (void)stream.walk(sourceOf(text), visitor); // a text in memory cannot fail to be read
+        std::sort(visitor.out.begin(), visitor.out.end());
+        return std::move(visitor.out);
+    };
+    const std::vector<std::uint64_t> old = hashes(before);
+    const std::vector<std::uint64_t> changed = hashes(now);
     long added = 0, removed = 0;
-    for (const auto& [record, n] : count)
-        (n > 0 ? added : removed) += n > 0 ? n : -n;
+    for (std::size_t i = 0, j = 0; i < old.size() || j < changed.size();) {
+        if (j == changed.size() || (i < old.size() && old[i] < changed[j])) {
+            ++removed;
+            ++i;
+        } else if (i == old.size() || changed[j] < old[i]) {
+            ++added;
+            ++j;
+        } else {
+            ++i;
+            ++j;
+        }
+    }
     const long edited = std::min(added, removed);
     added -= edited;
     removed -= edited;
@@ -307,7 +364,8 @@ std::string describeEdit(const RecordGrid& grid, std::size_t at, const FieldValu
     bool first = true;
     for (const Field f : kFields)
         if (values[f] && *values[f] != old[f]) {
-            text += std::string(first ? " " : "; ") + std::string(namesOf(f).option) + " " + old[f] + " → " + *values[f];
+            text +=
+                std::string(first ? " " : "; ") + std::string(namesOf(f).option) + " " + old[f] + " → " + *values[f];
             first = false;
         }
     return first ? text + " no value changed" : text;
@@ -427,7 +485,8 @@ Status ListHistory::intend(std::uint64_t offset, std::string_view oldBytes, std:
         },
         true);
     if (!kept)
-        return FileError{m_target, std::string(kNotKept) + " (" + kept.error().path + ": " + kept.error().reason() + ")"};
+        return FileError{m_target,
+                         std::string(kNotKept) + " (" + kept.error().path + ": " + kept.error().reason() + ")"};
     m_intended = true;
     return {};
 }
