@@ -168,6 +168,12 @@ TEST_CASE("cards shaped like real exports become people by the mapping rules")
          "BEGIN:VCARD\r\nN:C;D;;;\r\nEND:VCARD\r\n",
          {{"B", "A", "", ""}, {"B", "A", "", ""}, {"D", "C", "", ""}},
          {7}},
+        {"a quoted-printable value ending in \"==\", then an empty line, goes on no further: the next card is read",
+         "BEGIN:VCARD\r\nN:A;B;;;\r\nEND:VCARD\r\nBEGIN:VCARD\r\nN:A;B;;;\r\nEND:VCARD\r\n"
+         "BEGIN:VCARD\r\nVERSION:2.1\r\nN;ENCODING=QUOTED-PRINTABLE:Soft;Break==\r\n\r\n" // 7, no END
+         "BEGIN:VCARD\r\nN:C;D;;;\r\nEND:VCARD\r\n",                                      // past the middle
+         {{"B", "A", "", ""}, {"B", "A", "", ""}, {"D", "C", "", ""}},
+         {7}},
         {"a company's card: its organisation is its last name when it has no name, or FN only repeats it",
          "BEGIN:VCARD\r\nVERSION:3.0\r\nORG:Only a company\r\nEND:VCARD\r\n"
          "BEGIN:VCARD\r\nVERSION:3.0\r\nN:;;;;\r\nFN:Acme Tools\r\nORG:Acme Tools;Sales\r\nTEL:555\r\nEND:VCARD\r\n"
