@@ -55,6 +55,7 @@ void checkImport(const ImportCase& row)
     CHECK(linesOf(read.problems) == row.problemLines);
     if (row.dropped)
         CHECK(read.dropped.describe() == *row.dropped);
+    const ContactsRead cutRead = readContacts(std::string_view(row.bytes).substr(0, row.bytes.size() / 4));
     // Read a piece at a time, through reads of a few bytes, the same.
     for (const std::size_t piece : {std::size_t(4), std::size_t(16), std::size_t(50), std::size_t(1) << 20}) {
         INFO("in pieces of " << piece);
@@ -85,6 +86,23 @@ void checkImport(const ImportCase& row)
         CHECK(linesOf(placed.value().problems) == linesOf(read.problems));
         CHECK(messagesOf(placed.value().problems) == messagesOf(read.problems));
         CHECK(placed.value().dropped.describe() == read.dropped.describe());
+        // And as a file that shrank to a quarter as it was read, after what lies from a third on was read:
+        // as a reading in order, it ends at the quarter.
+        const std::size_t quarter = row.bytes.size() / 4, third = std::max(row.bytes.size() / 3, quarter + 1);
+        const Result<ContactsRead> shrunk = readContacts(
+            [&](std::uint64_t offset, char* into, std::size_t room) -> Result<std::size_t> {
+                const std::size_t end = offset < quarter ? quarter : row.bytes.size();
+                if (offset >= end || (offset >= quarter && offset < third))
+                    return std::size_t(0);
+                return row.bytes.copy(into, std::min({room, std::size_t(3), end - static_cast<std::size_t>(offset)}),
+                                      static_cast<std::size_t>(offset));
+            },
+            piece, row.bytes.size());
+        REQUIRE(shrunk);
+        CHECK(shrunk.value().records == cutRead.records);
+        CHECK(linesOf(shrunk.value().problems) == linesOf(cutRead.problems));
+        CHECK(messagesOf(shrunk.value().problems) == messagesOf(cutRead.problems));
+        CHECK(shrunk.value().dropped.describe() == cutRead.dropped.describe());
     }
 }
 
