@@ -192,6 +192,10 @@ TEST_CASE("cards shaped like real exports become people by the mapping rules")
          "BEGIN:VCARD\r\nN:C;D;;;\r\nEND:VCARD\r\n",                                      // past the middle
          {{"B", "A", "", ""}, {"B", "A", "", ""}, {"D", "C", "", ""}},
          {7}},
+        {"nor does it take the END:VCARD after an empty line as its own",
+         "BEGIN:VCARD\r\nVERSION:2.1\r\nN;ENCODING=QUOTED-PRINTABLE:Soft;Break==\r\n\r\nEND:VCARD\r\n",
+         {{"Break=", "Soft", "", ""}},
+         {}},
         {"a company's card: its organisation is its last name when it has no name, or FN only repeats it",
          "BEGIN:VCARD\r\nVERSION:3.0\r\nORG:Only a company\r\nEND:VCARD\r\n"
          "BEGIN:VCARD\r\nVERSION:3.0\r\nN:;;;;\r\nFN:Acme Tools\r\nORG:Acme Tools;Sales\r\nTEL:555\r\nEND:VCARD\r\n"
