@@ -263,7 +263,10 @@ void VCardParser::parse(std::string_view text)
     LineSource lines(text, m_lines);
     while (!lines.atEnd()) {
         const std::size_t number = lines.nextNumber();
-        const std::string_view line = takeLogicalLine(lines, m_buffer);
+        std::string_view line = takeLogicalLine(lines, m_buffer);
+        // Files of cards put together keep each one's byte-order mark, at the start of its first line.
+        if (line.starts_with("\xEF\xBB\xBF"))
+            line.remove_prefix(3);
         if (isBlank(line))
             continue;
         if (isLine(line, "BEGIN:VCARD")) {

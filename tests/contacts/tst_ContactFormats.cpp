@@ -196,6 +196,12 @@ TEST_CASE("cards shaped like real exports become people by the mapping rules")
          "BEGIN:VCARD\r\nVERSION:2.1\r\nN;ENCODING=QUOTED-PRINTABLE:Soft;Break==\r\n\r\nEND:VCARD\r\n",
          {{"Break=", "Soft", "", ""}},
          {}},
+        {"files of cards put together, the later ones each with its byte-order mark",
+         "BEGIN:VCARD\r\nN:A;B;;;\r\nEND:VCARD\r\n\xEF\xBB\xBF"
+         "BEGIN:VCARD\r\nN:C;D;;;\r\nEND:VCARD\r\n\xEF\xBB\xBF\r\n"
+         "BEGIN:VCARD\r\nN:E;F;;;\r\nEND:VCARD\r\n",
+         {{"B", "A", "", ""}, {"D", "C", "", ""}, {"F", "E", "", ""}},
+         {}},
         {"a company's card: its organisation is its last name when it has no name, or FN only repeats it",
          "BEGIN:VCARD\r\nVERSION:3.0\r\nORG:Only a company\r\nEND:VCARD\r\n"
          "BEGIN:VCARD\r\nVERSION:3.0\r\nN:;;;;\r\nFN:Acme Tools\r\nORG:Acme Tools;Sales\r\nTEL:555\r\nEND:VCARD\r\n"
