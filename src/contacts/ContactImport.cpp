@@ -6,6 +6,7 @@
 #include <functional>
 #include <future>
 #include <new>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -235,8 +236,9 @@ Result<std::uint64_t> secondHalfStart(const PlacedByteSource& source, std::uint6
     return 0;
 }
 
-// How many lines end in the first bytes of source: each LF, CR LF or lone CR, as the card reader counts.
-Result<std::size_t> linesIn(const PlacedByteSource& source, std::uint64_t bytes)
+// How many lines end in the first bytes of source: each LF, CR LF or lone CR, as the card reader counts;
+// none when the source ends before them (the file shrank).
+Result<std::optional<std::size_t>> linesIn(const PlacedByteSource& source, std::uint64_t bytes)
 {
     std::string piece(std::size_t(256) << 10, '\0');
     std::size_t lineFeeds = 0, carriageReturns = 0, pairs = 0;
@@ -247,7 +249,7 @@ Result<std::size_t> linesIn(const PlacedByteSource& source, std::uint64_t bytes)
         if (!got)
             return got.error();
         if (got.value() == 0)
-            break;
+            return std::optional<std::size_t>();
         const unsigned char* at = reinterpret_cast<const unsigned char*>(piece.data());
         const std::size_t size = got.value();
         pairs += afterReturn && at[0] == '\n';
@@ -261,7 +263,7 @@ Result<std::size_t> linesIn(const PlacedByteSource& source, std::uint64_t bytes)
         afterReturn = at[size - 1] == '\r';
         offset += size;
     }
-    return lineFeeds + carriageReturns - pairs;
+    return std::optional<std::size_t>(lineFeeds + carriageReturns - pairs);
 }
 
 // Whether the program may take memory as it needs: under a limit (ulimit -v) an import reads in order,
@@ -277,43 +279,58 @@ bool memoryUnlimited()
 }
 
 // Reads the cards of source in two halves at once, the second from secondStart, and puts together what
-// each read, as one reading in order would have.
-Result<ContactsRead> readInHalves(const PlacedByteSource& source, std::uint64_t secondStart, std::size_t pieceBytes,
-                                  std::uint64_t expectedBytes)
+// each read, as one reading in order would have. None when the file ended before secondStart as it was
+// read (it shrank meanwhile): what the second half read then lies past where a reading in order stops.
+Result<std::optional<ContactsRead>> readInHalves(const PlacedByteSource& source, std::uint64_t secondStart,
+                                                 std::size_t pieceBytes, std::uint64_t expectedBytes)
 {
-    auto second = std::async(std::launch::async, [&]() -> Result<ContactsRead> {
+    auto second = std::async(std::launch::async, [&]() -> Result<std::optional<ContactsRead>> {
         // Its lines are numbered on from the first half's.
-        const Result<std::size_t> linesBefore = linesIn(source, secondStart);
+        const Result<std::optional<std::size_t>> linesBefore = linesIn(source, secondStart);
         if (!linesBefore)
             return linesBefore.error();
+        if (!linesBefore.value())
+            return std::optional<ContactsRead>();
         ContactsRead read;
         reserveFor(read, expectedBytes - std::min(expectedBytes, secondStart));
-        VCardParser parser(personOfEachCard(read), read.problems, linesBefore.value());
+        VCardParser parser(personOfEachCard(read), read.problems, *linesBefore.value());
         Pieces pieces(sequentially(source, secondStart, kToTheEnd), pieceBytes);
         if (Status readFirst = pieces.fill(pieces.pieceBytes()); !readFirst)
             return readFirst.error();
         if (Status parsed = parseCards(pieces, parser); !parsed)
             return parsed.error();
-        return read;
+        return std::optional<ContactsRead>(std::move(read));
     });
     ContactsRead read;
     reserveFor(read, expectedBytes); // room for both halves' people, so that the second joins without a copy
     VCardParser parser(personOfEachCard(read), read.problems);
-    Pieces pieces(sequentially(source, 0, secondStart), pieceBytes);
+    std::uint64_t firstBytes = 0;
+    Pieces pieces(
+        [&firstBytes, from = sequentially(source, 0, secondStart)](char* into,
+                                                                   std::size_t room) mutable -> Result<std::size_t> {
+            const Result<std::size_t> got = from(into, room);
+            if (got)
+                firstBytes += got.value();
+            return got;
+        },
+        pieceBytes);
     Status first = pieces.fill(pieces.pieceBytes());
     if (first)
         first = parseCards(pieces, parser);
-    Result<ContactsRead> rest = second.get();
+    Result<std::optional<ContactsRead>> rest = second.get();
     if (!first)
         return first.error();
     if (!rest)
         return rest.error();
-    read.records.append(rest.value().records);
-    read.problems.insert(read.problems.end(), rest.value().problems.begin(), rest.value().problems.end());
+    if (!rest.value() || firstBytes < secondStart)
+        return std::optional<ContactsRead>();
+    ContactsRead& after = *rest.value();
+    read.records.append(after.records);
+    read.problems.insert(read.problems.end(), after.problems.begin(), after.problems.end());
     for (int kind = 0; kind < kDroppedKinds; ++kind)
-        read.dropped.counts[kind] += rest.value().dropped.counts[kind];
+        read.dropped.counts[kind] += after.dropped.counts[kind];
     inLineOrder(read.problems);
-    return read;
+    return std::optional<ContactsRead>(std::move(read));
 }
 
 } // namespace
@@ -403,10 +420,16 @@ Result<ContactsRead> readContacts(const PlacedByteSource& source, std::size_t pi
             const Result<std::uint64_t> half = secondHalfStart(source, expectedBytes / 2);
             if (!half)
                 return half.error();
-            // Without a second thread, or the memory for both halves at once, the file is read in order.
+            // Without a second thread, or the memory for both halves at once, or when the file shrank as
+            // it was read, it is read (again) in order.
             if (half.value() > 0) {
                 try {
-                    return readInHalves(source, half.value(), pieceBytes, expectedBytes);
+                    Result<std::optional<ContactsRead>> halves =
+                        readInHalves(source, half.value(), pieceBytes, expectedBytes);
+                    if (!halves)
+                        return halves.error();
+                    if (halves.value())
+                        return std::move(*halves.value());
                 } catch (const std::system_error&) {
                 } catch (const std::bad_alloc&) {
                 }

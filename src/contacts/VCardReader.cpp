@@ -117,19 +117,24 @@ std::string_view takeLogicalLine(LineSource& lines, std::string& buffer)
     std::string& logical = buffer;
     logical.assign(first);
     QuotedPrintableHead head;
+    // The physical line taken last: only one that itself ends in "=" is a soft line break. An empty line
+    // after one ends the value, though the "=" of a "==" before it is then last in the logical line.
+    std::string_view last = first;
     for (;;) {
         if (lines.atEnd())
             return logical;
         // A quoted-printable soft line break goes on with the next line as it stands.
-        if (!logical.empty() && logical.back() == '=' && head.check(logical)) {
+        if (!last.empty() && last.back() == '=' && head.check(logical)) {
             logical.pop_back();
-            logical += lines.take();
+            last = lines.take();
+            logical += last;
             continue;
         }
         const std::string_view next = lines.peek();
         if (next.empty() || (next[0] != ' ' && next[0] != '\t'))
             return logical;
-        logical += lines.take().substr(1);
+        last = lines.take();
+        logical += last.substr(1);
     }
 }
 
@@ -258,7 +263,10 @@ void VCardParser::parse(std::string_view text)
     LineSource lines(text, m_lines);
     while (!lines.atEnd()) {
         const std::size_t number = lines.nextNumber();
-        const std::string_view line = takeLogicalLine(lines, m_buffer);
+        std::string_view line = takeLogicalLine(lines, m_buffer);
+        // Files of cards put together keep each one's byte-order mark, at the start of its first line.
+        if (line.starts_with("\xEF\xBB\xBF"))
+            line.remove_prefix(3);
         if (isBlank(line))
             continue;
         if (isLine(line, "BEGIN:VCARD")) {

@@ -55,6 +55,7 @@ void checkImport(const ImportCase& row)
     CHECK(linesOf(read.problems) == row.problemLines);
     if (row.dropped)
         CHECK(read.dropped.describe() == *row.dropped);
+    const ContactsRead cutRead = readContacts(std::string_view(row.bytes).substr(0, row.bytes.size() / 4));
     // Read a piece at a time, through reads of a few bytes, the same.
     for (const std::size_t piece : {std::size_t(4), std::size_t(16), std::size_t(50), std::size_t(1) << 20}) {
         INFO("in pieces of " << piece);
@@ -85,6 +86,23 @@ void checkImport(const ImportCase& row)
         CHECK(linesOf(placed.value().problems) == linesOf(read.problems));
         CHECK(messagesOf(placed.value().problems) == messagesOf(read.problems));
         CHECK(placed.value().dropped.describe() == read.dropped.describe());
+        // And as a file that shrank to a quarter as it was read, after what lies from a third on was read:
+        // as a reading in order, it ends at the quarter.
+        const std::size_t quarter = row.bytes.size() / 4, third = std::max(row.bytes.size() / 3, quarter + 1);
+        const Result<ContactsRead> shrunk = readContacts(
+            [&](std::uint64_t offset, char* into, std::size_t room) -> Result<std::size_t> {
+                const std::size_t end = offset < quarter ? quarter : row.bytes.size();
+                if (offset >= end || (offset >= quarter && offset < third))
+                    return std::size_t(0);
+                return row.bytes.copy(into, std::min({room, std::size_t(3), end - static_cast<std::size_t>(offset)}),
+                                      static_cast<std::size_t>(offset));
+            },
+            piece, row.bytes.size());
+        REQUIRE(shrunk);
+        CHECK(shrunk.value().records == cutRead.records);
+        CHECK(linesOf(shrunk.value().problems) == linesOf(cutRead.problems));
+        CHECK(messagesOf(shrunk.value().problems) == messagesOf(cutRead.problems));
+        CHECK(shrunk.value().dropped.describe() == cutRead.dropped.describe());
     }
 }
 
@@ -168,6 +186,22 @@ TEST_CASE("cards shaped like real exports become people by the mapping rules")
          "BEGIN:VCARD\r\nN:C;D;;;\r\nEND:VCARD\r\n",
          {{"B", "A", "", ""}, {"B", "A", "", ""}, {"D", "C", "", ""}},
          {7}},
+        {"a quoted-printable value ending in \"==\", then an empty line, goes on no further: the next card is read",
+         "BEGIN:VCARD\r\nN:A;B;;;\r\nEND:VCARD\r\nBEGIN:VCARD\r\nN:A;B;;;\r\nEND:VCARD\r\n"
+         "BEGIN:VCARD\r\nVERSION:2.1\r\nN;ENCODING=QUOTED-PRINTABLE:Soft;Break==\r\n\r\n" // 7, no END
+         "BEGIN:VCARD\r\nN:C;D;;;\r\nEND:VCARD\r\n",                                      // past the middle
+         {{"B", "A", "", ""}, {"B", "A", "", ""}, {"D", "C", "", ""}},
+         {7}},
+        {"nor does it take the END:VCARD after an empty line as its own",
+         "BEGIN:VCARD\r\nVERSION:2.1\r\nN;ENCODING=QUOTED-PRINTABLE:Soft;Break==\r\n\r\nEND:VCARD\r\n",
+         {{"Break=", "Soft", "", ""}},
+         {}},
+        {"files of cards put together, the later ones each with its byte-order mark",
+         "BEGIN:VCARD\r\nN:A;B;;;\r\nEND:VCARD\r\n\xEF\xBB\xBF"
+         "BEGIN:VCARD\r\nN:C;D;;;\r\nEND:VCARD\r\n\xEF\xBB\xBF\r\n"
+         "BEGIN:VCARD\r\nN:E;F;;;\r\nEND:VCARD\r\n",
+         {{"B", "A", "", ""}, {"D", "C", "", ""}, {"F", "E", "", ""}},
+         {}},
         {"a company's card: its organisation is its last name when it has no name, or FN only repeats it",
          "BEGIN:VCARD\r\nVERSION:3.0\r\nORG:Only a company\r\nEND:VCARD\r\n"
          "BEGIN:VCARD\r\nVERSION:3.0\r\nN:;;;;\r\nFN:Acme Tools\r\nORG:Acme Tools;Sales\r\nTEL:555\r\nEND:VCARD\r\n"
