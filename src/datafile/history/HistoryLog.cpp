@@ -19,8 +19,8 @@ namespace tesselby {
 namespace {
 
 constexpr std::string_view kHeaderStart = "tesselby history 1\t";
-// "\n~" then the hash and the entry's start in 16 hexadecimal digits each, then "\n".
-constexpr std::size_t kTrailerSize = 2 + 16 + 16 + 1;
+// "\n~" then the hash in 16 hexadecimal digits and the entry's start in 12, then "\n".
+constexpr std::size_t kTrailerSize = 2 + 16 + 12 + 1;
 // A history that cannot be used is renamed to its name with this, a time and a number added.
 constexpr char kSetAsideMarker[] = ".set-aside-";
 
@@ -34,12 +34,19 @@ std::string hex16(std::uint64_t value)
     return std::string(text, 16);
 }
 
-bool parseHex16(std::string_view text, std::uint64_t& value)
+bool parseHex(std::string_view text, std::size_t digits, std::uint64_t& value)
 {
-    if (text.size() != 16)
+    if (text.size() != digits)
         return false;
-    const auto [end, failed] = std::from_chars(text.data(), text.data() + 16, value, 16);
-    return failed == std::errc() && end == text.data() + 16;
+    const auto [end, failed] = std::from_chars(text.data(), text.data() + digits, value, 16);
+    return failed == std::errc() && end == text.data() + digits;
+}
+
+// The trailer "\n~" hash start "\n" at the start of text, parsed.
+bool parseTrailer(std::string_view text, std::uint64_t& hash, std::uint64_t& start)
+{
+    return text.size() == kTrailerSize && text.starts_with("\n~") && text.back() == '\n' &&
+           parseHex(text.substr(2, 16), 16, hash) && parseHex(text.substr(18, 12), 12, start);
 }
 
 std::optional<std::filesystem::path> environmentFolder(const char* name)
@@ -252,8 +259,7 @@ Result<bool> HistoryLog::scan(const std::filesystem::path& target)
             return trailer.error();
         std::uint64_t storedHash = 0, storedStart = 0;
         const std::string_view tail = trailer.value();
-        const bool whole = tail.size() == kTrailerSize && tail.starts_with("\n~") && tail.back() == '\n' &&
-                           parseHex16(tail.substr(2, 16), storedHash) && parseHex16(tail.substr(18, 16), storedStart) &&
+        const bool whole = parseTrailer(tail, storedHash, storedStart) &&
                            (!entry.dataChecked || storedHash == hash.value()) && storedStart == at;
         if (!whole) {
             // Only the last entry may be torn; a bad one with whole entries after it is damage.
@@ -306,9 +312,7 @@ Result<bool> HistoryLog::scanEnds(const std::filesystem::path& target)
     if (!read)
         return read.error();
     std::uint64_t storedHash = 0, lastStart = 0;
-    if (!read.value() || !trailer.starts_with("\n~") || trailer.back() != '\n' ||
-        !parseHex16(std::string_view(trailer).substr(2, 16), storedHash) ||
-        !parseHex16(std::string_view(trailer).substr(18, 16), lastStart) || lastStart < m_headerEnd ||
+    if (!read.value() || !parseTrailer(trailer, storedHash, lastStart) || lastStart < m_headerEnd ||
         lastStart >= size.value())
         return false;
     // An entry's header, and for the last one its meta and data checked against the trailer's hash.
@@ -494,9 +498,21 @@ Result<HistoryLog> HistoryLog::open(const std::filesystem::path& target, std::st
 Status HistoryLog::append(HistoryEntry::Kind kind, std::int64_t time, std::string_view meta, std::uint64_t dataLength,
                           const DataWriter& writeData, bool durable)
 {
+    // A landing is only the history's last word on the list's stamp: the next entry takes its place, so
+    // that a change costs one entry. (Cut away before the entry is written: a kill in between costs the
+    // next change a comparison of the list, nothing more.)
+    std::uint64_t sequence = m_entries.empty() ? 1 : m_entries.back().sequence + 1;
+    if (!m_entries.empty() && m_entries.back().kind == HistoryEntry::Kind::Landed &&
+        m_entries.back().end == m_entriesEnd) {
+        if (Status cut = m_file.truncate(m_entries.back().start); !cut)
+            return cut;
+        sequence = m_entries.back().sequence;
+        m_entriesEnd = m_entries.back().start;
+        m_entries.pop_back();
+    }
     HistoryEntry entry;
     entry.kind = kind;
-    entry.sequence = m_entries.empty() ? 1 : m_entries.back().sequence + 1;
+    entry.sequence = sequence;
     entry.time = time;
     entry.meta = std::string(meta);
     entry.start = m_entriesEnd;
@@ -528,7 +544,7 @@ Status HistoryLog::append(HistoryEntry::Kind kind, std::int64_t time, std::strin
     if (done && written != dataLength)
         done = FileError{m_path, "an entry's data was not the length it gave"};
     if (done) {
-        pending += "\n~" + hex16(hash.value()) + hex16(entry.start) + "\n";
+        pending += "\n~" + hex16(hash.value()) + hex16(entry.start).substr(4) + "\n";
         done = m_file.write(pending);
     }
     if (done && durable)

@@ -12,21 +12,23 @@
 
 namespace tesselby {
 
-// The file that keeps one list's history: a header line naming the list, then entries, only ever appended
-// (a pruning writes a new file and renames it over). Each entry is
+// The file that keeps one list's history: a header line naming the list, then entries, appended (a
+// pruning writes a new file and renames it over). Each entry is
 //     "@" kind sequence time metaLength dataLength "\n" meta data "\n~" hash start "\n"
 // with the numbers in decimal but the trailer's hash (FNV-1a of meta and data) and start (where the entry
-// begins) in 16 hexadecimal digits, so that the last entry is found from the file's end without reading
-// what is before it. An entry cut off by a kill is the file's tail after its last whole entry, and is cut
-// away the next time the history is opened for writing.
+// begins) in 16 and 12 hexadecimal digits, so that the last entry is found from the file's end without
+// reading what is before it. An entry cut off by a kill is the file's tail after its last whole entry,
+// and is cut away the next time the history is opened for writing. Only a landing, the history's last
+// word on the list, is ever written over: by the entry after it.
 //
-// Calling sequence: open (under the list's lock) -> lastEntry / readEntries -> append ... The log never
-// deletes anything of its own accord: one it cannot read is set aside under a name of its own.
+// Calling sequence: open (under the list's lock) -> last / entries -> append ... The log never deletes
+// anything of its own accord: one it cannot read is set aside under a name of its own.
 
 struct HistoryEntry {
     // Snapshot: the whole list (when the history began or another program changed the list).
-    // Change: offset and oldLength in the meta; the data is the old bytes, then the new ones.
-    // Landed: the change before it reached the list; the meta is the list's stamp after it.
+    // Change: the data is the old bytes, then the new ones (see ListHistory for its meta). It reached the
+    // list unless a Cut follows it; when it is the last entry, that is not known yet.
+    // Landed: only ever the last entry: the list's stamp as the history last left it, in the meta.
     // Cut: the change before it never reached the list.
     enum class Kind : char { Snapshot = 'S', Change = 'C', Landed = 'L', Cut = 'X' };
     Kind kind = Kind::Snapshot;

@@ -89,6 +89,16 @@ Result<std::string> stampOf(const std::filesystem::path& target)
            std::to_string(s.modified) + " " + std::to_string(s.changed) + " " + std::to_string(tail.value());
 }
 
+// A stamp in 12 hexadecimal digits, as a change keeps the one the list had before it.
+std::string stampKey(std::string_view stamp)
+{
+    Fnv1a hash;
+    hash.add(stamp);
+    char text[13];
+    std::snprintf(text, sizeof text, "%012llx", static_cast<unsigned long long>(hash.value() & 0xffffffffffffULL));
+    return text;
+}
+
 // Puts a change entry's new bytes in place of its old ones in list; false when they do not fit.
 Result<bool> applyChange(HistoryLog& log, const HistoryEntry& entry, std::string& list)
 {
@@ -110,21 +120,34 @@ Result<bool> applyChange(HistoryLog& log, const HistoryEntry& entry, std::string
     return true;
 }
 
-// The list as the history holds it after its first `count` entries; a change not yet known to have
-// landed is left out, and its index given in pending.
+// The list as the history holds it after its first `count` entries. A change reached the list unless a
+// Cut follows it; the last one, with nothing after it to say, is left out and its index given in pending.
 Result<std::string> rebuild(HistoryLog& log, std::size_t count, std::optional<std::size_t>& pending)
 {
+    const std::vector<HistoryEntry>& entries = log.entries();
     // Only from the last copy on: what came before it is not needed.
     std::size_t from = 0;
     for (std::size_t i = count; i-- > 0;)
-        if (log.entries()[i].kind == HistoryEntry::Kind::Snapshot) {
+        if (entries[i].kind == HistoryEntry::Kind::Snapshot) {
             from = i;
             break;
         }
     std::string list;
     pending.reset();
+    const auto applyPending = [&]() -> Status {
+        const Result<bool> applied = applyChange(log, entries[*pending], list);
+        if (!applied)
+            return applied.error();
+        if (!applied.value())
+            return FileError{log.path(), kDamagedEntry};
+        pending.reset();
+        return {};
+    };
     for (std::size_t i = from; i < count; ++i) {
-        const HistoryEntry& entry = log.entries()[i];
+        const HistoryEntry& entry = entries[i];
+        if (pending && entry.kind != HistoryEntry::Kind::Cut && entry.kind != HistoryEntry::Kind::Snapshot)
+            if (Status applied = applyPending(); !applied)
+                return applied.error();
         switch (entry.kind) {
         case HistoryEntry::Kind::Snapshot:
             if (Status read = log.readCopy(entry, list); !read)
@@ -135,20 +158,16 @@ Result<std::string> rebuild(HistoryLog& log, std::size_t count, std::optional<st
             pending = i;
             break;
         case HistoryEntry::Kind::Landed:
-            if (pending) {
-                const Result<bool> applied = applyChange(log, log.entries()[*pending], list);
-                if (!applied)
-                    return applied.error();
-                if (!applied.value())
-                    return FileError{log.path(), kDamagedEntry};
-            }
-            pending.reset();
             break;
         case HistoryEntry::Kind::Cut:
             pending.reset();
             break;
         }
     }
+    // The entry after the last one rebuilt says whether it landed.
+    if (pending && count < entries.size() && entries[count].kind != HistoryEntry::Kind::Cut)
+        if (Status applied = applyPending(); !applied)
+            return applied.error();
     return list;
 }
 
@@ -267,9 +286,9 @@ Status ListHistory::pruneIfDue(ListHistory& history, const std::filesystem::path
     HistoryLog& log = *history.m_log;
     const std::int64_t now = nowSeconds();
     const std::vector<HistoryEntry>& ends = log.entries();
-    // About three entries a change: its own, its landing, and now and then a copy.
+    // About one entry a change; tried again only after as many changes again as are kept at least.
     if (ends.size() < 2 || ends.front().time >= now - (kKeptDays + 1) * kDay ||
-        ends.back().sequence - ends.front().sequence < 3 * kKeptChanges)
+        ends.back().sequence - ends.front().sequence < 2 * kKeptChanges)
         return {};
     std::string notice;
     Result<HistoryLog> whole = HistoryLog::open(target, notice, true);
@@ -330,24 +349,34 @@ std::vector<std::string> takeHistoryNotices()
     return std::exchange(notices(), {});
 }
 
-std::string describeAdd(std::string_view written)
+namespace {
+
+// The records written as the list's lines, whole ones only; false when the text holds anything else.
+bool recordsOf(std::string_view written, std::vector<Record>& records, std::size_t& count, std::size_t keep)
 {
-    auto people = [](std::size_t n) { return std::to_string(n) + (n == 1 ? " person" : " people"); };
-    // The added records as the list's lines: the names of the first few, the number of all.
-    std::vector<Record> named;
     Record record;
     std::size_t items = 0;
     ItemScanner scanner(written, false);
     for (RawItem item; scanner.next(item); ++items) {
-        if (named.size() == 3)
+        if (records.size() == keep)
             continue;
         record[items % kFieldCount] = decodeItem(item);
         if (items % kFieldCount == kFieldCount - 1)
-            named.push_back(record);
+            records.push_back(record);
     }
-    const std::size_t count = items / kFieldCount;
-    if (importSource)
-        return "imported " + people(count) + " from " + *importSource;
+    count = items / kFieldCount;
+    return items % kFieldCount == 0;
+}
+
+std::string describeAddedRecords(std::string_view written, const std::optional<std::string>& source)
+{
+    auto people = [](std::size_t n) { return std::to_string(n) + (n == 1 ? " person" : " people"); };
+    // The names of the first few, the number of all.
+    std::vector<Record> named;
+    std::size_t count = 0;
+    (void)recordsOf(written, named, count, 3);
+    if (source)
+        return "imported " + people(count) + " from " + *source;
     if (count == 1)
         return "added " + personName(named.front());
     std::string text = "added " + people(count) + ":";
@@ -356,19 +385,53 @@ std::string describeAdd(std::string_view written)
     return count > named.size() ? text + ", …" : text;
 }
 
-std::string describeEdit(const RecordGrid& grid, std::size_t at, const FieldValues& values)
+std::string describeEditOf(const Record& old, const PerField<const std::string*>& now)
 {
-    const Record old = at >= 1 && at <= grid.recordCount() ? grid.record(at) : Record{};
     std::string who = old[1].empty() ? old[0] : old[1] + (old[0].empty() ? "" : ", " + old[0]);
     std::string text = "edited " + (who.empty() ? std::string("a person without a name") : who) + ":";
     bool first = true;
     for (const Field f : kFields)
-        if (values[f] && *values[f] != old[f]) {
-            text +=
-                std::string(first ? " " : "; ") + std::string(namesOf(f).option) + " " + old[f] + " → " + *values[f];
+        if (now[f] != nullptr && *now[f] != old[f]) {
+            text += std::string(first ? " " : "; ") + std::string(namesOf(f).option) + " " + old[f] + " → " + *now[f];
             first = false;
         }
     return first ? text + " no value changed" : text;
+}
+
+// The words a change is listed with, made from its bytes when they are an add's or one person's edit:
+// such a change keeps no words of its own, so that its history costs about the bytes it changed.
+std::optional<std::string> describeFromBytes(std::string_view old, std::string_view added)
+{
+    std::vector<Record> before, after;
+    std::size_t beforeCount = 0, afterCount = 0;
+    if (!recordsOf(old, before, beforeCount, 1) || !recordsOf(added, after, afterCount, 1) || afterCount == 0)
+        return std::nullopt;
+    if (beforeCount == 0)
+        return describeAddedRecords(added, std::nullopt);
+    if (beforeCount != 1 || afterCount != 1)
+        return std::nullopt;
+    PerField<const std::string*> now{};
+    for (const Field f : kFields)
+        now[f] = &after.front()[f];
+    return describeEditOf(before.front(), now);
+}
+
+constexpr char kDefaultProgram[] = "tesselby";
+
+} // namespace
+
+std::string describeAdd(std::string_view written)
+{
+    return describeAddedRecords(written, importSource);
+}
+
+std::string describeEdit(const RecordGrid& grid, std::size_t at, const FieldValues& values)
+{
+    const Record old = at >= 1 && at <= grid.recordCount() ? grid.record(at) : Record{};
+    PerField<const std::string*> now{};
+    for (const Field f : kFields)
+        now[f] = values[f] ? &*values[f] : nullptr;
+    return describeEditOf(old, now);
 }
 
 std::string localTimeText(std::int64_t time)
@@ -405,11 +468,27 @@ Result<ListHistory> ListHistory::beginChange(const std::filesystem::path& target
     const Result<std::string> stamp = stampOf(target);
     if (!stamp)
         return stamp.error();
+    history.m_stampBefore = stamp.value();
     const HistoryEntry* last = log.last();
     if (last != nullptr && last->kind == HistoryEntry::Kind::Landed && last->meta == stamp.value()) {
         if (Status pruned = pruneIfDue(history, target); !pruned)
             return pruned.error();
         return history;
+    }
+    // A change a kill cut off before it touched the list: the list still has the stamp it had before.
+    if (last != nullptr && last->kind == HistoryEntry::Kind::Change) {
+        const std::vector<std::string_view> fields = metaFields(last->meta);
+        if (fields.size() > 4 && fields[4] == stampKey(stamp.value())) {
+            Status kept = log.append(HistoryEntry::Kind::Cut, nowSeconds(), "", "", false);
+            if (kept)
+                kept = log.append(HistoryEntry::Kind::Landed, nowSeconds(), stamp.value(), "", false);
+            if (!kept)
+                return FileError{target,
+                                 std::string(kNotKept) + " (" + kept.error().path + ": " + kept.error().reason() + ")"};
+            if (Status pruned = pruneIfDue(history, target); !pruned)
+                return pruned.error();
+            return history;
+        }
     }
     if (!log.whole()) {
         // Read whole, to compare and rebuild; a damage found then is set aside as at any open.
@@ -472,10 +551,13 @@ Result<ListHistory> ListHistory::beginChange(const std::filesystem::path& target
 Status ListHistory::intend(std::uint64_t offset, std::string_view oldBytes, std::string_view newBytes,
                            const std::string& description)
 {
-    const std::string meta =
-        metaOf({programName(), description, std::to_string(offset), std::to_string(oldBytes.size())});
     if (!m_log)
         return {};
+    // Tesselby's own program, and words the bytes give again, are left out (see describeFromBytes); the
+    // stamp the list had before is kept, to tell at once whether a change a kill cut off touched it.
+    const std::string meta = metaOf({programName() == kDefaultProgram ? std::string() : programName(),
+                                     describeFromBytes(oldBytes, newBytes) == description ? std::string() : description,
+                                     std::to_string(offset), std::to_string(oldBytes.size()), stampKey(m_stampBefore)});
     const Status kept = m_log->append(
         HistoryEntry::Kind::Change, nowSeconds(), meta, oldBytes.size() + newBytes.size(),
         [&](const auto& put) {
@@ -496,11 +578,14 @@ void ListHistory::finish(bool changed)
     if (!m_intended || !m_log)
         return;
     m_intended = false;
+    const Result<std::string> stamp = stampOf(m_target);
     if (!changed) {
-        (void)m_log->append(HistoryEntry::Kind::Cut, nowSeconds(), "", "", false);
+        // Unless the list is just as it was before, the next change compares it whole.
+        if (m_log->append(HistoryEntry::Kind::Cut, nowSeconds(), "", "", false) && stamp &&
+            stamp.value() == m_stampBefore)
+            (void)m_log->append(HistoryEntry::Kind::Landed, nowSeconds(), stamp.value(), "", false);
         return;
     }
-    const Result<std::string> stamp = stampOf(m_target);
     if (stamp)
         (void)m_log->append(HistoryEntry::Kind::Landed, nowSeconds(), stamp.value(), "", false);
 }
@@ -520,8 +605,18 @@ Result<std::vector<ListHistory::Change>> ListHistory::changes(const std::filesys
         Change change;
         change.sequence = entry.sequence;
         change.time = entry.time;
-        change.program = fields.size() > 0 ? std::string(fields[0]) : std::string();
+        change.program = fields.size() > 0 && !fields[0].empty() ? std::string(fields[0]) : kDefaultProgram;
         change.description = fields.size() > 1 ? std::string(fields[1]) : std::string();
+        if (entry.kind == HistoryEntry::Kind::Change && change.description.empty()) {
+            // Words left out when the change was kept: its bytes give them again.
+            std::string data;
+            const std::uint64_t oldLength = fields.size() > 3 ? number(fields[3]) : 0;
+            std::optional<std::string> words;
+            if (log.value().readCopy(entry, data) && oldLength <= data.size())
+                words = describeFromBytes(std::string_view(data).substr(0, static_cast<std::size_t>(oldLength)),
+                                          std::string_view(data).substr(static_cast<std::size_t>(oldLength)));
+            change.description = words ? metaOf({*words}) : "changed the list (its entry in the history is damaged)";
+        }
         if (entry.kind == HistoryEntry::Kind::Snapshot)
             change.kind = fields.size() > 2 && fields[2] == "began" ? Change::Kind::Began : Change::Kind::Outside;
         if (change.kind == Change::Kind::Outside)
