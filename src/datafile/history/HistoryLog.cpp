@@ -49,18 +49,6 @@ bool parseTrailer(std::string_view text, std::uint64_t& hash, std::uint64_t& sta
            parseHex(text.substr(2, 16), 16, hash) && parseHex(text.substr(18, 12), 12, start);
 }
 
-std::optional<std::filesystem::path> environmentFolder(const char* name)
-{
-    const char* value = std::getenv(name);
-    if (value == nullptr || *value == '\0')
-        return std::nullopt;
-    std::filesystem::path path = std::filesystem::u8path(value);
-    // The base directory rules ignore a relative path.
-    if (!path.is_absolute())
-        return std::nullopt;
-    return path;
-}
-
 // Reads exactly length bytes at offset; false at the file's end.
 Result<bool> readExactly(NativeFile& file, std::uint64_t offset, std::size_t length, std::string& out)
 {
@@ -180,14 +168,14 @@ std::string metaOf(const std::vector<std::string>& fields)
 
 std::filesystem::path HistoryLog::folder()
 {
-    if (std::optional<std::filesystem::path> state = environmentFolder("XDG_STATE_HOME"))
+    if (std::optional<std::filesystem::path> state = absolutePathFromEnvironment("XDG_STATE_HOME"))
         return *state / "tesselby" / "history";
 #ifdef _WIN32
-    if (std::optional<std::filesystem::path> local = environmentFolder("LOCALAPPDATA"))
+    if (std::optional<std::filesystem::path> local = absolutePathFromEnvironment("LOCALAPPDATA"))
         return *local / "Tesselby" / "history";
     return std::filesystem::path("C:/Tesselby/history");
 #else
-    const std::optional<std::filesystem::path> home = environmentFolder("HOME");
+    const std::optional<std::filesystem::path> home = absolutePathFromEnvironment("HOME");
     return home.value_or(std::filesystem::path("/")) / ".local" / "state" / "tesselby" / "history";
 #endif
 }
@@ -607,6 +595,9 @@ Status HistoryLog::pruneBefore(const std::filesystem::path& target, std::size_t 
     }
     if (done)
         done = fresh.m_file.sync();
+    // Closed first: Windows does not put a file that is open in another's place.
+    if (done)
+        done = fresh.m_file.close();
     if (done)
         done = moveOver(temporaryPath, m_path);
     if (!done) {

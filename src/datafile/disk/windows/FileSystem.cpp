@@ -175,4 +175,17 @@ Status checkWriteAccess(const std::filesystem::path& path)
     return {};
 }
 
+std::optional<std::filesystem::path> absolutePathFromEnvironment(const char* name)
+{
+    const std::wstring key(name, name + std::char_traits<char>::length(name));
+    std::wstring value(::GetEnvironmentVariableW(key.c_str(), nullptr, 0), L'\0');
+    if (value.empty())
+        return std::nullopt;
+    value.resize(::GetEnvironmentVariableW(key.c_str(), value.data(), static_cast<DWORD>(value.size())));
+    std::filesystem::path path(value);
+    if (value.empty() || !path.is_absolute())
+        return std::nullopt;
+    return path;
+}
+
 } // namespace tesselby
