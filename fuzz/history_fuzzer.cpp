@@ -78,9 +78,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::uint64_t seen = 0;
     for (int step = 0; step < 24 && !in.empty(); ++step) {
         const std::string was = readAll(list);
-        const std::uint64_t historyWas = std::filesystem::exists(HistoryLog::pathFor(list))
-                                             ? std::filesystem::file_size(HistoryLog::pathFor(list))
-                                             : 0;
+        std::uint64_t historyWas = std::filesystem::exists(HistoryLog::pathFor(list))
+                                       ? std::filesystem::file_size(HistoryLog::pathFor(list))
+                                       : 0;
+        // A landing at the end is written over by the step's first entry, so a kill may leave the
+        // history shorter than it was: from the landing's start on.
+        if (historyWas > 13) {
+            const std::string bytes = readAll(HistoryLog::pathFor(list));
+            const std::uint64_t start = std::strtoull(bytes.substr(bytes.size() - 13, 12).c_str(), nullptr, 16);
+            if (start + 1 < bytes.size() && bytes.compare(start, 2, "@L") == 0)
+                historyWas = start;
+        }
         const std::uint8_t op = in.byte();
         switch (op % 5) {
         case 0:

@@ -143,7 +143,11 @@ double fastest(const std::vector<double>& times)
 
 // Run with --benchmark_enable_random_interleaving, so that the two sides of each pair meet the same disk.
 #define TESSELBY_HISTORY_SIZES                                                                                         \
-    Arg(1000000)->Arg(10000000)->Unit(benchmark::kMillisecond)->ComputeStatistics("min", fastest)->ReportAggregatesOnly(true)
+    Arg(1000000)                                                                                                       \
+        ->Arg(10000000)                                                                                                \
+        ->Unit(benchmark::kMillisecond)                                                                                \
+        ->ComputeStatistics("min", fastest)                                                                            \
+        ->ReportAggregatesOnly(true)
 BENCHMARK(BM_AddWithoutHistory)->TESSELBY_HISTORY_SIZES->Repetitions(7);
 BENCHMARK(BM_AddWithHistory)->TESSELBY_HISTORY_SIZES->Repetitions(7);
 // One EDIT a repetition: at 10,000,000 people each writes the whole list anew and waits for the disk,
