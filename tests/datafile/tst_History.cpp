@@ -242,6 +242,14 @@ TEST_CASE("aHistoryThatCannotBeUsedIsSetAsideAndNeverBlocksAChange")
         {"truncated in its header", [](const auto& p) { std::filesystem::resize_file(p, 5); }, false},
         {"torn in its last entry",
          [](const auto& p) { std::filesystem::resize_file(p, std::filesystem::file_size(p) - 3); }, false},
+        {"torn in its last entry's header",
+         [](const auto& p) {
+             // The trailer's last 12 digits before its line end say where the last entry starts.
+             const std::string bytes = readFile(p).value();
+             const std::uint64_t start = std::stoull(bytes.substr(bytes.size() - 13, 12), nullptr, 16);
+             std::filesystem::resize_file(p, start + 5);
+         },
+         false},
         {"a byte changed inside an entry",
          [](const auto& p) {
              std::string bytes = readFile(p).value();
@@ -257,7 +265,8 @@ TEST_CASE("aHistoryThatCannotBeUsedIsSetAsideAndNeverBlocksAChange")
          [](const auto& p) {
              std::filesystem::remove(p);
              REQUIRE(::mkfifo(p.c_str(), 0600) == 0);
-         }, true},
+         },
+         true},
         {"a link to another file",
          [](const auto& p) {
              const auto elsewhere = p.parent_path() / "elsewhere";

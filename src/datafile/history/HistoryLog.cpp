@@ -152,6 +152,16 @@ std::size_t parseHeader(std::string_view text, HistoryEntry& entry, std::uint64_
     return lineEnd + 1;
 }
 
+// Whether text, the whole rest of the file, is the start of an entry's header that a kill cut off.
+bool isTornHeader(std::string_view text)
+{
+    if (text.empty() || text[0] != '@' || text.find('\n') != std::string_view::npos)
+        return false;
+    if (text.size() > 1 && text[1] != 'S' && text[1] != 'C' && text[1] != 'L' && text[1] != 'X')
+        return false;
+    return text.size() < 3 || text.find_first_not_of(" 0123456789", 2) == std::string_view::npos;
+}
+
 } // namespace
 
 std::vector<std::string_view> metaFields(std::string_view meta)
@@ -232,8 +242,12 @@ Result<bool> HistoryLog::scan(const std::filesystem::path& target)
             return head.error();
         std::uint64_t metaLength = 0;
         const std::size_t headerLength = parseHeader(head.value(), entry, metaLength);
-        if (headerLength == 0)
+        if (headerLength == 0) {
+            // A header cut off in the middle is a torn tail too (a write a kill stops at a page's end).
+            if (at + head.value().size() == size.value() && isTornHeader(head.value()))
+                break;
             return false;
+        }
         const std::uint64_t dataAt = at + headerLength + metaLength;
         const std::uint64_t end = dataAt + entry.dataLength + kTrailerSize;
         if (metaLength > (1u << 20) || end > size.value() || end < dataAt)
