@@ -32,6 +32,9 @@ std::optional<std::int64_t> parseLocalTime(std::string_view text)
     for (int n = 0; n < 5 && at != end; ++n, ++given) {
         if (n > 0 && *at++ != separators[n])
             return std::nullopt;
+        // Digits only: from_chars would take "-1" as an hour, which mktime then moves to the day before.
+        if (at == end || *at < '0' || *at > '9')
+            return std::nullopt;
         const auto [next, failed] = std::from_chars(at, end, numbers[n]);
         if (failed != std::errc())
             return std::nullopt;
@@ -50,7 +53,8 @@ std::optional<std::int64_t> parseLocalTime(std::string_view text)
         local.tm_min > 59)
         return std::nullopt;
     const std::time_t seconds = std::mktime(&local);
-    if (seconds == static_cast<std::time_t>(-1))
+    // A day the month does not have ("2026-02-31") is moved into the next month by mktime: refused.
+    if (seconds == static_cast<std::time_t>(-1) || local.tm_mday != numbers[2] || local.tm_mon != numbers[1] - 1)
         return std::nullopt;
     return static_cast<std::int64_t>(seconds);
 }

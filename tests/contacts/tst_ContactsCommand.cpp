@@ -687,6 +687,8 @@ TEST_CASE("the command's exit status, output and messages")
         {{"history", "--since", "yesterday"}, "", "", "not yesterday", 2},
         {{"restore"}, "", "", "a change's number or --at", 2},
         {{"restore", "--at", "2026-13-01 10:00"}, "", "", "not 2026-13-01", 2},
+        {{"restore", "--at", "2026-12-10 -1:30"}, "", "", "not 2026-12-10 -1:30", 2},
+        {{"history", "--since", "2026-02-31"}, "", "", "not 2026-02-31", 2},
         {{"restore", "0"}, "", "", "not 0", 2},
     };
     for (const auto& row : cases) {
