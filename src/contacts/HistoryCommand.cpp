@@ -220,11 +220,14 @@ int runUndo(std::span<const std::string> args, CommandStreams streams)
     std::vector<Change> changes;
     if (!readChanges(changes, streams.err))
         return kExitProblem;
-    if (changes.empty() || changes.front().kind == Change::Kind::Began) {
+    // A change cut off before it reached the list is none to undo: undone, it would leave the list as it
+    // is, and every undo after it would meet it again.
+    const auto last = std::find_if(changes.begin(), changes.end(), [](const Change& c) { return c.madeIt; });
+    if (last == changes.end() || last->kind == Change::Kind::Began) {
         streams.err << kCommandName << ": there is no change to undo\n";
         return kExitProblem;
     }
-    return restoreBefore(changes.front(), 1, dryRun, streams);
+    return restoreBefore(*last, static_cast<std::size_t>(last - changes.begin()) + 1, dryRun, streams);
 }
 
 int runRestore(std::span<const std::string> args, CommandStreams streams)
