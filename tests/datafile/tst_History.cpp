@@ -250,6 +250,18 @@ TEST_CASE("aHistoryThatCannotBeUsedIsSetAsideAndNeverBlocksAChange")
              std::filesystem::resize_file(p, start + 5);
          },
          false},
+        {"a length in an entry's header past the file's end",
+         [](const auto& p) {
+             // Read as a torn tail, it would cut away every entry after it. The header keeps its size, as
+             // after a flipped byte: its time loses three digits, its data length gains them.
+             std::string bytes = readFile(p).value();
+             const std::size_t at = bytes.find("\n@C ") + 1;
+             const std::size_t timeAt = bytes.find(' ', at + 3) + 1;
+             bytes.erase(timeAt, 3);
+             bytes.insert(bytes.rfind(' ', bytes.find('\n', at)) + 1, "999");
+             REQUIRE(writeFile(p, bytes));
+         },
+         true},
         {"a byte changed inside an entry",
          [](const auto& p) {
              std::string bytes = readFile(p).value();

@@ -162,6 +162,37 @@ bool isTornHeader(std::string_view text)
     return text.size() < 3 || text.find_first_not_of(" 0123456789", 2) == std::string_view::npos;
 }
 
+// Whether a whole entry starting after `after` ends the file: then an entry before it that runs past the
+// file's end is not a torn tail but a damaged length, and cutting there would lose the entries after it.
+Result<bool> wholeEntryEndsFile(NativeFile& file, std::uint64_t after, std::uint64_t size)
+{
+    std::string bytes;
+    if (size < kTrailerSize)
+        return false;
+    if (Result<bool> read = readExactly(file, size - kTrailerSize, kTrailerSize, bytes); !read || !read.value())
+        return read;
+    std::uint64_t hash = 0, start = 0;
+    if (!parseTrailer(bytes, hash, start) || start <= after || start >= size)
+        return false;
+    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(96, size - start));
+    if (Result<bool> read = readExactly(file, start, want, bytes); !read)
+        return read;
+    HistoryEntry entry;
+    std::uint64_t metaLength = 0;
+    const std::size_t headerLength = parseHeader(bytes, entry, metaLength);
+    if (headerLength == 0 || start + headerLength + kTrailerSize > size)
+        return false;
+    const std::uint64_t length = size - kTrailerSize - start - headerLength;
+    if (metaLength > length || entry.dataLength != length - metaLength)
+        return false;
+    // Checked against its hash too, so that bytes in a torn entry's data that look like an entry are not one.
+    if (Result<bool> read = readExactly(file, start + headerLength, static_cast<std::size_t>(length), bytes); !read)
+        return read;
+    Fnv1a check;
+    check.add(bytes);
+    return check.value() == hash;
+}
+
 } // namespace
 
 std::vector<std::string_view> metaFields(std::string_view meta)
@@ -250,8 +281,14 @@ Result<bool> HistoryLog::scan(const std::filesystem::path& target)
         }
         const std::uint64_t dataAt = at + headerLength + metaLength;
         const std::uint64_t end = dataAt + entry.dataLength + kTrailerSize;
-        if (metaLength > (1u << 20) || end > size.value() || end < dataAt)
+        if (metaLength > (1u << 20) || end > size.value() || end < dataAt) {
+            const Result<bool> damaged = wholeEntryEndsFile(m_file, at, size.value());
+            if (!damaged)
+                return damaged.error();
+            if (damaged.value())
+                return false;
             break; // the torn tail a kill leaves
+        }
         const Result<std::string_view> meta = reader.at(at + headerLength, static_cast<std::size_t>(metaLength));
         if (!meta)
             return meta.error();
