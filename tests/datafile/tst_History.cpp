@@ -44,11 +44,11 @@ public:
         });
     }
     // A removal or any other whole rewrite, as remove and restore make it.
-    void rewrite(const std::function<std::string(const std::string&)>& make)
+    void rewrite(const std::function<std::string(const std::string&)>& make, const std::string& words = "rewritten")
     {
         change([&] {
             REQUIRE(rewriteList(dataFile(), [&](const std::string& now) -> Result<std::optional<ListRewrite>> {
-                        return std::optional<ListRewrite>(ListRewrite{make(now), "rewritten"});
+                        return std::optional<ListRewrite>(ListRewrite{make(now), words});
                     }).ok());
         });
     }
@@ -182,6 +182,14 @@ TEST_CASE("everyChangeRestoresTheListExactlyAsItStoodBefore")
          0},
         {"a restore past another program's change", "",
          [](HistoryModel& m) { m.add(kAnna), m.outside("\"only\"\n"), m.add(kBob), m.restore(3), m.add(kAnna); }, 1},
+        {"a removal told in more than a mebibyte of words (a name that long)", "",
+         [](HistoryModel& m) {
+             m.add(kAnna), m.add(kBob),
+                 m.rewrite([](const std::string& s) { return s.substr(s.size() / 2); },
+                           "removed " + std::string(3 << 20, 'n')),
+                 m.add(kAnna);
+         },
+         0},
         {"an emptied list", "",
          [](HistoryModel& m) {
              m.add(kAnna), m.rewrite([](const std::string&) { return std::string(); }), m.add(kBob), m.restore(2);
