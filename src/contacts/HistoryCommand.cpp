@@ -32,6 +32,9 @@ std::optional<std::int64_t> parseLocalTime(std::string_view text)
     for (int n = 0; n < 5 && at != end; ++n, ++given) {
         if (n > 0 && *at++ != separators[n])
             return std::nullopt;
+        // Digits only: from_chars would take "-1" as an hour, which mktime then moves to the day before.
+        if (at == end || *at < '0' || *at > '9')
+            return std::nullopt;
         const auto [next, failed] = std::from_chars(at, end, numbers[n]);
         if (failed != std::errc())
             return std::nullopt;
@@ -50,7 +53,8 @@ std::optional<std::int64_t> parseLocalTime(std::string_view text)
         local.tm_min > 59)
         return std::nullopt;
     const std::time_t seconds = std::mktime(&local);
-    if (seconds == static_cast<std::time_t>(-1))
+    // A day the month does not have ("2026-02-31") is moved into the next month by mktime: refused.
+    if (seconds == static_cast<std::time_t>(-1) || local.tm_mday != numbers[2] || local.tm_mon != numbers[1] - 1)
         return std::nullopt;
     return static_cast<std::int64_t>(seconds);
 }
@@ -216,11 +220,14 @@ int runUndo(std::span<const std::string> args, CommandStreams streams)
     std::vector<Change> changes;
     if (!readChanges(changes, streams.err))
         return kExitProblem;
-    if (changes.empty() || changes.front().kind == Change::Kind::Began) {
+    // A change cut off before it reached the list is none to undo: undone, it would leave the list as it
+    // is, and every undo after it would meet it again.
+    const auto last = std::find_if(changes.begin(), changes.end(), [](const Change& c) { return c.madeIt; });
+    if (last == changes.end() || last->kind == Change::Kind::Began) {
         streams.err << kCommandName << ": there is no change to undo\n";
         return kExitProblem;
     }
-    return restoreBefore(changes.front(), 1, dryRun, streams);
+    return restoreBefore(*last, static_cast<std::size_t>(last - changes.begin()) + 1, dryRun, streams);
 }
 
 int runRestore(std::span<const std::string> args, CommandStreams streams)

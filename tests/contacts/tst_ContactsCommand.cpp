@@ -687,6 +687,8 @@ TEST_CASE("the command's exit status, output and messages")
         {{"history", "--since", "yesterday"}, "", "", "not yesterday", 2},
         {{"restore"}, "", "", "a change's number or --at", 2},
         {{"restore", "--at", "2026-13-01 10:00"}, "", "", "not 2026-13-01", 2},
+        {{"restore", "--at", "2026-12-10 -1:30"}, "", "", "not 2026-12-10 -1:30", 2},
+        {{"history", "--since", "2026-02-31"}, "", "", "not 2026-02-31", 2},
         {{"restore", "0"}, "", "", "not 0", 2},
     };
     for (const auto& row : cases) {
@@ -731,9 +733,11 @@ TEST_CASE("history lists every change, and undo and restore put back the list ex
 {
     const struct {
         const char* name;
-        std::vector<std::vector<std::string>> runs; // each run must succeed; "outside" writes the list
-        std::vector<std::string> last;              // the run checked
-        std::string out;                            // a part of its output
+        // each run must succeed; "outside" writes the list, "cut" is an import whose add fails after the
+        // history has it
+        std::vector<std::vector<std::string>> runs;
+        std::vector<std::string> last; // the run checked
+        std::string out;               // a part of its output
         std::string listAfter;
     } rows[] = {
         {"undo of an import", {{"import", "people.csv"}}, {"undo"}, "restored the list", itemLines(kAnna)},
@@ -743,6 +747,11 @@ TEST_CASE("history lists every change, and undo and restore put back the list ex
          "restored",
          itemLines(kAnna) + itemLines({"Zoë", "Ng", "0170", ""})},
         {"undo of a removal", {{"remove", "--yes", "Anna"}}, {"undo"}, "", itemLines(kAnna)},
+        {"undo passes over a change that never reached the list",
+         {{"import", "people.csv"}, {"cut"}},
+         {"undo"},
+         "before change 2",
+         itemLines(kAnna)},
         {"restore past another program's change",
          {{"import", "people.csv"}, {"outside"}, {"remove", "--yes", "--record", "1"}},
          {"restore", "3"},
@@ -788,6 +797,14 @@ TEST_CASE("history lists every change, and undo and restore put back the list ex
             for (const auto& run : row.runs) {
                 if (run.front() == "outside") {
                     writeFile(scratch.list(), itemLines(kBob) + itemLines({"Kim", "Lee", "", ""}));
+                    continue;
+                }
+                if (run.front() == "cut") {
+                    CHECK(scratch
+                              .run({"import", "--allow-duplicates", "people.csv"}, {}, nullptr, 0, nullptr,
+                                   {"TESSELBY_FAULT_CALL=fsync", "TESSELBY_FAULT_FILE=/tesselby.txt",
+                                    "TESSELBY_FAULT_ERROR=EIO"})
+                              .status == 1);
                     continue;
                 }
                 const Outcome made = scratch.run(run);

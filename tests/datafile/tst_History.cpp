@@ -44,11 +44,11 @@ public:
         });
     }
     // A removal or any other whole rewrite, as remove and restore make it.
-    void rewrite(const std::function<std::string(const std::string&)>& make)
+    void rewrite(const std::function<std::string(const std::string&)>& make, const std::string& words = "rewritten")
     {
         change([&] {
             REQUIRE(rewriteList(dataFile(), [&](const std::string& now) -> Result<std::optional<ListRewrite>> {
-                        return std::optional<ListRewrite>(ListRewrite{make(now), "rewritten"});
+                        return std::optional<ListRewrite>(ListRewrite{make(now), words});
                     }).ok());
         });
     }
@@ -182,6 +182,14 @@ TEST_CASE("everyChangeRestoresTheListExactlyAsItStoodBefore")
          0},
         {"a restore past another program's change", "",
          [](HistoryModel& m) { m.add(kAnna), m.outside("\"only\"\n"), m.add(kBob), m.restore(3), m.add(kAnna); }, 1},
+        {"a removal told in more than a mebibyte of words (a name that long)", "",
+         [](HistoryModel& m) {
+             m.add(kAnna), m.add(kBob),
+                 m.rewrite([](const std::string& s) { return s.substr(s.size() / 2); },
+                           "removed " + std::string(3 << 20, 'n')),
+                 m.add(kAnna);
+         },
+         0},
         {"an emptied list", "",
          [](HistoryModel& m) {
              m.add(kAnna), m.rewrite([](const std::string&) { return std::string(); }), m.add(kBob), m.restore(2);
@@ -242,6 +250,26 @@ TEST_CASE("aHistoryThatCannotBeUsedIsSetAsideAndNeverBlocksAChange")
         {"truncated in its header", [](const auto& p) { std::filesystem::resize_file(p, 5); }, false},
         {"torn in its last entry",
          [](const auto& p) { std::filesystem::resize_file(p, std::filesystem::file_size(p) - 3); }, false},
+        {"torn in its last entry's header",
+         [](const auto& p) {
+             // The trailer's last 12 digits before its line end say where the last entry starts.
+             const std::string bytes = readFile(p).value();
+             const std::uint64_t start = std::stoull(bytes.substr(bytes.size() - 13, 12), nullptr, 16);
+             std::filesystem::resize_file(p, start + 5);
+         },
+         false},
+        {"a length in an entry's header past the file's end",
+         [](const auto& p) {
+             // Read as a torn tail, it would cut away every entry after it. The header keeps its size, as
+             // after a flipped byte: its time loses three digits, its data length gains them.
+             std::string bytes = readFile(p).value();
+             const std::size_t at = bytes.find("\n@C ") + 1;
+             const std::size_t timeAt = bytes.find(' ', at + 3) + 1;
+             bytes.erase(timeAt, 3);
+             bytes.insert(bytes.rfind(' ', bytes.find('\n', at)) + 1, "999");
+             REQUIRE(writeFile(p, bytes));
+         },
+         true},
         {"a byte changed inside an entry",
          [](const auto& p) {
              std::string bytes = readFile(p).value();

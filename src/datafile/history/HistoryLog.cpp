@@ -140,6 +140,47 @@ std::size_t parseHeader(std::string_view text, HistoryEntry& entry, std::uint64_
     return lineEnd + 1;
 }
 
+// Whether text, the whole rest of the file, is the start of an entry's header that a kill cut off.
+bool isTornHeader(std::string_view text)
+{
+    if (text.empty() || text[0] != '@' || text.find('\n') != std::string_view::npos)
+        return false;
+    if (text.size() > 1 && text[1] != 'S' && text[1] != 'C' && text[1] != 'L' && text[1] != 'X')
+        return false;
+    return text.size() < 3 || text.find_first_not_of(" 0123456789", 2) == std::string_view::npos;
+}
+
+// Whether a whole entry starting after `after` ends the file: then an entry before it that runs past the
+// file's end is not a torn tail but a damaged length, and cutting there would lose the entries after it.
+Result<bool> wholeEntryEndsFile(NativeFile& file, std::uint64_t after, std::uint64_t size)
+{
+    std::string bytes;
+    if (size < kTrailerSize)
+        return false;
+    if (Result<bool> read = readExactly(file, size - kTrailerSize, kTrailerSize, bytes); !read || !read.value())
+        return read;
+    std::uint64_t hash = 0, start = 0;
+    if (!parseTrailer(bytes, hash, start) || start <= after || start >= size)
+        return false;
+    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(96, size - start));
+    if (Result<bool> read = readExactly(file, start, want, bytes); !read)
+        return read;
+    HistoryEntry entry;
+    std::uint64_t metaLength = 0;
+    const std::size_t headerLength = parseHeader(bytes, entry, metaLength);
+    if (headerLength == 0 || start + headerLength + kTrailerSize > size)
+        return false;
+    const std::uint64_t length = size - kTrailerSize - start - headerLength;
+    if (metaLength > length || entry.dataLength != length - metaLength)
+        return false;
+    // Checked against its hash too, so that bytes in a torn entry's data that look like an entry are not one.
+    if (Result<bool> read = readExactly(file, start + headerLength, static_cast<std::size_t>(length), bytes); !read)
+        return read;
+    Fnv1a check;
+    check.add(bytes);
+    return check.value() == hash;
+}
+
 } // namespace
 
 std::vector<std::string_view> metaFields(std::string_view meta)
@@ -220,12 +261,22 @@ Result<bool> HistoryLog::scan(const std::filesystem::path& target)
             return head.error();
         std::uint64_t metaLength = 0;
         const std::size_t headerLength = parseHeader(head.value(), entry, metaLength);
-        if (headerLength == 0)
+        if (headerLength == 0) {
+            // A header cut off in the middle is a torn tail too (a write a kill stops at a page's end).
+            if (at + head.value().size() == size.value() && isTornHeader(head.value()))
+                break;
             return false;
+        }
         const std::uint64_t dataAt = at + headerLength + metaLength;
         const std::uint64_t end = dataAt + entry.dataLength + kTrailerSize;
-        if (metaLength > (1u << 20) || end > size.value() || end < dataAt)
+        if (metaLength > (1u << 20) || end > size.value() || end < dataAt) {
+            const Result<bool> damaged = wholeEntryEndsFile(m_file, at, size.value());
+            if (!damaged)
+                return damaged.error();
+            if (damaged.value())
+                return false;
             break; // the torn tail a kill leaves
+        }
         const Result<std::string_view> meta = reader.at(at + headerLength, static_cast<std::size_t>(metaLength));
         if (!meta)
             return meta.error();

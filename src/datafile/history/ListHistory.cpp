@@ -11,6 +11,7 @@
 
 #include "disk/FileSystem.h"
 #include "format/ItemScanner.h"
+#include "format/TextEncoding.h"
 #include "records/RecordStream.h"
 
 namespace tesselby {
@@ -418,6 +419,17 @@ std::optional<std::string> describeFromBytes(std::string_view old, std::string_v
 
 constexpr char kDefaultProgram[] = "tesselby";
 
+// A change's words, kept short: a value of any size is in its bytes, and an entry's words are read with
+// its header (a history holding a mebibyte of them would not be read back).
+std::string shortened(std::string words)
+{
+    constexpr std::size_t kMostBytes = 1000;
+    if (words.size() <= kMostBytes)
+        return words;
+    words.resize(validUtf8Prefix(std::string_view(words).substr(0, kMostBytes)));
+    return words + "…";
+}
+
 } // namespace
 
 std::string describeAdd(std::string_view written)
@@ -555,9 +567,10 @@ Status ListHistory::intend(std::uint64_t offset, std::string_view oldBytes, std:
         return {};
     // Tesselby's own program, and words the bytes give again, are left out (see describeFromBytes); the
     // stamp the list had before is kept, to tell at once whether a change a kill cut off touched it.
-    const std::string meta = metaOf({programName() == kDefaultProgram ? std::string() : programName(),
-                                     describeFromBytes(oldBytes, newBytes) == description ? std::string() : description,
-                                     std::to_string(offset), std::to_string(oldBytes.size()), stampKey(m_stampBefore)});
+    const std::string meta =
+        metaOf({programName() == kDefaultProgram ? std::string() : programName(),
+                describeFromBytes(oldBytes, newBytes) == description ? std::string() : shortened(description),
+                std::to_string(offset), std::to_string(oldBytes.size()), stampKey(m_stampBefore)});
     const Status kept = m_log->append(
         HistoryEntry::Kind::Change, nowSeconds(), meta, oldBytes.size() + newBytes.size(),
         [&](const auto& put) {
@@ -615,7 +628,8 @@ Result<std::vector<ListHistory::Change>> ListHistory::changes(const std::filesys
             if (log.value().readCopy(entry, data) && oldLength <= data.size())
                 words = describeFromBytes(std::string_view(data).substr(0, static_cast<std::size_t>(oldLength)),
                                           std::string_view(data).substr(static_cast<std::size_t>(oldLength)));
-            change.description = words ? metaOf({*words}) : "changed the list (its entry in the history is damaged)";
+            change.description =
+                words ? metaOf({shortened(*words)}) : "changed the list (its entry in the history is damaged)";
         }
         if (entry.kind == HistoryEntry::Kind::Snapshot)
             change.kind = fields.size() > 2 && fields[2] == "began" ? Change::Kind::Began : Change::Kind::Outside;
