@@ -5,7 +5,7 @@
 #
 #   kill_history.sh COMMAND [KILLS]
 #
-# A short run is registered with CTest; the long one is kill_history.sh COMMAND 500.
+# CTest runs it with 500 kills (fewer in the sanitizer build).
 set -u
 command=$(realpath "$1")
 kills=${2:-30}
