@@ -2,7 +2,10 @@
 #include <charconv>
 #include <ctime>
 #include <map>
+#include <optional>
 #include <ostream>
+#include <tuple>
+#include <utility>
 
 #include "ContactCommands.h"
 #include "DataFile.h"
@@ -116,8 +119,21 @@ void printDifference(const std::string& now, const std::string& then, std::ostre
                             : "the same people would stay; only how the list is written would change\n");
 }
 
-// Puts back the list as it stood before change, or prints what that would do.
-int restoreBefore(const Change& change, std::size_t number, bool dryRun, CommandStreams streams)
+// The newest change that reached the list, and its number as history shows it; none when there is none
+// but the beginning. A change cut off before it reached the list is passed over: undone, it would leave
+// the list as it is, and every undo after it would meet it again.
+std::optional<std::pair<Change, std::size_t>> newestMade(const std::vector<Change>& changes)
+{
+    const auto last = std::find_if(changes.begin(), changes.end(), [](const Change& c) { return c.madeIt; });
+    if (last == changes.end() || last->kind == Change::Kind::Began)
+        return std::nullopt;
+    return std::pair(*last, static_cast<std::size_t>(last - changes.begin()) + 1);
+}
+
+// Puts back the list as it stood before change, or prints what that would do. For an undo the change is
+// chosen again under the list's lock, once a change a kill cut off is told as such and another program's
+// change since is in the history: the undo takes back the newest change as it then stands.
+int restoreBefore(Change change, std::size_t number, bool dryRun, bool undo, CommandStreams streams)
 {
     if (change.kind == Change::Kind::Began) {
         streams.err << kCommandName << ": change " << number << ' ' << kBeganHere << '\n';
@@ -129,7 +145,6 @@ int restoreBefore(const Change& change, std::size_t number, bool dryRun, Command
         reportFailure(streams.err, then.error(), "the list could not be rebuilt");
         return kExitProblem;
     }
-    const std::string when = localTimeText(change.time);
     if (dryRun) {
         const Result<std::string> now = readDataFile(target);
         if (!now) {
@@ -139,7 +154,24 @@ int restoreBefore(const Change& change, std::size_t number, bool dryRun, Command
         printDifference(now.value(), then.value(), streams.out);
         return finishOutput(streams.out, streams.err, kExitSuccess);
     }
+    std::string when = localTimeText(change.time);
     const Status restored = rewriteList(target, [&](const std::string& now) -> Result<std::optional<ListRewrite>> {
+        if (undo) {
+            const Result<std::vector<Change>> read = ListHistory::changes(target);
+            if (!read)
+                return read.error();
+            const std::optional<std::pair<Change, std::size_t>> newest =
+                newestMade(std::vector<Change>(read.value().rbegin(), read.value().rend()));
+            if (!newest)
+                return FileError{target, "there is no change to undo"};
+            if (newest->first.sequence != change.sequence) {
+                std::tie(change, number) = *newest;
+                when = localTimeText(change.time);
+                then = ListHistory::listBefore(target, change.sequence);
+                if (!then)
+                    return then.error();
+            }
+        }
         if (now == then.value())
             return std::optional<ListRewrite>();
         return std::optional<ListRewrite>(ListRewrite{then.value(), "restored the list of " + when});
@@ -220,14 +252,12 @@ int runUndo(std::span<const std::string> args, CommandStreams streams)
     std::vector<Change> changes;
     if (!readChanges(changes, streams.err))
         return kExitProblem;
-    // A change cut off before it reached the list is none to undo: undone, it would leave the list as it
-    // is, and every undo after it would meet it again.
-    const auto last = std::find_if(changes.begin(), changes.end(), [](const Change& c) { return c.madeIt; });
-    if (last == changes.end() || last->kind == Change::Kind::Began) {
+    const std::optional<std::pair<Change, std::size_t>> last = newestMade(changes);
+    if (!last) {
         streams.err << kCommandName << ": there is no change to undo\n";
         return kExitProblem;
     }
-    return restoreBefore(*last, static_cast<std::size_t>(last - changes.begin()) + 1, dryRun, streams);
+    return restoreBefore(last->first, last->second, dryRun, true, streams);
 }
 
 int runRestore(std::span<const std::string> args, CommandStreams streams)
@@ -278,7 +308,7 @@ int runRestore(std::span<const std::string> args, CommandStreams streams)
             return finishOutput(streams.out, streams.err, kExitSuccess);
         }
     }
-    return restoreBefore(changes[number - 1], number, dryRun, streams);
+    return restoreBefore(changes[number - 1], number, dryRun, false, streams);
 }
 
 } // namespace tesselby

@@ -734,7 +734,7 @@ TEST_CASE("history lists every change, and undo and restore put back the list ex
     const struct {
         const char* name;
         // each run must succeed; "outside" writes the list, "cut" is an import whose add fails after the
-        // history has it
+        // history has it, "killed" one killed then
         std::vector<std::vector<std::string>> runs;
         std::vector<std::string> last; // the run checked
         std::string out;               // a part of its output
@@ -749,6 +749,11 @@ TEST_CASE("history lists every change, and undo and restore put back the list ex
         {"undo of a removal", {{"remove", "--yes", "Anna"}}, {"undo"}, "", itemLines(kAnna)},
         {"undo passes over a change that never reached the list",
          {{"import", "people.csv"}, {"cut"}},
+         {"undo"},
+         "before change 2",
+         itemLines(kAnna)},
+        {"undo after a kill cut off the last change, before anything told it was cut",
+         {{"import", "people.csv"}, {"killed"}},
          {"undo"},
          "before change 2",
          itemLines(kAnna)},
@@ -799,12 +804,13 @@ TEST_CASE("history lists every change, and undo and restore put back the list ex
                     writeFile(scratch.list(), itemLines(kBob) + itemLines({"Kim", "Lee", "", ""}));
                     continue;
                 }
-                if (run.front() == "cut") {
+                if (run.front() == "cut" || run.front() == "killed") {
+                    const bool killed = run.front() == "killed";
                     CHECK(scratch
                               .run({"import", "--allow-duplicates", "people.csv"}, {}, nullptr, 0, nullptr,
                                    {"TESSELBY_FAULT_CALL=fsync", "TESSELBY_FAULT_FILE=/tesselby.txt",
-                                    "TESSELBY_FAULT_ERROR=EIO"})
-                              .status == 1);
+                                    killed ? "TESSELBY_FAULT_ERROR=KILL" : "TESSELBY_FAULT_ERROR=EIO"})
+                              .status != 0);
                     continue;
                 }
                 const Outcome made = scratch.run(run);
