@@ -62,6 +62,8 @@ struct FileStamp {
 // it): the same file, size and times, and written long enough before earlier was taken that a later
 // write of the same size could not have left the times as they were.
 bool unchangedSince(const FileStamp& earlier, const FileStamp& now);
+// Whether stamp's write time lies far enough before it was taken that any later write must change it.
+bool settled(const FileStamp& stamp);
 
 // The system's calls behind these, in posix/ and windows/.
 

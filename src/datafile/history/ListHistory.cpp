@@ -481,6 +481,10 @@ Result<ListHistory> ListHistory::beginChange(const std::filesystem::path& target
     if (!stamp)
         return stamp.error();
     history.m_stampBefore = stamp.value();
+    // A kill's cut-off change is told by this stamp only when no write of the change could leave it as it
+    // is (see intend).
+    const Result<FileStamp> before = stampAt(target);
+    history.m_stampSettled = before && settled(before.value());
     const HistoryEntry* last = log.last();
     if (last != nullptr && last->kind == HistoryEntry::Kind::Landed && last->meta == stamp.value()) {
         if (Status pruned = pruneIfDue(history, target); !pruned)
@@ -490,7 +494,7 @@ Result<ListHistory> ListHistory::beginChange(const std::filesystem::path& target
     // A change a kill cut off before it touched the list: the list still has the stamp it had before.
     if (last != nullptr && last->kind == HistoryEntry::Kind::Change) {
         const std::vector<std::string_view> fields = metaFields(last->meta);
-        if (fields.size() > 4 && fields[4] == stampKey(stamp.value())) {
+        if (fields.size() > 4 && !fields[4].empty() && fields[4] == stampKey(stamp.value())) {
             Status kept = log.append(HistoryEntry::Kind::Cut, nowSeconds(), "", "", false);
             if (kept)
                 kept = log.append(HistoryEntry::Kind::Landed, nowSeconds(), stamp.value(), "", false);
@@ -570,7 +574,10 @@ Status ListHistory::intend(std::uint64_t offset, std::string_view oldBytes, std:
     const std::string meta =
         metaOf({programName() == kDefaultProgram ? std::string() : programName(),
                 describeFromBytes(oldBytes, newBytes) == description ? std::string() : shortened(description),
-                std::to_string(offset), std::to_string(oldBytes.size()), stampKey(m_stampBefore)});
+                std::to_string(offset), std::to_string(oldBytes.size()),
+                // A change of the list's size cannot land and leave the stamp; one of the same size can, within
+                // a step of a coarse file clock, unless the list was last written long enough before.
+                m_stampSettled || oldBytes.size() != newBytes.size() ? stampKey(m_stampBefore) : std::string()});
     const Status kept = m_log->append(
         HistoryEntry::Kind::Change, nowSeconds(), meta, oldBytes.size() + newBytes.size(),
         [&](const auto& put) {

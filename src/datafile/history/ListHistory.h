@@ -99,7 +99,8 @@ private:
     static Status pruneIfDue(ListHistory& history, const std::filesystem::path& target);
     std::optional<HistoryLog> m_log; // none while the history is not kept
     std::filesystem::path m_target;
-    std::string m_stampBefore; // the list's stamp when the change began
+    std::string m_stampBefore;   // the list's stamp when the change began
+    bool m_stampSettled = false; // whether a write of the change must change that stamp
     bool m_intended = false;
 };
 
