@@ -39,6 +39,16 @@ std::vector<std::string> messagesOf(const std::vector<ContactProblem>& problems)
     return messages;
 }
 
+// The same people, problems (by line and message) and dropped values as expected.
+void checkSameRead(const Result<ContactsRead>& got, const ContactsRead& expected)
+{
+    REQUIRE(got);
+    CHECK(got.value().records == expected.records);
+    CHECK(linesOf(got.value().problems) == linesOf(expected.problems));
+    CHECK(messagesOf(got.value().problems) == messagesOf(expected.problems));
+    CHECK(got.value().dropped.describe() == expected.dropped.describe());
+}
+
 std::string repeated(std::string_view piece, std::size_t times)
 {
     std::string text;
@@ -68,11 +78,7 @@ void checkImport(const ImportCase& row)
                 return taken;
             },
             piece);
-        REQUIRE(streamed);
-        CHECK(streamed.value().records == read.records);
-        CHECK(linesOf(streamed.value().problems) == linesOf(read.problems));
-        CHECK(messagesOf(streamed.value().problems) == messagesOf(read.problems));
-        CHECK(streamed.value().dropped.describe() == read.dropped.describe());
+        checkSameRead(streamed, read);
         // And as a file of a known size, read from any place: a long one in two halves at once.
         const Result<ContactsRead> placed = readContacts(
             [&](std::uint64_t offset, char* into, std::size_t room) -> Result<std::size_t> {
@@ -81,11 +87,7 @@ void checkImport(const ImportCase& row)
                 return row.bytes.copy(into, std::min(room, std::size_t(3)), static_cast<std::size_t>(offset));
             },
             piece, row.bytes.size());
-        REQUIRE(placed);
-        CHECK(placed.value().records == read.records);
-        CHECK(linesOf(placed.value().problems) == linesOf(read.problems));
-        CHECK(messagesOf(placed.value().problems) == messagesOf(read.problems));
-        CHECK(placed.value().dropped.describe() == read.dropped.describe());
+        checkSameRead(placed, read);
         // And as a file that shrank to a quarter as it was read, after what lies from a third on was read:
         // as a reading in order, it ends at the quarter.
         const std::size_t quarter = row.bytes.size() / 4, third = std::max(row.bytes.size() / 3, quarter + 1);
@@ -98,11 +100,7 @@ void checkImport(const ImportCase& row)
                                       static_cast<std::size_t>(offset));
             },
             piece, row.bytes.size());
-        REQUIRE(shrunk);
-        CHECK(shrunk.value().records == cutRead.records);
-        CHECK(linesOf(shrunk.value().problems) == linesOf(cutRead.problems));
-        CHECK(messagesOf(shrunk.value().problems) == messagesOf(cutRead.problems));
-        CHECK(shrunk.value().dropped.describe() == cutRead.dropped.describe());
+        checkSameRead(shrunk, cutRead);
     }
 }
 
