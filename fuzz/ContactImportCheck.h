@@ -13,8 +13,8 @@
 
 #include "ContactProblem.h"
 #include "DataFile.h"
-#include "records/RecordGrid.h"
 #include "format/TextEncoding.h"
+#include "records/RecordGrid.h"
 
 namespace tesselby {
 
@@ -52,7 +52,7 @@ inline void checkImport(const ContactsRead& read, unsigned char listState)
     const std::string before = kLists[listState % 4];
     std::ofstream(fuzzList(), std::ios::binary | std::ios::trunc) << before;
     const RecordGrid old = RecordGrid::fromText(before);
-    if (!appendRecords(fuzzList(), read.records))
+    if (!appendWrittenRecords(fuzzList(), read.records.text()))
         std::abort();
     const RecordGrid now = RecordGrid::fromText(readWhole(fuzzList()));
     if (now.itemCount() % kFieldCount != 0 || now.recordCount() != old.recordCount() + read.records.size())

@@ -188,7 +188,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // The first bytes double as a search text, so searches run over every kind of item.
     const std::string needle = text.substr(0, size % 5);
-    for (int field = 1; field <= kFieldCount; ++field)
+    for (const Field field : kFields)
         (void)searchText(text, field, needle);
 
     // One record's values replaced: every other record reads as before, the record reads as the new
@@ -206,7 +206,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::string before = edited.text();
         const std::string pieces =
             before.substr(0, replacement.from) + replacement.lines + before.substr(replacement.to);
-        if (edited.contentWith(replacement).size != pieces.size())
+        if (edited.sizeWith(replacement) != pieces.size())
             std::abort();
         edited.apply(replacement);
         const auto reread = RecordGrid::fromText(edited.text());

@@ -15,7 +15,7 @@ using namespace tesselby;
 namespace {
 
 // Every whole record whose field holds the text, read one item at a time.
-std::vector<Record> searchedItemByItem(std::string_view text, int field, std::string_view needle)
+std::vector<Record> searchedItemByItem(std::string_view text, Field field, std::string_view needle)
 {
     std::vector<Record> found;
     ItemScanner scanner(text);
@@ -25,7 +25,7 @@ std::vector<Record> searchedItemByItem(std::string_view text, int field, std::st
         if (++filled < kFieldCount)
             continue;
         filled = 0;
-        const std::string value = decodeItem(items[field - 1]);
+        const std::string value = decodeItem(items[fieldIndex(field)]);
         if (value.empty() || value.find(needle) == std::string::npos)
             continue;
         Record& record = found.emplace_back();
@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     // The first bytes choose the field, the size of each read and the text's length; the text is taken
     // from what follows, so that it often stands in the list.
-    const int field = 1 + data[0] % kFieldCount;
+    const Field field = kFields[data[0] % kFieldCount];
     const std::size_t chunk = data[1] < 128 ? 1 + data[1] % 64 : RecordSearch::kDefaultChunkBytes;
     const std::size_t needleBytes = data[2] % 8;
     const std::string_view list(reinterpret_cast<const char*>(data) + 3, size - 3);

@@ -29,11 +29,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             return taken;
         },
         std::size_t(4) + data[0] % 61);
-    if (!pieces || pieces.value().records != whole.records || pieces.value().problems.size() != whole.problems.size() ||
-        pieces.value().dropped.counts != whole.dropped.counts)
-        std::abort();
-    for (std::size_t i = 0; i < whole.problems.size(); ++i)
-        if (pieces.value().problems[i].line != whole.problems[i].line)
+    // Read from any place, as a file of a known size is: a long one in two halves at once.
+    const Result<ContactsRead> placed = readContacts(
+        [&](std::uint64_t offset, char* into, std::size_t room) -> Result<std::size_t> {
+            if (offset >= bytes.size())
+                return std::size_t(0);
+            return bytes.copy(into, std::min(room, std::size_t(1) + data[0] % 7), static_cast<std::size_t>(offset));
+        },
+        std::size_t(4) + data[0] % 61, bytes.size());
+    for (const Result<ContactsRead>* read : {&pieces, &placed}) {
+        if (!*read || read->value().records != whole.records ||
+            read->value().problems.size() != whole.problems.size() ||
+            read->value().dropped.counts != whole.dropped.counts)
             std::abort();
+        for (std::size_t i = 0; i < whole.problems.size(); ++i)
+            if (read->value().problems[i].line != whole.problems[i].line ||
+                read->value().problems[i].message != whole.problems[i].message)
+                std::abort();
+    }
     return 0;
 }

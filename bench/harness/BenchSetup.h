@@ -28,6 +28,9 @@ inline QString useDataFileIn(const QString& name, const std::function<void(QFile
             write(file);
     }
     qputenv("XDG_DATA_HOME", home.toLocal8Bit());
+    // The lists' histories stay with the benchmarks' lists, not in the user's own state folder.
+    if (!qEnvironmentVariableIsSet("XDG_STATE_HOME"))
+        qputenv("XDG_STATE_HOME", base + "/state");
     return path;
 }
 

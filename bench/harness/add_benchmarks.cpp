@@ -11,10 +11,10 @@
 #include "DataGenerator.h"
 #include "disk/FileLock.h"
 #include "disk/FileSystem.h"
-#include "format/ItemWriter.h"
-#include "format/ListEnd.h"
 #include "disk/NativeFile.h"
 #include "disk/SafeReplace.h"
+#include "format/ItemWriter.h"
+#include "format/ListEnd.h"
 
 using namespace tesselby;
 
@@ -44,12 +44,13 @@ Status appendWithoutJournal(const std::filesystem::path& target, const Record& r
     Result<FileLock> lock = FileLock::acquire(target);
     if (!lock)
         return lock.error();
-    if (Status restored = restoreInterruptedSave(target); !restored)
+    if (Status restored = restoreFromSaveGuard(target); !restored)
         return restored;
     Result<NativeFile> file = NativeFile::open(target, NativeFile::Access::Append);
     if (!file)
         return file.error();
-    const Result<ListEnd> end = scanListEnd(file.value());
+    const Result<ListEnd> end =
+        scanListEnd([&file](char* into, std::size_t room) { return file.value().readSome(into, room); });
     if (!end)
         return end.error();
     std::string lines = end.value().completion();

@@ -20,7 +20,7 @@ void Program::start()
 {
     // A save cut off by a crash is put right before anything is shown; should that fail, the first
     // read of the list says why.
-    (void)restoreAfterInterruptedSave(dataFilePath(kDataFileWritePath));
+    (void)repairListAtStartUp(dataFilePath(kDataFileWritePath));
     m_form1.get()->show();
 }
 

@@ -21,9 +21,9 @@ namespace {
 
 const QString kCaption = QStringLiteral("Tesselby: Browse / Edit");
 
-QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, int top)
+QLabel* makeLabel(QWidget* parent, const char* name, Field field, int top)
 {
-    auto* label = new QLabel(text, parent);
+    auto* label = new QLabel(QString::fromUtf8(namesOf(field).caption) + QLatin1Char(':'), parent);
     label->setObjectName(QLatin1String(name));
     placeInTwips(label, 240, top, 855, 255);
     return label;
@@ -77,10 +77,10 @@ void Form2::createControls()
     placeInTwips(DataValue[0], 1080, 240, 2295, 285);
     DataValue[0]->hide();
 
-    Label4 = makeLabel(client, "Label4", QStringLiteral("E-Mail:"), 960);
-    Label3 = makeLabel(client, "Label3", QStringLiteral("Phone #:"), 720);
-    Label2 = makeLabel(client, "Label2", QStringLiteral("Last Name:"), 480);
-    Label1 = makeLabel(client, "Label1", QStringLiteral("First Name:"), 240);
+    Label4 = makeLabel(client, "Label4", Field::Email, 960);
+    Label3 = makeLabel(client, "Label3", Field::Phone, 720);
+    Label2 = makeLabel(client, "Label2", Field::LastName, 480);
+    Label1 = makeLabel(client, "Label1", Field::FirstName, 240);
 
     connect(HScroll1, &QScrollBar::valueChanged, this, &Form2::HScroll1_Change);
     connect(Command1, &QPushButton::clicked, this, &Form2::Command1_Click);
@@ -103,14 +103,14 @@ void Form2::showRecord(std::size_t number)
     if (number < 1 || number > recordGrid.recordCount())
         return;
     typedOver.fill(std::nullopt);
-    for (int f = 1; f <= kFieldCount; ++f) {
-        const ValueStart value = recordGrid.fieldStart(number, f - 1, kShownValueBytes);
-        shownTexts[f] = displayText(value.text, value.cut, value.storedBytes);
-        DataValue[f]->setText(shownTexts[f]);
+    for (const Field field : kFields) {
+        const ValueStart value = recordGrid.fieldStart(number, field, kShownValueBytes);
+        shownTexts[field] = displayText(value.text, value.cut, value.storedBytes);
+        QLineEdit* box = valueBox(field);
+        box->setText(shownTexts[field]);
         // A shortened value cannot be edited here; left alone, every save keeps it as it is.
-        DataValue[f]->setReadOnly(value.cut);
-        DataValue[f]->setToolTip(value.cut ? QStringLiteral("Too long to show or edit here; it is kept as it is.")
-                                           : QString());
+        box->setReadOnly(value.cut);
+        box->setToolTip(value.cut ? QStringLiteral("Too long to show or edit here; it is kept as it is.") : QString());
     }
 }
 

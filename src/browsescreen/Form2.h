@@ -60,10 +60,12 @@ private:
     void reloadList(std::size_t shown);
     void showSavedList(std::size_t at);
     void showRecord(std::size_t number);
+    // The box of DataValue that shows field: elements 1..4 in the file's order.
+    QLineEdit* valueBox(Field field) const { return DataValue[fieldIndex(field) + 1]; }
 
     QPushButton* Command1 = nullptr;
     QScrollBar* HScroll1 = nullptr;
-    // Element 0 is the hidden template; elements 1..4 show fields 1..4 once loaded.
+    // Element 0 is the hidden template; elements 1..4 show the fields in the file's order once loaded.
     std::array<QLineEdit*, 5> DataValue{};
     QLabel* Label1 = nullptr;
     QLabel* Label2 = nullptr;
@@ -72,14 +74,13 @@ private:
     QAction* mnuRMS = nullptr;
 
     // What showRecord put in each box, so that "EDIT" can tell which boxes the person changed.
-    std::array<QString, 5> shownTexts;
+    PerField<QString> shownTexts;
     // For a box whose typing was kept while the list was read again: the value the person typed over, when
     // another program has changed it since, so that "EDIT" asks which to keep as it does for any field
     // both changed. Paging, which drops the typing, drops these too.
-    std::array<std::optional<QString>, 5> typedOver;
+    PerField<std::optional<QString>> typedOver;
 
     RecordGrid recordGrid;
-    std::size_t itemCount = 0;
     // The data file's stamp, taken just before the grid was read from it; none when the grid holds
     // what a save wrote, or the file could not be stamped.
     std::optional<FileStamp> readStamp;

@@ -8,18 +8,16 @@
 
 #include "ControlArray.h"
 #include "DataFile.h"
-#include "disk/DataFilePath.h"
 #include "Dialogs.h"
 #include "Form2.h"
-#include "records/EditPlan.h"
 #include "Twips.h"
+#include "disk/DataFilePath.h"
+#include "records/EditPlan.h"
 
 namespace tesselby {
 
 namespace {
 
-const QString kFieldNames[kFieldCount] = {QStringLiteral("First Name"), QStringLiteral("Last Name"),
-                                          QStringLiteral("Phone #"), QStringLiteral("E-Mail")};
 const QString kNoEntriesYet =
     QStringLiteral("The address list has no entries yet.\n\nPress \"ADD A NEW FILE\" on the main screen to add one.");
 
@@ -27,11 +25,12 @@ const QString kNoEntriesYet =
 
 bool Form2::Form_Load()
 {
-    for (int f = 1; f <= kFieldCount; ++f) {
-        DataValue[f] = loadTextBoxElement(DataValue[0], f);
-        placeInTwips(DataValue[f], 1080, 240 * f - 40, 2295, 285);
-        DataValue[f]->setAccessibleName(kFieldNames[f - 1]);
-        DataValue[f]->show();
+    for (const Field field : kFields) {
+        const int element = static_cast<int>(fieldIndex(field)) + 1;
+        DataValue[element] = loadTextBoxElement(DataValue[0], element);
+        placeInTwips(DataValue[element], 1080, 240 * element - 40, 2295, 285);
+        DataValue[element]->setAccessibleName(QString::fromUtf8(namesOf(field).caption));
+        DataValue[element]->show();
     }
     setTabOrder(DataValue[1], DataValue[2]);
     setTabOrder(DataValue[2], DataValue[3]);
@@ -53,7 +52,6 @@ Form2::ListLoad Form2::loadList()
     const ListLoad loaded = readList(recordGrid);
     if (loaded != ListLoad::Loaded)
         return loaded;
-    itemCount = recordGrid.itemCount();
     HScroll1->setMaximum(static_cast<int>(std::min<std::size_t>(recordGrid.recordCount(), INT_MAX)));
     return ListLoad::Loaded;
 }
@@ -67,7 +65,7 @@ Form2::ListLoad Form2::readList(RecordGrid& into)
     emit listRead();
     if (!loaded) {
         reportFileFailure(isVisible() ? this : nullptr, QStringLiteral("Tesselby could not read the address list"),
-                          loaded.error().path, loaded.error().reason);
+                          loaded.error().path, loaded.error().reason());
         return ListLoad::Failed;
     }
     if (loaded.value().itemCount() == 0) {
@@ -90,10 +88,10 @@ Form2::ListLoad Form2::readAgainIfChanged()
     }
     const auto shown = static_cast<std::size_t>(HScroll1->value());
     // What the person typed and did not save: the boxes that differ from what was shown.
-    std::array<std::optional<QString>, kFieldCount + 1> typed;
-    for (int f = 1; f <= kFieldCount; ++f) {
-        if (DataValue[f]->text() != shownTexts[f])
-            typed[f] = DataValue[f]->text();
+    PerField<std::optional<QString>> typed;
+    for (const Field field : kFields) {
+        if (valueBox(field)->text() != shownTexts[field])
+            typed[field] = valueBox(field)->text();
     }
     RecordGrid now;
     const ListLoad loaded = readList(now);
@@ -108,21 +106,20 @@ Form2::ListLoad Form2::readAgainIfChanged()
             at = found.at;
     }
     // What each typed box stood over before: kept from an earlier reading, else what was shown.
-    std::array<std::optional<QString>, kFieldCount + 1> before;
-    for (int f = 1; f <= kFieldCount; ++f)
-        before[f] = typedOver[f] ? typedOver[f] : shownTexts[f];
+    PerField<std::optional<QString>> before;
+    for (const Field field : kFields)
+        before[field] = typedOver[field] ? typedOver[field] : shownTexts[field];
     recordGrid = std::move(now);
-    itemCount = recordGrid.itemCount();
     HScroll1->setMaximum(static_cast<int>(std::min<std::size_t>(recordGrid.recordCount(), INT_MAX)));
     const QSignalBlocker quiet(HScroll1);
     HScroll1->setValue(static_cast<int>(at));
     showRecord(at);
-    for (int f = 1; f <= kFieldCount; ++f) {
-        if (typed[f]) {
-            DataValue[f]->setText(*typed[f]);
-            DataValue[f]->setReadOnly(false);
-            if (*before[f] != shownTexts[f])
-                typedOver[f] = before[f];
+    for (const Field field : kFields) {
+        if (typed[field]) {
+            valueBox(field)->setText(*typed[field]);
+            valueBox(field)->setReadOnly(false);
+            if (*before[field] != shownTexts[field])
+                typedOver[field] = before[field];
         }
     }
     return ListLoad::Loaded;

@@ -4,17 +4,14 @@
 #include <climits>
 
 #include "DataFile.h"
-#include "disk/DataFilePath.h"
 #include "Dialogs.h"
 #include "DisplayText.h"
 #include "Form2.h"
+#include "disk/DataFilePath.h"
 
 namespace tesselby {
 
 namespace {
-
-const QString kFieldNames[kFieldCount] = {QStringLiteral("first name"), QStringLiteral("last name"),
-                                          QStringLiteral("phone number"), QStringLiteral("e-mail address")};
 
 const QString kPersonNotFound = QStringLiteral(
     "Nothing was saved: another program changed the address list since it was loaded, and the person shown "
@@ -33,7 +30,8 @@ QString conflictQuestion(const EditConflict& conflict)
 {
     return QStringLiteral("Another program changed the %1 of the person shown since the list was loaded.\n\n"
                           "Yours: %2\nThe other: %3\n\nWhich one should the list keep?")
-        .arg(kFieldNames[conflict.field], displayValue(conflict.mine), displayValue(conflict.theirs));
+        .arg(QString::fromUtf8(namesOf(conflict.field).inWords), displayValue(conflict.mine),
+             displayValue(conflict.theirs));
 }
 
 enum class Keep { Mine, Other, Neither };
@@ -56,28 +54,28 @@ void Form2::Command1_Click()
         return;
     // Only the boxes the person typed in count as changed; the others keep what the file holds.
     RecordEdit edit;
-    for (int f = 1; f <= kFieldCount; ++f) {
-        if (DataValue[f]->text() != shownTexts[f])
-            edit[f - 1] = FieldEdit{DataValue[f]->text().toStdString(), std::nullopt};
+    for (const Field field : kFields) {
+        if (valueBox(field)->text() != shownTexts[field])
+            edit[field] = FieldEdit{valueBox(field)->text().toStdString(), std::nullopt};
     }
 
     // A value another program changed under typing that was kept while the list was read again: the
     // grid now holds the other program's value, so the save alone would not see that both changed it.
-    for (int f = 1; f <= kFieldCount; ++f) {
-        if (!typedOver[f] || !edit[f - 1])
+    for (const Field field : kFields) {
+        if (!typedOver[field] || !edit[field])
             continue;
-        const Keep keep = askWhichToKeep(this, {f - 1, edit[f - 1]->value, shownTexts[f].toStdString()});
+        const Keep keep = askWhichToKeep(this, {field, edit[field]->value, shownTexts[field].toStdString()});
         if (keep == Keep::Neither)
             return;
         if (keep == Keep::Other)
-            edit[f - 1].reset();
+            edit[field].reset();
     }
 
     for (;;) {
         const Result<EditPlan> saved = saveRecordEdit(dataFilePath(kDataFileWritePath), recordGrid, shown, edit);
         if (!saved) {
             reportFileFailure(this, QStringLiteral("Tesselby could not save the changes to"), saved.error().path,
-                              saved.error().reason, MessageStyle::Critical,
+                              saved.error().reason(), MessageStyle::Critical,
                               QStringLiteral("The file is as it was. Your changes are still here; press \"EDIT\" "
                                              "to try again."));
             return;
@@ -94,7 +92,7 @@ void Form2::Command1_Click()
                 (void)messageBox(
                     this,
                     kSavedUnconfirmed.arg(QString::fromStdString(pathText(dataFilePath(kDataFileWritePath))),
-                                          QString::fromStdString(doubt->path), QString::fromStdString(doubt->reason)),
+                                          QString::fromStdString(doubt->path), QString::fromStdString(doubt->reason())),
                     MessageStyle::Information);
             return;
         }
@@ -115,7 +113,6 @@ void Form2::showSavedList(std::size_t at)
 {
     // The saved file may hold records other programs added, removed or moved; the person edited may
     // now stand at another number, and the boxes show what was saved.
-    itemCount = recordGrid.itemCount();
     // Written by the save, not read: the next showing reads the file again rather than trust a stamp
     // taken after another program may have written to it.
     readStamp.reset();

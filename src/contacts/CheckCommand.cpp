@@ -5,12 +5,12 @@
 #include <utility>
 #include <vector>
 
-#include "disk/AddJournal.h"
 #include "ContactCommands.h"
 #include "DataFile.h"
+#include "ListCheck.h"
+#include "disk/AddJournal.h"
 #include "disk/DataFilePath.h"
 #include "disk/FileSystem.h"
-#include "ListCheck.h"
 
 namespace tesselby {
 
@@ -45,7 +45,7 @@ int runCheck(std::span<const std::string> args, CommandStreams streams)
         }
         report = checkList(text.value());
     } catch (const std::bad_alloc&) {
-        reportFailure(streams.err, FileError{list, kTooLargeToOpen});
+        reportFailure(streams.err, FileError{list, FileError::Cause::TooLargeToOpen});
         return kExitProblem;
     }
     const std::string name = pathText(list);

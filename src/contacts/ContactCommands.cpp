@@ -3,6 +3,8 @@
 #include <new>
 #include <ostream>
 
+#include "history/ListHistory.h"
+
 namespace tesselby {
 
 namespace {
@@ -21,12 +23,12 @@ Commands:
                                or to standard output; --spreadsheet-safe puts ' before CSV values
                                a spreadsheet would run as formulas
   sync [--url URL --user NAME] [--password-command CMD | --password-file FILE | --password-env NAME]
-       [--addressbook NAME] [--ca-file FILE] [--conflict keep|local|remote] [--dry-run] [--verbose]
+       [--addressbook NAME] [--ca-file FILE] [--conflict keep|local|remote|ask] [--dry-run] [--verbose]
        [--allow-mass-removal]
                                keep the list and an address book on a CardDAV server the same, both
                                ways; the settings are kept for the next bare 'sync' (never the
                                password); exit status 3 when people changed on both sides were
-                               left as they were (where it is built with libcurl)
+                               left as they were
   check                        count the records and report items the program never writes
   list [-i] [--field first|last|phone|email | --any] [--format tab|mutt|aerc] [TEXT]
                                print the people whose field (first name unless told; --any: any
@@ -34,6 +36,19 @@ Commands:
                                (--ignore-case); no TEXT lists everyone with that field filled;
                                mutt and aerc give a mail client's query, names and e-mail
                                searched without case; exit status 1 when nobody is found
+
+  remove [-i] [--field first|last|phone|email | --any] [--yes] [--dry-run] TEXT
+  remove [--yes] [--dry-run] --record N
+                               take out the people list would find for TEXT, or record N as the
+                               browse screen numbers them; asks first on a terminal (--yes for
+                               scripts); exit status 1 when nobody matches
+  history [--since "YYYY-MM-DD HH:MM"] [--limit N] [--format text|tsv]
+                               every change to the list of the last 30 days (at least the last
+                               200), newest first and numbered, by any of Tesselby's programs
+  undo [--dry-run]             take back the last change
+  restore [--dry-run] N | --at "YYYY-MM-DD HH:MM"
+                               put back the list as it stood before change N, or at that time;
+                               --dry-run prints who would come back and who would go
 
   -h, --help                   show this help
   --version                    show the version
@@ -51,22 +66,24 @@ int usageError(std::ostream& err, std::string_view message)
     return kExitUsage;
 }
 
-bool optionValue(std::span<const std::string> args, std::size_t& at, std::string_view name,
-                 std::optional<std::string>& value, std::string& error)
+Result<bool, std::string> takeOption(std::span<const std::string> args, std::size_t& at,
+                                     std::initializer_list<ValuedOption> options)
 {
     const std::string_view arg = args[at];
-    if (arg.size() > name.size() && arg.substr(0, name.size()) == name && arg[name.size()] == '=') {
-        value = std::string(arg.substr(name.size() + 1));
+    for (const ValuedOption& option : options) {
+        const std::string_view name = option.name;
+        if (arg.size() > name.size() && arg.substr(0, name.size()) == name && arg[name.size()] == '=') {
+            *option.value = std::string(arg.substr(name.size() + 1));
+            return true;
+        }
+        if (arg != name)
+            continue;
+        if (at + 1 == args.size())
+            return "the option " + std::string(name) + " needs a value";
+        *option.value = args[++at];
         return true;
     }
-    if (arg != name)
-        return false;
-    if (at + 1 == args.size()) {
-        error = "the option " + std::string(name) + " needs a value";
-        return true;
-    }
-    value = args[++at];
-    return true;
+    return false;
 }
 
 bool isHelp(std::string_view arg)
@@ -84,7 +101,7 @@ void reportFailure(std::ostream& err, const FileError& error, std::string_view d
     err << kCommandName << ": " << error.path << ": ";
     if (!doing.empty())
         err << doing << ": ";
-    err << error.reason << '\n';
+    err << error.reason() << '\n';
 }
 
 std::string oneLine(std::string_view value)
@@ -126,11 +143,11 @@ std::string peopleCount(std::size_t count)
 
 namespace {
 
-int runCommand(std::span<const std::string> args, std::string_view version, CommandStreams streams,
-               std::span<const ExtraCommand> extra)
+int runCommand(std::span<const std::string> args, std::string_view version, CommandStreams streams)
 {
     if (args.empty())
-        return usageError(streams.err, "a command is needed: import, export, check or list");
+        return usageError(streams.err,
+                          "a command is needed: import, export, check, list, remove, history, undo or restore");
     const std::string& command = args.front();
     if (isHelp(command)) {
         printHelp(streams.out);
@@ -157,24 +174,35 @@ int runCommand(std::span<const std::string> args, std::string_view version, Comm
         return runCheck(rest, streams);
     if (command == "list")
         return runList(rest, streams);
-    for (const ExtraCommand& more : extra)
-        if (command == more.name)
-            return more.run(rest, streams);
+    if (command == "remove")
+        return runRemove(rest, streams);
+    if (command == "history")
+        return runHistory(rest, streams);
+    if (command == "undo")
+        return runUndo(rest, streams);
+    if (command == "restore")
+        return runRestore(rest, streams);
+    if (command == "sync") // reached only where the program was built without it
+        return usageError(streams.err, "this build of tesselby-contacts has no sync (it needs libcurl and expat)");
     return usageError(streams.err, "there is no command '" + command +
                                        "'; the commands are import, export, "
-                                       "check and list");
+                                       "check, list, remove, history, undo and restore");
 }
 
 } // namespace
 
-int runContactsCommand(std::span<const std::string> args, std::string_view version, CommandStreams streams,
-                       std::span<const ExtraCommand> extra)
+int runContactsCommand(std::span<const std::string> args, std::string_view version, CommandStreams streams)
 {
     // The commands say which file was too large where it can be told; this catches what is left, so that
     // running out of memory is a message and not an abort. Every other exception is a fault, left to end
     // the program loudly.
+    setHistoryProgram(kCommandName);
     try {
-        return runCommand(args, version, streams, extra);
+        const int status = runCommand(args, version, streams);
+        // What the history had to set aside is said once, by the run that found it.
+        for (const std::string& notice : takeHistoryNotices())
+            streams.err << kCommandName << ": warning: " << notice << '\n';
+        return status;
     } catch (const std::bad_alloc&) {
         streams.err << kCommandName << ": " << kOutOfMemory << '\n';
         return kExitProblem;

@@ -1,12 +1,14 @@
 #pragma once
 
 #include <cstddef>
+#include <initializer_list>
 #include <iosfwd>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 
+#include "Result.h"
 #include "disk/FileError.h"
 #include "records/Record.h"
 
@@ -27,30 +29,32 @@ struct CommandStreams {
     std::ostream& err;
 };
 
-// A subcommand built above this library (the sync), handed in by the program.
-struct ExtraCommand {
-    std::string_view name;
-    int (*run)(std::span<const std::string> args, CommandStreams streams);
-};
-
 // Runs the command line after the program's name; version is what --version prints.
-int runContactsCommand(std::span<const std::string> args, std::string_view version, CommandStreams streams,
-                       std::span<const ExtraCommand> extra = {});
+int runContactsCommand(std::span<const std::string> args, std::string_view version, CommandStreams streams);
 
 // The subcommands, given what follows their name.
 int runImport(std::span<const std::string> args, CommandStreams streams);
 int runExport(std::span<const std::string> args, CommandStreams streams);
 int runCheck(std::span<const std::string> args, CommandStreams streams);
 int runList(std::span<const std::string> args, CommandStreams streams);
+int runRemove(std::span<const std::string> args, CommandStreams streams);
+int runHistory(std::span<const std::string> args, CommandStreams streams);
+int runUndo(std::span<const std::string> args, CommandStreams streams);
+int runRestore(std::span<const std::string> args, CommandStreams streams);
 
 // Shared by the subcommands.
 
 // Says what was wrong with the command line, and where help is; returns kExitUsage.
 int usageError(std::ostream& err, std::string_view message);
-// Whether args[at] is the option name, given as "name value" or "name=value"; value is then set and at
-// moved past it, or error says the value is missing.
-bool optionValue(std::span<const std::string> args, std::size_t& at, std::string_view name,
-                 std::optional<std::string>& value, std::string& error);
+// An option that takes a value, and where its value goes.
+struct ValuedOption {
+    std::string_view name;
+    std::optional<std::string>* value;
+};
+// Whether args[at] is one of options, given as "name value" or "name=value": its value is then set and
+// at moved past it. A value missing is a usage error, in words.
+Result<bool, std::string> takeOption(std::span<const std::string> args, std::size_t& at,
+                                     std::initializer_list<ValuedOption> options);
 bool isHelp(std::string_view arg);
 void printHelp(std::ostream& out);
 // "FILE: reason" for a failure of the data layer.

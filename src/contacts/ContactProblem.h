@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "ImportedPeople.h"
 #include "records/Record.h"
 
 namespace tesselby {
@@ -44,7 +45,7 @@ struct DroppedValues {
 // What a file to import held: the people read, in file order, what was skipped, and what the people
 // read carried that their four fields could not hold.
 struct ContactsRead {
-    std::vector<Record> records;
+    ImportedPeople records;
     std::vector<ContactProblem> problems;
     DroppedValues dropped;
 };

@@ -8,23 +8,27 @@ namespace {
 
 constexpr std::size_t kFoldOctets = 75;
 
-std::string escaped(std::string_view value)
+// Appends value escaped: a backslash before \ , and ;, and \n for a line break. The runs between
+// them are copied whole.
+void appendEscaped(std::string& out, std::string_view value)
 {
-    std::string out;
+    std::size_t from = 0;
     for (std::size_t i = 0; i < value.size(); ++i) {
         const char c = value[i];
-        if (c == '\\' || c == ',' || c == ';') {
-            out += '\\';
-            out += c;
-        } else if (c == '\r' || c == '\n') {
+        if (c != '\\' && c != ',' && c != ';' && c != '\r' && c != '\n')
+            continue;
+        out.append(value.substr(from, i - from));
+        if (c == '\r' || c == '\n') {
             out += "\\n";
             if (c == '\r' && i + 1 < value.size() && value[i + 1] == '\n')
                 ++i;
         } else {
+            out += '\\';
             out += c;
         }
+        from = i + 1;
     }
-    return out;
+    out.append(value.substr(from));
 }
 
 bool continuesCharacter(char c)
@@ -49,18 +53,22 @@ void appendFolded(std::string& out, std::string_view line)
     out += "\r\n";
 }
 
-std::string fullName(const Record& record)
-{
-    if (record[0].empty() || record[1].empty())
-        return record[0] + record[1];
-    return record[0] + ' ' + record[1];
-}
-
 } // namespace
+
+std::string fullName(std::string_view first, std::string_view last)
+{
+    std::string name(first);
+    if (!first.empty() && !last.empty())
+        name += ' ';
+    name += last;
+    return name;
+}
 
 std::string escapedVCardText(std::string_view value)
 {
-    return escaped(value);
+    std::string out;
+    appendEscaped(out, value);
+    return out;
 }
 
 void appendFoldedLine(std::string& out, std::string_view line)
@@ -68,23 +76,35 @@ void appendFoldedLine(std::string& out, std::string_view line)
     appendFolded(out, line);
 }
 
-std::string fullNameOf(const Record& record)
-{
-    return fullName(record);
-}
-
 void appendVCard(std::string& out, const Record& record, VCardVersion version)
 {
     const bool v4 = version == VCardVersion::V40;
     out += "BEGIN:VCARD\r\n";
     out += v4 ? "VERSION:4.0\r\n" : "VERSION:3.0\r\n";
-    appendFolded(out, "N:" + escaped(record[1]) + ';' + escaped(record[0]) + ";;;");
-    appendFolded(out, "FN:" + escaped(fullName(record)));
+    // Each line is made in one string, kept from line to line.
+    std::string line = "N:";
+    appendEscaped(line, record[Field::LastName]);
+    line += ';';
+    appendEscaped(line, record[Field::FirstName]);
+    line += ";;;";
+    appendFolded(out, line);
+    line.assign("FN:");
+    appendEscaped(line, record[Field::FirstName]);
+    if (!record[Field::FirstName].empty() && !record[Field::LastName].empty())
+        line += ' ';
+    appendEscaped(line, record[Field::LastName]);
+    appendFolded(out, line);
     // In 4.0 a phone is an address (tel:) unless said to be text.
-    if (!record[2].empty())
-        appendFolded(out, (v4 ? "TEL;VALUE=text:" : "TEL:") + escaped(record[2]));
-    if (!record[3].empty())
-        appendFolded(out, (v4 ? "EMAIL:" : "EMAIL;TYPE=INTERNET:") + escaped(record[3]));
+    if (!record[Field::Phone].empty()) {
+        line.assign(v4 ? "TEL;VALUE=text:" : "TEL:");
+        appendEscaped(line, record[Field::Phone]);
+        appendFolded(out, line);
+    }
+    if (!record[Field::Email].empty()) {
+        line.assign(v4 ? "EMAIL:" : "EMAIL;TYPE=INTERNET:");
+        appendEscaped(line, record[Field::Email]);
+        appendFolded(out, line);
+    }
     out += "END:VCARD\r\n";
 }
 

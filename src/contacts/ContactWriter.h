@@ -9,6 +9,9 @@ namespace tesselby {
 
 enum class VCardVersion { V30, V40 };
 
+// The name a person is shown by: first and last name, with a blank between them when both are there.
+std::string fullName(std::string_view first, std::string_view last);
+
 // One person as a card: N, FN, TEL and EMAIL (the last two only when filled in), escaped, with line
 // breaks as \n, folded at 75 octets without splitting a character, CR LF line ends.
 void appendVCard(std::string& out, const Record& record, VCardVersion version);
@@ -16,7 +19,6 @@ void appendVCard(std::string& out, const Record& record, VCardVersion version);
 // escaped, and a content line folded with its CR LF.
 std::string escapedVCardText(std::string_view value);
 void appendFoldedLine(std::string& out, std::string_view line);
-std::string fullNameOf(const Record& record);
 
 // CSV as RFC 4180 writes it, CR LF line ends; a field is quoted when it holds a comma, a quote or a
 // line break.

@@ -5,9 +5,9 @@
 #include "ContactCommands.h"
 #include "ContactWriter.h"
 #include "DataFile.h"
+#include "ListValues.h"
 #include "disk/DataFilePath.h"
 #include "disk/FileSystem.h"
-#include "ListValues.h"
 #include "disk/SafeReplace.h"
 
 namespace tesselby {
@@ -29,9 +29,9 @@ Result<std::filesystem::path> exportTarget(const std::string& name, const std::f
     // Refused here, so that the message names the file asked for, not the temporary one beside it.
     const Result<FileIdentity> folder = identityAt(folderOf(target.value()));
     if (!folder)
-        return FileError{target.value(), folder.error().reason, folder.error().cause};
+        return folder.error().about(target.value());
     if (!folder.value().isFolder)
-        return FileError{target.value(), kFileInPlaceOfFolder};
+        return FileError{target.value(), FileError::Cause::FileInPlaceOfFolder};
     const Result<std::filesystem::path> listTarget = finalTarget(list);
     const Result<FileIdentity> there = identityAt(target.value());
     if (there && listTarget) {
@@ -69,14 +69,12 @@ int runExport(std::span<const std::string> args, CommandStreams streams)
             spreadsheetSafe = true;
             continue;
         }
-        std::string error;
-        if (optionValue(args, at, "--format", format, error) ||
-            optionValue(args, at, "--vcard-version", version, error) ||
-            optionValue(args, at, "--output", output, error) || optionValue(args, at, "-o", output, error)) {
-            if (!error.empty())
-                return usageError(streams.err, error);
+        const Result<bool, std::string> taken = takeOption(
+            args, at, {{"--format", &format}, {"--vcard-version", &version}, {"--output", &output}, {"-o", &output}});
+        if (!taken)
+            return usageError(streams.err, taken.error());
+        if (taken.value())
             continue;
-        }
         return usageError(streams.err, "export takes no argument " + args[at]);
     }
     const bool csv = format && *format == "csv";
@@ -91,16 +89,16 @@ int runExport(std::span<const std::string> args, CommandStreams streams)
     const VCardVersion cardVersion = version && *version == "4.0" ? VCardVersion::V40 : VCardVersion::V30;
 
     const std::filesystem::path list = dataFilePath(kDataFileReadPath);
-    std::string listText;
+    LargeBlock listText;
     try {
-        Result<std::string> text = readDataFile(list);
+        Result<LargeBlock> text = readDataFileBlock(list);
         if (!text) {
             reportFailure(streams.err, text.error(), "could not be read");
             return kExitProblem;
         }
         listText = std::move(text.value());
     } catch (const std::bad_alloc&) {
-        reportFailure(streams.err, FileError{list, kTooLargeToOpen});
+        reportFailure(streams.err, FileError{list, FileError::Cause::TooLargeToOpen});
         return kExitProblem;
     }
     auto appendPerson = [&](std::string& out, const Record& record) {
@@ -128,7 +126,7 @@ int runExport(std::span<const std::string> args, CommandStreams streams)
             }
         });
         RecordStream stream;
-        if (const Result<bool> walked = stream.walk(sourceOf(listText), people); !walked)
+        if (const Result<bool> walked = stream.walk(sourceOf(listText.view()), people); !walked)
             return walked.error();
         if (status && !piece.empty())
             status = write(piece);
@@ -148,16 +146,11 @@ int runExport(std::span<const std::string> args, CommandStreams streams)
             reportFailure(streams.err, target.error(), "not written");
             return kExitProblem;
         }
-        // The size is known before the file is written, by making the export once without keeping it.
-        FileContent content;
-        (void)produce([&content](std::string_view piece) {
-            content.size += piece.size();
-            return Status();
-        });
-        content.writeTo = [&produce](NativeFile& file) {
-            return produce([&file](std::string_view piece) { return file.write(piece); });
-        };
-        const Status written = writeWholeFile(target.value(), content);
+        Result<WholeFileWrite> file = WholeFileWrite::begin(target.value());
+        Status written = file ? produce([&file](std::string_view piece) { return file.value().content().write(piece); })
+                              : Status(file.error());
+        if (written)
+            written = file.value().commit();
         if (!written) {
             // Named as the user named it, not as the temporary file beside it that met the failure.
             FileError failure = written.error();
@@ -170,9 +163,9 @@ int runExport(std::span<const std::string> args, CommandStreams streams)
         // script would take for a file not written and act on.
         if (const std::optional<FileError>& doubt = written.unconfirmed())
             streams.err << kCommandName << ": " << pathText(target.value()) << ": " << kWrittenUnconfirmed << ": "
-                        << doubt->path << ": " << doubt->reason << '\n';
+                        << doubt->path << ": " << doubt->reason() << '\n';
     } catch (const std::bad_alloc&) {
-        reportFailure(streams.err, FileError{list, kTooLargeToOpen});
+        reportFailure(streams.err, FileError{list, FileError::Cause::TooLargeToOpen});
         return kExitProblem;
     }
     return kExitSuccess;

@@ -7,10 +7,11 @@
 #include "ContactCommands.h"
 #include "ContactImport.h"
 #include "DataFile.h"
+#include "NewPeople.h"
 #include "disk/DataFilePath.h"
 #include "disk/FileSystem.h"
 #include "disk/NativeFile.h"
-#include "NewPeople.h"
+#include "history/ListHistory.h"
 
 #ifndef _WIN32
 #include <csignal>
@@ -33,8 +34,14 @@ Result<ContactsRead> readFileContacts(const std::string& name, std::istream& in)
         if (!file)
             return file.error();
         const Result<std::uint64_t> size = file.value().size();
-        return readContacts([&file](char* into, std::size_t room) { return file.value().readSome(into, room); },
-                            std::size_t(1) << 20, size ? size.value() : 0);
+        constexpr std::size_t kPiece = std::size_t(256) << 10;
+        // A pipe or a device has no size, and is read in order.
+        if (!size || size.value() == 0)
+            return readContacts([&file](char* into, std::size_t room) { return file.value().readSome(into, room); },
+                                kPiece);
+        return readContacts([&file](std::uint64_t offset, char* into,
+                                    std::size_t room) { return file.value().readSomeAt(offset, into, room); },
+                            kPiece, size.value());
     }
     // Read through the stream, not its buffer, so that a failed read sets the stream's state.
     return readContacts([&in](char* into, std::size_t room) -> Result<std::size_t> {
@@ -91,11 +98,13 @@ private:
 // Adds the people read from name (those choose keeps) and says how that went, about them, in the words
 // summary gives for the number of records written; false when they were not added.
 bool addPeople(const std::filesystem::path& list, const std::string& name, const std::string& about,
-               std::vector<Record>& records, const AppendChoice& choose, std::ostream& err,
+               ImportedPeople& records, const AppendChoice& choose, std::ostream& err,
                const std::function<std::string(std::size_t)>& summary)
 {
     const StopsDeferred deferred;
-    const Status added = records.empty() ? Status() : appendRecords(list, records, choose);
+    const ImportNote note(name == "-" ? std::string("standard input")
+                                      : pathText(std::filesystem::path(name).filename()));
+    const Status added = records.empty() ? Status() : appendWrittenRecords(list, records.text(), choose);
     if (!added) {
         reportFailure(err, added.error(), "the people from " + name + " were not added");
         return false;
@@ -154,8 +163,8 @@ int runImport(std::span<const std::string> args, CommandStreams streams)
             if (dryRun) {
                 if (!allowDuplicates) {
                     const Result<std::string> text = readDataFile(list);
-                    const Result<std::span<const Record>> kept =
-                        text ? people.keepNew(sourceOf(text.value())) : Result<std::span<const Record>>(text.error());
+                    const Result<std::string_view> kept =
+                        text ? people.keepNew(sourceOf(text.value())) : Result<std::string_view>(text.error());
                     if (!kept) {
                         reportFailure(streams.err, kept.error(), "could not be read");
                         status = kExitProblem;

@@ -1,8 +1,10 @@
 #include "ImportMapping.h"
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cstdlib>
+#include <memory_resource>
 #include <variant>
 
 #include "TextDecoding.h"
@@ -13,7 +15,7 @@ namespace tesselby {
 namespace {
 
 // The property of a name chosen by the rule: lowest PREF first, then one of preferredType, then the first.
-const VCardProperty* chosen(const std::vector<const VCardProperty*>& candidates, std::string_view preferredType)
+const VCardProperty* chosen(const std::pmr::vector<const VCardProperty*>& candidates, std::string_view preferredType)
 {
     const VCardProperty* best = nullptr;
     long bestRank = LONG_MAX;
@@ -62,7 +64,7 @@ bool contains(const std::string& text, std::string_view part)
 }
 
 // What a card's property holds that the fields do not take; none for what only describes the card.
-std::optional<DroppedKind> droppedKindOf(const std::string& name)
+std::optional<DroppedKind> droppedKindOf(std::string_view name)
 {
     using enum DroppedKind;
     static constexpr std::pair<std::string_view, DroppedKind> kKinds[] = {
@@ -182,44 +184,51 @@ std::pair<std::string, std::string> splitFullName(std::string_view fullName)
     return {std::string(first), std::string(name.substr(space + 1))};
 }
 
-std::pair<std::optional<Record>, std::optional<ContactProblem>> recordFromCard(const VCard& card,
-                                                                               DroppedValues* dropped)
+Result<Record, ContactProblem> recordFromCard(const VCard& card, DroppedValues* dropped)
 {
     const VCardProperty* n = nullptr;
     const VCardProperty* fn = nullptr;
     const VCardProperty* org = nullptr;
     DroppedValues left;
     std::size_t labels = 0;
-    std::vector<const VCardProperty*> phones, emails;
+    // A card's few phones, addresses and values are held on the stack, unless it has many.
+    std::array<std::byte, 1024> room;
+    std::pmr::monotonic_buffer_resource arena(room.data(), room.size());
+    std::pmr::vector<const VCardProperty*> phones(&arena), emails(&arena);
     Record record;
     auto fail = [&card](const VCardProperty& property, const std::string& why) {
-        return std::pair<std::optional<Record>, std::optional<ContactProblem>>{
-            std::nullopt, ContactProblem{property.line, why + "; the card that starts on line " +
-                                                            std::to_string(card.line) + " was skipped"}};
+        return ContactProblem{property.line,
+                              why + "; the card that starts on line " + std::to_string(card.line) + " was skipped"};
     };
-    std::vector<std::pair<const VCardProperty*, std::string>> decoded;
+    std::pmr::vector<std::pair<const VCardProperty*, std::string>> decoded(&arena);
     for (const VCardProperty& property : card.properties) {
-        if (property.name == "ORG" && org == nullptr && !property.value.empty()) {
+        // Compared as a view: its length first, rather than each name's bytes.
+        const std::string_view name = property.name;
+        if (name == "ORG" && org == nullptr && !property.value.empty()) {
             org = &property;
             continue;
         }
-        if (property.name == "LABEL" && !property.value.empty())
+        if (name == "LABEL" && !property.value.empty())
             ++labels;
-        if (property.name != "N" && property.name != "FN" && property.name != "TEL" && property.name != "EMAIL") {
-            if (const auto kind = droppedKindOf(property.name); kind && !property.value.empty())
+        if (name != "N" && name != "FN" && name != "TEL" && name != "EMAIL") {
+            if (const auto kind = droppedKindOf(name); kind && !property.value.empty())
                 left.add(*kind);
             continue;
         }
-        if (property.name == "N") {
+        if (name == "N") {
             if (n != nullptr)
                 continue;
             n = &property;
-            const std::vector<std::string_view> parts = valueComponents(property.value);
-            for (int field = 0; field < 2 && static_cast<std::size_t>(field) < parts.size(); ++field) {
-                auto value = decodeValue(property, parts[field]);
+            // N starts with the family name, then the given name.
+            constexpr Field kNameParts[] = {Field::LastName, Field::FirstName};
+            for (std::size_t part = 0; part < std::size(kNameParts); ++part) {
+                const std::optional<std::string_view> text = valueComponent(property.value, part);
+                if (!text)
+                    break;
+                auto value = decodeValue(property, *text);
                 if (auto* error = std::get_if<VCardValueError>(&value))
                     return fail(property, error->message);
-                record[field == 0 ? 1 : 0] = std::move(std::get<std::string>(value));
+                record[kNameParts[part]] = std::move(std::get<std::string>(value));
             }
             continue;
         }
@@ -227,18 +236,18 @@ std::pair<std::optional<Record>, std::optional<ContactProblem>> recordFromCard(c
         if (auto* error = std::get_if<VCardValueError>(&value))
             return fail(property, error->message);
         std::string text = std::move(std::get<std::string>(value));
-        if (property.name == "FN") {
+        if (name == "FN") {
             if (fn == nullptr) {
                 fn = &property;
                 decoded.emplace_back(fn, std::move(text));
             }
             continue;
         }
-        if (property.name == "TEL" && isTelAddress(property, card.version, text))
+        if (name == "TEL" && isTelAddress(property, card.version, text))
             text.erase(0, 4);
         if (text.empty())
             continue;
-        (property.name == "TEL" ? phones : emails).push_back(&property);
+        (name == "TEL" ? phones : emails).push_back(&property);
         decoded.emplace_back(&property, std::move(text));
     }
     // Each value is taken once at most, so it is moved out.
@@ -250,27 +259,27 @@ std::pair<std::optional<Record>, std::optional<ContactProblem>> recordFromCard(c
     };
     std::string organisation;
     if (org != nullptr) {
-        auto value = decodeValue(*org, valueComponents(org->value).front());
+        auto value = decodeValue(*org, *valueComponent(org->value, 0));
         if (auto* error = std::get_if<VCardValueError>(&value))
             return fail(*org, error->message);
         organisation = std::move(std::get<std::string>(value));
     }
     if (n == nullptr && fn == nullptr && phones.empty() && emails.empty() && organisation.empty()) {
-        return {std::nullopt, ContactProblem{card.line, "the card that starts here holds no name, organisation, "
-                                                        "phone or e-mail; it was skipped"}};
+        return ContactProblem{card.line, "the card that starts here holds no name, organisation, "
+                                         "phone or e-mail; it was skipped"};
     }
     // A company's card names it in ORG, and often in FN too, which is then not a person's name to split.
     bool organisationTaken = false;
-    if (record[0].empty() && record[1].empty()) {
+    if (record[Field::FirstName].empty() && record[Field::LastName].empty()) {
         const std::string fullName = fn != nullptr ? valueOf(fn) : std::string();
         if (!organisation.empty() &&
             (fullName.find_first_not_of(' ') == std::string::npos || fullName == organisation)) {
-            record[1] = organisation;
+            record[Field::LastName] = organisation;
             organisationTaken = true;
         } else if (fn != nullptr) {
             auto [first, last] = splitFullName(fullName);
-            record[0] = std::move(first);
-            record[1] = std::move(last);
+            record[Field::FirstName] = std::move(first);
+            record[Field::LastName] = std::move(last);
         }
     }
     if (!organisation.empty() && !organisationTaken)
@@ -278,15 +287,15 @@ std::pair<std::optional<Record>, std::optional<ContactProblem>> recordFromCard(c
     if (left.count(DroppedKind::Address) == 0)
         left.add(DroppedKind::Address, labels);
     if (const VCardProperty* phone = chosen(phones, "CELL"))
-        record[2] = valueOf(phone);
+        record[Field::Phone] = valueOf(phone);
     if (const VCardProperty* email = chosen(emails, ""))
-        record[3] = valueOf(email);
+        record[Field::Email] = valueOf(email);
     left.add(DroppedKind::ExtraPhone, phones.empty() ? 0 : phones.size() - 1);
     left.add(DroppedKind::ExtraEmail, emails.empty() ? 0 : emails.size() - 1);
     if (dropped != nullptr)
         for (int kind = 0; kind < kDroppedKinds; ++kind)
             dropped->counts[kind] += left.counts[kind];
-    return {record, std::nullopt};
+    return record;
 }
 
 bool CsvColumns::known() const
@@ -331,13 +340,11 @@ CsvColumns csvColumns(const std::vector<std::string>& header)
     return columns;
 }
 
-std::pair<std::optional<Record>, std::optional<ContactProblem>> recordFromRow(const CsvColumns& columns,
-                                                                              const CsvRow& row, DroppedValues* dropped)
+Result<Record, ContactProblem> recordFromRow(const CsvColumns& columns, const CsvRow& row, DroppedValues* dropped)
 {
     if (row.fields.size() != columns.count) {
-        return {std::nullopt,
-                ContactProblem{row.line, "the row has " + std::to_string(row.fields.size()) + " fields, the header " +
-                                             std::to_string(columns.count) + "; it was skipped"}};
+        return ContactProblem{row.line, "the row has " + std::to_string(row.fields.size()) + " fields, the header " +
+                                            std::to_string(columns.count) + "; it was skipped"};
     }
     DroppedValues left;
     // A value that is not UTF-8 is taken as the sender's single-byte Windows text, as the list's own are.
@@ -366,13 +373,13 @@ std::pair<std::optional<Record>, std::optional<ContactProblem>> recordFromRow(co
     countOthers(columns.phone, DroppedKind::ExtraPhone);
     countOthers(columns.email, DroppedKind::ExtraEmail);
     const std::string organisation = firstOf({&columns.organisation});
-    if (record[0].empty() && record[1].empty()) {
+    if (record[Field::FirstName].empty() && record[Field::LastName].empty()) {
         auto [first, last] = splitFullName(firstOf({&columns.fullName}));
-        record[0] = std::move(first);
-        record[1] = std::move(last);
+        record[Field::FirstName] = std::move(first);
+        record[Field::LastName] = std::move(last);
     }
-    if (record[0].empty() && record[1].empty())
-        record[1] = organisation;
+    if (record[Field::FirstName].empty() && record[Field::LastName].empty())
+        record[Field::LastName] = organisation;
     else if (!organisation.empty())
         left.add(DroppedKind::Organisation);
     std::vector<std::string_view> addresses;
@@ -391,7 +398,7 @@ std::pair<std::optional<Record>, std::optional<ContactProblem>> recordFromRow(co
     if (dropped != nullptr)
         for (int kind = 0; kind < kDroppedKinds; ++kind)
             dropped->counts[kind] += left.counts[kind];
-    return {record, std::nullopt};
+    return record;
 }
 
 } // namespace tesselby

@@ -8,8 +8,9 @@
 
 #include "ContactProblem.h"
 #include "CsvReader.h"
-#include "records/Record.h"
+#include "Result.h"
 #include "VCardReader.h"
+#include "records/Record.h"
 
 namespace tesselby {
 
@@ -24,8 +25,7 @@ namespace tesselby {
 //   part) has the organisation as its last name;
 // - what the fields cannot hold (ADR, PHOTO, NOTE, the other TEL and EMAIL, ...) is counted in dropped.
 // A card with none of N, FN, ORG, TEL and EMAIL, or in a character set not known, gives a problem instead.
-std::pair<std::optional<Record>, std::optional<ContactProblem>> recordFromCard(const VCard& card,
-                                                                               DroppedValues* dropped = nullptr);
+Result<Record, ContactProblem> recordFromCard(const VCard& card, DroppedValues* dropped = nullptr);
 
 // The columns of a CSV header that give each field, read by name, without case, spaces or hyphens:
 // Tesselby's own (First Name, Last Name, Phone, E-Mail) and those of the common mail programs' exports.
@@ -54,8 +54,8 @@ CsvColumns csvColumns(const std::vector<std::string>& header);
 // " ::: " apart (in a column named "... - Value"), the first; the name split as for a card when only a full name is
 // given, and the organisation the last name when there is no name. What the fields cannot hold is counted in dropped. A
 // row whose number of fields is not the header's gives a problem.
-std::pair<std::optional<Record>, std::optional<ContactProblem>>
-recordFromRow(const CsvColumns& columns, const CsvRow& row, DroppedValues* dropped = nullptr);
+Result<Record, ContactProblem> recordFromRow(const CsvColumns& columns, const CsvRow& row,
+                                             DroppedValues* dropped = nullptr);
 
 // The first and last name in a full name.
 std::pair<std::string, std::string> splitFullName(std::string_view fullName);

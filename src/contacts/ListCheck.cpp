@@ -1,12 +1,11 @@
 #include "ListCheck.h"
 
 #include <array>
-#include <cstring>
 
-#include "format/ItemScanner.h"
-#include "records/Record.h"
 #include "ShownValueBytes.h"
+#include "format/ItemScanner.h"
 #include "format/TextEncoding.h"
+#include "records/Record.h"
 
 namespace tesselby {
 
@@ -59,7 +58,7 @@ ListReport checkList(std::string_view text)
         if (finding.count++ == 0)
             finding.firstLine = line;
     };
-    if (text.size() >= 3 && std::memcmp(text.data(), "\xEF\xBB\xBF", 3) == 0)
+    if (text.starts_with(kByteOrderMark))
         note(ByteOrderMark, 1);
 
     ListReport report;

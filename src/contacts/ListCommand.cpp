@@ -1,50 +1,19 @@
-#include <array>
 #include <new>
+#include <optional>
 #include <ostream>
 #include <vector>
 
 #include "CaseFolding.h"
 #include "ContactCommands.h"
+#include "ContactWriter.h"
 #include "DataFile.h"
-#include "disk/DataFilePath.h"
+#include "ListQuery.h"
 #include "ListValues.h"
+#include "disk/DataFilePath.h"
 
 namespace tesselby {
 
 namespace {
-
-constexpr std::array<std::string_view, kFieldCount> kFieldNames = {"first", "last", "phone", "email"};
-
-std::string fullName(std::string_view first, std::string_view last)
-{
-    std::string name(first);
-    if (!first.empty() && !last.empty())
-        name += ' ';
-    name += last;
-    return name;
-}
-
-// What to look for, and where: the fields, the first and last name joined, and whether case counts.
-struct Query {
-    std::string text;
-    std::array<bool, kFieldCount> fields{};
-    bool wholeName = false;
-    bool ignoreCase = false;
-
-    bool matches(const ListValues::Values& values) const
-    {
-        auto holds = [this](std::string_view value) {
-            if (value.empty())
-                return false;
-            return ignoreCase ? foldCase(value).find(text) != std::string::npos
-                              : value.find(text) != std::string_view::npos;
-        };
-        for (int field = 0; field < kFieldCount; ++field)
-            if (fields[field] && holds(values[field]))
-                return true;
-        return wholeName && holds(fullName(values[0], values[1]));
-    }
-};
 
 // Every whole record of the list that the query matches, in file order.
 Result<std::vector<Record>> findRecords(const std::filesystem::path& list, const Query& query)
@@ -54,9 +23,11 @@ Result<std::vector<Record>> findRecords(const std::filesystem::path& list, const
         return text.error();
     std::vector<Record> found;
     ListValues values([&](const ListValues::Values& record) {
-        if (query.matches(record))
-            found.push_back(
-                {std::string(record[0]), std::string(record[1]), std::string(record[2]), std::string(record[3])});
+        if (!query.matches(record))
+            return;
+        Record& kept = found.emplace_back();
+        for (const Field field : kFields)
+            kept[field] = record[field];
     });
     RecordStream stream;
     if (const Result<bool> walked = stream.walk(sourceOf(text.value()), values); !walked)
@@ -72,13 +43,14 @@ int runList(std::span<const std::string> args, CommandStreams streams)
     bool ignoreCase = false, any = false;
     bool options = true;
     for (std::size_t at = 0; at < args.size(); ++at) {
-        std::string error;
+        const Result<bool, std::string> taken =
+            options ? takeOption(args, at, {{"--field", &fieldName}, {"--format", &format}}) : false;
+        if (!taken)
+            return usageError(streams.err, taken.error());
+        if (taken.value())
+            continue;
         if (options && args[at] == "--") {
             options = false;
-        } else if (options && (optionValue(args, at, "--field", fieldName, error) ||
-                               optionValue(args, at, "--format", format, error))) {
-            if (!error.empty())
-                return usageError(streams.err, error);
         } else if (options && (args[at] == "-i" || args[at] == "--ignore-case")) {
             ignoreCase = true;
         } else if (options && args[at] == "--any") {
@@ -91,14 +63,12 @@ int runList(std::span<const std::string> args, CommandStreams streams)
             text = args[at];
         }
     }
-    int field = 1;
+    Field field = Field::FirstName;
     if (fieldName) {
-        field = 0;
-        for (int f = 0; f < kFieldCount; ++f)
-            if (*fieldName == kFieldNames[f])
-                field = f + 1;
-        if (field == 0)
+        const std::optional<Field> named = fieldForOption(*fieldName);
+        if (!named)
             return usageError(streams.err, "the field is first, last, phone or email, not " + *fieldName);
+        field = *named;
         if (any)
             return usageError(streams.err, "list looks in one field or, with --any, in all four; not both");
     }
@@ -118,7 +88,7 @@ int runList(std::span<const std::string> args, CommandStreams streams)
         query.fields = {true, true, false, true};
         query.wholeName = true;
     } else {
-        query.fields[field - 1] = true;
+        query.fields[field] = true;
     }
 
     const std::filesystem::path list = dataFilePath(kDataFileReadPath);
@@ -152,18 +122,19 @@ int runList(std::span<const std::string> args, CommandStreams streams)
         std::string lines;
         std::size_t found = 0;
         for (const Record& record : records) {
-            if (record[3].empty())
+            if (record[Field::Email].empty())
                 continue;
             ++found;
-            lines +=
-                oneLine(record[3]) + '\t' + oneLine(fullName(record[0], record[1])) + '\t' + oneLine(record[2]) + '\n';
+            lines += oneLine(record[Field::Email]) + '\t' +
+                     oneLine(fullName(record[Field::FirstName], record[Field::LastName])) + '\t' +
+                     oneLine(record[Field::Phone]) + '\n';
         }
         if (!aerc)
             streams.out << "Tesselby: " << peopleCount(found) << " found\n";
         streams.out << lines;
         return finishOutput(streams.out, streams.err, found == 0 ? kExitProblem : kExitSuccess);
     } catch (const std::bad_alloc&) {
-        reportFailure(streams.err, FileError{list, kTooLargeToOpen});
+        reportFailure(streams.err, FileError{list, FileError::Cause::TooLargeToOpen});
         return kExitProblem;
     }
 }

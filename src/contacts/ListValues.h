@@ -15,7 +15,7 @@ namespace tesselby {
 // values are empty. The views last until the callback returns.
 class ListValues : public RecordStream::Visitor {
 public:
-    using Values = std::array<std::string_view, kFieldCount>;
+    using Values = PerField<std::string_view>;
 
     explicit ListValues(std::function<void(const Values&)> found);
 

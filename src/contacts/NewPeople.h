@@ -2,13 +2,15 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <span>
+#include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
+#include "ImportedPeople.h"
+#include "Result.h"
 #include "records/Record.h"
 #include "records/RecordStream.h"
-#include "Result.h"
 
 namespace tesselby {
 
@@ -21,18 +23,19 @@ namespace tesselby {
 // an index for each are held; the list streams through.
 class NewPeople {
 public:
-    explicit NewPeople(std::vector<Record>& records);
+    explicit NewPeople(ImportedPeople& records);
 
-    // Moves the new people, in their order, to the front of the records and drops the rest.
-    Result<std::span<const Record>> keepNew(const ByteSource& list);
+    // Drops from the records the people already there, keeping the others in their order: their text.
+    Result<std::string_view> keepNew(const ByteSource& list);
     std::size_t skipped() const { return m_skipped; }
 
 private:
-    void markIfKnown(const std::array<std::string_view, kFieldCount>& values);
+    void markIfKnown(const PerField<std::string_view>& values);
 
-    std::vector<Record>& m_records;
+    ImportedPeople& m_records;
     std::vector<std::pair<std::uint64_t, std::size_t>> m_hashes; // sorted, with each record's index
     std::vector<bool> m_known;
+    std::string m_written; // a list record's values as the records hold theirs
     std::size_t m_skipped = 0;
 };
 

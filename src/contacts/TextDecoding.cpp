@@ -72,8 +72,8 @@ void appendUtf8(std::string& out, std::uint32_t code)
 
 DecodedText decodeFileText(std::string_view bytes)
 {
-    if (startsWith(bytes, "\xEF\xBB\xBF"))
-        return DecodedText{std::string(bytes.substr(3)), {}};
+    if (startsWith(bytes, kByteOrderMark))
+        return DecodedText{std::string(bytes.substr(kByteOrderMark.size())), {}};
     if (startsWith(bytes, "\xFF\xFE"))
         return utf16ToUtf8(bytes.substr(2), true);
     if (startsWith(bytes, "\xFE\xFF"))

@@ -1,50 +1,71 @@
 #include "VCardReader.h"
 
+#include <algorithm>
+
 #include "TextDecoding.h"
 
 namespace tesselby {
 
 namespace {
 
-// Physical lines one at a time, each with its number, CR LF, LF or a lone CR ending it.
+// Physical lines one at a time, each with its number, CR LF, LF or a lone CR ending it. The next line
+// is found once, whether it is peeked at first or not.
 class LineSource {
 public:
-    explicit LineSource(std::string_view text, std::size_t linesBefore = 0) : m_text(text), m_number(linesBefore) {}
+    explicit LineSource(std::string_view text, std::size_t linesBefore = 0) : m_text(text), m_number(linesBefore)
+    {
+        findLine();
+    }
     std::size_t linesTaken() const { return m_number; }
 
     bool atEnd() const { return m_at >= m_text.size(); }
     std::size_t nextNumber() const { return m_number + 1; }
-    std::string_view peek() const { return lineAt(m_at).first; }
+    std::string_view peek() const { return m_line; }
     std::string_view take()
     {
-        const auto [line, next] = lineAt(m_at);
-        m_at = next;
+        const std::string_view line = m_line;
+        m_at = m_next;
         ++m_number;
+        findLine();
         return line;
     }
 
 private:
-    std::pair<std::string_view, std::size_t> lineAt(std::size_t at) const
+    void findLine()
     {
-        std::size_t end = at;
-        while (end < m_text.size() && m_text[end] != '\r' && m_text[end] != '\n')
-            ++end;
-        std::size_t next = end;
-        if (next < m_text.size() && m_text[next] == '\r')
-            ++next;
-        if (next < m_text.size() && m_text[next] == '\n' && (next == end || m_text[end] == '\r'))
-            ++next;
-        return {m_text.substr(at, end - at), next};
+        if (atEnd()) {
+            m_line = {};
+            return;
+        }
+        // Most lines end in LF or CR LF: the next LF is found at once, then any lone CR before it. The LF
+        // is kept for the lines before it, so that a text of lone CRs is still looked through once.
+        if (m_lineFeed < m_at || m_lineFeed == kUnknown)
+            m_lineFeed = std::min(m_text.find('\n', m_at), m_text.size());
+        const std::size_t end = std::min(m_text.substr(0, m_lineFeed).find('\r', m_at), m_lineFeed);
+        m_next = end;
+        if (m_next < m_text.size() && m_text[m_next] == '\r')
+            ++m_next;
+        if (m_next < m_text.size() && m_text[m_next] == '\n' && (m_next == end || m_text[end] == '\r'))
+            ++m_next;
+        m_line = m_text.substr(m_at, end - m_at);
     }
 
+    static constexpr std::size_t kUnknown = std::string_view::npos;
     std::string_view m_text;
     std::size_t m_at = 0;
     std::size_t m_number;
+    std::size_t m_lineFeed = kUnknown;
+    std::string_view m_line; // the one starting at m_at
+    std::size_t m_next = 0;  // where the line after it starts
 };
 
 // Where the value starts: the first colon outside a quoted parameter value.
 std::size_t valueColon(std::string_view line)
 {
+    // Most lines quote no parameter value: then it is the first colon, found at once.
+    const std::size_t first = line.find(':');
+    if (line.substr(0, first).find('"') == std::string_view::npos)
+        return first;
     bool quoted = false;
     for (std::size_t i = 0; i < line.size(); ++i) {
         if (line[i] == '"')
@@ -96,19 +117,24 @@ std::string_view takeLogicalLine(LineSource& lines, std::string& buffer)
     std::string& logical = buffer;
     logical.assign(first);
     QuotedPrintableHead head;
+    // The physical line taken last: only one that itself ends in "=" is a soft line break. An empty line
+    // after one ends the value, though the "=" of a "==" before it is then last in the logical line.
+    std::string_view last = first;
     for (;;) {
         if (lines.atEnd())
             return logical;
         // A quoted-printable soft line break goes on with the next line as it stands.
-        if (!logical.empty() && logical.back() == '=' && head.check(logical)) {
+        if (!last.empty() && last.back() == '=' && head.check(logical)) {
             logical.pop_back();
-            logical += lines.take();
+            last = lines.take();
+            logical += last;
             continue;
         }
         const std::string_view next = lines.peek();
         if (next.empty() || (next[0] != ' ' && next[0] != '\t'))
             return logical;
-        logical += lines.take().substr(1);
+        last = lines.take();
+        logical += last.substr(1);
     }
 }
 
@@ -168,6 +194,14 @@ bool parseProperty(std::string_view line, std::size_t number, VCardProperty& pro
     return true;
 }
 
+bool isBlank(std::string_view line)
+{
+    // Most lines start with a letter: told apart without a search.
+    if (!line.empty() && line[0] != ' ' && line[0] != '\t')
+        return false;
+    return line.find_first_not_of(" \t") == std::string_view::npos;
+}
+
 bool isLine(std::string_view line, std::string_view expected)
 {
     while (!line.empty() && (line.back() == ' ' || line.back() == '\t'))
@@ -193,7 +227,7 @@ std::optional<std::string_view> VCardProperty::parameter(std::string_view wanted
 bool VCardProperty::hasType(std::string_view type) const
 {
     for (const auto& [name, value] : parameters) {
-        if (name != "TYPE")
+        if (std::string_view(name) != "TYPE")
             continue;
         std::string_view list = value;
         for (std::size_t start = 0; start <= list.size();) {
@@ -218,8 +252,9 @@ bool looksLikeVCard(std::string_view text)
     return false;
 }
 
-VCardParser::VCardParser(std::function<void(const VCard&)> onCard, std::vector<ContactProblem>& problems)
-    : m_onCard(std::move(onCard)), m_problems(problems)
+VCardParser::VCardParser(std::function<void(const VCard&)> onCard, std::vector<ContactProblem>& problems,
+                         std::size_t linesBefore)
+    : m_onCard(std::move(onCard)), m_problems(problems), m_lines(linesBefore)
 {
 }
 
@@ -228,8 +263,11 @@ void VCardParser::parse(std::string_view text)
     LineSource lines(text, m_lines);
     while (!lines.atEnd()) {
         const std::size_t number = lines.nextNumber();
-        const std::string_view line = takeLogicalLine(lines, m_buffer);
-        if (line.find_first_not_of(" \t") == std::string_view::npos)
+        std::string_view line = takeLogicalLine(lines, m_buffer);
+        // Files of cards put together keep each one's byte-order mark, at the start of its first line.
+        if (line.starts_with("\xEF\xBB\xBF"))
+            line.remove_prefix(3);
+        if (isBlank(line))
             continue;
         if (isLine(line, "BEGIN:VCARD")) {
             if (m_inCard)
@@ -269,7 +307,7 @@ void VCardParser::parse(std::string_view text)
             continue;
         }
         ++m_used;
-        if (property.name == "VERSION")
+        if (std::string_view(property.name) == "VERSION")
             m_card.version = property.value;
     }
     m_lines = lines.linesTaken();
@@ -305,6 +343,33 @@ std::size_t VCardParser::cardsEnd(std::string_view text, std::size_t from)
         at = lineBreak;
     }
     return 0;
+}
+
+std::size_t VCardParser::firstCardStart(std::string_view text, std::size_t from)
+{
+    // As for cardsEnd, a line of its own after a line break, not after a line ending in "=". A reader
+    // that starts there knows nothing of what came before, so the line must also be read as a card's
+    // start: the line after it is not folded under it.
+    // at: where the line break before a card may be.
+    for (std::size_t at = std::max<std::size_t>(from, 1) - 1;;) {
+        const std::size_t lineBreak = text.find('\n', at);
+        if (lineBreak == std::string_view::npos)
+            return std::string_view::npos;
+        const std::size_t start = lineBreak + 1;
+        const std::size_t end = text.find_first_of("\r\n", start);
+        if (end == std::string_view::npos)
+            return std::string_view::npos;
+        if (end - start <= kLongestCardStart && isLine(text.substr(start, end - start), "BEGIN:VCARD")) {
+            const std::size_t next =
+                text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? end + 2 : end + 1;
+            if (next >= text.size()) // a CR last may yet be followed by its LF
+                return std::string_view::npos;
+            const std::size_t before = lineBreak > 0 && text[lineBreak - 1] == '\r' ? lineBreak - 1 : lineBreak;
+            if ((before == 0 || text[before - 1] != '=') && text[next] != ' ' && text[next] != '\t')
+                return start;
+        }
+        at = start;
+    }
 }
 
 void readVCards(std::string_view text, const std::function<void(const VCard&)>& onCard,

@@ -51,7 +51,9 @@ void readVCards(std::string_view text, const std::function<void(const VCard&)>& 
 // file is read with few allocations.
 class VCardParser {
 public:
-    VCardParser(std::function<void(const VCard&)> onCard, std::vector<ContactProblem>& problems);
+    // Lines are numbered on from linesBefore: a text that is the rest of a file.
+    VCardParser(std::function<void(const VCard&)> onCard, std::vector<ContactProblem>& problems,
+                std::size_t linesBefore = 0);
 
     void parse(std::string_view piece);
     // Reports a card left open at the end.
@@ -62,6 +64,9 @@ public:
     // trailing spaces) is read right all the same, only not cut before.
     static constexpr std::size_t kLongestCardStart = 64;
     static std::size_t cardsEnd(std::string_view text, std::size_t from = 0);
+    // The other way round: where the first card that may be read on its own starts at from or later,
+    // read the same by a reader that starts there; npos when none does with the line after it in text.
+    static std::size_t firstCardStart(std::string_view text, std::size_t from);
 
 private:
     std::function<void(const VCard&)> m_onCard;

@@ -1,5 +1,7 @@
 #include "VCardValue.h"
 
+#include <algorithm>
+
 #include "TextDecoding.h"
 #include "format/TextEncoding.h"
 
@@ -91,20 +93,21 @@ std::string unescaped(std::string_view text)
 
 } // namespace
 
-std::vector<std::string_view> valueComponents(std::string_view value)
+std::optional<std::string_view> valueComponent(std::string_view value, std::size_t index)
 {
-    std::vector<std::string_view> parts;
     std::size_t start = 0;
     for (std::size_t i = 0; i < value.size(); ++i) {
-        if (value[i] == '\\')
+        if (value[i] == '\\') {
             ++i;
-        else if (value[i] == ';') {
-            parts.push_back(value.substr(start, i - start));
+        } else if (value[i] == ';') {
+            if (index-- == 0)
+                return value.substr(start, i - start);
             start = i + 1;
         }
     }
-    parts.push_back(value.substr(std::min(start, value.size())));
-    return parts;
+    if (index > 0)
+        return std::nullopt;
+    return value.substr(std::min(start, value.size()));
 }
 
 std::variant<std::string, VCardValueError> decodeValue(const VCardProperty& property, std::string_view part)

@@ -1,16 +1,17 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
-#include <vector>
 
 #include "VCardReader.h"
 
 namespace tesselby {
 
-// A structured value's parts (N's family;given;...), at the semicolons no backslash escapes.
-std::vector<std::string_view> valueComponents(std::string_view value);
+// A structured value's part (N's family;given;...) by its place, parts ending at the semicolons no
+// backslash escapes; none when the value has fewer.
+std::optional<std::string_view> valueComponent(std::string_view value, std::size_t index);
 
 struct VCardValueError {
     std::string message;

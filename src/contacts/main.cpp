@@ -9,13 +9,13 @@
 
 #ifndef _WIN32
 #include <cerrno>
+#include <climits>
+#include <cstring>
 #include <fcntl.h>
+#include <unistd.h>
 #endif
 
 #include "ContactCommands.h"
-#ifdef TESSELBY_WITH_SYNC
-#include "SyncCommand.h"
-#endif
 
 namespace {
 
@@ -46,6 +46,28 @@ int noMemoryToStart()
     return tesselby::kExitProblem;
 }
 
+#ifdef TESSELBY_WITH_SYNC
+// The sync is a program of its own (tesselby-contacts-sync), beside this one in a build and in
+// libexec/tesselby once installed; "sync" hands the rest of the command line to it.
+int runSyncProgram(char** argv)
+{
+    char self[PATH_MAX];
+    const ssize_t length = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    std::string folder = length > 0 ? std::string(self, static_cast<std::size_t>(length)) : std::string(argv[0]);
+    folder.erase(folder.find_last_of('/') + 1);
+    for (const std::string& program :
+         {folder + "tesselby-contacts-sync", folder + "../libexec/tesselby/tesselby-contacts-sync"}) {
+        argv[1] = argv[0];
+        ::execv(program.c_str(), argv + 1);
+        if (errno != ENOENT)
+            break;
+    }
+    std::fprintf(stderr, "%s: cannot start the sync (tesselby-contacts-sync): %s; nothing was changed\n",
+                 tesselby::kCommandName, std::strerror(errno));
+    return tesselby::kExitProblem;
+}
+#endif
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -63,6 +85,10 @@ int main(int argc, char** argv)
     // than killing the command halfway through an import or an export.
     std::signal(SIGXFSZ, SIG_IGN);
 #endif
+#ifdef TESSELBY_WITH_SYNC
+    if (argc >= 2 && std::string(argv[1]) == "sync")
+        return runSyncProgram(argv);
+#endif
     for (void*& block : reserve)
         if ((block = std::malloc(16 * 1024)) == nullptr)
             return noMemoryToStart();
@@ -71,12 +97,7 @@ int main(int argc, char** argv)
         // Unsynced, a read error on standard input reaches the stream's state rather than reading as its end.
         std::ios::sync_with_stdio(false);
         const std::vector<std::string> args(argv + 1, argv + argc);
-#ifdef TESSELBY_WITH_SYNC
-        static constexpr tesselby::ExtraCommand extra[] = {{"sync", tesselby::runSync}};
-#else
-        static constexpr std::span<const tesselby::ExtraCommand> extra;
-#endif
-        return tesselby::runContactsCommand(args, TESSELBY_VERSION, {std::cin, std::cout, std::cerr}, extra);
+        return tesselby::runContactsCommand(args, TESSELBY_VERSION, {std::cin, std::cout, std::cerr});
     } catch (const std::bad_alloc&) {
         // Only what the command could not start without; it reports its own shortfalls itself.
         return noMemoryToStart();

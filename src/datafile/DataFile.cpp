@@ -13,19 +13,30 @@
 #include "disk/AddJournal.h"
 #include "disk/FileLock.h"
 #include "disk/FileSystem.h"
-#include "format/ItemWriter.h"
-#include "format/ListEnd.h"
 #include "disk/NativeFile.h"
 #include "disk/SafeReplace.h"
+#include "format/ItemWriter.h"
+#include "format/ListEnd.h"
+#include "history/ListHistory.h"
 
 namespace tesselby {
 
 namespace {
 
-// A list larger than the memory the program may take is refused with a message, never an abort.
-FileError tooLargeError(const std::filesystem::path& path)
+// Runs work, which may need as much memory as the list: a list larger than the program may take is
+// refused with a message, never an abort; nor does any other failure of the in-memory copy abort.
+template <typename Work> auto withinMemory(const std::filesystem::path& path, Work work) -> decltype(work())
 {
-    return FileError{path, kTooLargeToOpen};
+    try {
+        return work();
+    } catch (const std::bad_alloc&) {
+        return FileError{path, FileError::Cause::TooLargeToOpen};
+    } catch (const std::length_error&) {
+        return FileError{path, FileError::Cause::TooLargeToOpen};
+    } catch (const std::system_error& failed) {
+        // The in-memory copy of the list failed otherwise, which only a fault can make it do.
+        return FileError{path, "its copy in memory could not be used: " + failed.code().message()};
+    }
 }
 
 // What reads an opened data file; it gets none when the file does not exist yet, an empty list.
@@ -41,13 +52,7 @@ Status readTarget(const std::filesystem::path& target, bool shared, const FileRe
         if (Status locked = FileLock::shareWhileReading(file.value()); !locked)
             return locked.error();
     }
-    try {
-        return read(&file.value());
-    } catch (const std::bad_alloc&) {
-        return tooLargeError(target);
-    } catch (const std::length_error&) {
-        return tooLargeError(target);
-    }
+    return withinMemory(target, [&] { return read(&file.value()); });
 }
 
 // The bytes of an opened data file, or of an empty list when there is none.
@@ -157,10 +162,10 @@ private:
 // up, having written nothing.
 constexpr int kSavePasses = 8;
 
-// Plans the edit of loaded record number over now, the file as it stands, and saves it there; with
-// goAhead, only if it says yes once the new content is ready.
+// Plans the edit of loaded record number over now, the file as it stands, and saves it there, once the
+// new content is ready only if unchanged finds the file still holds what now does.
 Result<EditPlan> saveEditOver(const std::filesystem::path& target, const RecordGrid& loaded, RecordGrid& now,
-                              std::size_t number, const RecordEdit& edit, const std::function<bool()>& goAhead)
+                              std::size_t number, const RecordEdit& edit, UnchangedCheck& unchanged)
 {
     EditPlan plan = planEdit(loaded, number, now, edit);
     if (!plan.saved())
@@ -170,22 +175,36 @@ Result<EditPlan> saveEditOver(const std::filesystem::path& target, const RecordG
     const bool whole = now.itemCount() >= plan.at * kFieldCount;
     if (!changes && whole)
         return plan;
-    std::optional<FileError> doubt;
-    try {
-        const RecordGrid::Replacement replacement = now.replacementFor(plan.at, plan.values);
-        FileContent content = now.contentWith(replacement);
-        content.goAhead = goAhead;
-        const Status saved = replaceFileContent(target, content);
-        if (!saved)
-            return saved.error();
-        doubt = saved.unconfirmed();
-        now.apply(replacement);
-    } catch (const std::bad_alloc&) {
-        return tooLargeError(target);
-    } catch (const std::length_error&) {
-        return tooLargeError(target);
-    }
-    return Result<EditPlan>::landedUnconfirmed(std::move(plan), std::move(doubt));
+    const Status saved = withinMemory(target, [&]() -> Status {
+        const RecordGrid::Replacement change = now.replacementFor(plan.at, plan.values);
+        Result<ContentReplacement> replacement = ContentReplacement::begin(target);
+        if (!replacement)
+            return replacement.error();
+        if (Status written = now.writeWith(change, replacement.value().content()); !written)
+            return written;
+        if (Status ready = replacement.value().prepare(); !ready)
+            return ready;
+        if (!unchanged.result())
+            return FileError{target, FileError::Cause::ChangedMeanwhile};
+        // The edit is recorded before the list changes (see history/ListHistory.h).
+        Result<ListHistory> history = ListHistory::beginChange(target);
+        if (!history)
+            return history.error();
+        std::string before;
+        now.store().read(change.from, change.to - change.from, before);
+        if (Status kept =
+                history.value().intend(change.from, before, change.lines, describeEdit(now, plan.at, plan.values));
+            !kept)
+            return kept.error();
+        const Status replaced = replacement.value().commit();
+        history.value().finish(replaced.ok());
+        if (replaced)
+            now.apply(change);
+        return replaced;
+    });
+    if (!saved)
+        return saved.error();
+    return Result<EditPlan>::landedUnconfirmed(std::move(plan), saved.unconfirmed());
 }
 
 // The file a write goes to, its folders made and its lock held, with any cut-off save put right.
@@ -204,7 +223,7 @@ Result<WriteAccess> prepareWrite(const std::filesystem::path& path)
     Result<FileLock> lock = FileLock::acquire(target.value());
     if (!lock)
         return lock.error();
-    if (Status restored = restoreInterruptedSave(target.value()); !restored)
+    if (Status restored = restoreFromSaveGuard(target.value()); !restored)
         return restored.error();
     if (Status takenBack = takeBackInterruptedAdd(target.value()); !takenBack)
         return takenBack.error();
@@ -213,20 +232,21 @@ Result<WriteAccess> prepareWrite(const std::filesystem::path& path)
     return WriteAccess{std::move(target.value()), std::move(lock.value())};
 }
 
-bool wasInterrupted(const std::filesystem::path& target)
+// Whether a save's guard copy or an add's journal is left beside target.
+bool cutOffChangeLeft(const std::filesystem::path& target)
 {
-    return saveWasInterrupted(target) || addWasInterrupted(target);
+    return saveGuardLeft(target) || addWasInterrupted(target);
 }
 
 // Puts right a save or an add that was cut off, under the lock; the only time a read takes the lock.
-Status restoreIfInterrupted(const std::filesystem::path& target, StrayGuard stray = StrayGuard::SetAside)
+Status repairCutOffChange(const std::filesystem::path& target, StrayGuard stray = StrayGuard::SetAside)
 {
-    if (!wasInterrupted(target))
+    if (!cutOffChangeLeft(target))
         return {};
     Result<FileLock> lock = FileLock::acquire(target);
     if (!lock)
         return lock.error();
-    if (Status restored = restoreInterruptedSave(target, stray); !restored)
+    if (Status restored = restoreFromSaveGuard(target, stray); !restored)
         return restored;
     return takeBackInterruptedAdd(target);
 }
@@ -237,14 +257,14 @@ Status readDataFileWith(const std::filesystem::path& path, const FileReader& rea
     const Result<std::filesystem::path> target = finalTarget(path);
     if (!target)
         return target.error();
-    if (Status restored = restoreIfInterrupted(target.value()); !restored)
+    if (Status restored = repairCutOffChange(target.value()); !restored)
         return restored.error();
     Status done = readTarget(target.value(), true, read);
     // A save or an add killed while this read waited for it leaves its guard copy or its journal; then
     // the file is put right and read again.
-    if (!done || !wasInterrupted(target.value()))
+    if (!done || !cutOffChangeLeft(target.value()))
         return done;
-    if (Status restored = restoreIfInterrupted(target.value()); !restored)
+    if (Status restored = repairCutOffChange(target.value()); !restored)
         return restored.error();
     return readTarget(target.value(), true, read);
 }
@@ -252,8 +272,6 @@ Status readDataFileWith(const std::filesystem::path& path, const FileReader& rea
 // An add whose list another program replaced while it wrote is made again on the new list this many
 // times at most.
 constexpr int kAddAttempts = 4;
-constexpr char kKeptBeingReplaced[] =
-    "another program kept putting a new file in its place while the entry was being added";
 
 // Takes back what a failed add wrote to file, and then its journal; where that cannot be done the
 // journal stays, and the next use of the list takes the add back.
@@ -263,9 +281,41 @@ void takeBackAdd(NativeFile& file, const std::filesystem::path& target, std::uin
         (void)removeAddJournal(target);
 }
 
+// An add to an empty list is the list's whole new content: written beside it and renamed into its place,
+// it needs no journal, since a cut-off add leaves the empty list as it was. Only while the list, open as
+// file, is still empty and still has the path: otherwise another program wrote it meanwhile, and the
+// add is made again over what it wrote.
+Result<std::optional<Status>> fillEmptyList(const std::filesystem::path& target, NativeFile& file,
+                                            const FileIdentity& identity, std::string_view lines)
+{
+    // A failure on the file written beside the list is told as the list's, the file the user knows.
+    const auto named = [&target](const FileError& failure) {
+        return failure.path.starts_with(pathText(target) + kTemporaryMarker) ? failure.about(target) : failure;
+    };
+    Result<ContentReplacement> replacement = ContentReplacement::begin(target);
+    if (!replacement)
+        return named(replacement.error());
+    if (Status written = replacement.value().content().write(lines); !written)
+        return named(written.error());
+    if (Status ready = replacement.value().prepare(); !ready)
+        return named(ready.error());
+    const Result<std::uint64_t> size = file.size();
+    if (!size)
+        return size.error();
+    const Result<FileIdentity> now = entryIdentityAt(target);
+    if (!now && now.error().cause != FileError::Cause::Missing)
+        return now.error();
+    if (size.value() != 0 || !now || !now.value().sameFileAs(identity))
+        return std::optional<Status>();
+    const Status committed = replacement.value().commit();
+    if (!committed && committed.error().cause == FileError::Cause::ChangedMeanwhile)
+        return std::optional<Status>(); // written in place, and another program wrote it since prepare
+    return committed ? std::optional<Status>(committed) : std::optional<Status>(named(committed.error()));
+}
+
 // One try of an add, under the lock: its outcome, or nothing when another program put a new file in the
 // list's place while the add wrote and the add has to be made again on it.
-Result<std::optional<Status>> appendOnce(const std::filesystem::path& target, std::span<const Record> records)
+Result<std::optional<Status>> appendOnce(const std::filesystem::path& target, std::string_view written)
 {
     Result<NativeFile> opened = NativeFile::open(target, NativeFile::Access::Append);
     if (!opened)
@@ -279,22 +329,38 @@ Result<std::optional<Status>> appendOnce(const std::filesystem::path& target, st
         return identity.error();
     // Read whole, for what a hand edit or an older version's cut add left at the end must be closed
     // before the record.
-    const Result<ListEnd> end = scanListEnd(file);
+    const Result<ListEnd> end = scanListEnd(sourceOfFile(&file));
     if (!end)
         return end.error();
 
-    std::string lines;
-    try {
-        lines = end.value().completion();
-        for (const Record& record : records)
-            for (const std::string& value : record)
-                appendItem(lines, value);
-    } catch (const std::bad_alloc&) {
-        return tooLargeError(target);
-    } catch (const std::length_error&) {
-        return tooLargeError(target);
-    }
+    // Copied only when the list's end needs closing first, which only a hand edit or a cut add leaves.
+    std::string joined;
+    std::string_view lines = written;
+    const Status joinedUp = withinMemory(target, [&]() -> Status {
+        joined = end.value().completion();
+        if (!joined.empty()) {
+            joined += written;
+            lines = joined;
+        }
+        return {};
+    });
+    if (!joinedUp)
+        return joinedUp.error();
     const std::uint64_t before = sizeBefore.value();
+
+    // History: the add is recorded before the list changes (see history/ListHistory.h).
+    Result<ListHistory> history = ListHistory::beginChange(target);
+    if (!history)
+        return history.error();
+    if (Status kept = history.value().intend(before, {}, lines, describeAdd(written)); !kept)
+        return kept.error();
+    ListHistory::Finisher recorded(history.value());
+    if (before == 0) {
+        Result<std::optional<Status>> filled = fillEmptyList(target, file, identity.value(), lines);
+        if (filled && filled.value() && filled.value()->ok())
+            recorded.landed();
+        return filled;
+    }
 
     // Until its journal is gone the add is not made: whatever stops it, the next use of the list takes
     // back what it wrote.
@@ -321,6 +387,7 @@ Result<std::optional<Status>> appendOnce(const std::filesystem::path& target, st
             takeBackAdd(file, target, before, lines);
             return committed.error();
         }
+        recorded.landed();
         if (Status synced = syncFolder(folderOf(target)); !synced)
             return std::optional<Status>(Status::landedUnconfirmed(synced.error()));
         if (Status closed = file.close(); !closed)
@@ -353,7 +420,23 @@ Result<std::string> readDataFile(const std::filesystem::path& path)
     return text;
 }
 
-Status searchDataFile(const std::filesystem::path& path, RecordSearch& search, int field, std::string_view text,
+Result<LargeBlock> readDataFileBlock(const std::filesystem::path& path)
+{
+    LargeBlock text;
+    if (Status read = readDataFileWith(path,
+                                       [&text](NativeFile* file) -> Status {
+                                           if (file == nullptr) {
+                                               text.clear();
+                                               return {};
+                                           }
+                                           return file->readAllInto(text);
+                                       });
+        !read)
+        return read.error();
+    return text;
+}
+
+Status searchDataFile(const std::filesystem::path& path, RecordSearch& search, Field field, std::string_view text,
                       MatchList& matches)
 {
     return readDataFileWith(
@@ -368,13 +451,13 @@ Result<RecordGrid> loadRecordGrid(const std::filesystem::path& path)
     return std::move(*grid);
 }
 
-Status restoreAfterInterruptedSave(const std::filesystem::path& path)
+Status repairListAtStartUp(const std::filesystem::path& path)
 {
     const Result<std::filesystem::path> target = finalTarget(path);
     if (!target)
         return target.error();
     // Nothing is shown yet to say that a stray guard was set aside: the first read or write does that.
-    return restoreIfInterrupted(target.value(), StrayGuard::LeaveAlone);
+    return repairCutOffChange(target.value(), StrayGuard::LeaveAlone);
 }
 
 bool isOwnFileBeside(const std::filesystem::path& target, const std::filesystem::path& name)
@@ -393,37 +476,69 @@ bool isOwnFileBeside(const std::filesystem::path& target, const std::filesystem:
 
 Status putRightCutOffWrite(const std::filesystem::path& target)
 {
-    if (!saveWasInterrupted(target))
+    if (!saveGuardLeft(target))
         return {};
     Result<FileLock> lock = FileLock::acquireFileItself(target);
     if (!lock)
         return lock.error();
-    return restoreInterruptedSave(target, StrayGuard::LeaveAlone);
+    return restoreFromSaveGuard(target, StrayGuard::LeaveAlone);
 }
 
-Status rewriteDataFile(const std::filesystem::path& path, const ListRewrite& rewrite)
+Result<WholeFileWrite> WholeFileWrite::begin(const std::filesystem::path& target)
+{
+    Result<FileLock> lock = FileLock::acquireFileItself(target);
+    if (!lock)
+        return lock.error();
+    if (Status restored = restoreFromSaveGuard(target, StrayGuard::LeaveAlone); !restored)
+        return restored.error();
+    Result<ContentReplacement> replacement = ContentReplacement::begin(target);
+    if (!replacement)
+        return replacement.error();
+    return WholeFileWrite(std::move(lock.value()), std::move(replacement.value()));
+}
+
+Status rewriteList(const std::filesystem::path& path, const ListRewriter& rewrite)
 {
     Result<WriteAccess> access = prepareWrite(path);
     if (!access)
         return access.error();
     const std::filesystem::path& target = access.value().target;
-    std::string text;
-    if (Status read = readTarget(target, false, readingWholeInto(text)); !read)
-        return read;
-    Result<std::string> rewritten = rewrite(text);
-    if (!rewritten)
-        return rewritten.error();
-    return replaceFileContent(target, {rewritten.value()});
-}
-
-Status writeWholeFile(const std::filesystem::path& target, const FileContent& content)
-{
-    Result<FileLock> lock = FileLock::acquireFileItself(target);
-    if (!lock)
-        return lock.error();
-    if (Status restored = restoreInterruptedSave(target, StrayGuard::LeaveAlone); !restored)
-        return restored;
-    return replaceFileContent(target, content);
+    return withinMemory(target, [&]() -> Status {
+        Result<ListHistory> history = ListHistory::beginChange(target);
+        if (!history)
+            return history.error();
+        Result<std::string> list = std::string();
+        if (Status read = readTarget(target, false, readingWholeInto(list.value())); !read)
+            return read.error();
+        Result<std::optional<ListRewrite>> made = rewrite(list.value());
+        if (!made)
+            return made.error();
+        if (!made.value())
+            return {};
+        const std::string& old = list.value();
+        const std::string& now = made.value()->list;
+        // The history keeps only the bytes that differ: what lies between the common start and end.
+        std::size_t start = 0;
+        while (start < old.size() && start < now.size() && old[start] == now[start])
+            ++start;
+        std::size_t end = 0;
+        while (end < old.size() - start && end < now.size() - start &&
+               old[old.size() - 1 - end] == now[now.size() - 1 - end])
+            ++end;
+        if (Status kept = history.value().intend(start, std::string_view(old).substr(start, old.size() - start - end),
+                                                 std::string_view(now).substr(start, now.size() - start - end),
+                                                 made.value()->description);
+            !kept)
+            return kept;
+        Result<ContentReplacement> replacement = ContentReplacement::begin(target);
+        if (!replacement)
+            return replacement.error();
+        if (Status written = replacement.value().content().write(now); !written)
+            return written;
+        const Status saved = replacement.value().commit();
+        history.value().finish(saved.ok());
+        return saved;
+    });
 }
 
 Status appendRecord(const std::filesystem::path& path, const Record& record)
@@ -431,7 +546,26 @@ Status appendRecord(const std::filesystem::path& path, const Record& record)
     return appendRecords(path, std::span<const Record>(&record, 1));
 }
 
-Status appendRecords(const std::filesystem::path& path, std::span<const Record> records, const AppendChoice& choose)
+Status appendRecords(const std::filesystem::path& path, std::span<const Record> records)
+{
+    std::string written;
+    const Status built = withinMemory(path, [&]() -> Status {
+        std::size_t bytes = 0;
+        for (const Record& record : records)
+            for (const std::string& value : record)
+                bytes += value.size() + 4;
+        written.reserve(bytes); // quotes doubled in a value aside, the text's whole size
+        for (const Record& record : records)
+            for (const std::string& value : record)
+                appendItem(written, value);
+        return {};
+    });
+    if (!built)
+        return built.error();
+    return appendWrittenRecords(path, written);
+}
+
+Status appendWrittenRecords(const std::filesystem::path& path, std::string_view written, const AppendChoice& choose)
 {
     Result<WriteAccess> access = prepareWrite(path);
     if (!access)
@@ -441,25 +575,25 @@ Status appendRecords(const std::filesystem::path& path, std::span<const Record> 
     // writes the same people.
     if (choose) {
         Status chosen = readTarget(target, false, [&](NativeFile* file) -> Status {
-            Result<std::span<const Record>> kept = choose(sourceOfFile(file));
+            Result<std::string_view> kept = choose(sourceOfFile(file));
             if (!kept)
                 return kept.error();
-            records = kept.value();
+            written = kept.value();
             return {};
         });
         if (!chosen)
             return chosen;
-        if (records.empty())
+        if (written.empty())
             return {};
     }
     for (int attempt = 0; attempt < kAddAttempts; ++attempt) {
-        Result<std::optional<Status>> made = appendOnce(target, records);
+        Result<std::optional<Status>> made = appendOnce(target, written);
         if (!made)
             return made.error();
         if (made.value())
             return *made.value();
     }
-    return FileError{target, kKeptBeingReplaced};
+    return FileError{target, FileError::Cause::KeptBeingReplaced};
 }
 
 Result<EditPlan> saveRecordEdit(const std::filesystem::path& path, RecordGrid& grid, std::size_t number,
@@ -482,12 +616,14 @@ Result<EditPlan> saveRecordEdit(const std::filesystem::path& path, RecordGrid& g
         }
         RecordGrid& now = pass == 0 ? grid : *onDisk;
         UnchangedCheck check(target, now.store());
-        Result<EditPlan> saved = saveEditOver(target, grid, now, number, edit, [&check] { return check.result(); });
-        if (!saved && saved.error().reason != kChangedMeanwhile)
+        Result<EditPlan> saved = saveEditOver(target, grid, now, number, edit, check);
+        if (!saved && saved.error().cause != FileError::Cause::ChangedMeanwhile)
             return saved;
         // A plan that writes nothing (a conflict to ask about) is made over the file as just read.
         const bool wroteNothing = saved && !saved.value().saved();
-        if (!check.result() && !(pass > 0 && wroteNothing))
+        // Replaced after the check, while the save wrote its guard copy: planned again as well.
+        const bool replacedMeanwhile = !saved && saved.error().cause == FileError::Cause::ChangedMeanwhile;
+        if ((replacedMeanwhile || !check.result()) && !(pass > 0 && wroteNothing))
             continue;
         // Once saved, the grid holds the file as it stands, with what other programs wrote since the
         // load; until then, what the person saw.
@@ -495,7 +631,7 @@ Result<EditPlan> saveRecordEdit(const std::filesystem::path& path, RecordGrid& g
             grid = std::move(*onDisk);
         return saved;
     }
-    return FileError{target, kKeptChanging};
+    return FileError{target, FileError::Cause::KeptChanging};
 }
 
 } // namespace tesselby

@@ -31,6 +31,11 @@ template <typename Control> Control* makeControl(QWidget* parent, const char* na
     return control;
 }
 
+QString caption(Field field)
+{
+    return QString::fromUtf8(namesOf(field).caption);
+}
+
 QLabel* makeLabel(QWidget* parent, const char* name, const QString& text)
 {
     QLabel* label = makeControl<QLabel>(parent, name, text);
@@ -75,14 +80,14 @@ void Form1::createControls()
     Frame1->setFocusPolicy(Qt::NoFocus);
     placeInTwips(Frame1, 0, 0, 1335, 1335);
 
-    Option1 = makeControl<QRadioButton>(client, "Option1", QStringLiteral("First Name"));
+    Option1 = makeControl<QRadioButton>(client, "Option1", caption(Field::FirstName));
     placeInTwips(Option1, 120, 240, 1095, 255);
     Option1->setChecked(true);
-    Option2 = makeControl<QRadioButton>(client, "Option2", QStringLiteral("Last Name"));
+    Option2 = makeControl<QRadioButton>(client, "Option2", caption(Field::LastName));
     placeInTwips(Option2, 120, 480, 1095, 255);
-    Option3 = makeControl<QRadioButton>(client, "Option3", QStringLiteral("Phone #"));
+    Option3 = makeControl<QRadioButton>(client, "Option3", caption(Field::Phone));
     placeInTwips(Option3, 120, 720, 1095, 255);
-    Option4 = makeControl<QRadioButton>(client, "Option4", QStringLiteral("E-Mail"));
+    Option4 = makeControl<QRadioButton>(client, "Option4", caption(Field::Email));
     placeInTwips(Option4, 120, 960, 1095, 255);
 
     const QFont buttonFont =
@@ -99,13 +104,13 @@ void Form1::createControls()
     pressOnEnter(Command2);
     placeInTwips(Command2, 0, 2400, 3135, 495);
 
-    Label1 = makeLabel(client, "Label1", QStringLiteral("First Name: ???"));
+    Label1 = makeLabel(client, "Label1", labelText(Field::FirstName, kNoValue));
     placeInTwips(Label1, 0, 1440, 2895, 255);
-    Label2 = makeLabel(client, "Label2", QStringLiteral("Last Name: ???"));
+    Label2 = makeLabel(client, "Label2", labelText(Field::LastName, kNoValue));
     placeInTwips(Label2, 0, 1680, 2895, 255);
-    Label3 = makeLabel(client, "Label3", QStringLiteral("Phone #: ???"));
+    Label3 = makeLabel(client, "Label3", labelText(Field::Phone, kNoValue));
     placeInTwips(Label3, 0, 1920, 2895, 255);
-    Label4 = makeLabel(client, "Label4", QStringLiteral("E-Mail: ???"));
+    Label4 = makeLabel(client, "Label4", labelText(Field::Email, kNoValue));
     placeInTwips(Label4, 0, 2160, 2895, 255);
 
     VScroll1 = new QScrollBar(Qt::Vertical, client);

@@ -19,6 +19,9 @@ class QScrollBar;
 
 namespace tesselby {
 
+// Shown in the labels where there is no value: at start-up, and after a search without a match.
+inline const QString kNoValue = QStringLiteral("???");
+
 // The main screen: searches one field of the address list, pages through the matches and adds people.
 class Form1 : public QMainWindow {
     Q_OBJECT
@@ -41,8 +44,10 @@ private:
     void mnuODB_Click();
     void mnuAbout_Click();
 
-    int searchField() const;
+    Field searchField() const;
     void showMatch(int number);
+    // A label's text: the field's caption, then its value.
+    static QString labelText(Field field, const QString& value);
 
     QPlainTextEdit* Text1 = nullptr;
     QGroupBox* Frame1 = nullptr;
@@ -68,7 +73,7 @@ private:
     // Kept from search to search, so its buffer is not asked for again each time.
     RecordSearch m_search;
     // The answers of the entry being added, first name to e-mail address.
-    std::array<QString, kFieldCount> newEntry;
+    PerField<QString> newEntry;
 };
 
 } // namespace tesselby

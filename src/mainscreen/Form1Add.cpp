@@ -1,13 +1,13 @@
 #include "DataFile.h"
-#include "disk/DataFilePath.h"
 #include "Dialogs.h"
 #include "Form1.h"
+#include "disk/DataFilePath.h"
 
 namespace tesselby {
 
 namespace {
 
-const QString kPrompts[kFieldCount] = {
+const PerField<QString> kPrompts = {
     QStringLiteral("What is your First Name?"), QStringLiteral("What is your Last Name?"),
     QStringLiteral("What is your Phone Number?"), QStringLiteral("What is your E-Mail?")};
 
@@ -22,24 +22,24 @@ const QString kAddedUnconfirmedAdvice =
 
 void Form1::Command2_Click()
 {
-    for (int slot = 0; slot < kFieldCount; ++slot)
-        newEntry[slot] = inputBox(this, kPrompts[slot]);
+    for (const Field field : kFields)
+        newEntry[field] = inputBox(this, kPrompts[field]);
 
     Record record;
-    for (int slot = 0; slot < kFieldCount; ++slot)
-        record[slot] = newEntry[slot].toStdString();
+    for (const Field field : kFields)
+        record[field] = newEntry[field].toStdString();
 
     // The answers are kept while the person decides, so a failed write loses none of them.
     const std::filesystem::path path = dataFilePath(kDataFileWritePath);
     Status added = appendRecord(path, record);
     for (; !added; added = appendRecord(path, record)) {
         if (!reportFileFailure(this, QStringLiteral("Tesselby could not add the entry to"), added.error().path,
-                               added.error().reason, MessageStyle::CriticalRetry,
+                               added.error().reason(), MessageStyle::CriticalRetry,
                                QStringLiteral("Retry to try again, or Cancel to drop the entry.")))
             return;
     }
     if (const std::optional<FileError>& doubt = added.unconfirmed())
-        (void)reportFileFailure(this, kAddedUnconfirmed, doubt->path, doubt->reason, MessageStyle::Information,
+        (void)reportFileFailure(this, kAddedUnconfirmed, doubt->path, doubt->reason(), MessageStyle::Information,
                                 kAddedUnconfirmedAdvice);
 }
 

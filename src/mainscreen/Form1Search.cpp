@@ -6,10 +6,10 @@
 #include <new>
 
 #include "DataFile.h"
-#include "disk/DataFilePath.h"
 #include "Dialogs.h"
 #include "DisplayText.h"
 #include "Form1.h"
+#include "disk/DataFilePath.h"
 
 namespace tesselby {
 
@@ -17,21 +17,23 @@ namespace {
 
 const QString kFound = QStringLiteral("FOUND!");
 const QString kNotFound = QStringLiteral("NOT FOUND!");
-const QString kNoValue = QStringLiteral("???");
-const QString kFieldPrefixes[kFieldCount] = {QStringLiteral("First Name: "), QStringLiteral("Last Name: "),
-                                             QStringLiteral("Phone #: "), QStringLiteral("E-Mail: ")};
 
 } // namespace
 
-int Form1::searchField() const
+QString Form1::labelText(Field field, const QString& value)
+{
+    return QString::fromUtf8(namesOf(field).caption) + QStringLiteral(": ") + value;
+}
+
+Field Form1::searchField() const
 {
     if (Option1->isChecked())
-        return 1;
+        return Field::FirstName;
     if (Option2->isChecked())
-        return 2;
+        return Field::LastName;
     if (Option3->isChecked())
-        return 3;
-    return 4;
+        return Field::Phone;
+    return Field::Email;
 }
 
 void Form1::Command1_Click()
@@ -49,7 +51,7 @@ void Form1::Command1_Click()
     try {
         searched = searchDataFile(path, m_search, searchField(), text.toStdString(), matchGrid);
     } catch (const std::bad_alloc&) {
-        searched = FileError{path, kTooLargeToOpen};
+        searched = FileError{path, FileError::Cause::TooLargeToOpen};
     }
     if (!searched || matchGrid.empty()) {
         matchGrid.clear();
@@ -57,7 +59,7 @@ void Form1::Command1_Click()
         showMatch(1);
         if (!searched)
             reportFileFailure(this, QStringLiteral("Tesselby could not read the address list"), searched.error().path,
-                              searched.error().reason);
+                              searched.error().reason());
         return;
     }
     setWindowTitle(kFound);
@@ -77,10 +79,10 @@ void Form1::showMatch(int number)
     // Paging before the first search leaves the start-up labels alone.
     if (number < 1 || static_cast<std::size_t>(number) > matchGrid.size())
         return;
-    QLabel* labels[kFieldCount] = {Label1, Label2, Label3, Label4};
-    for (int f = 0; f < kFieldCount; ++f) {
-        const ValueStart value = matchGrid.valueStart(static_cast<std::size_t>(number) - 1, f, kShownValueBytes);
-        labels[f]->setText(kFieldPrefixes[f] + displayText(value.text, value.cut, value.storedBytes));
+    const PerField<QLabel*> labels = {Label1, Label2, Label3, Label4};
+    for (const Field field : kFields) {
+        const ValueStart value = matchGrid.valueStart(static_cast<std::size_t>(number) - 1, field, kShownValueBytes);
+        labels[field]->setText(labelText(field, displayText(value.text, value.cut, value.storedBytes)));
     }
 }
 

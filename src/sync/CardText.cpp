@@ -92,10 +92,10 @@ std::optional<CardPerson> personOfCard(std::string_view text)
     if (read.cards.size() != 1)
         return std::nullopt;
     const VCard& card = read.cards.front();
-    auto [record, problem] = recordFromCard(card);
+    Result<Record, ContactProblem> record = recordFromCard(card);
     if (!record)
         return std::nullopt;
-    CardPerson person{std::move(*record), {}};
+    CardPerson person{std::move(record.value()), {}};
     for (const VCardProperty& property : card.properties)
         if (property.name == "UID") {
             person.uid = decodedText(property, property.value);
@@ -136,7 +136,9 @@ std::optional<std::string> patchedCardText(std::string_view text, const Record& 
             sawN = true;
             if (!namesChanged)
                 continue;
-            const std::vector<std::string_view> parts = valueComponents(property.value);
+            std::vector<std::string_view> parts;
+            while (const std::optional<std::string_view> part = valueComponent(property.value, parts.size()))
+                parts.push_back(*part);
             std::string value = escapedVCardText(values[1]) + ';' + escapedVCardText(values[0]);
             for (std::size_t part = 2; part < std::max<std::size_t>(parts.size(), 5); ++part)
                 value += ';' + (part < parts.size() ? std::string(parts[part]) : std::string());
@@ -149,14 +151,14 @@ std::optional<std::string> patchedCardText(std::string_view text, const Record& 
                 continue;
             std::string line;
             appendFoldedLine(line, linePrefix(lines[property.line - 1], property) + ':' +
-                                       escapedVCardText(fullNameOf(values)));
+                                       escapedVCardText(fullName(values[0], values[1])));
             replace(i, std::move(line));
         }
     }
     if (namesChanged && !sawN)
         appendFoldedLine(added, "N:" + escapedVCardText(values[1]) + ';' + escapedVCardText(values[0]) + ";;;");
     if (namesChanged && !sawFn)
-        appendFoldedLine(added, "FN:" + escapedVCardText(fullNameOf(values)));
+        appendFoldedLine(added, "FN:" + escapedVCardText(fullName(values[0], values[1])));
 
     // The phone and the e-mail: the first property that held the value the person had.
     for (int field = 2; field < kFieldCount; ++field) {

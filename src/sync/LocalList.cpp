@@ -1,12 +1,44 @@
 #include "LocalList.h"
 
+#include <map>
 #include <optional>
 
+#include "ContactCommands.h"
 #include "DataFile.h"
 #include "format/ItemWriter.h"
+#include "history/ListHistory.h"
 #include "records/RecordGrid.h"
 
 namespace tesselby {
+
+namespace {
+
+// The list with each edited record (by number) given its new values or taken out, the other records'
+// lines as they were. Nothing when two edited records share a line (a list another program wrote so):
+// the caller then writes the list again item by item.
+std::optional<std::string> edited(const std::string& list, const RecordGrid& grid,
+                                  const std::map<std::size_t, std::optional<Record>>& edits)
+{
+    std::string result = list;
+    std::size_t lastFrom = SIZE_MAX;
+    for (auto it = edits.rbegin(); it != edits.rend(); ++it) {
+        FieldValues values;
+        if (it->second)
+            for (std::size_t field = 0; field < values.size(); ++field)
+                values[field] = (*it->second)[field];
+        const RecordGrid::Replacement lines = grid.replacementFor(it->first, values);
+        if (lines.to > lastFrom || lines.firstRecord != it->first || lines.lastRecord != it->first)
+            return std::nullopt;
+        std::string kept = lines.lines;
+        if (!it->second)
+            kept.clear();
+        result.replace(lines.from, lines.to - lines.from, kept);
+        lastFrom = lines.from;
+    }
+    return result;
+}
+
+} // namespace
 
 Result<LocalList> LocalList::read(const std::filesystem::path& path)
 {
@@ -24,41 +56,71 @@ Result<LocalList> LocalList::read(const std::filesystem::path& path)
 }
 
 Status LocalList::apply(const std::vector<std::pair<std::size_t, Record>>& changes,
-                        const std::vector<std::size_t>& removals)
+                        const std::vector<std::size_t>& removals, const std::vector<Record>& adds,
+                        const std::string& where)
 {
-    if (changes.empty() && removals.empty())
+    if (changes.empty() && removals.empty() && adds.empty())
         return {};
-    std::vector<std::optional<Record>> after(m_people.begin(), m_people.end());
+    std::string added;
+    for (const Record& person : adds)
+        for (const std::string& value : person)
+            appendItem(added, value);
+    if (changes.empty() && removals.empty()) {
+        // New people only: the same add as an import's, recorded as one.
+        const ImportNote note(where);
+        const Status appended = appendWrittenRecords(m_path, added);
+        if (appended)
+            m_people.insert(m_people.end(), adds.begin(), adds.end());
+        return appended;
+    }
+
+    std::map<std::size_t, std::optional<Record>> edits;
     for (const auto& [index, values] : changes)
-        after.at(index) = values;
+        edits[index + 1] = values;
     for (const std::size_t index : removals)
-        after.at(index).reset();
+        edits[index + 1].reset();
+    std::string description = "synced with " + where + ": ";
+    description += peopleCount(adds.size()) + " added, " + peopleCount(changes.size()) + " changed, " +
+                   peopleCount(removals.size()) + " removed";
     std::string text;
-    text.reserve(m_text.size());
-    for (const std::optional<Record>& person : after)
-        if (person)
-            for (const std::string& value : *person)
-                appendItem(text, value);
-    const Status rewritten = rewriteDataFile(m_path, [&](std::string_view current) -> Result<std::string> {
-        if (current != m_text)
+    const Status rewritten = rewriteList(m_path, [&](const std::string& now) -> Result<std::optional<ListRewrite>> {
+        if (now != m_text)
             return FileError{m_path, kListChangedDuringSync};
-        return text;
+        const RecordGrid grid = RecordGrid::fromText(now);
+        std::optional<std::string> kept = edited(now, grid, edits);
+        if (!kept) {
+            kept.emplace();
+            kept->reserve(now.size());
+            for (std::size_t number = 1; number <= grid.recordCount(); ++number) {
+                const auto edit = edits.find(number);
+                const Record person = edit == edits.end() ? grid.record(number) : edit->second.value_or(Record{});
+                if (edit == edits.end() || edit->second)
+                    for (const std::string& value : person)
+                        appendItem(*kept, value);
+            }
+        }
+        text = std::move(*kept);
+        // A list that does not end its last line gets one before the new people.
+        if (!added.empty() && !text.empty() && text.back() != '\n')
+            text += "\r\n";
+        text += added;
+        return std::optional<ListRewrite>(ListRewrite{text, description});
     });
     if (!rewritten)
         return rewritten;
-    m_people.clear();
-    for (std::optional<Record>& person : after)
-        if (person)
-            m_people.push_back(std::move(*person));
+    std::vector<Record> after;
+    after.reserve(m_people.size() + adds.size());
+    for (std::size_t index = 0; index < m_people.size(); ++index) {
+        const auto edit = edits.find(index + 1);
+        if (edit == edits.end())
+            after.push_back(std::move(m_people[index]));
+        else if (edit->second)
+            after.push_back(*edit->second);
+    }
+    after.insert(after.end(), adds.begin(), adds.end());
+    m_people = std::move(after);
     m_text = std::move(text);
     return rewritten;
-}
-
-Status LocalList::add(const std::vector<Record>& people)
-{
-    if (people.empty())
-        return {};
-    return appendRecords(m_path, people);
 }
 
 } // namespace tesselby

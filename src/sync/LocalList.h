@@ -13,25 +13,22 @@ namespace tesselby {
 
 // Why a sync's change of the list was refused.
 inline constexpr char kListChangedDuringSync[] =
-    "another program changed the list during the sync; nothing was changed in it (run the sync again)";
+    "another program changed the list during the sync; its changes were kept and the sync goes over them again";
 
-// The address list as a sync reads and changes it. Every change of people already in the list goes
-// through apply(), one whole rewrite under the list's lock, so that the sync's changes are one step.
-//
-// Calling sequence: read(), people() for the plan, then apply() for changes and removals, then add()
-// for new people (whole or nothing, as an import adds them).
+// The address list as a sync reads and changes it. The sync's changes of it are one change of the list,
+// and one entry in its history: an add of new people at the end when that is all, else one rewrite under
+// the list's lock that keeps the file's identity and every untouched person's bytes.
 class LocalList {
 public:
     static Result<LocalList> read(const std::filesystem::path& path);
 
     const std::vector<Record>& people() const { return m_people; }
 
-    // Gives people (by their index in people()) new values or removes them, in one rewrite of the list
-    // that keeps the file's identity; refused, with nothing written, when the list is no longer what
-    // read() found.
-    Status apply(const std::vector<std::pair<std::size_t, Record>>& changes, const std::vector<std::size_t>& removals);
-    // Adds people at the list's end, all or none.
-    Status add(const std::vector<Record>& people);
+    // Gives people (by their index in people()) new values, removes people and adds new ones at the end,
+    // all or nothing; refused with kListChangedDuringSync, nothing written, when the list is no longer
+    // what read() found. where names the address book in the history's words for the change.
+    Status apply(const std::vector<std::pair<std::size_t, Record>>& changes, const std::vector<std::size_t>& removals,
+                 const std::vector<Record>& adds, const std::string& where);
 
 private:
     std::filesystem::path m_path;

@@ -22,7 +22,7 @@ constexpr std::chrono::minutes kSyncPatience{10};
 
 std::string personName(const Record& values)
 {
-    std::string name = fullNameOf(values);
+    std::string name = fullName(values[0], values[1]);
     if (name.empty())
         name = !values[3].empty() ? values[3] : values[2];
     return oneLine(name);
@@ -222,18 +222,18 @@ SyncOutcome Synchronizer::run(bool& again)
             adds.push_back(pair.values);
     }
     bool listWritten = true;
-    if (Status applied = list.value().apply(changes, removals); !applied) {
-        reportFailure(m_err, applied.error());
-        listWritten = false;
-        m_failed = true;
-    }
-    bool addsWritten = listWritten;
-    if (listWritten)
-        if (Status added = list.value().add(adds); !added) {
-            reportFailure(m_err, added.error());
-            addsWritten = false;
+    if (Status applied = list.value().apply(changes, removals, adds, "the address book " + m_options.addressBook);
+        !applied) {
+        if (applied.error().detail == kListChangedDuringSync) {
+            // The server's side is done; the next pass finds those people changed there and brings them in.
+            m_again = true;
+        } else {
+            reportFailure(m_err, applied.error());
             m_failed = true;
         }
+        listWritten = false;
+    }
+    const bool addsWritten = listWritten;
 
     // The links as they now stand; a person whose write failed keeps the link they had, so that the
     // next sync sees the same change again.

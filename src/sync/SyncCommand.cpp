@@ -43,14 +43,7 @@ Status writeSettings(const std::filesystem::path& path, const Settings& settings
     for (const auto& [name, value] : settings)
         if (!value.empty() && value.find('\n') == std::string::npos)
             text += name + '=' + value + '\n';
-    std::error_code error;
-    std::filesystem::create_directories(path.parent_path(), error);
-    if (error)
-        return FileError{path.parent_path(), error.message()};
-    FileContent content;
-    content.size = text.size();
-    content.writeTo = [&text](NativeFile& file) { return file.write(text); };
-    return writeWholeFile(path, content);
+    return writePrivateFile(path, text);
 }
 
 std::optional<std::string> commandOutput(const std::string& command, std::string& why)
@@ -140,21 +133,21 @@ int runSync(std::span<const std::string> args, CommandStreams streams)
         if (arg == "--password") // never on the command line, where other users see it
             return usageError(streams.err, "a password is never given on the command line: use --password-command, "
                                            "--password-file or --password-env");
-        std::optional<std::string> value;
-        std::string error;
-        bool known = false;
-        for (const char* name : {"url", "user", "password-command", "password-file", "password-env", "addressbook",
-                                 "ca-file", "conflict"}) {
-            if (optionValue(args, at, std::string("--") + name, value, error)) {
-                if (!error.empty())
-                    return usageError(streams.err, error);
-                given[name] = *value;
-                known = true;
-                break;
-            }
-        }
-        if (!known)
+        std::optional<std::string> url, user, command, file, variable, book, caFile, conflict;
+        const Result<bool, std::string> taken =
+            takeOption(args, at,
+                       {{"--url", &url}, {"--user", &user}, {"--password-command", &command},
+                        {"--password-file", &file}, {"--password-env", &variable}, {"--addressbook", &book},
+                        {"--ca-file", &caFile}, {"--conflict", &conflict}});
+        if (!taken)
+            return usageError(streams.err, taken.error());
+        if (!taken.value())
             return usageError(streams.err, "sync does not take '" + arg + "'; it takes " + kUsage);
+        for (const auto& [name, value] :
+             {std::pair{"url", &url}, {"user", &user}, {"password-command", &command}, {"password-file", &file},
+              {"password-env", &variable}, {"addressbook", &book}, {"ca-file", &caFile}, {"conflict", &conflict}})
+            if (*value)
+                given[name] = **value;
     }
     if (const auto conflict = given.find("conflict"); conflict != given.end()) {
         if (conflict->second == "local")

@@ -166,17 +166,30 @@ Result<SyncState> readStateFile(const std::filesystem::path& path, bool& damaged
     return std::move(*state);
 }
 
-Status writeStateFile(const std::filesystem::path& path, const SyncState& state)
+Status writePrivateFile(const std::filesystem::path& path, std::string_view text)
 {
     std::error_code error;
-    std::filesystem::create_directories(path.parent_path(), error);
+    if (std::filesystem::create_directories(path.parent_path(), error))
+        std::filesystem::permissions(path.parent_path(), std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::replace, error);
     if (error)
         return FileError{path.parent_path(), error.message()};
-    const std::string text = stateText(state);
-    FileContent content;
-    content.size = text.size();
-    content.writeTo = [&text](NativeFile& file) { return file.write(text); };
-    return writeWholeFile(path, content);
+    Result<WholeFileWrite> file = WholeFileWrite::begin(path);
+    if (!file)
+        return file.error();
+    if (Status written = file.value().content().write(text); !written)
+        return written;
+    if (Status committed = file.value().commit(); !committed)
+        return committed;
+    // The program's umask already made it so; a file an older run left open to others is closed now.
+    std::filesystem::permissions(path, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::replace, error);
+    return {};
+}
+
+Status writeStateFile(const std::filesystem::path& path, const SyncState& state)
+{
+    return writePrivateFile(path, stateText(state));
 }
 
 } // namespace tesselby

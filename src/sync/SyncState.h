@@ -34,6 +34,9 @@ std::filesystem::path configFolder();
 // Reads the state at path: an empty one when there is no file, nothing (with damaged set) when the
 // file cannot be read as a state.
 Result<SyncState> readStateFile(const std::filesystem::path& path, bool& damaged);
+// Replaces a file of the sync's own whole, readable by the user alone, in its folder (made private
+// when it is made), so that a kill leaves the old content or the new.
+Status writePrivateFile(const std::filesystem::path& path, std::string_view text);
 // Replaces the state file whole, private to the user, so a kill leaves the old state or the new.
 Status writeStateFile(const std::filesystem::path& path, const SyncState& state);
 

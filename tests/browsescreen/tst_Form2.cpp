@@ -15,13 +15,13 @@
 
 #include "Application.h"
 #include "DataFile.h"
-#include "disk/DataFilePath.h"
 #include "DataFolder.h"
 #include "ModalAnswers.h"
 #include "Program.h"
 #include "SamplePeople.h"
 #include "SaveFaultShim.h"
 #include "Screens.h"
+#include "disk/DataFilePath.h"
 
 using namespace tesselby;
 
@@ -389,6 +389,20 @@ private slots:
         QTest::keyClicks(control<QPlainTextEdit>(main(), "Text1"), "\"A\"");
         QTest::mouseClick(control<QPushButton>(main(), "Command1"), Qt::LeftButton);
         QCOMPARE(control<QLabel>(main(), "Label2")->text(), QStringLiteral("Last Name: Smithers"));
+
+        // The edit is in the list's history: the command takes it back, and the next search finds the
+        // old values.
+        QProcess command;
+        command.start(QString::fromLocal8Bit(TESSELBY_CONTACTS), {"undo"});
+        QVERIFY(command.waitForFinished());
+        QVERIFY2(command.exitCode() == 0, command.readAllStandardError().constData());
+        QCOMPARE(m_folder->read(), itemLines(kThreePeople));
+        control<QPlainTextEdit>(main(), "Text1")->selectAll();
+        QTest::keyClick(control<QPlainTextEdit>(main(), "Text1"), Qt::Key_Delete);
+        QTest::keyClicks(control<QPlainTextEdit>(main(), "Text1"), "Anna");
+        QTest::mouseClick(control<QPushButton>(main(), "Command1"), Qt::LeftButton);
+        QCOMPARE(main()->windowTitle(), QStringLiteral("FOUND!"));
+        QCOMPARE(control<QLabel>(main(), "Label3")->text(), QStringLiteral("Phone #: 555-0101"));
     }
 
     void editWithNothingTypedLeavesTheFileByteIdentical()
@@ -449,8 +463,9 @@ private slots:
         QTest::addColumn<QString>("pathEnd");
         QTest::addColumn<bool>("landed");
         QTest::newRow("a full disk") << false << QString() << QString() << false;
+        // The list's own folder, not the history's of the same name.
         QTest::newRow("the folder's sync fails after the rename") << false << "fsync"
-                                                                  << "/tesselby" << true;
+                                                                  << "{list folder}" << true;
         QTest::newRow("the guard cannot be removed after the rewrite in place") << true << "unlink"
                                                                                 << ".before-save" << true;
     }
@@ -488,7 +503,11 @@ private slots:
         {
             std::optional<SaveFaultArmed> armed;
             if (!call.isEmpty())
-                armed.emplace(SaveFault{call.toStdString(), pathEnd.toStdString(), 0, true, {}});
+                armed.emplace(SaveFault{call.toStdString(),
+                                        (pathEnd == "{list folder}" ? m_folder->folderPath() : pathEnd).toStdString(),
+                                        0,
+                                        true,
+                                        {}});
             pressEdit();
             QVERIFY(!armed || armed->acted());
         }

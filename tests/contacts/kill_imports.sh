@@ -14,6 +14,7 @@ people=${4:-5000}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export XDG_DATA_HOME=$work
+export XDG_STATE_HOME=$work/state
 cd "$work" || exit 1
 set -m # so that background imports get SIGINT and SIGQUIT as a terminal would send them, not ignored
 

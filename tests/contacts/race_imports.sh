@@ -12,6 +12,7 @@ seconds=${2:-5}
 people=${3:-50}
 work=$(mktemp -d)
 export XDG_DATA_HOME=$work
+export XDG_STATE_HOME=$work/state
 list=$work/tesselby/tesselby.txt
 cd "$work" || exit 1
 

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -30,6 +31,24 @@ std::vector<std::size_t> linesOf(const std::vector<ContactProblem>& problems)
     return lines;
 }
 
+std::vector<std::string> messagesOf(const std::vector<ContactProblem>& problems)
+{
+    std::vector<std::string> messages;
+    for (const ContactProblem& problem : problems)
+        messages.push_back(problem.message);
+    return messages;
+}
+
+// The same people, problems (by line and message) and dropped values as expected.
+void checkSameRead(const Result<ContactsRead>& got, const ContactsRead& expected)
+{
+    REQUIRE(got);
+    CHECK(got.value().records == expected.records);
+    CHECK(linesOf(got.value().problems) == linesOf(expected.problems));
+    CHECK(messagesOf(got.value().problems) == messagesOf(expected.problems));
+    CHECK(got.value().dropped.describe() == expected.dropped.describe());
+}
+
 std::string repeated(std::string_view piece, std::size_t times)
 {
     std::string text;
@@ -46,8 +65,9 @@ void checkImport(const ImportCase& row)
     CHECK(linesOf(read.problems) == row.problemLines);
     if (row.dropped)
         CHECK(read.dropped.describe() == *row.dropped);
+    const ContactsRead cutRead = readContacts(std::string_view(row.bytes).substr(0, row.bytes.size() / 4));
     // Read a piece at a time, through reads of a few bytes, the same.
-    for (const std::size_t piece : {std::size_t(4), std::size_t(50), std::size_t(1) << 20}) {
+    for (const std::size_t piece : {std::size_t(4), std::size_t(16), std::size_t(50), std::size_t(1) << 20}) {
         INFO("in pieces of " << piece);
         std::size_t at = 0;
         const Result<ContactsRead> streamed = readContacts(
@@ -58,10 +78,29 @@ void checkImport(const ImportCase& row)
                 return taken;
             },
             piece);
-        REQUIRE(streamed);
-        CHECK(streamed.value().records == read.records);
-        CHECK(linesOf(streamed.value().problems) == linesOf(read.problems));
-        CHECK(streamed.value().dropped.describe() == read.dropped.describe());
+        checkSameRead(streamed, read);
+        // And as a file of a known size, read from any place: a long one in two halves at once.
+        const Result<ContactsRead> placed = readContacts(
+            [&](std::uint64_t offset, char* into, std::size_t room) -> Result<std::size_t> {
+                if (offset >= row.bytes.size())
+                    return std::size_t(0);
+                return row.bytes.copy(into, std::min(room, std::size_t(3)), static_cast<std::size_t>(offset));
+            },
+            piece, row.bytes.size());
+        checkSameRead(placed, read);
+        // And as a file that shrank to a quarter as it was read, after what lies from a third on was read:
+        // as a reading in order, it ends at the quarter.
+        const std::size_t quarter = row.bytes.size() / 4, third = std::max(row.bytes.size() / 3, quarter + 1);
+        const Result<ContactsRead> shrunk = readContacts(
+            [&](std::uint64_t offset, char* into, std::size_t room) -> Result<std::size_t> {
+                const std::size_t end = offset < quarter ? quarter : row.bytes.size();
+                if (offset >= end || (offset >= quarter && offset < third))
+                    return std::size_t(0);
+                return row.bytes.copy(into, std::min({room, std::size_t(3), end - static_cast<std::size_t>(offset)}),
+                                      static_cast<std::size_t>(offset));
+            },
+            piece, row.bytes.size());
+        checkSameRead(shrunk, cutRead);
     }
 }
 
@@ -131,6 +170,36 @@ TEST_CASE("cards shaped like real exports become people by the mapping rules")
          {{"Whole", "Here", "", ""}},
          {1, 8, 14, 18, 20, 22},
          ""},
+        {"lines ended by a lone CR, CR LF and LF in one file: a later card's lines still counted right",
+         "BEGIN:VCARD\rVERSION:2.1\rN:Mac;Old;;;\rEND:VCARD\r" // 1
+         "BEGIN:VCARD\r\nN:Dos;Crlf;;;\r\nEND:VCARD\r\n"       // 5
+         "BEGIN:VCARD\nN:Unix;Lf;;;\nEND:VCARD\n"              // 8
+         "BEGIN:VCARD\rN:Mixed;Cr;;;\r\nno colon\nEND:VCARD\r" // 11, the line 13
+         "BEGIN:VCARD\r\rN:Late;Open;;;\r",                    // 15; no END
+         {{"Old", "Mac", "", ""}, {"Crlf", "Dos", "", ""}, {"Lf", "Unix", "", ""}},
+         {13, 15}},
+        {"a BEGIN:VCARD line with a line folded under it starts no card, and text outside is told of once",
+         "BEGIN:VCARD\r\nN:A;B;;;\r\nEND:VCARD\r\nBEGIN:VCARD\r\nN:A;B;;;\r\nEND:VCARD\r\n"
+         "junk\r\nBEGIN:VCARD\r\n folded\r\nmore\r\n" // 7 to 10, past the middle
+         "BEGIN:VCARD\r\nN:C;D;;;\r\nEND:VCARD\r\n",
+         {{"B", "A", "", ""}, {"B", "A", "", ""}, {"D", "C", "", ""}},
+         {7}},
+        {"a quoted-printable value ending in \"==\", then an empty line, goes on no further: the next card is read",
+         "BEGIN:VCARD\r\nN:A;B;;;\r\nEND:VCARD\r\nBEGIN:VCARD\r\nN:A;B;;;\r\nEND:VCARD\r\n"
+         "BEGIN:VCARD\r\nVERSION:2.1\r\nN;ENCODING=QUOTED-PRINTABLE:Soft;Break==\r\n\r\n" // 7, no END
+         "BEGIN:VCARD\r\nN:C;D;;;\r\nEND:VCARD\r\n",                                      // past the middle
+         {{"B", "A", "", ""}, {"B", "A", "", ""}, {"D", "C", "", ""}},
+         {7}},
+        {"nor does it take the END:VCARD after an empty line as its own",
+         "BEGIN:VCARD\r\nVERSION:2.1\r\nN;ENCODING=QUOTED-PRINTABLE:Soft;Break==\r\n\r\nEND:VCARD\r\n",
+         {{"Break=", "Soft", "", ""}},
+         {}},
+        {"files of cards put together, the later ones each with its byte-order mark",
+         "BEGIN:VCARD\r\nN:A;B;;;\r\nEND:VCARD\r\n\xEF\xBB\xBF"
+         "BEGIN:VCARD\r\nN:C;D;;;\r\nEND:VCARD\r\n\xEF\xBB\xBF\r\n"
+         "BEGIN:VCARD\r\nN:E;F;;;\r\nEND:VCARD\r\n",
+         {{"B", "A", "", ""}, {"D", "C", "", ""}, {"F", "E", "", ""}},
+         {}},
         {"a company's card: its organisation is its last name when it has no name, or FN only repeats it",
          "BEGIN:VCARD\r\nVERSION:3.0\r\nORG:Only a company\r\nEND:VCARD\r\n"
          "BEGIN:VCARD\r\nVERSION:3.0\r\nN:;;;;\r\nFN:Acme Tools\r\nORG:Acme Tools;Sales\r\nTEL:555\r\nEND:VCARD\r\n"

@@ -69,6 +69,7 @@ public:
         const pid_t child = ::fork();
         if (child == 0) {
             ::setenv("XDG_DATA_HOME", m_dir.c_str(), 1);
+            ::setenv("XDG_STATE_HOME", (m_dir / "state").c_str(), 1);
             if (::chdir(m_dir.c_str()) != 0)
                 ::_exit(126);
             const char* paths[] = {stdinPath ? stdinPath : ".in", stdoutPath ? stdoutPath : ".out", ".err"};
@@ -124,6 +125,7 @@ public:
         const pid_t child = ::fork();
         if (child == 0) {
             ::setenv("XDG_DATA_HOME", m_dir.c_str(), 1);
+            ::setenv("XDG_STATE_HOME", (m_dir / "state").c_str(), 1);
             const int none = ::open("/dev/null", O_RDWR);
             if (::chdir(m_dir.c_str()) != 0 || none < 0)
                 ::_exit(126);
@@ -559,8 +561,8 @@ TEST_CASE("the command's exit status, output and messages")
          {},
          {"TESSELBY_FAULT_CALL=unlink", "TESSELBY_FAULT_FILE=/tesselby.txt.adding", "TESSELBY_FAULT_ERROR=EIO"}},
         // A close that reports a write error after the people are in the list, as NFS can: importing
-        // again would double them. (The first close of the list is that of its reading for people
-        // already there.)
+        // again would double them. (The first three closes of the list are those of its reading for
+        // people already there and of the history's two looks at it, its stamp and its copy.)
         {{"import", "people.csv"},
          itemLines(kAnna),
          "",
@@ -572,7 +574,7 @@ TEST_CASE("the command's exit status, output and messages")
          nullptr,
          nullptr,
          {},
-         {"TESSELBY_FAULT_CALL=close", "TESSELBY_FAULT_FILE=/tesselby.txt", "TESSELBY_FAULT_NTH=2",
+         {"TESSELBY_FAULT_CALL=close", "TESSELBY_FAULT_FILE=/tesselby.txt", "TESSELBY_FAULT_NTH=4",
           "TESSELBY_FAULT_ERROR=EIO", "TESSELBY_FAULT_AFTER=1"}},
         {{"import", "people.csv"},
          itemLines(kAnna),
@@ -583,7 +585,8 @@ TEST_CASE("the command's exit status, output and messages")
          {},
          nullptr,
          nullptr,
-         nullptr,
+         // The history's folders made before, so that only the list's folder is synced.
+         [](const fs::path& dir) { fs::create_directories(dir / "state" / "tesselby" / "history"); },
          {},
          {"TESSELBY_FAULT_CALL=fsync", "TESSELBY_FAULT_FILE=/tesselby", "TESSELBY_FAULT_NTH=2",
           "TESSELBY_FAULT_ERROR=EIO"}},
@@ -615,11 +618,12 @@ TEST_CASE("the command's exit status, output and messages")
          {},
          {"TESSELBY_FAULT_CALL=fsync", "TESSELBY_FAULT_FILE=/tesselby.txt",
           "TESSELBY_FAULT_RENAME=copied.txt:tesselby/tesselby.txt"}},
-        // A file-size limit (ulimit -f) stops the write part-way: the part is taken back.
+        // A file-size limit (ulimit -f) stops the write part-way: the part is taken back. (The history's
+        // copy of the list is larger still, and stops it first.)
         {{"import", "people.csv"},
          kLongList,
          "",
-         "were not added: File too large",
+         "File too large",
          1,
          kLongList,
          {},
@@ -643,6 +647,49 @@ TEST_CASE("the command's exit status, output and messages")
          std::pair{"out.vcf", std::nullopt},
          {},
          300},
+        // remove: list's match rule or the browse screen's numbering; asks unless --yes; nobody is 1.
+        {{"remove", "--yes", "--field", "last", "Smithers"},
+         itemLines(kAnna) + itemLines(kBob),
+         "",
+         "",
+         0,
+         itemLines(kAnna)},
+        {{"remove", "--yes", "--record", "1"}, itemLines(kAnna) + itemLines(kBob), "", "", 0, itemLines(kBob)},
+        {{"remove", "--yes", "-i", "--any", "ANNA@"}, itemLines(kAnna) + itemLines(kBob), "", "", 0, itemLines(kBob)},
+        {{"remove", "--dry-run", "Anna"},
+         itemLines(kAnna) + itemLines(kBob),
+         "would go:\tAnna\tSmith\t555\tanna@example.org\n",
+         "",
+         0,
+         itemLines(kAnna) + itemLines(kBob)},
+        {{"remove", "--yes", "Nobody"},
+         itemLines(kAnna),
+         "",
+         "nobody matched: nothing was removed",
+         1,
+         itemLines(kAnna)},
+        {{"remove", "--yes", "--record", "3"}, itemLines(kAnna), "", "nobody matched", 1, itemLines(kAnna)},
+        {{"remove", "Anna"}, itemLines(kAnna), "", "give --yes where nobody can answer", 2, itemLines(kAnna)},
+        {{"remove", "--yes"}, itemLines(kAnna), "", "a text to look for or --record N", 2, itemLines(kAnna)},
+        {{"remove", "--yes", "--record", "0"}, itemLines(kAnna), "", "counts from 1", 2, itemLines(kAnna)},
+        // The one person of a record that shares its line with another goes alone.
+        {{"remove", "--yes", "--record", "1"},
+         "\"a\",\"b\",\"c\",\"d\",\"e\",\"f\",\"g\",\"h\"\r\n",
+         "",
+         "",
+         0,
+         "\"e\"\r\n\"f\"\r\n\"g\"\r\n\"h\"\r\n"},
+        // history, undo, restore without a history yet, and wrong usage.
+        {{"history"}, itemLines(kAnna), "", "no history of the list yet", 1},
+        {{"undo"}, itemLines(kAnna), "", "no history of the list yet", 1, itemLines(kAnna)},
+        {{"history", "--limit", "x"}, "", "", "a number, not x", 2},
+        {{"history", "--format", "xml"}, "", "", "text or tsv, not xml", 2},
+        {{"history", "--since", "yesterday"}, "", "", "not yesterday", 2},
+        {{"restore"}, "", "", "a change's number or --at", 2},
+        {{"restore", "--at", "2026-13-01 10:00"}, "", "", "not 2026-13-01", 2},
+        {{"restore", "--at", "2026-12-10 -1:30"}, "", "", "not 2026-12-10 -1:30", 2},
+        {{"history", "--since", "2026-02-31"}, "", "", "not 2026-02-31", 2},
+        {{"restore", "0"}, "", "", "not 0", 2},
     };
     for (const auto& row : cases) {
         std::string shown;
@@ -682,6 +729,110 @@ TEST_CASE("the command's exit status, output and messages")
     }
 }
 
+TEST_CASE("history lists every change, and undo and restore put back the list exactly")
+{
+    const struct {
+        const char* name;
+        // each run must succeed; "outside" writes the list, "cut" is an import whose add fails after the
+        // history has it, "killed" one killed then
+        std::vector<std::vector<std::string>> runs;
+        std::vector<std::string> last; // the run checked
+        std::string out;               // a part of its output
+        std::string listAfter;
+    } rows[] = {
+        {"undo of an import", {{"import", "people.csv"}}, {"undo"}, "restored the list", itemLines(kAnna)},
+        {"undo of an undo",
+         {{"import", "people.csv"}, {"undo"}},
+         {"undo"},
+         "restored",
+         itemLines(kAnna) + itemLines({"Zoë", "Ng", "0170", ""})},
+        {"undo of a removal", {{"remove", "--yes", "Anna"}}, {"undo"}, "", itemLines(kAnna)},
+        {"undo passes over a change that never reached the list",
+         {{"import", "people.csv"}, {"cut"}},
+         {"undo"},
+         "before change 2",
+         itemLines(kAnna)},
+        {"undo after a kill cut off the last change, before anything told it was cut",
+         {{"import", "people.csv"}, {"killed"}},
+         {"undo"},
+         "before change 2",
+         itemLines(kAnna)},
+        {"restore past another program's change",
+         {{"import", "people.csv"}, {"outside"}, {"remove", "--yes", "--record", "1"}},
+         {"restore", "3"},
+         "",
+         itemLines(kAnna)},
+        {"restore before the other program's change",
+         {{"import", "people.csv"}, {"outside"}, {"remove", "--yes", "--record", "1"}},
+         {"restore", "2"},
+         "",
+         itemLines(kAnna) + itemLines({"Zoë", "Ng", "0170", ""})},
+        {"history in words, newest first",
+         {{"import", "people.csv"}, {"outside"}, {"remove", "--yes", "Kim"}},
+         {"history"},
+         "1  ",
+         itemLines(kBob)},
+        {"history as tab-separated values",
+         {{"import", "people.csv"}, {"remove", "--yes", "--any", "0170"}},
+         {"history", "--format", "tsv", "--limit", "2"},
+         "\ttesselby-contacts\tchange\tremoved Zoë Ng\n2\t",
+         itemLines(kAnna)},
+        {"a dry run changes nothing",
+         {{"import", "people.csv"}},
+         {"restore", "--dry-run", "1"},
+         "would go:\tZoë\tNg\t0170\t\n",
+         itemLines(kAnna) + itemLines({"Zoë", "Ng", "0170", ""})},
+        {"the history's beginning cannot be restored",
+         {{"import", "people.csv"}},
+         {"history"},
+         "2  ",
+         itemLines(kAnna) + itemLines({"Zoë", "Ng", "0170", ""})},
+        {"restore at a time before any change",
+         {{"import", "people.csv"}},
+         {"restore", "--at", "2000-01-01"},
+         "",
+         itemLines(kAnna) + itemLines({"Zoë", "Ng", "0170", ""})},
+    };
+    for (const auto& row : rows) {
+        SUBCASE(row.name)
+        {
+            Scratch scratch;
+            writeFile(scratch.list(), itemLines(kAnna));
+            writeFile(scratch.dir() / "people.csv", kCsv);
+            for (const auto& run : row.runs) {
+                if (run.front() == "outside") {
+                    writeFile(scratch.list(), itemLines(kBob) + itemLines({"Kim", "Lee", "", ""}));
+                    continue;
+                }
+                if (run.front() == "cut" || run.front() == "killed") {
+                    const bool killed = run.front() == "killed";
+                    CHECK(scratch
+                              .run({"import", "--allow-duplicates", "people.csv"}, {}, nullptr, 0, nullptr,
+                                   {"TESSELBY_FAULT_CALL=fsync", "TESSELBY_FAULT_FILE=/tesselby.txt",
+                                    killed ? "TESSELBY_FAULT_ERROR=KILL" : "TESSELBY_FAULT_ERROR=EIO"})
+                              .status != 0);
+                    continue;
+                }
+                const Outcome made = scratch.run(run);
+                CAPTURE(made.err);
+                REQUIRE(made.status == 0);
+            }
+            const Outcome checked = scratch.run(row.last);
+            CAPTURE(checked.err);
+            CAPTURE(checked.out);
+            if (row.last.back() == "2000-01-01" || row.last == std::vector<std::string>{"history"}) {
+                // The history's beginning is listed but is no point to go back to.
+                if (row.last.back() == "2000-01-01")
+                    CHECK(checked.err.find("is where the history began") != std::string::npos);
+            } else {
+                CHECK(checked.status == 0);
+            }
+            CHECK(checked.out.find(row.out) != std::string::npos);
+            CHECK(readFile(scratch.list()) == row.listAfter);
+        }
+    }
+}
+
 TEST_CASE("an import that meets a full disk adds nobody, and an export to one says so")
 {
     Scratch scratch;
@@ -707,11 +858,20 @@ TEST_CASE("under a small memory limit each command ends with a message, never an
         list += itemLines({"First" + std::to_string(i), "Last", "555 0101", "someone@example.org"});
     for (int i = 0; i < 2000; ++i)
         cards += "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Card;" + std::to_string(i) + ";;;\r\nEND:VCARD\r\n";
-    const std::vector<std::string> commands[] = {
-        {"--version"},      {"list", "First1"}, {"check"}, {"export"}, {"export", "-o", "out.csv", "--format", "csv"},
-        {"import", "a.vcf"}};
+    // Long enough to be read in two halves at once, on two threads.
+    std::string longCards;
+    for (int i = 0; i < 16; ++i)
+        longCards += cards;
+    const std::vector<std::string> commands[] = {{"--version"},
+                                                 {"list", "First1"},
+                                                 {"check"},
+                                                 {"export"},
+                                                 {"export", "-o", "out.csv", "--format", "csv"},
+                                                 {"import", "a.vcf"},
+                                                 {"import", "long.vcf"}};
     Scratch scratch;
     writeFile(scratch.dir() / "a.vcf", cards);
+    writeFile(scratch.dir() / "long.vcf", longCards);
     writeFile(scratch.list(), list);
     int refused = 0, done = 0;
     for (const auto& args : commands) {

@@ -1,15 +1,16 @@
 #include "DoctestPrinters.h"
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 
 #include "ChildProcess.h"
 #include "DataFile.h"
+#include "SavedValues.h"
+#include "TestDataFolder.h"
 #include "disk/DataFilePath.h"
 #include "disk/FileLock.h"
 #include "disk/FileSystem.h"
 #include "disk/SafeReplace.h"
-#include "SavedValues.h"
-#include "TestDataFolder.h"
 
 #ifndef _WIN32
 #include "SaveFaultShim.h"
@@ -105,10 +106,10 @@ TEST_CASE("folderInPlaceOfFileIsReported")
     const Result<std::string> text = readDataFile(dataFile());
     REQUIRE(!text.ok());
     CHECK(text.error().path == pathText(folder.filePath()));
-    CHECK(text.error().reason == kFolderInPlace);
+    CHECK(text.error().cause == FileError::Cause::FolderInPlace);
     const Status added = appendRecord(dataFile(), {"a", "b", "c", "d"});
     REQUIRE(!added.ok());
-    CHECK(added.error().reason == kFolderInPlace);
+    CHECK(added.error().cause == FileError::Cause::FolderInPlace);
     RecordGrid nothing;
     CHECK(!saveValues(nothing, 1, {}).ok());
     CHECK(std::filesystem::is_directory(folder.filePath()));
@@ -129,9 +130,12 @@ TEST_CASE("appendsCreateAnOwnerOnlyFileOfItemLines")
 
 TEST_CASE("addStandsAsAWholeRecordOfItsOwn")
 {
+    // Another program adding to the list in the moment before the add's new content takes its place.
+    enum class Meanwhile { Nothing, Adds, AddsToTwoNames };
     const struct {
         const char* name;
         std::string before;
+        Meanwhile meanwhile = Meanwhile::Nothing;
     } rows[] = {
         {"no final line end", "\"a\"\r\n\"b\"\r\n\"c\"\r\n\"d\""},
         {"an incomplete last record", "\"a\"\r\n\"b\"\r\n\"c\"\r\n\"d\"\r\n\"e\"\r\n\"f\"\r\n\"g\"\r\n"},
@@ -141,6 +145,11 @@ TEST_CASE("addStandsAsAWholeRecordOfItsOwn")
         {"only a byte-order mark", "\xEF\xBB\xBF"},
         {"blank lines after the last item", "\"a\"\r\n\r\n  \n\t"},
         {"an empty file", ""},
+#ifndef _WIN32
+        {"an empty file another program adds to while the new list is synced beside it", "", Meanwhile::Adds},
+        {"an empty file of two names another program adds to while its guard copy is synced", "",
+         Meanwhile::AddsToTwoNames},
+#endif
     };
     for (const auto& row : rows) {
         SUBCASE(row.name)
@@ -150,14 +159,33 @@ TEST_CASE("addStandsAsAWholeRecordOfItsOwn")
             const Result<RecordGrid> earlier = loadRecordGrid(dataFile());
             REQUIRE(earlier.ok());
             const Record added{"New", "Person, Jr.", "555 \"0100\"", "new@example.org"};
-            REQUIRE(appendRecord(dataFile(), added).ok());
+            const Record other{"Other", "Program", "999", "other@example.org"};
+            if (row.meanwhile == Meanwhile::Nothing) {
+                REQUIRE(appendRecord(dataFile(), added).ok());
+            }
+#ifndef _WIN32
+            else {
+                if (row.meanwhile == Meanwhile::AddsToTwoNames)
+                    std::filesystem::create_hard_link(folder.filePath(), folder.top() / "second-name.txt");
+                const auto adds = [&] {
+                    std::ofstream list(folder.filePath(), std::ios::binary | std::ios::app);
+                    list << itemLines({other[0], other[1], other[2], other[3]});
+                };
+                const SaveFaultArmed armed(SaveFault{"fsync", kTemporaryMarker, 0, false, adds});
+                REQUIRE(appendRecord(dataFile(), added).ok());
+                CHECK(armed.acted());
+            }
+#endif
             CHECK(folder.read().starts_with(row.before));
 
             const Result<RecordGrid> grid = loadRecordGrid(dataFile());
             REQUIRE(grid.ok());
-            REQUIRE(grid.value().recordCount() == earlier.value().recordCount() + 1);
+            const std::size_t others = row.meanwhile == Meanwhile::Nothing ? 0 : 1;
+            REQUIRE(grid.value().recordCount() == earlier.value().recordCount() + others + 1);
             for (std::size_t r = 1; r <= earlier.value().recordCount(); ++r)
                 CHECK(grid.value().record(r) == earlier.value().record(r));
+            if (others != 0)
+                CHECK(grid.value().record(grid.value().recordCount() - 1) == other);
             CHECK(grid.value().record(grid.value().recordCount()) == added);
         }
     }
@@ -204,7 +232,7 @@ TEST_CASE("saveKeepsPermissionsAndLeavesNoTemporaryFiles")
 TEST_CASE("saveKeepsRecordsAppendedSinceLoad")
 {
     // Each delivery, as a sync tool makes it: a new version, one more person, renamed into place.
-    enum class Delivery { None, WhileTheSaveRereads, AtEveryRead };
+    enum class Delivery { None, WhileTheSaveRereads, AtEveryRead, WhileTheGuardIsWritten };
     const struct {
         const char* name;
         Delivery delivery;
@@ -213,6 +241,9 @@ TEST_CASE("saveKeepsRecordsAppendedSinceLoad")
 #ifndef _WIN32
         {"and a newer list delivered while the save reads the changed file", Delivery::WhileTheSaveRereads},
         {"and another program that keeps changing it", Delivery::AtEveryRead},
+        // A second name makes the save rewrite the file in place, behind a guard copy.
+        {"of two names, and a newer list delivered while the save writes its guard copy",
+         Delivery::WhileTheGuardIsWritten},
 #endif
     };
     for (const auto& row : rows) {
@@ -232,6 +263,8 @@ TEST_CASE("saveKeepsRecordsAppendedSinceLoad")
                 std::filesystem::rename(delivered, folder.filePath());
             };
 #endif
+            if (row.delivery == Delivery::WhileTheGuardIsWritten)
+                std::filesystem::create_hard_link(folder.filePath(), folder.top() / "second-name.txt");
             Result<EditPlan> saved = EditPlan{};
             if (row.delivery == Delivery::None) {
                 saved = saveRecordEdit(dataFile(), grid.value(), 1, {FieldEdit{"A2", std::nullopt}});
@@ -242,7 +275,9 @@ TEST_CASE("saveKeepsRecordsAppendedSinceLoad")
                 // file on this thread); the delivery comes as that read ends.
                 const bool always = row.delivery == Delivery::AtEveryRead;
                 const SaveFaultArmed armed(
-                    SaveFault{"closeRead", "/tesselby.txt", always ? 0 : 1, false, deliver, always ? 1000 : 1});
+                    row.delivery == Delivery::WhileTheGuardIsWritten
+                        ? SaveFault{"fsync", kTemporaryMarker, 0, false, deliver}
+                        : SaveFault{"closeRead", "/tesselby.txt", always ? 0 : 1, false, deliver, always ? 1000 : 1});
                 saved = saveRecordEdit(dataFile(), grid.value(), 1, {FieldEdit{"A2", std::nullopt}});
                 CHECK(armed.acted());
             }
@@ -253,7 +288,7 @@ TEST_CASE("saveKeepsRecordsAppendedSinceLoad")
             if (row.delivery == Delivery::AtEveryRead) {
                 // It gives up, having written nothing over what the other program wrote.
                 REQUIRE(!saved.ok());
-                CHECK(saved.error().reason == kKeptChanging);
+                CHECK(saved.error().cause == FileError::Cause::KeptChanging);
                 expected[0] = "A";
                 CHECK(grid.value().record(1) == Record{"A", "a", "1", "a@"});
             } else {

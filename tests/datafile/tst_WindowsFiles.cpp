@@ -202,7 +202,7 @@ TEST_CASE("aFileAnotherProgramHoldsOpenIsWrittenOrRefusedWhole")
                 REQUIRE(!added.ok());
                 REQUIRE(!saved.ok());
                 CHECK(added.error().path == pathText(folder.filePath()));
-                CHECK(!added.error().reason.empty());
+                CHECK(!added.error().reason().empty());
             }
             CHECK(folder.read() == expected);
             REQUIRE(writeFile(release, ""));

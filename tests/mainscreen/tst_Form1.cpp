@@ -408,6 +408,8 @@ private slots:
             environment.insert("TESSELBY_FAULT_FILE", "/tesselby.txt");
             environment.insert("TESSELBY_FAULT_ERROR", "EIO");
             environment.insert("TESSELBY_FAULT_AFTER", "1");
+            // The add's own close, past the two reads of the list's end the history makes before it.
+            environment.insert("TESSELBY_FAULT_NTH", "3");
             // The sanitizers' runtime would refuse to come after the shim.
             environment.insert("ASAN_OPTIONS", environment.value("ASAN_OPTIONS") + ":verify_asan_link_order=0");
             QProcess child;

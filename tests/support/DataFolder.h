@@ -16,6 +16,8 @@ public:
     {
         QVERIFY(m_dir.isValid());
         qputenv("XDG_DATA_HOME", m_dir.path().toLocal8Bit());
+        // The list's history, kept apart from the user's own.
+        qputenv("XDG_STATE_HOME", (m_dir.path() + QStringLiteral("/state")).toLocal8Bit());
     }
 
     QString filePath() const { return m_dir.path() + QStringLiteral("/tesselby/tesselby.txt"); }

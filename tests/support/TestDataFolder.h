@@ -4,8 +4,8 @@
 #include <string>
 #include <string_view>
 
-#include "disk/DataFilePath.h"
 #include "TestFiles.h"
+#include "disk/DataFilePath.h"
 
 // The data file of the test's folder. Away from Windows the program finds it as it finds the user's,
 // through XDG_DATA_HOME. On Windows the program's file has the fixed name C:/tesselby.txt; there the
@@ -29,12 +29,15 @@ public:
         : m_top(under), m_home(m_top.path() / homeName)
     {
         setEnvironment("XDG_DATA_HOME", m_home);
+        // The list's history, kept apart from the user's own.
+        setEnvironment("XDG_STATE_HOME", m_top.path() / "state");
     }
 
     // The temporary folder the data home is in, for what a test puts beside it.
     const std::filesystem::path& top() const { return m_top.path(); }
     std::filesystem::path folderPath() const { return m_home / "tesselby"; }
     std::filesystem::path filePath() const { return folderPath() / "tesselby.txt"; }
+    std::filesystem::path historyFolder() const { return m_top.path() / "state" / "tesselby" / "history"; }
 
     void write(std::string_view bytes) const
     {

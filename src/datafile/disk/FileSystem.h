@@ -4,8 +4,8 @@
 #include <filesystem>
 #include <optional>
 
-#include "disk/NativeFile.h"
 #include "Result.h"
+#include "disk/NativeFile.h"
 
 namespace tesselby {
 
@@ -62,6 +62,8 @@ struct FileStamp {
 // it): the same file, size and times, and written long enough before earlier was taken that a later
 // write of the same size could not have left the times as they were.
 bool unchangedSince(const FileStamp& earlier, const FileStamp& now);
+// Whether stamp's write time lies far enough before it was taken that any later write must change it.
+bool settled(const FileStamp& stamp);
 
 // The system's calls behind these, in posix/ and windows/.
 
@@ -95,5 +97,9 @@ Status removeFile(const std::filesystem::path& path);
 Status syncFolder(const std::filesystem::path& folder);
 // Whether the running user may write the existing file at path.
 Status checkWriteAccess(const std::filesystem::path& path);
+// The value of an environment variable as a path, when it is set to an absolute one (the base directory
+// rules ignore a relative one). On Windows read as the system holds it, in UTF-16, so that a user name
+// outside the code page still names the folder.
+std::optional<std::filesystem::path> absolutePathFromEnvironment(const char* name);
 
 } // namespace tesselby

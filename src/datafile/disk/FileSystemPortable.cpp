@@ -14,14 +14,19 @@ std::filesystem::path folderOf(const std::filesystem::path& path)
     return path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
 }
 
+bool settled(const FileStamp& stamp)
+{
+    // The coarsest clock a file system in use keeps write times by: FAT's, two seconds. A write within
+    // that step may leave the write time as it was.
+    constexpr std::int64_t kCoarsestTimeStep = 2'000'000'000;
+    return stamp.modified <= stamp.takenAt - kCoarsestTimeStep;
+}
+
 bool unchangedSince(const FileStamp& earlier, const FileStamp& now)
 {
-    // The coarsest clock a file system in use keeps write times by: FAT's, two seconds.
-    constexpr std::int64_t kCoarsestTimeStep = 2'000'000'000;
-    // A write within that step of the read may have left the write time as it was; the status change
-    // time only has to be equal, since only a write sets a file's write time forward on its own.
-    const bool settled = earlier.modified <= earlier.takenAt - kCoarsestTimeStep;
-    return settled && earlier.device == now.device && earlier.file == now.file && earlier.size == now.size &&
+    // The status change time only has to be equal, since only a write sets a file's write time forward
+    // on its own.
+    return settled(earlier) && earlier.device == now.device && earlier.file == now.file && earlier.size == now.size &&
            earlier.modified == now.modified && earlier.changed == now.changed;
 }
 
@@ -77,7 +82,7 @@ Result<std::filesystem::path> trustedFinalTarget(const std::filesystem::path& pa
         if (++hops > 40) // the system's own bound, so that a circle of links ends in a message
             return FileError{path, "it is reached through a circle of symbolic links"};
         if (Status trusted = checkLinkTrusted(next); !trusted)
-            return FileError{path, trusted.error().reason};
+            return trusted.error().about(path);
         nameFromLink = nameFromLink || ahead.empty();
         const std::filesystem::path& target = *link.value();
         if (target.is_absolute())
@@ -101,7 +106,7 @@ Status ensureParentFolder(const std::filesystem::path& file)
         const Result<FileIdentity> found = identityAt(folder);
         if (found) {
             if (!found.value().isFolder)
-                return FileError{file, kFileInPlaceOfFolder};
+                return FileError{file, FileError::Cause::FileInPlaceOfFolder};
             break;
         }
         if (found.error().cause != FileError::Cause::Missing)

@@ -6,9 +6,12 @@
 #include <string_view>
 #include <vector>
 
+#include "ByteStreams.h"
 #include "Result.h"
 
 namespace tesselby {
+
+class LargeBlock;
 
 // Which file a handle or a path reaches, and how many names it has.
 struct FileIdentity {
@@ -58,6 +61,8 @@ public:
     // The same from offset; the current place may move.
     Result<std::size_t> readSomeAt(std::uint64_t offset, char* into, std::size_t wanted);
     Result<std::string> readAll();
+    // The same into block, whose bytes are then written only by the read.
+    Status readAllInto(LargeBlock& block);
     Result<std::uint64_t> size();
     Result<FileIdentity> identity();
     // Writes every byte at the current place (at the end, for Append).
@@ -100,6 +105,23 @@ private:
     std::filesystem::path m_path;
     Access m_access;
     bool m_created = false;
+};
+
+// A file being written, as the sink of what a producer writes.
+class FileSink : public ByteSink {
+public:
+    explicit FileSink(NativeFile& file) : m_file(file) {}
+    Status write(std::string_view bytes) override { return m_file.write(bytes); }
+    Status write(const std::vector<std::string_view>& pieces) override { return m_file.write(pieces); }
+#if defined(__linux__)
+    Result<std::uint64_t> sendSome(int source, std::uint64_t offset, std::uint64_t length) override
+    {
+        return m_file.sendSome(source, offset, length);
+    }
+#endif
+
+private:
+    NativeFile& m_file;
 };
 
 } // namespace tesselby

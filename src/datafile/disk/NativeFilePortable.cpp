@@ -1,5 +1,7 @@
 #include "disk/NativeFile.h"
 
+#include "memory/LargeBlock.h"
+
 #include <utility>
 
 namespace tesselby {
@@ -48,6 +50,38 @@ Result<std::string> NativeFile::readAll()
     }
     out.resize(used);
     return out;
+}
+
+Status NativeFile::readAllInto(LargeBlock& block)
+{
+    const Result<std::uint64_t> expected = size();
+    if (!expected)
+        return expected.error();
+    block.clear();
+    // The expected size is read straight into the block.
+    const std::size_t wanted = static_cast<std::size_t>(expected.value());
+    char* into = block.extend(wanted);
+    std::size_t held = 0;
+    while (held < wanted) {
+        const Result<std::size_t> got = readSome(into + held, wanted - held);
+        if (!got || got.value() == 0) {
+            block.resize(held);
+            if (!got)
+                return got.error();
+            return {};
+        }
+        held += got.value();
+    }
+    // Then the end is made sure of, and what a file that grew meanwhile holds past it is read on.
+    char more[16384];
+    for (;;) {
+        const Result<std::size_t> got = readSome(more, sizeof more);
+        if (!got)
+            return got.error();
+        if (got.value() == 0)
+            return {};
+        block.append(std::string_view(more, got.value()));
+    }
 }
 
 Status NativeFile::write(std::string_view bytes)

@@ -8,6 +8,7 @@
 
 #include "disk/FileSystem.h"
 #include "disk/NativeFile.h"
+#include "disk/TemporaryFile.h"
 
 namespace tesselby {
 
@@ -159,8 +160,10 @@ Status moveAside(const std::filesystem::path& target, const std::filesystem::pat
     for (int n = 1; n <= 100; ++n) {
         std::filesystem::path aside = guardPath;
         aside += stamp;
-        if (n > 1)
-            aside += "-" + std::to_string(n);
+        if (n > 1) {
+            aside += '-';
+            aside += std::to_string(n);
+        }
         moved = moveToNewName(guardPath, aside);
         if (moved)
             return FileError{target, named + "; it was not used, and was set aside as " + pathText(aside) +
@@ -168,7 +171,7 @@ Status moveAside(const std::filesystem::path& target, const std::filesystem::pat
         if (moved.error().cause != FileError::Cause::Exists)
             break;
     }
-    return FileError{target, named + "; it was not used, and could not be moved aside: " + moved.error().reason};
+    return FileError{target, named + "; it was not used, and could not be moved aside: " + moved.error().reason()};
 }
 
 // Ends a file just written over from its start at length, and waits until it is on the disk.
@@ -188,150 +191,234 @@ Status landed(const std::optional<FileError>& doubt)
 
 Status restoreGuarded(const std::filesystem::path& target, bool takeBack, StrayGuard stray);
 
-// Writes content to a new file beside target and renames it over target.
-Status replaceByRename(const std::filesystem::path& target, NativeFile& temporary, const FileContent& content)
-{
-    const std::filesystem::path temporaryPath = temporary.path();
-    Status done = content.writeTo(temporary);
-    if (done)
-        done = temporary.sync();
-#ifdef _WIN32
-    // An open file cannot be renamed here; nor can a cleanup remove it while it is open.
-    if (Status closed = temporary.close(); done && !closed)
-        done = closed;
-#endif
-    if (done && content.goAhead && !content.goAhead())
-        done = FileError{target, kChangedMeanwhile};
-    // Until the rename the temporary stays open and locked, so no cleanup takes it for a leftover.
-    if (done)
-        done = moveOver(temporaryPath, target);
-    if (!done) {
-        (void)removeFile(temporaryPath);
-        return done;
+} // namespace
+
+struct ContentReplacement::State {
+    State(std::filesystem::path to, TemporaryFile fresh)
+        : target(std::move(to)), temporary(std::move(fresh)), sink(temporary.file())
+    {
     }
+    State(const State&) = delete;
+    State& operator=(const State&) = delete;
+    ~State()
+    {
+        // A guard copy whose rewrite never began guards nothing: the list is as it was.
+        if (guardPlaced && removeFile(beforeSavePath(target)))
+            (void)syncFolder(folderOf(target));
+    }
+
+    std::filesystem::path target;
+    std::optional<NativeFile> original; // none when no file had the name
+    // The file opened to be written over, when a new file cannot take its place with all it carries.
+    std::optional<NativeFile> inPlace;
+    TemporaryFile temporary; // the new content, as it is given
+    FileSink sink;
+    bool prepared = false;
+    // For a rewrite in place: the guard copy stands at its name, and what it guards.
+    bool guardPlaced = false;
+    FileIdentity guarded;
+    std::uint64_t oldSize = 0;
+};
+
+namespace {
+
+using State = ContentReplacement::State;
+
+// Makes the new content, whole in the temporary file, ready to take target's name.
+Status syncForRename(State& state)
+{
+    if (Status synced = state.temporary.file().sync(); !synced)
+        return synced;
+#ifdef _WIN32
+    // An open file cannot be renamed here.
+    if (Status closed = state.temporary.file().close(); !closed)
+        return closed;
+#endif
+    return {};
+}
+
+// Gives the new content target's name.
+Status moveIntoPlace(State& state)
+{
+    const Status moved = state.temporary.moveTo(state.target);
+    if (!moved)
+        return moved;
     // The point of no return: the new content, synced, has the file's name. What fails from here on
     // cannot take it back, and is only a doubt about what reached the disk.
-    std::optional<FileError> doubt = done.unconfirmed();
-    if (Status closed = temporary.close(); !closed && !doubt)
+    state.temporary.keep();
+    std::optional<FileError> doubt = moved.unconfirmed();
+    if (Status closed = state.temporary.file().close(); !closed && !doubt)
         doubt = closed.error();
     return landed(doubt);
 }
 
-// Rewrites target in place, with a synced guard copy beside it, holding the old content and the new,
-// until the rewrite is on disk.
-Status rewriteInPlace(const std::filesystem::path& target, NativeFile& original, NativeFile& guard,
-                      const FileContent& content)
+// Puts a synced copy of the file's old content and the new beside it (kBeforeSaveSuffix), naming the file
+// it guards, for a rewrite in place.
+Status placeGuard(State& state)
 {
-    const std::filesystem::path guardTemporary = guard.path();
-    if (content.goAhead && !content.goAhead()) {
-        (void)guard.close();
-        (void)removeFile(guardTemporary);
-        return FileError{target, kChangedMeanwhile};
-    }
-    // Opened first: a file that cannot be written is refused before anything is put beside it.
-    Result<NativeFile> file = NativeFile::open(target, NativeFile::Access::Rewrite);
-    Status saved = file ? Status() : Status(file.error());
+    NativeFile& original = *state.original;
+    NativeFile& fresh = state.temporary.file();
     const Result<FileIdentity> identity = original.identity();
+    if (!identity)
+        return identity.error();
     const Result<std::uint64_t> oldSize = original.size();
-    if (saved && !identity)
-        saved = identity.error();
-    if (saved && !oldSize)
-        saved = oldSize.error();
-    const std::string header = saved ? headerLine(identity.value(), oldSize.value(), content.size) : std::string();
-    if (saved)
-        saved = guard.write(header);
-    if (saved)
-        saved = copyRange(original, 0, oldSize.value(), guard);
-    if (saved)
-        saved = content.writeTo(guard);
-    if (saved) {
-        const Result<std::uint64_t> written = guard.size();
-        if (!written || written.value() != header.size() + oldSize.value() + content.size)
-            saved = FileError{target, "the new content was not of the length it said"};
-    }
-    if (saved)
-        saved = guard.sync();
+    if (!oldSize)
+        return oldSize.error();
+    const Result<std::uint64_t> newSize = fresh.size();
+    if (!newSize)
+        return newSize.error();
+    Result<TemporaryFile> guard = TemporaryFile::createBeside(state.target);
+    if (!guard)
+        return guard.error();
+    NativeFile& copy = guard.value().file();
+    const std::string header = headerLine(identity.value(), oldSize.value(), newSize.value());
+    if (Status written = copy.write(header); !written)
+        return written;
+    if (Status copied = copyRange(original, 0, oldSize.value(), copy); !copied)
+        return copied;
+    if (Status copied = copyRange(fresh, 0, newSize.value(), copy); !copied)
+        return copied;
+    // The list may have grown or shrunk under another program's hand while it was copied.
+    const Result<std::uint64_t> guardSize = copy.size();
+    if (!guardSize || guardSize.value() != header.size() + oldSize.value() + newSize.value())
+        return FileError{state.target, FileError::Cause::ChangedMeanwhile};
+    if (Status synced = copy.sync(); !synced)
+        return synced;
 #ifdef _WIN32
-    (void)guard.close(); // an open file cannot be renamed here
+    (void)copy.close(); // an open file cannot be renamed here
 #endif
     // From this rename on, the guard is what a cut-off rewrite is restored from. A name that might not
-    // survive a power cut guards nothing, so then the save does not go on.
-    if (saved) {
-        saved = moveOver(guardTemporary, beforeSavePath(target));
-        if (saved && saved.unconfirmed()) {
-            (void)removeFile(beforeSavePath(target));
-            saved = *saved.unconfirmed();
-        }
-    }
-    (void)guard.close(); // synced: a late error here cannot touch what the guard holds
-    if (!saved) {
-        (void)removeFile(guardTemporary);
-        return saved;
-    }
-    Status written = content.writeTo(file.value());
+    // survive a power cut guards nothing, so then the save does not go on (and the guard goes).
+    const Status moved = guard.value().moveTo(beforeSavePath(state.target));
+    if (!moved)
+        return moved;
+    if (moved.unconfirmed())
+        return *moved.unconfirmed();
+    guard.value().keep();
+    state.guardPlaced = true;
+    state.guarded = identity.value();
+    state.oldSize = oldSize.value();
+    (void)copy.close(); // synced: a late error here cannot touch what the guard holds
+    return {};
+}
+
+// Rewrites the file in place with the new content, behind its guard copy.
+Status rewriteGuarded(State& state)
+{
+    NativeFile& file = *state.inPlace;
+    NativeFile& fresh = state.temporary.file();
+    // The file must still be the one guarded, at the list's name, as long as it was: one another program
+    // renamed into its place would keep its content while the rewrite went into a file no longer at that
+    // name, and what another program added since would be written over.
+    const Result<FileIdentity> opened = file.identity();
+    const Result<FileIdentity> there = entryIdentityAt(state.target);
+    const Result<std::uint64_t> size = file.size();
+    if (!opened || !there || !size || !there.value().sameFileAs(opened.value()) ||
+        !opened.value().sameFileAs(state.guarded) || size.value() != state.oldSize)
+        return FileError{state.target, FileError::Cause::ChangedMeanwhile}; // the guard goes with the state
+    state.guardPlaced = false; // from here on, a failure is taken back from the guard
+    const Result<std::uint64_t> newSize = fresh.size();
+    Status written = newSize ? copyRange(fresh, 0, newSize.value(), file) : Status(newSize.error());
     if (written)
-        written = endOverwrite(file.value(), content.size);
+        written = endOverwrite(file, newSize.value());
     if (!written) {
-        (void)restoreGuarded(target, true,
+        (void)restoreGuarded(state.target, true,
                              StrayGuard::SetAside); // a failed rewrite (a full disk) is taken back at once
         return written;
     }
     // The point of no return: the new content is whole on the disk. A guard left from here on finds the
     // file wholly new and is only removed.
     std::optional<FileError> doubt;
-    if (Status closed = file.value().close(); !closed)
+    if (Status closed = file.close(); !closed)
         doubt = closed.error();
-    if (Status removed = removeFile(beforeSavePath(target)); !removed && !doubt)
+    if (Status removed = removeFile(beforeSavePath(state.target)); !removed && !doubt)
         doubt = removed.error();
-    if (Status synced = syncFolder(folderOf(target)); !synced && !doubt)
+    if (Status synced = syncFolder(folderOf(state.target)); !synced && !doubt)
         doubt = synced.error();
     return landed(doubt);
 }
 
 } // namespace
 
-Status replaceFileContent(const std::filesystem::path& target, const FileContent& content)
+ContentReplacement::ContentReplacement(std::unique_ptr<State> state) : m_state(std::move(state)) {}
+ContentReplacement::ContentReplacement(ContentReplacement&&) noexcept = default;
+ContentReplacement& ContentReplacement::operator=(ContentReplacement&&) noexcept = default;
+ContentReplacement::~ContentReplacement() = default;
+
+Result<ContentReplacement> ContentReplacement::begin(const std::filesystem::path& target)
 {
     removeLeftoverTemporaries(target);
     Result<NativeFile> original = NativeFile::open(target, NativeFile::Access::Read);
     if (!original && original.error().cause != FileError::Cause::Missing)
         return original.error();
-    Result<NativeFile> temporary = createTemporaryBeside(target);
+    Result<TemporaryFile> temporary = TemporaryFile::createBeside(target);
     if (!temporary)
         return temporary.error();
-    if (!original)
-        return replaceByRename(target, temporary.value(), content);
+    auto state = std::make_unique<State>(target, std::move(temporary.value()));
+    if (original) {
+        // A new file would leave the other hard links with the old content; and an owner, group or
+        // attribute the program may not give a new file would be lost with the old one.
+        const Result<FileIdentity> identity = original.value().identity();
+        if (!identity)
+            return identity.error();
+        if (identity.value().linkCount != 1 || !state->temporary.file().takeIdentityOf(original.value())) {
+            // Opened now: a file that cannot be written is refused before its new content is made.
+            Result<NativeFile> file = NativeFile::open(target, NativeFile::Access::Rewrite);
+            if (!file)
+                return file.error();
+            state->inPlace = std::move(file.value());
+        }
+        state->original = std::move(original.value());
+    }
+    return ContentReplacement(std::move(state));
+}
 
-    // A new file would leave the other hard links with the old content; and an owner, group or
-    // attribute the program may not give a new file would be lost with the old one.
-    const Result<FileIdentity> identity = original.value().identity();
-    if (!identity)
-        return identity.error();
-    if (identity.value().linkCount == 1 && temporary.value().takeIdentityOf(original.value())) {
-        Status replaced = replaceByRename(target, temporary.value(), content);
-        if (replaced || replaced.error().cause != FileError::Cause::CannotReplace)
+ByteSink& ContentReplacement::content()
+{
+    return m_state->sink;
+}
+
+Status ContentReplacement::prepare()
+{
+    State& state = *m_state;
+    if (state.prepared)
+        return {};
+    Status ready = state.inPlace ? placeGuard(state) : syncForRename(state);
+    state.prepared = ready.ok();
+    return ready;
+}
+
+Status ContentReplacement::commit()
+{
+    if (Status ready = prepare(); !ready)
+        return ready;
+    State& state = *m_state;
+    if (!state.inPlace) {
+        Status replaced = moveIntoPlace(state);
+        if (!state.original || replaced || replaced.error().cause != FileError::Cause::CannotReplace)
             return replaced;
         // A file mounted in its place, say, can only be written where it is.
-        temporary = createTemporaryBeside(target);
-        if (!temporary)
-            return temporary.error();
+        Result<NativeFile> file = NativeFile::open(state.target, NativeFile::Access::Rewrite);
+        if (!file)
+            return file.error();
+        state.inPlace = std::move(file.value());
+#ifdef _WIN32
+        Result<NativeFile> fresh = NativeFile::open(state.temporary.path(), NativeFile::Access::OwnRead);
+        if (!fresh)
+            return fresh.error();
+        state.temporary.file() = std::move(fresh.value()); // closed for the rename
+#endif
+        if (Status placed = placeGuard(state); !placed)
+            return placed;
     }
-    return rewriteInPlace(target, original.value(), temporary.value(), content);
+    return rewriteGuarded(state);
 }
 
-Status replaceFileContent(const std::filesystem::path& target, const std::vector<std::string_view>& pieces)
-{
-    FileContent content;
-    for (const std::string_view piece : pieces)
-        content.size += piece.size();
-    content.writeTo = [&pieces](NativeFile& file) { return file.write(pieces); };
-    return replaceFileContent(target, content);
-}
-
-bool saveWasInterrupted(const std::filesystem::path& target)
+bool saveGuardLeft(const std::filesystem::path& target)
 {
     const Result<NativeFile> copy = NativeFile::open(beforeSavePath(target), NativeFile::Access::OwnRead);
-    return copy || (copy.error().cause != FileError::Cause::Missing && copy.error().reason != kFolderInPlace);
+    return copy ||
+           (copy.error().cause != FileError::Cause::Missing && copy.error().cause != FileError::Cause::FolderInPlace);
 }
 
 namespace {
@@ -345,10 +432,13 @@ Status restoreGuarded(const std::filesystem::path& target, bool takeBack, StrayG
     };
     Result<NativeFile> guard = NativeFile::open(guardPath, NativeFile::Access::OwnRead);
     // A folder of that name is no file the program makes, and nothing it could be mistaken for.
-    if (!guard && (guard.error().cause == FileError::Cause::Missing || guard.error().reason == kFolderInPlace))
+    if (!guard &&
+        (guard.error().cause == FileError::Cause::Missing || guard.error().cause == FileError::Cause::FolderInPlace))
         return {};
-    if (!guard && (guard.error().reason == kLinkInPlace || guard.error().reason == kNotAnOrdinaryFile))
-        return setAside("is not a file Tesselby made (" + guard.error().reason + ")");
+    if (!guard && (guard.error().cause == FileError::Cause::LinkInPlace ||
+                   guard.error().cause == FileError::Cause::NotAnOrdinaryFile ||
+                   guard.error().cause == FileError::Cause::WouldWait))
+        return setAside("is not a file Tesselby made (" + guard.error().reason() + ")");
     if (!guard)
         return guard.error();
     const Result<FileIdentity> guardIdentity = guard.value().identity();
@@ -390,7 +480,7 @@ Status restoreGuarded(const std::filesystem::path& target, bool takeBack, StrayG
             restored = rewrite.value().close();
         if (!restored)
             return FileError{target, "an earlier save was cut off, and its old content could not be put back from " +
-                                         pathText(guardPath) + ": " + restored.error().reason};
+                                         pathText(guardPath) + ": " + restored.error().reason()};
     }
     // Whole, old or new: the guard has nothing more to do.
     (void)guard.value().close();
@@ -401,7 +491,7 @@ Status restoreGuarded(const std::filesystem::path& target, bool takeBack, StrayG
 
 } // namespace
 
-Status restoreInterruptedSave(const std::filesystem::path& target, StrayGuard stray)
+Status restoreFromSaveGuard(const std::filesystem::path& target, StrayGuard stray)
 {
     return restoreGuarded(target, false, stray);
 }

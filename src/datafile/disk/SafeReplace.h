@@ -2,44 +2,49 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <functional>
-#include <string_view>
-#include <vector>
+#include <memory>
 
-#include "disk/NativeFile.h"
+#include "ByteStreams.h"
 #include "Result.h"
+#include "disk/NativeFile.h"
 
 namespace tesselby {
 
-// Replaces the content of the file at target (a final target, not a link) with pieces, written in order,
-// so that a kill or a power cut at any moment leaves the old content or the new, never a mix. The file
-// keeps its identity: owner, group, permissions, access lists, extended attributes and every hard link.
-// Where a new file can carry all of that, it is written beside target, synced and renamed over it.
+// A replacement of the content of the file at target (a final target, not a link), made so that a kill
+// or a power cut at any moment leaves the old content or the new, never a mix. The file keeps its
+// identity: owner, group, permissions, access lists, extended attributes and every hard link. Where a
+// new file can carry all of that, the new content is written beside target, synced and renamed over it.
 // Where it cannot, target is rewritten in place, guarded by a synced copy (beside it, kBeforeSaveSuffix)
-// that names the file it guards and holds its old content and the new, which restoreInterruptedSave
-// puts back only while the file is provably what the cut-off rewrite left. On failure the file is as it
-// was. Once the change has landed (the rename, or the rewrite synced), a failure after it is a success
-// that says what could not be confirmed (Status::unconfirmed), never a failure.
-// The caller holds the data file's lock.
-Status replaceFileContent(const std::filesystem::path& target, const std::vector<std::string_view>& pieces);
+// that names the file it guards and holds its old content and the new, which restoreFromSaveGuard puts
+// back only while the file is provably what the cut-off rewrite left. On failure, or when the
+// replacement is dropped uncommitted, the file is as it was and nothing is left beside it. Once the change
+// has landed (the rename, or the rewrite synced), a failure after it is a success that says what could
+// not be confirmed (Status::unconfirmed), never a failure.
+// Calling sequence: begin; write the new content, in order, into content(); prepare, which makes it safe
+// on the disk beside the file; commit once, which puts it in the file's place. prepare may be left to
+// commit; called first, it lets the caller make sure, as late as can be, that the file is still what the
+// content was made for. The caller holds the file's lock throughout.
+class ContentReplacement {
+public:
+    static Result<ContentReplacement> begin(const std::filesystem::path& target);
 
-// New content of a file: how long it is, and what writes it to a file opened at its start.
-// Why a save failed when its content's goAhead said no.
-inline constexpr char kChangedMeanwhile[] = "another program changed it while the save was being made";
-// Why a save gave up, having written nothing, when every try met a file changed meanwhile.
-inline constexpr char kKeptChanging[] = "another program kept changing it while the save was being made";
+    ContentReplacement(ContentReplacement&&) noexcept;
+    ContentReplacement& operator=(ContentReplacement&&) noexcept;
+    ~ContentReplacement();
 
-// writeTo may be called more than once (a rewrite in place writes the new content into its guard copy
-// too) and must write the same bytes each time.
-struct FileContent {
-    std::uint64_t size = 0;
-    std::function<Status(NativeFile&)> writeTo;
-    // Asked, when set, once the new content is ready and before it takes the file's place: false
-    // leaves the file as it was, and the save fails.
-    std::function<bool()> goAhead;
+    ByteSink& content();
+    Status prepare();
+    // Fails with Cause::ChangedMeanwhile, having changed nothing, when a file rewritten in place was
+    // replaced or changed in length by another program since prepare.
+    Status commit();
+
+    struct State;
+
+private:
+    explicit ContentReplacement(std::unique_ptr<State> state);
+
+    std::unique_ptr<State> m_state; // where it stays as the replacement moves: content() points into it
 };
-// The same for content written piece by piece, that need not be in memory whole.
-Status replaceFileContent(const std::filesystem::path& target, const FileContent& content);
 
 // Puts back the content a save had guarded when that save was cut off while rewriting target in place:
 // only when target is still the file it rewrote and holds what a cut-off rewrite leaves, its new content
@@ -49,9 +54,9 @@ Status replaceFileContent(const std::filesystem::path& target, const FileContent
 // failure returned says so, once; or, for a file that is not the list, in a folder that may be another
 // user's, it is left alone. The caller holds the file's lock.
 enum class StrayGuard { SetAside, LeaveAlone };
-Status restoreInterruptedSave(const std::filesystem::path& target, StrayGuard stray = StrayGuard::SetAside);
+Status restoreFromSaveGuard(const std::filesystem::path& target, StrayGuard stray = StrayGuard::SetAside);
 
-// Whether a file stands at the guard's name and restoreInterruptedSave has work to do.
-bool saveWasInterrupted(const std::filesystem::path& target);
+// Whether a file stands at the guard's name and restoreFromSaveGuard has work to do.
+bool saveGuardLeft(const std::filesystem::path& target);
 
 } // namespace tesselby

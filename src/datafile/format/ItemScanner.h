@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "format/TextEncoding.h"
+
 namespace tesselby {
 
 // One item as it stands in the file: the bytes of its value before unescaping and decoding.
@@ -59,8 +61,8 @@ ValueStart valueStart(RawItem item, std::size_t maxBytes);
 inline ItemScanner::ItemScanner(std::string_view text, bool atFileStart, bool afterComma)
     : m_begin(text.data()), m_pos(text.data()), m_end(text.data() + text.size()), m_afterComma(afterComma)
 {
-    if (atFileStart && text.size() >= 3 && text.compare(0, 3, "\xEF\xBB\xBF") == 0)
-        m_pos += 3;
+    if (atFileStart && text.starts_with(kByteOrderMark))
+        m_pos += kByteOrderMark.size();
 }
 
 inline bool ItemScanner::next(RawItem& item)

@@ -13,7 +13,8 @@ void appendItem(std::string& out, std::string_view value)
         from = quote + 1;
     }
     out.append(value.substr(from));
-    out.append("\"\r\n");
+    out.push_back('"');
+    out.append(kLineEnd);
 }
 
 void appendItemAsRead(std::string& out, const RawItem& item)
@@ -25,7 +26,8 @@ void appendItemAsRead(std::string& out, const RawItem& item)
     // A quoted value's raw bytes are already escaped; an unterminated one gains its closing quote.
     out.push_back('"');
     out.append(item.raw);
-    out.append("\"\r\n");
+    out.push_back('"');
+    out.append(kLineEnd);
 }
 
 } // namespace tesselby

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "format/ItemScanner.h"
+#include "format/ItemWriter.h"
 #include "records/Record.h"
 
 namespace tesselby {
@@ -64,17 +65,17 @@ std::string ListEnd::completion() const
 {
     std::string lines;
     if (insideQuote)
-        lines.append("\"\r\n");
-    else if (!endsALine)
-        lines.append("\r\n");
+        lines.push_back('"');
+    if (insideQuote || !endsALine)
+        lines.append(kLineEnd);
     for (std::uint64_t missing = (kFieldCount - items % kFieldCount) % kFieldCount; missing > 0; --missing)
-        lines.append("\"\"\r\n");
+        appendItem(lines, {});
     return lines;
 }
 
-Result<ListEnd> scanListEnd(NativeFile& file)
+Result<ListEnd> scanListEnd(const ByteSource& source)
 {
-    return scanItems([&](char* into, std::size_t wanted) { return file.readSome(into, wanted); }, 256 * 1024);
+    return scanItems(source, 256 * 1024);
 }
 
 ListEnd listEndOf(std::string_view text)

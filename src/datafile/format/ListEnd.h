@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "disk/NativeFile.h"
+#include "ByteStreams.h"
 #include "Result.h"
 
 namespace tesselby {
@@ -22,8 +22,8 @@ struct ListEnd {
     std::string completion() const;
 };
 
-// Reads the whole file from its current place, through one small buffer.
-Result<ListEnd> scanListEnd(NativeFile& file);
+// Reads what is left of a file from source, through one small buffer.
+Result<ListEnd> scanListEnd(const ByteSource& source);
 
 // The same for a file's text in memory.
 ListEnd listEndOf(std::string_view text);

@@ -5,6 +5,9 @@
 
 namespace tesselby {
 
+// UTF-8's byte-order mark, which some editors put at the start of a file; it is not part of the text.
+inline constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
 bool isValidUtf8(std::string_view bytes);
 // How many bytes from the start form whole, valid UTF-8 characters.
 std::size_t validUtf8Prefix(std::string_view bytes);

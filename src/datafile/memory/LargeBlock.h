@@ -29,6 +29,8 @@ public:
     // New bytes are left as they are, for the caller to fill.
     void resize(std::size_t bytes);
     void append(std::string_view bytes);
+    // Adds bytes at the end, left as they are for the caller to fill (a read from a file); where they start.
+    char* extend(std::size_t bytes);
     // Puts with in the place of bytes [from, to), moving what follows.
     void replace(std::size_t from, std::size_t to, std::string_view with);
     // Empties the block but keeps its memory, for the next use to fill without asking for it again.
@@ -40,6 +42,7 @@ private:
     char* m_data = nullptr;
     std::size_t m_size = 0;
     std::size_t m_capacity = 0;
+    std::size_t m_backed = 0; // the bytes from the start whose pages the system was asked for
 };
 
 } // namespace tesselby

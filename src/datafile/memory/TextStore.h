@@ -4,16 +4,19 @@
 #include <string>
 #include <string_view>
 
-#include "memory/LargeBlock.h"
-#include "disk/NativeFile.h"
+#include "ByteStreams.h"
 #include "Result.h"
+#include "memory/LargeBlock.h"
+#if defined(__linux__)
+#include "memory/posix/SystemMemoryFile.h"
+#endif
 
 namespace tesselby {
 
 // A private copy of a loaded list's text, that only this program changes. On Linux it is kept in the
 // system's memory as an anonymous file: read back a record at a time, it needs none of the program's
 // own memory, whose fresh pages are slow to touch on some machines. Elsewhere it is kept in memory.
-// Throws std::bad_alloc when the memory is not there.
+// Throws std::bad_alloc when the memory is not there (see SystemMemoryFile for what else it may throw).
 class TextStore {
 public:
     TextStore() = default;
@@ -29,16 +32,12 @@ public:
     void read(std::size_t offset, std::size_t length, std::string& out) const;
     // Puts with in the place of bytes [from, to), moving what follows.
     void replace(std::size_t from, std::size_t to, std::string_view with);
-    // Writes bytes [offset, offset + length) to file, where it stands.
-    Status writeTo(NativeFile& file, std::size_t offset, std::size_t length) const;
-    // Whether bytes [offset, offset + bytes.size()) are bytes.
-    bool holds(std::size_t offset, std::string_view bytes) const;
+    // Writes bytes [offset, offset + length) to sink.
+    Status writeTo(ByteSink& sink, std::size_t offset, std::size_t length) const;
 
 private:
 #if defined(__linux__)
-    void readAt(std::size_t offset, char* into, std::size_t length) const;
-    void writeAt(std::size_t offset, const char* from, std::size_t length);
-    int m_file = -1;
+    SystemMemoryFile m_file;
     mutable std::string m_scratch;
 #else
     LargeBlock m_bytes;

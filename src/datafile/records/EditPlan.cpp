@@ -11,8 +11,8 @@ int sharedValues(const RecordGrid& loaded, std::size_t number, const RecordGrid&
 {
     const Record values = loaded.record(number);
     int shared = 0;
-    for (int f = 0; f < kFieldCount; ++f)
-        shared += !values[f].empty() && loaded.sameItem(number, f, now, nowNumber) ? 1 : 0;
+    for (const Field field : kFields)
+        shared += !values[field].empty() && loaded.sameItem(number, field, now, nowNumber) ? 1 : 0;
     return shared;
 }
 
@@ -71,9 +71,9 @@ RecordEdit editTo(const RecordGrid& grid, std::size_t number, const Record& valu
 {
     const Record before = grid.record(number);
     RecordEdit edit;
-    for (int f = 0; f < kFieldCount; ++f) {
-        if (values[f] != before[f])
-            edit[f] = FieldEdit{values[f], std::nullopt};
+    for (const Field field : kFields) {
+        if (values[field] != before[field])
+            edit[field] = FieldEdit{values[field], std::nullopt};
     }
     return edit;
 }
@@ -86,15 +86,16 @@ EditPlan planEdit(const RecordGrid& loaded, std::size_t number, const RecordGrid
         return plan;
     plan.at = *at;
     const Record current = now.record(*at);
-    for (int f = 0; f < kFieldCount; ++f) {
-        if (!edit[f] || edit[f]->value == current[f])
+    for (const Field field : kFields) {
+        const std::optional<FieldEdit>& changed = edit[field];
+        if (!changed || changed->value == current[field])
             continue; // left alone, or already what the person wants: the stored bytes stay
-        const bool changedElsewhere = !loaded.sameItem(number, f, now, *at);
-        if (changedElsewhere && edit[f]->replaces != current[f]) {
-            plan.conflicts.push_back(EditConflict{f, edit[f]->value, current[f]});
+        const bool changedElsewhere = !loaded.sameItem(number, field, now, *at);
+        if (changedElsewhere && changed->replaces != current[field]) {
+            plan.conflicts.push_back(EditConflict{field, changed->value, current[field]});
             continue;
         }
-        plan.values[f] = edit[f]->value;
+        plan.values[field] = changed->value;
     }
     plan.kind = plan.conflicts.empty() ? EditPlan::Kind::Write : EditPlan::Kind::Conflicts;
     return plan;

@@ -18,14 +18,14 @@ struct FieldEdit {
     std::optional<std::string> replaces;
 };
 // The fields the person changed in one record; a field they left alone has none.
-using RecordEdit = std::array<std::optional<FieldEdit>, kFieldCount>;
+using RecordEdit = PerField<std::optional<FieldEdit>>;
 
 // The fields of edit that differ from record number of grid: what a person typing values did.
 RecordEdit editTo(const RecordGrid& grid, std::size_t number, const Record& values);
 
 // A field the person changed that another program changed too since the load.
 struct EditConflict {
-    int field = 0; // 0..3
+    Field field = Field::FirstName;
     std::string mine;
     std::string theirs;
 };

@@ -87,13 +87,13 @@ struct Marking {
 };
 
 template <bool kMarking, Masks (*masksFor)(const char*, char), unsigned (*nthBit)(std::uint64_t, unsigned)>
-__attribute__((always_inline)) inline WrittenRecords scan(std::string_view text, std::uint32_t* recordEnds,
-                                                          Marking* marking)
+__attribute__((always_inline)) inline WrittenPrefix scan(std::string_view text, std::uint32_t* recordEnds,
+                                                         Marking* marking)
 {
     std::uint32_t* out = recordEnds;
     std::uint32_t* marked = kMarking ? marking->marked : nullptr;
     const char byte = kMarking ? marking->mark.byte : 0;
-    const std::size_t field = kMarking ? static_cast<std::size_t>(marking->mark.field) : 0;
+    const std::size_t field = kMarking ? fieldIndex(marking->mark.field) : 0;
     std::size_t lastMarked = SIZE_MAX;
 
     // The bytes before the text read as the end of a line: ... CR LF.
@@ -156,27 +156,27 @@ __attribute__((always_inline)) inline WrittenRecords scan(std::string_view text,
             --marked;
         marking->count = static_cast<std::size_t>(marked - marking->marked);
     }
-    return WrittenRecords{records, records == 0 ? 0 : recordEnds[records - 1] + std::size_t(1)};
+    return WrittenPrefix{records, records == 0 ? 0 : recordEnds[records - 1] + std::size_t(1)};
 }
 
-template <bool kMarking> WrittenRecords scanPortably(std::string_view text, std::uint32_t* recordEnds, Marking* marking)
+template <bool kMarking> WrittenPrefix scanPortably(std::string_view text, std::uint32_t* recordEnds, Marking* marking)
 {
     return scan<kMarking, masksOf<kMarking>, nthSetBit>(text, recordEnds, marking);
 }
 
 #if TESSELBY_HAVE_AVX2
 template <bool kMarking>
-__attribute__((target("avx2,bmi2"))) WrittenRecords scanWide(std::string_view text, std::uint32_t* recordEnds,
-                                                             Marking* marking)
+__attribute__((target("avx2,bmi2"))) WrittenPrefix scanWide(std::string_view text, std::uint32_t* recordEnds,
+                                                            Marking* marking)
 {
     return scan<kMarking, masksOfWide<kMarking>, nthSetBitWide>(text, recordEnds, marking);
 }
 #endif
 
-template <bool kMarking> WrittenRecords scanFor(std::string_view text, std::uint32_t* recordEnds, Marking* marking)
+template <bool kMarking> WrittenPrefix scanFor(std::string_view text, std::uint32_t* recordEnds, Marking* marking)
 {
 #if TESSELBY_HAVE_AVX2
-    if (processorHasAvx2AndBmi2())
+    if (useAvx2AndBmi2())
         return scanWide<kMarking>(text, recordEnds, marking);
 #endif
     return scanPortably<kMarking>(text, recordEnds, marking);
@@ -184,16 +184,16 @@ template <bool kMarking> WrittenRecords scanFor(std::string_view text, std::uint
 
 } // namespace
 
-WrittenRecords scanWrittenRecords(std::string_view text, std::uint32_t* recordEnds)
+WrittenPrefix scanWrittenRecords(std::string_view text, std::uint32_t* recordEnds)
 {
     return scanFor<false>(text, recordEnds, nullptr);
 }
 
-WrittenRecords scanWrittenRecords(std::string_view text, std::uint32_t* recordEnds, MarkedByte mark,
-                                  std::uint32_t* marked, std::size_t& markedCount)
+WrittenPrefix scanWrittenRecords(std::string_view text, std::uint32_t* recordEnds, MarkedByte mark,
+                                 std::uint32_t* marked, std::size_t& markedCount)
 {
     Marking marking{mark, marked, 0};
-    const WrittenRecords records = scanFor<true>(text, recordEnds, &marking);
+    const WrittenPrefix records = scanFor<true>(text, recordEnds, &marking);
     markedCount = marking.count;
     return records;
 }

@@ -89,9 +89,9 @@ Record MatchList::record(std::size_t index) const
     return values;
 }
 
-ValueStart MatchList::valueStart(std::size_t index, int field, std::size_t maxBytes) const
+ValueStart MatchList::valueStart(std::size_t index, Field field, std::size_t maxBytes) const
 {
-    return tesselby::valueStart(items(index)[field], maxBytes);
+    return tesselby::valueStart(items(index)[fieldIndex(field)], maxBytes);
 }
 
 } // namespace tesselby

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "format/ItemScanner.h"
-#include "records/Record.h"
 #include "memory/TextStore.h"
+#include "records/Record.h"
 
 namespace tesselby {
 
@@ -28,9 +28,9 @@ public:
     void addItems(const std::array<RawItem, kFieldCount>& items);
     void addRecord(const Record& values);
 
-    // Match index (0-based) decoded, or only the beginning of one of its values (field 0..3).
+    // Match index (0-based) decoded, or only the beginning of one of its values.
     Record record(std::size_t index) const;
-    ValueStart valueStart(std::size_t index, int field, std::size_t maxBytes) const;
+    ValueStart valueStart(std::size_t index, Field field, std::size_t maxBytes) const;
 
 private:
     static constexpr std::size_t kIndexEvery = 16;

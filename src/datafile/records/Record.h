@@ -1,12 +1,12 @@
 #pragma once
 
-#include <array>
 #include <string>
+
+#include "records/Field.h"
 
 namespace tesselby {
 
 // One person: first name, last name, phone number, e-mail address, in the file's field order.
-inline constexpr int kFieldCount = 4;
-using Record = std::array<std::string, kFieldCount>;
+using Record = PerField<std::string>;
 
 } // namespace tesselby

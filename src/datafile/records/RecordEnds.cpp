@@ -6,6 +6,16 @@ namespace tesselby {
 
 namespace {
 
+// How many low bits of an end each entry keeps. Small in the tests' builds, so that their lists cross
+// many runs; only this file knows, so that a test program may be built with its own setting.
+#ifdef TESSELBY_RECORD_END_LOW_BITS
+constexpr unsigned kLowBits = TESSELBY_RECORD_END_LOW_BITS;
+#else
+constexpr unsigned kLowBits = 30;
+#endif
+static_assert(kLowBits <= 30, "two bits of each entry hold the flags");
+constexpr std::uint32_t kLowMask = (std::uint32_t(1) << kLowBits) - 1;
+constexpr unsigned kFlagShift = sizeof(std::size_t) * 8 - 32;
 constexpr std::uint32_t kFlagBits = 0xC0000000u;
 
 std::size_t runIn(const std::vector<std::size_t>& runStarts, std::size_t index)

@@ -31,16 +31,6 @@ public:
     void rewrite(std::size_t first, const std::vector<std::size_t>& ends, std::size_t oldTail, std::size_t newTail);
 
 private:
-    // Small in the tests' builds, so that their lists cross many runs.
-#ifdef TESSELBY_RECORD_END_LOW_BITS
-    static constexpr unsigned kLowBits = TESSELBY_RECORD_END_LOW_BITS;
-#else
-    static constexpr unsigned kLowBits = 30;
-#endif
-    static_assert(kLowBits <= 30, "two bits of each entry hold the flags");
-    static constexpr std::uint32_t kLowMask = (std::uint32_t(1) << kLowBits) - 1;
-    static constexpr unsigned kFlagShift = sizeof(std::size_t) * 8 - 32;
-
     // The entry for the end of record index, noting the runs that begin there.
     std::uint32_t entryAt(std::size_t index, std::size_t endAndFlags);
     std::size_t decode(const std::vector<std::size_t>& runStarts, std::size_t index) const;

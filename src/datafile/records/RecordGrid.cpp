@@ -4,14 +4,9 @@
 #include <utility>
 
 #include "format/ItemWriter.h"
+#include "format/TextEncoding.h"
 
 namespace tesselby {
-
-namespace {
-
-constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-
-} // namespace
 
 // Notes where each record ends as the list streams in.
 class RecordGrid::Indexer : public RecordStream::Visitor {
@@ -138,32 +133,33 @@ Record RecordGrid::record(std::size_t number) const
     return result;
 }
 
-ValueStart RecordGrid::fieldStart(std::size_t number, int field, std::size_t maxBytes) const
+ValueStart RecordGrid::fieldStart(std::size_t number, Field field, std::size_t maxBytes) const
 {
     if (number == 0 || number > recordCount())
         return {};
     const RecordItems& found = itemsOf(number);
-    if (field >= found.count)
+    if (fieldIndex(field) >= static_cast<std::size_t>(found.count))
         return {};
-    return valueStart(found.items[field], maxBytes);
+    return valueStart(found.items[fieldIndex(field)], maxBytes);
 }
 
-bool RecordGrid::sameItem(std::size_t number, int field, const RecordGrid& other, std::size_t otherNumber) const
+bool RecordGrid::sameItem(std::size_t number, Field field, const RecordGrid& other, std::size_t otherNumber) const
 {
     if (number == 0 || number > recordCount() || otherNumber == 0 || otherNumber > other.recordCount())
         return false;
     // Both stay cached while compared, even when other is this grid.
     const RecordItems& mine = itemsOf(number);
     const RecordItems& theirs = other.itemsOf(otherNumber);
-    const bool haveMine = field < mine.count;
-    const bool haveTheirs = field < theirs.count;
+    const std::size_t f = fieldIndex(field);
+    const bool haveMine = f < static_cast<std::size_t>(mine.count);
+    const bool haveTheirs = f < static_cast<std::size_t>(theirs.count);
     // A missing item reads as empty, as the add that completes its record writes it.
     if (!haveMine && !haveTheirs)
         return true;
     if (!haveMine || !haveTheirs)
-        return (haveMine ? mine : theirs).items[field].raw.empty();
-    const RawItem& a = mine.items[field];
-    const RawItem& b = theirs.items[field];
+        return (haveMine ? mine : theirs).items[f].raw.empty();
+    const RawItem& a = mine.items[f];
+    const RawItem& b = theirs.items[f];
     if (a.quoted == b.quoted && a.raw == b.raw)
         return true;
     // Written again with other quotes or in another character set, it is still the same value.
@@ -172,8 +168,8 @@ bool RecordGrid::sameItem(std::size_t number, int field, const RecordGrid& other
 
 bool RecordGrid::sameRecord(std::size_t number, const RecordGrid& other, std::size_t otherNumber) const
 {
-    for (int f = 0; f < kFieldCount; ++f) {
-        if (!sameItem(number, f, other, otherNumber))
+    for (const Field field : kFields) {
+        if (!sameItem(number, field, other, otherNumber))
             return false;
     }
     return true;
@@ -210,18 +206,18 @@ RecordGrid::Replacement RecordGrid::replacementFor(std::size_t number, const Fie
     return change;
 }
 
-FileContent RecordGrid::contentWith(const Replacement& change) const
+std::uint64_t RecordGrid::sizeWith(const Replacement& change) const
 {
-    FileContent content;
-    content.size = m_text.size() - (change.to - change.from) + change.lines.size();
-    content.writeTo = [this, &change](NativeFile& file) -> Status {
-        if (Status before = m_text.writeTo(file, 0, change.from); !before)
-            return before;
-        if (Status lines = file.write(change.lines); !lines)
-            return lines;
-        return m_text.writeTo(file, change.to, m_text.size() - change.to);
-    };
-    return content;
+    return m_text.size() - (change.to - change.from) + change.lines.size();
+}
+
+Status RecordGrid::writeWith(const Replacement& change, ByteSink& sink) const
+{
+    if (Status before = m_text.writeTo(sink, 0, change.from); !before)
+        return before;
+    if (Status lines = sink.write(change.lines); !lines)
+        return lines;
+    return m_text.writeTo(sink, change.to, m_text.size() - change.to);
 }
 
 void RecordGrid::apply(const Replacement& change)

@@ -8,18 +8,18 @@
 #include <string_view>
 #include <vector>
 
+#include "ByteStreams.h"
+#include "Result.h"
 #include "format/ItemScanner.h"
+#include "memory/TextStore.h"
 #include "records/Record.h"
 #include "records/RecordEnds.h"
 #include "records/RecordStream.h"
-#include "Result.h"
-#include "disk/SafeReplace.h"
-#include "memory/TextStore.h"
 
 namespace tesselby {
 
 // New values for some fields of one record; a field without one keeps its item's bytes.
-using FieldValues = std::array<std::optional<std::string>, kFieldCount>;
+using FieldValues = PerField<std::optional<std::string>>;
 
 // Every record of a data file, held as a private copy of the file's text (see TextStore) plus where each
 // record ends in it; a record's items are read from the copy when asked for.
@@ -44,12 +44,12 @@ public:
 
     Record record(std::size_t number) const;
     // The beginning of a field's value, for showing (see valueStart).
-    ValueStart fieldStart(std::size_t number, int field, std::size_t maxBytes) const;
+    ValueStart fieldStart(std::size_t number, Field field, std::size_t maxBytes) const;
 
-    // Whether field (0..3) of record number holds the same value as that field of record otherNumber
+    // Whether field of record number holds the same value as that field of record otherNumber
     // in other, whatever quotes or character set either is written in; a missing item holds an empty
     // value.
-    bool sameItem(std::size_t number, int field, const RecordGrid& other, std::size_t otherNumber) const;
+    bool sameItem(std::size_t number, Field field, const RecordGrid& other, std::size_t otherNumber) const;
     bool sameRecord(std::size_t number, const RecordGrid& other, std::size_t otherNumber) const;
 
     // A change of one record, as the text that takes the place of the fewest whole lines holding it:
@@ -63,8 +63,9 @@ public:
         std::vector<std::size_t> recordEnds; // offsets into lines
     };
     Replacement replacementFor(std::size_t number, const FieldValues& values) const;
-    // The text with the replacement in, as content for a save; it refers to this grid.
-    FileContent contentWith(const Replacement& replacement) const;
+    // The text with the replacement in: its size, and its bytes written to sink.
+    std::uint64_t sizeWith(const Replacement& replacement) const;
+    Status writeWith(const Replacement& replacement, ByteSink& sink) const;
     // The grid takes the replacement into its text and index, in place.
     void apply(const Replacement& replacement);
 

@@ -3,14 +3,13 @@
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <cassert>
 #include <cstring>
 #include <functional>
 #include <string>
 
 #include "format/ItemScanner.h"
-#include "records/ProcessorFeatures.h"
 #include "format/TextEncoding.h"
+#include "records/ProcessorFeatures.h"
 
 namespace tesselby {
 
@@ -60,7 +59,7 @@ __attribute__((target("avx2"))) std::size_t findWide(std::string_view haystack, 
 std::size_t findText(std::string_view haystack, std::size_t from, std::string_view needle)
 {
 #if TESSELBY_HAVE_AVX2
-    if (processorHasAvx2AndBmi2() && needle.size() > 1)
+    if (useAvx2AndBmi2() && needle.size() > 1)
         return findWide(haystack, from, needle);
 #endif
     return findPortably(haystack, from, needle);
@@ -95,8 +94,8 @@ private:
 // Keeps the records whose field holds the text.
 class SearchVisitor : public RecordStream::Visitor {
 public:
-    SearchVisitor(int field, std::string_view text, MatchList& matches)
-        : m_field(field - 1), m_text(text), m_matcher(text),
+    SearchVisitor(Field field, std::string_view text, MatchList& matches)
+        : m_field(field), m_text(text), m_matcher(text),
           m_textFitsAValue(text.find_first_of("\"\r\n") == std::string_view::npos), m_matches(matches)
     {
     }
@@ -105,12 +104,12 @@ public:
     void readRecord(const std::array<RawItem, kFieldCount>& items, int count, std::string_view, std::uint64_t,
                     bool) override
     {
-        if (count == kFieldCount && m_matcher.matches(items[m_field]))
+        if (count == kFieldCount && m_matcher.matches(items[fieldIndex(m_field)]))
             m_matches.addItems(items);
     }
 
 private:
-    int m_field;
+    Field m_field;
     std::string_view m_text;
     FieldMatcher m_matcher;
     // A text with a quote or a line break can stand in no value of a written line.
@@ -118,11 +117,11 @@ private:
     MatchList& m_matches;
 };
 
-// Where the line of field (0..3) starts in a written record.
-std::size_t fieldStart(std::string_view record, int field)
+// Where the line of field starts in a written record.
+std::size_t fieldStart(std::string_view record, Field field)
 {
     std::size_t at = 0;
-    for (int f = 0; f < field; ++f)
+    for (std::size_t line = 0; line < fieldIndex(field); ++line)
         at = record.find('\n', at) + 1;
     return at;
 }
@@ -163,13 +162,13 @@ void SearchVisitor::writtenRecords(const RecordStream::WrittenWindow& window)
             std::upper_bound(ends + record + step / 2, ends + std::min(window.records, record + step + 1), hit) - ends);
         const std::size_t start = window.recordStart(record);
         const std::string_view bytes = window.record(record);
-        int field = 0;
+        std::size_t line = 0;
         std::size_t lineEnd = bytes.find('\n');
         while (start + lineEnd < hit) {
-            ++field;
+            ++line;
             lineEnd = bytes.find('\n', lineEnd + 1);
         }
-        if (field == m_field) {
+        if (line == fieldIndex(m_field)) {
             m_matches.addWrittenLines(bytes);
             from = start + bytes.size();
             ++record;
@@ -183,9 +182,8 @@ void SearchVisitor::writtenRecords(const RecordStream::WrittenWindow& window)
 
 RecordSearch::RecordSearch(std::size_t chunkBytes) : m_stream(chunkBytes) {}
 
-Status RecordSearch::run(const ByteSource& source, int field, std::string_view text, MatchList& matches)
+Status RecordSearch::run(const ByteSource& source, Field field, std::string_view text, MatchList& matches)
 {
-    assert(field >= 1 && field <= kFieldCount);
     matches.clear();
     SearchVisitor visitor(field, text, matches);
     // Values not in UTF-8 are searched for a non-ASCII text decoded, item by item.
@@ -194,7 +192,7 @@ Status RecordSearch::run(const ByteSource& source, int field, std::string_view t
     // The one-byte texts, so often typed to narrow a list down, are looked for in the same pass that
     // finds where the records end.
     if (text.size() == 1 && text.find_first_of("\"\r\n") == std::string_view::npos)
-        options.mark = MarkedByte{text.front(), field - 1};
+        options.mark = MarkedByte{text.front(), field};
     const Result<bool> walked = m_stream.walk(source, visitor, options);
     if (!walked) {
         matches.clear();
@@ -203,7 +201,7 @@ Status RecordSearch::run(const ByteSource& source, int field, std::string_view t
     return {};
 }
 
-MatchList searchText(std::string_view fileText, int field, std::string_view text, std::size_t chunkBytes)
+MatchList searchText(std::string_view fileText, Field field, std::string_view text, std::size_t chunkBytes)
 {
     MatchList matches;
     RecordSearch search(chunkBytes);

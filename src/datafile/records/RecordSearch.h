@@ -3,13 +3,13 @@
 #include <cstddef>
 #include <string_view>
 
+#include "Result.h"
 #include "records/MatchList.h"
 #include "records/RecordStream.h"
-#include "Result.h"
 
 namespace tesselby {
 
-// Finds every whole record whose field (1..4) contains a text, compared exactly, in file order. An empty
+// Finds every whole record whose field contains a text, compared exactly, in file order. An empty
 // text matches every non-empty field; an empty field matches nothing. The items of a trailing
 // incomplete record are never tested.
 //
@@ -23,14 +23,14 @@ public:
     explicit RecordSearch(std::size_t chunkBytes = kDefaultChunkBytes);
 
     // Replaces what matches holds with what this search finds; on failure, with nothing.
-    Status run(const ByteSource& source, int field, std::string_view text, MatchList& matches);
+    Status run(const ByteSource& source, Field field, std::string_view text, MatchList& matches);
 
 private:
     RecordStream m_stream;
 };
 
 // The same over a text in memory.
-MatchList searchText(std::string_view fileText, int field, std::string_view text,
+MatchList searchText(std::string_view fileText, Field field, std::string_view text,
                      std::size_t chunkBytes = RecordSearch::kDefaultChunkBytes);
 
 } // namespace tesselby

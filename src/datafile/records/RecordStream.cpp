@@ -9,7 +9,6 @@ namespace tesselby {
 
 namespace {
 
-constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 // Written records are looked at this much at a time, so that where they end stays in the cache.
 constexpr std::size_t kWindowBytes = 256 * 1024;
 
@@ -66,7 +65,7 @@ std::size_t RecordStream::Pass::takeWrittenRecords(std::string_view bytes, std::
     if (recordEnds.size() < room)
         recordEnds.resize(room);
     WrittenWindow written{window, recordEnds.data(), 0, offset, nullptr, 0};
-    WrittenRecords records;
+    WrittenPrefix records;
     if (options.mark) {
         if (marked.size() < room)
             marked.resize(room);

@@ -8,16 +8,14 @@
 #include <string_view>
 #include <vector>
 
+#include "ByteStreams.h"
+#include "Result.h"
 #include "format/ItemScanner.h"
 #include "memory/LargeBlock.h"
-#include "records/Record.h"
-#include "Result.h"
 #include "records/FastScan.h"
+#include "records/Record.h"
 
 namespace tesselby {
-
-// Where a list is read from: fills into with at most room bytes and says how many, 0 at the end.
-using ByteSource = std::function<Result<std::size_t>(char* into, std::size_t room)>;
 
 // What a walk is asked to do beyond handing over the records.
 struct WalkOptions {

@@ -1,5 +1,6 @@
 #include "disk/FileSystem.h"
 
+#include <cstdlib>
 #include <ctime>
 #include <string>
 
@@ -187,6 +188,14 @@ Status checkWriteAccess(const std::filesystem::path& path)
     if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0)
         return lastSystemError(path);
     return {};
+}
+
+std::optional<std::filesystem::path> absolutePathFromEnvironment(const char* name)
+{
+    const char* value = std::getenv(name);
+    if (value == nullptr || *value == '\0' || value[0] != '/')
+        return std::nullopt;
+    return std::filesystem::path(value);
 }
 
 } // namespace tesselby

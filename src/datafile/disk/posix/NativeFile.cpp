@@ -105,7 +105,7 @@ Result<NativeFile> NativeFile::open(const std::filesystem::path& path, Access ac
             fd = ::open(path.c_str(), openFlags(access) | kCommonFlags, 0600);
     }
     if (fd < 0 && errno == ELOOP && (access == Access::Lock || access == Access::OwnRead))
-        return FileError{path, kLinkInPlace};
+        return FileError{path, FileError::Cause::LinkInPlace};
     if (fd < 0)
         return lastSystemError(path);
     NativeFile file(fd, path, access);
@@ -116,9 +116,9 @@ Result<NativeFile> NativeFile::open(const std::filesystem::path& path, Access ac
     if (access == Access::Folder)
         return file;
     if (S_ISDIR(info.st_mode))
-        return FileError{path, kFolderInPlace};
+        return FileError{path, FileError::Cause::FolderInPlace};
     if (!S_ISREG(info.st_mode))
-        return FileError{path, kNotAnOrdinaryFile};
+        return FileError{path, FileError::Cause::NotAnOrdinaryFile};
     // Owner-only whatever the umask, so that the program can go on writing what it made.
     if (created && ::fchmod(fd, 0600) != 0)
         return lastSystemError(path);

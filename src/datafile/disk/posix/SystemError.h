@@ -16,18 +16,18 @@ inline FileError systemError(const std::filesystem::path& path, int code)
 {
     switch (code) {
     case EISDIR:
-        return FileError{path, kFolderInPlace};
+        return FileError{path, FileError::Cause::FolderInPlace};
     case ENOTDIR:
-        return FileError{path, kFileInPlaceOfFolder};
+        return FileError{path, FileError::Cause::FileInPlaceOfFolder};
     case EAGAIN:
-        return FileError{path, kNotAnOrdinaryFile}; // only a special file makes a read wait
+        return FileError{path, FileError::Cause::WouldWait};
     case ENOENT:
-        return FileError{path, std::strerror(code), FileError::Cause::Missing};
+        return FileError{path, FileError::Cause::Missing, std::strerror(code)};
     case EEXIST:
-        return FileError{path, std::strerror(code), FileError::Cause::Exists};
+        return FileError{path, FileError::Cause::Exists, std::strerror(code)};
     case EBUSY:
     case EXDEV:
-        return FileError{path, std::strerror(code), FileError::Cause::CannotReplace};
+        return FileError{path, FileError::Cause::CannotReplace, std::strerror(code)};
     default:
         return FileError{path, std::strerror(code)};
     }

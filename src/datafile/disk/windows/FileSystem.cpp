@@ -129,7 +129,7 @@ Status moveOver(const std::filesystem::path& from, const std::filesystem::path& 
         // Another program holds the file open without letting it be deleted (a backup or sync tool, a
         // virus scanner): both files are as they were, and the file can still be written where it is.
         if (code == ERROR_SHARING_VIOLATION || code == ERROR_UNABLE_TO_REMOVE_REPLACED)
-            return FileError{to, systemError(to, code).reason, FileError::Cause::CannotReplace};
+            return FileError{to, FileError::Cause::CannotReplace, systemError(to, code).reason()};
         // The old file is gone but the new one could not take its name: it still can, by a move.
         if (code != ERROR_UNABLE_TO_MOVE_REPLACEMENT || ::GetFileAttributesW(to.c_str()) != INVALID_FILE_ATTRIBUTES)
             return systemError(to, code);
@@ -173,6 +173,19 @@ Status checkWriteAccess(const std::filesystem::path& path)
     if ((attributes & FILE_ATTRIBUTE_READONLY) != 0)
         return systemError(path, ERROR_ACCESS_DENIED);
     return {};
+}
+
+std::optional<std::filesystem::path> absolutePathFromEnvironment(const char* name)
+{
+    const std::wstring key(name, name + std::char_traits<char>::length(name));
+    std::wstring value(::GetEnvironmentVariableW(key.c_str(), nullptr, 0), L'\0');
+    if (value.empty())
+        return std::nullopt;
+    value.resize(::GetEnvironmentVariableW(key.c_str(), value.data(), static_cast<DWORD>(value.size())));
+    std::filesystem::path path(value);
+    if (value.empty() || !path.is_absolute())
+        return std::nullopt;
+    return path;
 }
 
 } // namespace tesselby

@@ -56,7 +56,7 @@ HANDLE openHandle(const std::filesystem::path& path, NativeFile::Access access, 
 Result<NativeFile> NativeFile::open(const std::filesystem::path& path, Access access)
 {
     if (access != Access::Folder && isFolder(path))
-        return FileError{path, kFolderInPlace};
+        return FileError{path, FileError::Cause::FolderInPlace};
     HANDLE handle = openHandle(path, access, OPEN_EXISTING);
     bool created = false;
     if (handle == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_FILE_NOT_FOUND &&
@@ -71,12 +71,12 @@ Result<NativeFile> NativeFile::open(const std::filesystem::path& path, Access ac
     NativeFile file(valueOf(handle), path, access);
     file.m_created = created;
     if (access != Access::Folder && ::GetFileType(handle) != FILE_TYPE_DISK)
-        return FileError{path, kNotAnOrdinaryFile};
+        return FileError{path, FileError::Cause::NotAnOrdinaryFile};
     // Opened as the link itself, which the program never follows for its own files.
     BY_HANDLE_FILE_INFORMATION info{};
     if ((access == Access::Lock || access == Access::OwnRead) && ::GetFileInformationByHandle(handle, &info) &&
         (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
-        return FileError{path, kLinkInPlace};
+        return FileError{path, FileError::Cause::LinkInPlace};
     return file;
 }
 

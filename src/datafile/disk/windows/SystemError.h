@@ -17,7 +17,7 @@ namespace tesselby {
 inline FileError systemError(const std::filesystem::path& path, DWORD code)
 {
     if (code == ERROR_DIRECTORY)
-        return FileError{path, kFolderInPlace};
+        return FileError{path, FileError::Cause::FolderInPlace};
     wchar_t* text = nullptr;
     const DWORD length =
         ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
@@ -41,7 +41,7 @@ inline FileError systemError(const std::filesystem::path& path, DWORD code)
         cause = FileError::Cause::Exists;
     else if (code == ERROR_NOT_SAME_DEVICE)
         cause = FileError::Cause::CannotReplace;
-    return FileError{path, reason, cause};
+    return FileError{path, cause, reason};
 }
 
 // The failure of the system call that has just returned.
