@@ -118,6 +118,10 @@ int runSync(std::span<const std::string> args, CommandStreams streams)
     bool verbose = false;
     for (std::size_t at = 0; at < args.size(); ++at) {
         const std::string& arg = args[at];
+        if (isHelp(arg)) {
+            streams.out << "usage: " << kCommandName << ' ' << kUsage << '\n';
+            return finishOutput(streams.out, streams.err, kExitSuccess);
+        }
         if (arg == "--dry-run") {
             options.dryRun = true;
             continue;

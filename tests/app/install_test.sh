@@ -11,6 +11,14 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 png_size() { od -An -tu1 -j16 -N8 "$1" | awk '{ print $1*16777216+$2*65536+$3*256+$4, $5*16777216+$6*65536+$7*256+$8 }'; }
 [ -x "$stage/usr/bin/Tesselby" ] || fail "no executable at bin/Tesselby"
 [ -x "$stage/usr/bin/tesselby-contacts" ] || fail "no executable at bin/tesselby-contacts"
+# The sync is a program of its own, found by the command in the installed tree, and run by the user timer.
+if [ -f "$build/tesselby-contacts-sync" ]; then
+    "$stage/usr/bin/tesselby-contacts" sync --help | grep -q -- '--password-command' ||
+        fail "the installed tesselby-contacts does not reach its sync program"
+    service="$stage/usr/lib/systemd/user/tesselby-contacts-sync.service"
+    [ -f "$service" ] && [ -f "${service%.service}.timer" ] || fail "no systemd user service and timer for the sync"
+    grep -qx "ExecStart=$stage/usr/bin/tesselby-contacts sync" "$service" || fail "the service runs another command"
+fi
 desktop="$stage/usr/share/applications/tesselby.desktop"
 [ -f "$desktop" ] || fail "no desktop entry"
 grep -qx 'Name=Tesselby' "$desktop" || fail "the desktop entry is not named Tesselby"
