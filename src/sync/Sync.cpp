@@ -86,9 +86,12 @@ SyncOutcome Synchronizer::run(bool& again)
     if (damaged)
         m_err << kCommandName << ": " << pathText(m_options.state)
               << ": the sync's state is damaged; people and cards are linked again by their values\n";
-    // Links to another address book are of no use here.
-    if (state.addressBook != m_options.addressBook)
-        state = SyncState{m_options.addressBook, {}, {}};
+    // Links to another address book, or from another list (another XDG_DATA_HOME), are of no use here:
+    // the sync starts again as a first one, which links by values.
+    std::error_code noPath;
+    const std::string listKey = pathText(std::filesystem::weakly_canonical(m_options.list, noPath));
+    if (state.addressBook != m_options.addressBook || (!state.list.empty() && state.list != listKey))
+        state = SyncState{m_options.addressBook, listKey, {}, {}};
 
     Result<LocalList> list = LocalList::read(m_options.list);
     if (!list) {
@@ -237,7 +240,7 @@ SyncOutcome Synchronizer::run(bool& again)
 
     // The links as they now stand; a person whose write failed keeps the link they had, so that the
     // next sync sees the same change again.
-    SyncState next{m_options.addressBook, m_failed || m_again ? state.syncToken : newToken, {}};
+    SyncState next{m_options.addressBook, listKey, m_failed || m_again ? state.syncToken : newToken, {}};
     for (std::size_t i = 0; i < plan.pairs.size(); ++i) {
         const SyncPair& pair = plan.pairs[i];
         const bool localDone = pair.localAction == SyncPair::Local::Keep ||

@@ -85,6 +85,10 @@ std::string stateText(const SyncState& state)
     std::string out(kFirstLine);
     out += "\nbook";
     appendField(out, state.addressBook);
+    if (!state.list.empty()) {
+        out += "\nlist";
+        appendField(out, state.list);
+    }
     out += "\ntoken";
     appendField(out, state.syncToken);
     out += '\n';
@@ -120,6 +124,8 @@ std::optional<SyncState> parseState(std::string_view text)
         if (kind == "book" && fields->size() == 2) {
             state.addressBook = (*fields)[1];
             sawBook = true;
+        } else if (kind == "list" && fields->size() == 2) {
+            state.list = (*fields)[1];
         } else if (kind == "token" && fields->size() == 2) {
             state.syncToken = (*fields)[1];
         } else if (kind == "link" && fields->size() == 8 && !(*fields)[1].empty()) {

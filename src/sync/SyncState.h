@@ -16,9 +16,11 @@ namespace tesselby {
 // again by the four values the link keeps (duplicates by the order they stand in).
 //
 // The file is text: a first line "tesselby-sync 1", then lines of tab-separated fields, each with \\,
-// \t, \n and \r escaped: "book URL", "token TOKEN" and "link HREF ETAG UID FIRST LAST PHONE EMAIL".
+// \t, \n and \r escaped: "book URL", "list PATH" (the list's own path, links followed), "token TOKEN" and
+// "link HREF ETAG UID FIRST LAST PHONE EMAIL".
 struct SyncState {
     std::string addressBook;
+    std::string list;
     std::string syncToken;
     std::vector<CardLink> links;
 };

@@ -177,6 +177,18 @@ def story(server, root):
     check(server.cards() == before_cards and open(one.list_file(), "rb").read() == before_list,
           tag + "both sides are as they were")
 
+    # Another list on the same computer (another XDG_DATA_HOME) is a first sync of its own: its missing
+    # people are brought in, never taken as removed from the address book.
+    data = one.env["XDG_DATA_HOME"]
+    one.env["XDG_DATA_HOME"] = one.home + "/other-data"
+    one.add(("Ann", "Smith", "555-1", "ann@x.org"))
+    status, out = one.run("sync")
+    check(status == 0 and people_of(server) == ["Ann Smith", "Bob Jones"] and len(one.people()) == 2,
+          tag + "another list's first sync removes nobody: %s %s" % (out, people_of(server)))
+    one.env["XDG_DATA_HOME"] = data
+    status, out = one.run("sync", "--verbose")
+    check(status == 0 and "PUT" not in out and "DELETE" not in out, tag + "and back on the first list: " + out)
+
     # A second computer with an empty list, and a third with equal people already.
     two = Computer(root, server.kind + "-two")
     status, out = first_sync(two, server)

@@ -366,7 +366,7 @@ TEST_CASE("a changed person patches only the card's mapped properties and keeps 
 
 TEST_CASE("the state reads back as written, and a damaged one reads as none")
 {
-    SyncState state{"http://h/b/", "tok\t1", {}};
+    SyncState state{"http://h/b/", "/home/a/list\tx", "tok\t1", {}};
     state.links.push_back({"/b/a b.vcf", "\"e\"", "u", {"A\\n", "B\r\nC", "", "\t"}});
     state.links.push_back({"/b/c.vcf", "", "", {"", "", "", ""}});
     const std::string text = stateText(state);
@@ -374,6 +374,7 @@ TEST_CASE("the state reads back as written, and a damaged one reads as none")
     REQUIRE(back);
     CHECK(back->addressBook == state.addressBook);
     CHECK(back->syncToken == state.syncToken);
+    CHECK(back->list == state.list);
     REQUIRE(back->links.size() == 2);
     CHECK(back->links[0].href == "/b/a b.vcf");
     CHECK(back->links[0].values == state.links[0].values);
