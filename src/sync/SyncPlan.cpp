@@ -208,6 +208,11 @@ SyncPlan planSync(const std::vector<CardLink>& links, const std::vector<Record>&
             pair.href = card.href;
             pair.etag = card.etag;
             pair.uid = card.uid;
+            // The person takes the card's line breaks: sent back, they would come back as the card's again.
+            if (*card.values != local[i]) {
+                pair.values = *card.values;
+                pair.localAction = SyncPair::Local::Change;
+            }
         } else {
             pair.remoteAction = SyncPair::Remote::Create;
         }
