@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "ImportMapping.h"
+#include "SyncPlan.h"
 #include "VCardReader.h"
 #include "VCardValue.h"
 
@@ -204,6 +205,11 @@ std::optional<std::string> patchedCardText(std::string_view text, const Record& 
         else
             out += lines[line - 1];
     }
+    // A card whose values the import reads from other properties than the ones changed (a value held
+    // with spaces around it, say) would come back unchanged at the next sync, and be sent again.
+    const std::optional<CardPerson> back = personOfCard(out);
+    if (!back || cardForm(back->values) != cardForm(values))
+        return std::nullopt;
     return out;
 }
 

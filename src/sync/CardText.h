@@ -16,7 +16,7 @@ std::string newCardText(const Record& values, std::string_view uid, VCardVersion
 // other line kept byte for byte: N's family and given names (its other parts kept) and FN when a name
 // changed, and the TEL and EMAIL that held was's phone and e-mail, with their group and parameters
 // (one added when there was none, removed when the value is now empty). Nothing when the text is not
-// one readable card.
+// one readable card, or when the card so changed would not read back as values.
 std::optional<std::string> patchedCardText(std::string_view text, const Record& was, const Record& values);
 
 // The person a card's text holds, by the import's rules, and its UID; nothing when it holds none.

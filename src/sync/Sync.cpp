@@ -322,7 +322,10 @@ bool Synchronizer::writeRemote(SyncPair& pair)
         const std::optional<std::string> text =
             was ? patchedCardText(now->body, was->values, pair.values) : std::nullopt;
         if (!text) {
-            m_err << kCommandName << ": " << url << ": the card on the server cannot be read; it was left alone\n";
+            m_err << kCommandName << ": " << url
+                  << (was ? ": the card on the server cannot be changed so that it reads as the person; it was left "
+                            "alone\n"
+                          : ": the card on the server cannot be read; it was left alone\n");
             m_failed = true;
             return false;
         }

@@ -138,18 +138,27 @@ int runSync(std::span<const std::string> args, CommandStreams streams)
             return usageError(streams.err, "a password is never given on the command line: use --password-command, "
                                            "--password-file or --password-env");
         std::optional<std::string> url, user, command, file, variable, book, caFile, conflict;
-        const Result<bool, std::string> taken =
-            takeOption(args, at,
-                       {{"--url", &url}, {"--user", &user}, {"--password-command", &command},
-                        {"--password-file", &file}, {"--password-env", &variable}, {"--addressbook", &book},
-                        {"--ca-file", &caFile}, {"--conflict", &conflict}});
+        const Result<bool, std::string> taken = takeOption(args, at,
+                                                           {{"--url", &url},
+                                                            {"--user", &user},
+                                                            {"--password-command", &command},
+                                                            {"--password-file", &file},
+                                                            {"--password-env", &variable},
+                                                            {"--addressbook", &book},
+                                                            {"--ca-file", &caFile},
+                                                            {"--conflict", &conflict}});
         if (!taken)
             return usageError(streams.err, taken.error());
         if (!taken.value())
             return usageError(streams.err, "sync does not take '" + arg + "'; it takes " + kUsage);
-        for (const auto& [name, value] :
-             {std::pair{"url", &url}, {"user", &user}, {"password-command", &command}, {"password-file", &file},
-              {"password-env", &variable}, {"addressbook", &book}, {"ca-file", &caFile}, {"conflict", &conflict}})
+        for (const auto& [name, value] : {std::pair{"url", &url},
+                                          {"user", &user},
+                                          {"password-command", &command},
+                                          {"password-file", &file},
+                                          {"password-env", &variable},
+                                          {"addressbook", &book},
+                                          {"ca-file", &caFile},
+                                          {"conflict", &conflict}})
             if (*value)
                 given[name] = **value;
     }

@@ -56,9 +56,9 @@ void mergeBoth(SyncPair& pair, const Record& local, const Record& remote, Confli
         pair.remoteAction = SyncPair::Remote::Change;
 }
 
-// The values as a card carries them whatever line breaks they were sent with: a server hands a value's
-// line break back as CR LF, so a person with a bare LF and the card made of them are the same person.
-Record sameOnACard(const Record& values)
+} // namespace
+
+Record cardForm(const Record& values)
 {
     Record same = values;
     for (std::string& value : same) {
@@ -71,8 +71,6 @@ Record sameOnACard(const Record& values)
     }
     return same;
 }
-
-} // namespace
 
 SyncPlan planSync(const std::vector<CardLink>& links, const std::vector<Record>& local,
                   const std::vector<RemoteCard>& remote, ConflictChoice choice)
@@ -192,7 +190,7 @@ SyncPlan planSync(const std::vector<CardLink>& links, const std::vector<Record>&
     std::map<Record, std::deque<std::size_t>> newCards;
     for (std::size_t r = 0; r < remote.size(); ++r)
         if (!remoteTaken[r] && remote[r].values)
-            newCards[sameOnACard(*remote[r].values)].push_back(r);
+            newCards[cardForm(*remote[r].values)].push_back(r);
     for (std::size_t i = 0; i < local.size(); ++i) {
         if (localTaken[i])
             continue;
@@ -200,7 +198,7 @@ SyncPlan planSync(const std::vector<CardLink>& links, const std::vector<Record>&
         pair.local = i;
         pair.base = local[i];
         pair.values = local[i];
-        auto found = newCards.find(sameOnACard(local[i]));
+        auto found = newCards.find(cardForm(local[i]));
         if (found != newCards.end() && !found->second.empty()) {
             const RemoteCard& card = remote[found->second.front()];
             remoteTaken[found->second.front()] = true;

@@ -61,6 +61,10 @@ struct SyncPlan {
     std::size_t conflicts = 0;
 };
 
+// The values as a card carries them, whatever line breaks they were given with: a server hands a value's
+// line break back as CR LF, so a person with a bare LF and the card made of them are the same person.
+Record cardForm(const Record& values);
+
 // What changed since the links were made, and what to do on each side: a person and a card that
 // still hold their link's values are the link's (duplicates in the order they stand); a person who
 // no longer does is matched to a link by at least two of its non-empty values (or its only one);
