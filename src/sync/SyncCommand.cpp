@@ -10,6 +10,7 @@
 
 #include "CardDavServer.h"
 #include "DataFile.h"
+#include "ProgressLine.h"
 #include "Sync.h"
 #include "SyncState.h"
 #include "disk/DataFilePath.h"
@@ -104,7 +105,7 @@ std::optional<std::string> password(const Settings& settings, std::string& why)
 
 constexpr char kUsage[] =
     "sync [--url URL] [--user NAME] [--password-command CMD | --password-file FILE | --password-env NAME] "
-    "[--addressbook NAME] [--ca-file FILE] [--conflict keep|local|remote] [--dry-run] [--verbose] "
+    "[--addressbook NAME] [--ca-file FILE] [--conflict keep|local|remote|ask] [--dry-run] [--verbose] "
     "[--allow-mass-removal]";
 
 } // namespace
@@ -134,18 +135,27 @@ int runSync(std::span<const std::string> args, CommandStreams streams)
             return usageError(streams.err, "a password is never given on the command line: use --password-command, "
                                            "--password-file or --password-env");
         std::optional<std::string> url, user, command, file, variable, book, caFile, conflict;
-        const Result<bool, std::string> taken =
-            takeOption(args, at,
-                       {{"--url", &url}, {"--user", &user}, {"--password-command", &command},
-                        {"--password-file", &file}, {"--password-env", &variable}, {"--addressbook", &book},
-                        {"--ca-file", &caFile}, {"--conflict", &conflict}});
+        const Result<bool, std::string> taken = takeOption(args, at,
+                                                           {{"--url", &url},
+                                                            {"--user", &user},
+                                                            {"--password-command", &command},
+                                                            {"--password-file", &file},
+                                                            {"--password-env", &variable},
+                                                            {"--addressbook", &book},
+                                                            {"--ca-file", &caFile},
+                                                            {"--conflict", &conflict}});
         if (!taken)
             return usageError(streams.err, taken.error());
         if (!taken.value())
             return usageError(streams.err, "sync does not take '" + arg + "'; it takes " + kUsage);
-        for (const auto& [name, value] :
-             {std::pair{"url", &url}, {"user", &user}, {"password-command", &command}, {"password-file", &file},
-              {"password-env", &variable}, {"addressbook", &book}, {"ca-file", &caFile}, {"conflict", &conflict}})
+        for (const auto& [name, value] : {std::pair{"url", &url},
+                                          {"user", &user},
+                                          {"password-command", &command},
+                                          {"password-file", &file},
+                                          {"password-env", &variable},
+                                          {"addressbook", &book},
+                                          {"ca-file", &caFile},
+                                          {"conflict", &conflict}})
             if (*value)
                 given[name] = **value;
     }
@@ -154,8 +164,11 @@ int runSync(std::span<const std::string> args, CommandStreams streams)
             options.conflict = ConflictChoice::Local;
         else if (conflict->second == "remote")
             options.conflict = ConflictChoice::Remote;
+        else if (conflict->second == "ask")
+            options.conflict = ConflictChoice::Ask;
         else if (conflict->second != "keep")
-            return usageError(streams.err, "--conflict takes keep, local or remote");
+            return usageError(streams.err, "--conflict takes keep, local, remote or ask");
+        // A way of settling this run's conflicts, never kept: a timer's sync must not wait for an answer.
         given.erase(conflict);
     }
     // A new server, or another address book, is found again; the way to the password replaces the old.
@@ -169,6 +182,12 @@ int runSync(std::span<const std::string> args, CommandStreams streams)
     }
     for (auto& [name, value] : given)
         settings[name] = value;
+    if (options.conflict == ConflictChoice::Ask) {
+        if (::isatty(STDIN_FILENO) == 0 || ::isatty(STDOUT_FILENO) == 0)
+            return usageError(streams.err, "--conflict ask asks on a terminal, and this is none: use --conflict keep, "
+                                           "local or remote");
+        options.answers = &streams.in;
+    }
     if (!settings.contains("url")) {
         streams.err << kCommandName << ": no server yet: the first sync needs --url URL and --user NAME\n";
         return kExitUsage;
@@ -180,12 +199,20 @@ int runSync(std::span<const std::string> args, CommandStreams streams)
         streams.err << kCommandName << ": " << why << "; nothing was changed\n";
         return kExitProblem;
     }
+    // On a terminal, a line counts the cards; every other line written clears it first.
+    std::optional<ProgressLine> progress;
+    if (::isatty(STDERR_FILENO) != 0) {
+        progress.emplace(streams.err, streams.out, streams.err);
+        options.progress = &*progress;
+    }
+    std::ostream& out = progress ? progress->out() : streams.out;
+    std::ostream& err = progress ? progress->err() : streams.err;
     HttpSettings http;
     http.user = settings["user"];
     http.password = *secret;
     http.caFile = settings["ca-file"];
     if (verbose)
-        http.log = &streams.err;
+        http.log = &err;
     HttpClient client(http);
 
     std::string book = settings["addressbook-url"];
@@ -218,6 +245,7 @@ int runSync(std::span<const std::string> args, CommandStreams streams)
             return kExitUsage;
         }
         book = chosen.front().url;
+        options.cardVersion = chosen.front().cardVersion;
         if (!book.ends_with('/'))
             book += '/';
         settings["addressbook-url"] = book;
@@ -229,7 +257,9 @@ int runSync(std::span<const std::string> args, CommandStreams streams)
     options.addressBook = book;
     options.list = dataFilePath(kDataFileWritePath);
     options.state = stateFolder() / "sync-state";
-    const SyncOutcome outcome = syncAddressBook(client, options, streams.out, streams.err);
+    const SyncOutcome outcome = syncAddressBook(client, options, out, err);
+    if (progress)
+        progress->clear();
     if (verbose)
         streams.err << client.requestCount() << " requests\n";
     const int status = outcome == SyncOutcome::Done        ? kExitSuccess

@@ -16,11 +16,13 @@ namespace tesselby {
 // again by the four values the link keeps (duplicates by the order they stand in).
 //
 // The file is text: a first line "tesselby-sync 1", then lines of tab-separated fields, each with \\,
-// \t, \n and \r escaped: "book URL", "token TOKEN" and "link HREF ETAG UID FIRST LAST PHONE EMAIL".
+// \t, \n and \r escaped: "book URL", "token TOKEN", "vcard VERSION" (the version new cards are written
+// in, once the book was asked) and "link HREF ETAG UID FIRST LAST PHONE EMAIL".
 struct SyncState {
     std::string addressBook;
     std::string syncToken;
     std::vector<CardLink> links;
+    std::string cardVersion = {}; // "3.0" or "4.0"; empty until the book was asked
 };
 
 std::string stateText(const SyncState& state);
