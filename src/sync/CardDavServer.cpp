@@ -258,9 +258,11 @@ bool CardDavServer::fetchCards(
 
 std::optional<std::string> CardDavServer::cardVersion(const std::string& book, std::string& why)
 {
-    std::vector<std::string> versions;
+    // Depth 0 asks for the book alone; of a server that answers for more, the first that names versions.
+    std::string version;
     MultistatusReader reader([&](const DavResponse& response) {
-        versions.insert(versions.end(), response.cardVersions.begin(), response.cardVersions.end());
+        if (version.empty() && !response.cardVersions.empty())
+            version = newestCardVersion(response.cardVersions);
     });
     int status = 0;
     if (!multistatus("PROPFIND", book, "0", kPropfindDataTypes, reader, status, why))
@@ -269,7 +271,7 @@ std::optional<std::string> CardDavServer::cardVersion(const std::string& book, s
         why = statusMessage(status, book);
         return std::nullopt;
     }
-    return newestCardVersion(versions);
+    return version.empty() ? std::string("3.0") : version;
 }
 
 std::optional<HttpResponse> CardDavServer::getCard(const std::string& url, std::string& why)

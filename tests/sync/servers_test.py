@@ -571,11 +571,26 @@ def rewriting(root):
             check(status == 0 and "PUT" not in out and "stored differently" not in out and "PROPFIND" in out
                   and any("555-1" in p for p in here.people()),
                   tag + "once, and nothing is sent again: %s %s" % (out, here.people()))
-        # A change of another value goes through; the phone the server holds is kept as it holds it.
+        # A change of another value goes through; the phone the server holds is kept as it holds it, not
+        # written over with the list's form of it.
+        Misbehaving.rewrites = False
         here.edit("ann@x.org", "ann@y.org")
         status, out = here.run("sync")
         texts = [t for _, t in Misbehaving.cards.values()]
         check(status == 0 and "ann@y.org" in texts[0] and "555 1" in texts[0], tag + "a later change: %s %s" % (out, texts))
+
+        # A computer whose state was lost asks the book once, when it makes a card, and keeps the answer.
+        other = Computer(root, "rewriting-other")
+        status, out = other.run("sync", "--url", base + "/book/")
+        os.remove(os.path.join(other.home, "state", "tesselby", "sync-state"))
+        other.add(("Bea", "Stone", "555-4", ""))
+        status, out = other.run("sync", "--verbose")
+        texts = [t for _, t in Misbehaving.cards.values()]
+        check(status == 0 and out.count("PROPFIND") == 2 and len(texts) == 2 and all("VERSION:4.0" in t for t in texts),
+              tag + "the book is asked again: %s %s" % (out, texts))
+        other.add(("Cy", "Stone", "555-5", ""))
+        status, out = other.run("sync", "--verbose")
+        check(status == 0 and out.count("PROPFIND") == 1, tag + "once: " + out)
     finally:
         Misbehaving.takes_v4 = Misbehaving.rewrites = False
         server.shutdown()
