@@ -273,6 +273,8 @@ SyncOutcome Synchronizer::run(bool& again)
 
     // The links as they now stand; a person whose write failed keeps the link they had, so that the
     // next sync sees the same change again.
+    if (m_cardVersion == VCardVersion::V30 && !cardVersion.empty())
+        cardVersion = "3.0";
     SyncState next{m_options.addressBook, m_failed || m_again ? state.syncToken : newToken, {}, cardVersion};
     for (std::size_t i = 0; i < plan.pairs.size(); ++i) {
         const SyncPair& pair = plan.pairs[i];
@@ -314,8 +316,13 @@ bool Synchronizer::writeRemote(SyncPair& pair)
         // A UID with a slash or other signs still gives a name the server keeps as one.
         const std::string key = urlPathKey(m_options.addressBook) + encodedPath(pair.uid) + ".vcf";
         const std::string url = urlOf(urlPathKey(key));
-        const std::optional<HttpResponse> put =
+        std::optional<HttpResponse> put =
             m_server.putCard(url, newCardText(pair.values, pair.uid, m_cardVersion), {}, true, why);
+        // A book that said it takes 4.0 but refuses it is sent 3.0, from now on.
+        if (put && put->status == 415 && m_cardVersion == VCardVersion::V40) {
+            m_cardVersion = VCardVersion::V30;
+            put = m_server.putCard(url, newCardText(pair.values, pair.uid, m_cardVersion), {}, true, why);
+        }
         if (!put) {
             m_err << kCommandName << ": " << why << '\n';
             m_failed = true;

@@ -147,7 +147,8 @@ class Computer:
             if output.count(b"(l)? ") > asked:
                 os.write(master, (pending.pop(0) + "\n").encode() if pending else b"\x04")
                 asked += 1
-        process.kill() if process.poll() is None else None
+        if process.poll() is None:  # it never finished: what it wrote is in the check's message
+            process.kill()
         status = process.wait()
         os.close(master)
         return status, output.decode(errors="replace")
@@ -351,6 +352,7 @@ class Misbehaving(http.server.BaseHTTPRequestHandler):
     no_etags = False
     rewrites = False    # stores a phone's dashes as blanks, and says so with a weak ETag
     takes_v4 = False    # names vCard 4.0 in the book's supported-address-data
+    refuses_v4 = False  # though it answers a 4.0 card with 415
     counter = [0]
     protocol_version = "HTTP/1.1"
 
@@ -445,6 +447,8 @@ class Misbehaving(http.server.BaseHTTPRequestHandler):
         if fault is True:
             return
         exists = name in Misbehaving.cards
+        if Misbehaving.refuses_v4 and "VERSION:4.0" in text:
+            return self.answer(415)
         if self.headers.get("If-None-Match") == "*" and exists:
             return self.answer(412)
         if self.headers.get("If-Match") and (not exists or Misbehaving.cards[name][0] != self.headers["If-Match"]):
@@ -591,8 +595,16 @@ def rewriting(root):
         other.add(("Cy", "Stone", "555-5", ""))
         status, out = other.run("sync", "--verbose")
         check(status == 0 and out.count("PROPFIND") == 1, tag + "once: " + out)
+        # A book that names 4.0 but refuses it is sent 3.0, from then on.
+        Misbehaving.refuses_v4 = True
+        for name in ("Di", "Ed"):
+            other.add((name, "Stone", "555-6", ""))
+            status, out = other.run("sync", "--verbose")
+            texts = [t for _, t in Misbehaving.cards.values() if name in t]
+            check(status == 0 and len(texts) == 1 and "VERSION:3.0" in texts[0]
+                  and out.count("PUT") == (2 if name == "Di" else 1), tag + "415 for 4.0: %s %s" % (out, texts))
     finally:
-        Misbehaving.takes_v4 = Misbehaving.rewrites = False
+        Misbehaving.takes_v4 = Misbehaving.rewrites = Misbehaving.refuses_v4 = False
         server.shutdown()
 
 
