@@ -24,6 +24,8 @@ Read readIn(std::string_view bytes, std::size_t piece)
         read.seen.push_back(response.href + '|' + std::to_string(response.status) + '|' + response.etag.value_or("-") +
                             '|' + response.addressData.value_or("-") + '|' + (response.isAddressBook ? "book" : "") +
                             response.addressBookHomeSet + response.currentUserPrincipal);
+        for (const std::string& version : response.cardVersions)
+            read.seen.back() += '|' + version;
     });
     for (std::size_t at = 0; at < bytes.size() && read.ok; at += piece)
         read.ok = reader.feed(bytes.substr(at, piece));

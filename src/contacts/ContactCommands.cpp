@@ -28,7 +28,8 @@ Commands:
                                keep the list and an address book on a CardDAV server the same, both
                                ways; the settings are kept for the next bare 'sync' (never the
                                password); exit status 3 when people changed on both sides were
-                               left as they were
+                               left as they were; --conflict ask asks, person by person, on a
+                               terminal (--conflict is never kept)
   check                        count the records and report items the program never writes
   list [-i] [--field first|last|phone|email | --any] [--format tab|mutt|aerc] [TEXT]
                                print the people whose field (first name unless told; --any: any

@@ -1,5 +1,7 @@
 #include "CardDavServer.h"
 
+#include <algorithm>
+
 namespace tesselby {
 
 namespace {
@@ -8,7 +10,8 @@ constexpr char kXmlType[] = "Content-Type: application/xml; charset=utf-8";
 
 constexpr char kPropfindBook[] = R"(<?xml version="1.0" encoding="utf-8"?>
 <d:propfind xmlns:d="DAV:" xmlns:c="urn:ietf:params:xml:ns:carddav">
- <d:prop><d:resourcetype/><d:displayname/><d:current-user-principal/><d:supported-report-set/></d:prop>
+ <d:prop><d:resourcetype/><d:displayname/><d:current-user-principal/><d:supported-report-set/>
+  <c:supported-address-data/></d:prop>
 </d:propfind>
 )";
 constexpr char kPropfindHome[] = R"(<?xml version="1.0" encoding="utf-8"?>
@@ -18,6 +21,10 @@ constexpr char kPropfindHome[] = R"(<?xml version="1.0" encoding="utf-8"?>
 )";
 constexpr char kPropfindEtags[] = R"(<?xml version="1.0" encoding="utf-8"?>
 <d:propfind xmlns:d="DAV:"><d:prop><d:resourcetype/><d:getetag/></d:prop></d:propfind>
+)";
+
+constexpr char kPropfindDataTypes[] = R"(<?xml version="1.0" encoding="utf-8"?>
+<d:propfind xmlns:d="DAV:" xmlns:c="urn:ietf:params:xml:ns:carddav"><d:prop><c:supported-address-data/></d:prop></d:propfind>
 )";
 
 std::string xmlEscaped(std::string_view text)
@@ -47,6 +54,12 @@ std::string xmlEscaped(std::string_view text)
 bool isSuccess(int status)
 {
     return status >= 200 && status < 300;
+}
+
+// RFC 6352: a book that names no version takes 3.0.
+std::string newestCardVersion(const std::vector<std::string>& versions)
+{
+    return std::find(versions.begin(), versions.end(), "4.0") != versions.end() ? "4.0" : "3.0";
 }
 
 } // namespace
@@ -110,7 +123,8 @@ std::optional<std::vector<AddressBookFound>> CardDavServer::discover(const std::
     const std::string urlKey = urlPathKey(url);
     auto readTop = [&](const DavResponse& response) {
         if (response.isAddressBook && (urlPathKey(response.href) == urlKey || books.empty()))
-            books.push_back({resolveUrl(url, response.href), response.displayName});
+            books.push_back(
+                {resolveUrl(url, response.href), response.displayName, newestCardVersion(response.cardVersions)});
         if (!response.currentUserPrincipal.empty())
             principal = resolveUrl(url, response.currentUserPrincipal);
     };
@@ -149,7 +163,8 @@ std::optional<std::vector<AddressBookFound>> CardDavServer::discover(const std::
     }
     MultistatusReader reader([&](const DavResponse& response) {
         if (response.isAddressBook)
-            books.push_back({resolveUrl(home, response.href), response.displayName});
+            books.push_back(
+                {resolveUrl(home, response.href), response.displayName, newestCardVersion(response.cardVersions)});
     });
     if (!multistatus("PROPFIND", home, "1", kPropfindBook, reader, status, why))
         return std::nullopt;
@@ -239,6 +254,24 @@ bool CardDavServer::fetchCards(
         }
     }
     return true;
+}
+
+std::optional<std::string> CardDavServer::cardVersion(const std::string& book, std::string& why)
+{
+    // Depth 0 asks for the book alone; of a server that answers for more, the first that names versions.
+    std::string version;
+    MultistatusReader reader([&](const DavResponse& response) {
+        if (version.empty() && !response.cardVersions.empty())
+            version = newestCardVersion(response.cardVersions);
+    });
+    int status = 0;
+    if (!multistatus("PROPFIND", book, "0", kPropfindDataTypes, reader, status, why))
+        return std::nullopt;
+    if (status != 207) {
+        why = statusMessage(status, book);
+        return std::nullopt;
+    }
+    return version.empty() ? std::string("3.0") : version;
 }
 
 std::optional<HttpResponse> CardDavServer::getCard(const std::string& url, std::string& why)

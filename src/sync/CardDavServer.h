@@ -14,6 +14,7 @@ namespace tesselby {
 struct AddressBookFound {
     std::string url;
     std::string name;
+    std::string cardVersion; // as cardVersion() gives it
 };
 
 // A card as a listing gives it: its href and ETag, or that it was removed (a sync-collection's 404).
@@ -43,6 +44,10 @@ public:
         const std::string& book, const std::vector<std::string>& hrefs,
         const std::function<void(const std::string& href, const std::string& etag, const std::string& text)>& onCard,
         std::string& why);
+
+    // The vCard version new cards are written in: "4.0" when the book's supported-address-data names it,
+    // else "3.0" (also when it names nothing); nothing when the server gave no such answer.
+    std::optional<std::string> cardVersion(const std::string& book, std::string& why);
 
     // One card now: its text and ETag; nothing with status 404 when it is gone.
     std::optional<HttpResponse> getCard(const std::string& url, std::string& why);

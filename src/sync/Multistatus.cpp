@@ -28,6 +28,8 @@ enum class Element {
     AddressBookHomeSet,
     SyncToken,
     SyncCollection,
+    SupportedAddressData,
+    CardDavOther,
 };
 
 Element elementOf(const char* name)
@@ -65,6 +67,9 @@ Element elementOf(const char* name)
             return Element::AddressBook;
         if (local == "addressbook-home-set")
             return Element::AddressBookHomeSet;
+        if (local == "supported-address-data")
+            return Element::SupportedAddressData;
+        return Element::CardDavOther;
     }
     return Element::Other;
 }
@@ -132,9 +137,9 @@ public:
     const std::string& why() const { return m_why; }
 
 private:
-    static void start(void* data, const char* name, const char**)
+    static void start(void* data, const char* name, const char** attributes)
     {
-        static_cast<State*>(data)->opened(elementOf(name));
+        static_cast<State*>(data)->opened(elementOf(name), attributes);
     }
     static void end(void* data, const char*) { static_cast<State*>(data)->closed(); }
     static void text(void* data, const char* bytes, int size)
@@ -159,7 +164,7 @@ private:
         return m_open.size() > up ? m_open[m_open.size() - 1 - up] : Element::Other;
     }
 
-    void opened(Element element)
+    void opened(Element element, const char** attributes)
     {
         // expat may still report the end of the element it was stopped in.
         if (m_stopped)
@@ -207,9 +212,27 @@ private:
             if (m_inPropstat)
                 m_props.offersSyncCollection = true;
             break;
+        case Element::CardDavOther:
+            // RFC 6352 names it address-data-type; some servers write content-type.
+            if (m_inPropstat && above == Element::SupportedAddressData)
+                takeDataType(attributes);
+            break;
         default:
             break;
         }
+    }
+
+    void takeDataType(const char** attributes)
+    {
+        std::string_view type = "text/vcard", version;
+        for (; attributes[0] != nullptr; attributes += 2) {
+            if (std::strcmp(attributes[0], "content-type") == 0)
+                type = attributes[1];
+            else if (std::strcmp(attributes[0], "version") == 0)
+                version = attributes[1];
+        }
+        if (type == "text/vcard" && !version.empty() && m_props.cardVersions.size() < 8)
+            m_props.cardVersions.emplace_back(version);
     }
 
     void addText(std::string_view bytes)
@@ -297,6 +320,8 @@ private:
         if (!m_props.addressBookHomeSet.empty())
             m_response.addressBookHomeSet = std::move(m_props.addressBookHomeSet);
         m_response.offersSyncCollection |= m_props.offersSyncCollection;
+        if (!m_props.cardVersions.empty())
+            m_response.cardVersions = std::move(m_props.cardVersions);
     }
 
     static std::string trimmed(std::string_view text)

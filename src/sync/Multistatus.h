@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tesselby {
 
@@ -25,6 +26,8 @@ struct DavResponse {
     std::string currentUserPrincipal;
     std::string addressBookHomeSet;
     bool offersSyncCollection = false; // supported-report-set lists sync-collection
+    // The vCard versions an address book's supported-address-data names ("3.0", "4.0").
+    std::vector<std::string> cardVersions;
 };
 
 // Reads a multistatus answer as it arrives, piece by piece, handing each response over as soon as it

@@ -1,5 +1,6 @@
 #include "Sync.h"
 
+#include <cctype>
 #include <map>
 #include <unordered_map>
 #include <unordered_set>
@@ -8,6 +9,7 @@
 #include "CardText.h"
 #include "ContactCommands.h"
 #include "LocalList.h"
+#include "ProgressLine.h"
 #include "SyncState.h"
 #include "disk/FileLock.h"
 
@@ -27,6 +29,9 @@ std::string personName(const Record& values)
         name = !values[3].empty() ? values[3] : values[2];
     return oneLine(name);
 }
+
+// A conflict's question, asked for each person until answered with one of its letters (Enter leaves it).
+constexpr char kConflictQuestion[] = "keep here (h), take the server's (s), or leave it as it is (l)? ";
 
 // A path as it goes into a URL: every byte outside the characters a path may hold as they are escaped.
 std::string encodedPath(std::string_view path)
@@ -63,8 +68,10 @@ private:
         return resolveUrl(m_options.addressBook, encodedPath(hrefKey));
     }
     bool fetchRemote(std::vector<RemoteCard>& remote);
+    void askAboutConflicts(SyncPlan& plan);
     void report(const SyncPlan& plan) const;
     bool writeRemote(SyncPair& pair);
+    void checkStored(const std::vector<std::pair<SyncPair*, Record>>& written);
 
     CardDavServer m_server;
     const SyncOptions& m_options;
@@ -72,6 +79,9 @@ private:
     std::ostream& m_err;
     bool m_failed = false;
     bool m_again = false;
+    VCardVersion m_cardVersion = VCardVersion::V30;
+    // Cards written whose answer gave no ETag, or a weak one: the server may hold them otherwise than sent.
+    std::vector<std::pair<SyncPair*, Record>> m_unsure; // with the values sent
 };
 
 SyncOutcome Synchronizer::run(bool& again)
@@ -91,7 +101,7 @@ SyncOutcome Synchronizer::run(bool& again)
     std::error_code noPath;
     const std::string listKey = pathText(std::filesystem::weakly_canonical(m_options.list, noPath));
     if (state.addressBook != m_options.addressBook || (!state.list.empty() && state.list != listKey))
-        state = SyncState{m_options.addressBook, listKey, {}, {}};
+        state = SyncState{.addressBook = m_options.addressBook, .list = listKey};
 
     Result<LocalList> list = LocalList::read(m_options.list);
     if (!list) {
@@ -132,6 +142,8 @@ SyncOutcome Synchronizer::run(bool& again)
             card.uid = link->second->uid;
     }
     std::unordered_set<std::string> fetched;
+    if (m_options.progress != nullptr)
+        m_options.progress->fetched(0, toFetch.size());
     const bool gotCards = m_server.fetchCards(
         m_options.addressBook, toFetch,
         [&](const std::string& href, const std::string& etag, const std::string& text) {
@@ -140,6 +152,8 @@ SyncOutcome Synchronizer::run(bool& again)
             if (card == cards.end())
                 return;
             fetched.insert(key);
+            if (m_options.progress != nullptr)
+                m_options.progress->fetched(fetched.size(), toFetch.size());
             if (!etag.empty())
                 card->second.etag = etag;
             if (std::optional<CardPerson> person = personOfCard(text)) {
@@ -177,20 +191,42 @@ SyncOutcome Synchronizer::run(bool& again)
                  "nothing was changed (--allow-mass-removal lets it go ahead)\n";
         return SyncOutcome::Failed;
     }
+    if (m_options.conflict == ConflictChoice::Ask && m_options.answers != nullptr && !m_options.dryRun)
+        askAboutConflicts(plan);
     report(plan);
     if (m_options.dryRun)
         return plan.conflicts > 0 ? SyncOutcome::Conflicts : SyncOutcome::Done;
 
+    // New cards in the version the book takes: told by the discovery that found it, else asked of it once
+    // (and only by a sync that makes cards).
+    std::size_t toSend = 0;
+    bool creates = false;
+    for (const SyncPair& pair : plan.pairs) {
+        toSend += pair.conflicts.empty() && pair.remoteAction != SyncPair::Remote::Keep ? 1 : 0;
+        creates = creates || (pair.conflicts.empty() && pair.remoteAction == SyncPair::Remote::Create);
+    }
+    std::string cardVersion = !state.cardVersion.empty() ? state.cardVersion : m_options.cardVersion;
+    if (cardVersion.empty() && creates)
+        cardVersion = m_server.cardVersion(m_options.addressBook, why).value_or(std::string());
+    m_cardVersion = cardVersion == "4.0" ? VCardVersion::V40 : VCardVersion::V30;
+
     // The server first: a person is written into the list only once the server holds them too.
     std::vector<bool> failed(plan.pairs.size(), false);
-    std::map<std::string, std::string> written; // href to the ETag the server gave, empty for a removal
+    std::size_t sent = 0;
     for (std::size_t i = 0; i < plan.pairs.size(); ++i) {
         SyncPair& pair = plan.pairs[i];
         if (!pair.conflicts.empty() || pair.remoteAction == SyncPair::Remote::Keep)
             continue;
         if (!writeRemote(pair))
             failed[i] = true;
-        else
+        if (m_options.progress != nullptr)
+            m_options.progress->sent(++sent, toSend);
+    }
+    checkStored(m_unsure);
+    std::map<std::string, std::string> written; // href to the ETag the server gave, empty for a removal
+    for (std::size_t i = 0; i < plan.pairs.size(); ++i) {
+        const SyncPair& pair = plan.pairs[i];
+        if (!failed[i] && pair.conflicts.empty() && pair.remoteAction != SyncPair::Remote::Keep)
             written[pair.href] = pair.remoteAction == SyncPair::Remote::Remove ? std::string() : pair.etag;
     }
     // A server may leave out of a later delta a card made and removed since its token, and our own
@@ -240,13 +276,20 @@ SyncOutcome Synchronizer::run(bool& again)
 
     // The links as they now stand; a person whose write failed keeps the link they had, so that the
     // next sync sees the same change again.
-    SyncState next{m_options.addressBook, listKey, m_failed || m_again ? state.syncToken : newToken, {}};
+    if (m_cardVersion == VCardVersion::V30 && !cardVersion.empty())
+        cardVersion = "3.0";
+    SyncState next{.addressBook = m_options.addressBook,
+                   .list = listKey,
+                   .syncToken = m_failed || m_again ? state.syncToken : newToken,
+                   .cardVersion = cardVersion};
     for (std::size_t i = 0; i < plan.pairs.size(); ++i) {
         const SyncPair& pair = plan.pairs[i];
         const bool localDone = pair.localAction == SyncPair::Local::Keep ||
                                (pair.localAction == SyncPair::Local::Add ? addsWritten : listWritten);
         if (!pair.conflicts.empty()) {
-            next.links.push_back(CardLink{pair.href, pair.etag, pair.uid, pair.base});
+            // Without an ETag, so that the next sync reads the card again, even from a delta that no
+            // longer lists it.
+            next.links.push_back(CardLink{pair.href, {}, pair.uid, pair.base});
             continue;
         }
         if (failed[i] || !localDone) {
@@ -279,8 +322,13 @@ bool Synchronizer::writeRemote(SyncPair& pair)
         // A UID with a slash or other signs still gives a name the server keeps as one.
         const std::string key = urlPathKey(m_options.addressBook) + encodedPath(pair.uid) + ".vcf";
         const std::string url = urlOf(urlPathKey(key));
-        const std::optional<HttpResponse> put =
-            m_server.putCard(url, newCardText(pair.values, pair.uid, VCardVersion::V30), {}, true, why);
+        std::optional<HttpResponse> put =
+            m_server.putCard(url, newCardText(pair.values, pair.uid, m_cardVersion), {}, true, why);
+        // A book that said it takes 4.0 but refuses it is sent 3.0, from now on.
+        if (put && put->status == 415 && m_cardVersion == VCardVersion::V40) {
+            m_cardVersion = VCardVersion::V30;
+            put = m_server.putCard(url, newCardText(pair.values, pair.uid, m_cardVersion), {}, true, why);
+        }
         if (!put) {
             m_err << kCommandName << ": " << why << '\n';
             m_failed = true;
@@ -299,6 +347,8 @@ bool Synchronizer::writeRemote(SyncPair& pair)
             return false;
         }
         pair.etag = put->etag;
+        if (pair.etag.empty() || pair.etag.starts_with("W/"))
+            m_unsure.emplace_back(&pair, pair.values);
         return true;
     }
     case SyncPair::Remote::Change: {
@@ -319,8 +369,14 @@ bool Synchronizer::writeRemote(SyncPair& pair)
             return false;
         }
         const std::optional<CardPerson> was = personOfCard(now->body);
-        const std::optional<std::string> text =
-            was ? patchedCardText(now->body, was->values, pair.values) : std::nullopt;
+        // A value this side did not change stays as the server holds it, also one it stored otherwise
+        // than it was sent.
+        Record sent = pair.values;
+        if (was)
+            for (int field = 0; field < kFieldCount; ++field)
+                if (pair.values[field] == pair.base[field])
+                    sent[field] = was->values[field];
+        const std::optional<std::string> text = was ? patchedCardText(now->body, was->values, sent) : std::nullopt;
         if (!text) {
             m_err << kCommandName << ": " << url
                   << (was ? ": the card on the server cannot be changed so that it reads as the person; it was left "
@@ -346,6 +402,8 @@ bool Synchronizer::writeRemote(SyncPair& pair)
             return false;
         }
         pair.etag = put->etag;
+        if (pair.etag.empty() || pair.etag.starts_with("W/"))
+            m_unsure.emplace_back(&pair, std::move(sent));
         return true;
     }
     case SyncPair::Remote::Remove: {
@@ -369,6 +427,79 @@ bool Synchronizer::writeRemote(SyncPair& pair)
     }
     }
     return true;
+}
+
+void Synchronizer::askAboutConflicts(SyncPlan& plan)
+{
+    for (SyncPair& pair : plan.pairs) {
+        if (pair.conflicts.empty())
+            continue;
+        m_out << "conflict: " << personName(pair.base) << " was changed on both sides:\n";
+        for (const int field : pair.conflicts)
+            m_out << "  " << kFieldNames[static_cast<std::size_t>(field)].inWords << ": \""
+                  << oneLine(pair.localValues[field]) << "\" here, \"" << oneLine(pair.remoteValues[field])
+                  << "\" on the server\n";
+        for (;;) {
+            m_out << kConflictQuestion << std::flush;
+            std::string answer;
+            if (!std::getline(*m_options.answers, answer)) {
+                // No more answers: this person and the rest are left as they are.
+                m_out << '\n';
+                return;
+            }
+            const auto first = answer.find_first_not_of(" \t\r");
+            const char letter = first == std::string::npos ? 'l' : static_cast<char>(std::tolower(answer[first]));
+            if (letter == 'h' || letter == 's') {
+                settleConflict(plan, pair, letter == 'h' ? ConflictChoice::Local : ConflictChoice::Remote);
+                break;
+            }
+            if (letter == 'l')
+                break;
+        }
+    }
+}
+
+void Synchronizer::checkStored(const std::vector<std::pair<SyncPair*, Record>>& written)
+{
+    // One batched read of what the server holds for them, compared by the four values only: a server
+    // that writes the same values in another form has stored them as sent.
+    if (written.empty())
+        return;
+    std::map<std::string, const std::pair<SyncPair*, Record>*> byKey;
+    std::vector<std::string> hrefs;
+    for (const auto& each : written) {
+        byKey[each.first->href] = &each;
+        hrefs.push_back(encodedPath(each.first->href));
+    }
+    // A card that cannot be read back stands as written; a later sync reads what changed.
+    std::string why;
+    m_server.fetchCards(
+        m_options.addressBook, hrefs,
+        [&](const std::string& href, const std::string& etag, const std::string& text) {
+            const auto found = byKey.find(urlPathKey(resolveUrl(m_options.addressBook, href)));
+            if (found == byKey.end())
+                return;
+            SyncPair& pair = *found->second->first;
+            const Record& sent = found->second->second;
+            if (!etag.empty())
+                pair.etag = etag;
+            const std::optional<CardPerson> stored = personOfCard(text);
+            if (stored && stored->values == sent)
+                return;
+            // Told once: the link keeps what was sent, so that the list is not taken as changed and nothing
+            // is sent again; a card the server gives no ETag for is read again, and what it holds comes in.
+            m_out << "stored differently: " << personName(sent) << ':';
+            const char* between = " ";
+            for (int field = 0; field < kFieldCount; ++field)
+                if (!stored || stored->values[field] != sent[field]) {
+                    m_out << between << kFieldNames[static_cast<std::size_t>(field)].inWords << " \""
+                          << oneLine(sent[field]) << "\" was sent, the server holds \""
+                          << (stored ? oneLine(stored->values[field]) : std::string()) << '"';
+                    between = "; ";
+                }
+            m_out << '\n';
+        },
+        why);
 }
 
 void Synchronizer::report(const SyncPlan& plan) const

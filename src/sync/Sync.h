@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <istream>
 #include <ostream>
 #include <string>
 
@@ -9,6 +10,8 @@
 
 namespace tesselby {
 
+class ProgressLine;
+
 struct SyncOptions {
     std::string addressBook; // the address book's own URL
     std::filesystem::path list;
@@ -16,6 +19,9 @@ struct SyncOptions {
     ConflictChoice conflict = ConflictChoice::Keep;
     bool dryRun = false;
     bool allowMassRemoval = false;
+    std::string cardVersion;          // what the book takes, when this run found the book; else asked when needed
+    std::istream* answers = nullptr;  // --conflict ask: where the answers are read, a line each
+    ProgressLine* progress = nullptr; // on a terminal: the counts of cards fetched and sent
 };
 
 // What a sync came to, for the exit status.

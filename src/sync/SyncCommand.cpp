@@ -10,6 +10,7 @@
 
 #include "CardDavServer.h"
 #include "DataFile.h"
+#include "ProgressLine.h"
 #include "Sync.h"
 #include "SyncState.h"
 #include "disk/DataFilePath.h"
@@ -104,7 +105,7 @@ std::optional<std::string> password(const Settings& settings, std::string& why)
 
 constexpr char kUsage[] =
     "sync [--url URL] [--user NAME] [--password-command CMD | --password-file FILE | --password-env NAME] "
-    "[--addressbook NAME] [--ca-file FILE] [--conflict keep|local|remote] [--dry-run] [--verbose] "
+    "[--addressbook NAME] [--ca-file FILE] [--conflict keep|local|remote|ask] [--dry-run] [--verbose] "
     "[--allow-mass-removal]";
 
 } // namespace
@@ -167,8 +168,11 @@ int runSync(std::span<const std::string> args, CommandStreams streams)
             options.conflict = ConflictChoice::Local;
         else if (conflict->second == "remote")
             options.conflict = ConflictChoice::Remote;
+        else if (conflict->second == "ask")
+            options.conflict = ConflictChoice::Ask;
         else if (conflict->second != "keep")
-            return usageError(streams.err, "--conflict takes keep, local or remote");
+            return usageError(streams.err, "--conflict takes keep, local, remote or ask");
+        // A way of settling this run's conflicts, never kept: a timer's sync must not wait for an answer.
         given.erase(conflict);
     }
     // A new server, or another address book, is found again; the way to the password replaces the old.
@@ -182,6 +186,12 @@ int runSync(std::span<const std::string> args, CommandStreams streams)
     }
     for (auto& [name, value] : given)
         settings[name] = value;
+    if (options.conflict == ConflictChoice::Ask) {
+        if (::isatty(STDIN_FILENO) == 0 || ::isatty(STDOUT_FILENO) == 0)
+            return usageError(streams.err, "--conflict ask asks on a terminal, and this is none: use --conflict keep, "
+                                           "local or remote");
+        options.answers = &streams.in;
+    }
     if (!settings.contains("url")) {
         streams.err << kCommandName << ": no server yet: the first sync needs --url URL and --user NAME\n";
         return kExitUsage;
@@ -193,12 +203,20 @@ int runSync(std::span<const std::string> args, CommandStreams streams)
         streams.err << kCommandName << ": " << why << "; nothing was changed\n";
         return kExitProblem;
     }
+    // On a terminal, a line counts the cards; every other line written clears it first.
+    std::optional<ProgressLine> progress;
+    if (::isatty(STDERR_FILENO) != 0) {
+        progress.emplace(streams.err, streams.out, streams.err);
+        options.progress = &*progress;
+    }
+    std::ostream& out = progress ? progress->out() : streams.out;
+    std::ostream& err = progress ? progress->err() : streams.err;
     HttpSettings http;
     http.user = settings["user"];
     http.password = *secret;
     http.caFile = settings["ca-file"];
     if (verbose)
-        http.log = &streams.err;
+        http.log = &err;
     HttpClient client(http);
 
     std::string book = settings["addressbook-url"];
@@ -231,6 +249,7 @@ int runSync(std::span<const std::string> args, CommandStreams streams)
             return kExitUsage;
         }
         book = chosen.front().url;
+        options.cardVersion = chosen.front().cardVersion;
         if (!book.ends_with('/'))
             book += '/';
         settings["addressbook-url"] = book;
@@ -242,7 +261,9 @@ int runSync(std::span<const std::string> args, CommandStreams streams)
     options.addressBook = book;
     options.list = dataFilePath(kDataFileWritePath);
     options.state = stateFolder() / "sync-state";
-    const SyncOutcome outcome = syncAddressBook(client, options, streams.out, streams.err);
+    const SyncOutcome outcome = syncAddressBook(client, options, out, err);
+    if (progress)
+        progress->clear();
     if (verbose)
         streams.err << client.requestCount() << " requests\n";
     const int status = outcome == SyncOutcome::Done        ? kExitSuccess

@@ -170,12 +170,8 @@ SyncPlan planSync(const std::vector<CardLink>& links, const std::vector<Record>&
             }
         } else if (localChanged && remoteChanged) {
             mergeBoth(pair, localNow, remoteNow, choice);
-            // Linked without an ETag, so that the next sync reads the card again, even from a delta
-            // that no longer lists it.
-            if (!pair.conflicts.empty()) {
-                pair.etag.clear();
+            if (!pair.conflicts.empty())
                 ++plan.conflicts;
-            }
         } else if (localChanged) {
             pair.values = localNow;
             pair.remoteAction = SyncPair::Remote::Change;
@@ -229,6 +225,15 @@ SyncPlan planSync(const std::vector<CardLink>& links, const std::vector<Record>&
         plan.pairs.push_back(std::move(pair));
     }
     return plan;
+}
+
+void settleConflict(SyncPlan& plan, SyncPair& pair, ConflictChoice choice)
+{
+    if (pair.conflicts.empty() || (choice != ConflictChoice::Local && choice != ConflictChoice::Remote))
+        return;
+    pair.conflicts.clear();
+    --plan.conflicts;
+    mergeBoth(pair, pair.localValues, pair.remoteValues, choice);
 }
 
 bool removesMostOf(const SyncPlan& plan, std::size_t localCount, std::size_t remoteCount)

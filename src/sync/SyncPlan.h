@@ -27,8 +27,9 @@ struct RemoteCard {
     bool unreadable = false;
 };
 
-// How a value changed on both sides to different values is settled.
-enum class ConflictChoice { Keep, Local, Remote };
+// How a value changed on both sides to different values is settled. Ask plans as Keep; the sync then asks,
+// person by person, and settles each one answered with settleConflict.
+enum class ConflictChoice { Keep, Local, Remote, Ask };
 
 // One person as the sync sees them: where they stand on each side and what is to be done on each.
 struct SyncPair {
@@ -44,7 +45,8 @@ struct SyncPair {
     Local localAction = Local::Keep;
     Remote remoteAction = Remote::Keep;
     // Fields (0..3) changed on both sides to different values and not settled: nothing is written
-    // for the person, and the link keeps its values, without an ETag, so that the next sync asks again.
+    // for the person, and the link keeps its values (the sync keeps it without an ETag, so that the next
+    // sync asks again).
     std::vector<int> conflicts;
     Record localValues; // the conflicting values on each side, for the report
     Record remoteValues;
@@ -72,6 +74,10 @@ Record cardForm(const Record& values);
 // not doubled. Every remote card but an unchanged linked one must come with its values.
 SyncPlan planSync(const std::vector<CardLink>& links, const std::vector<Record>& local,
                   const std::vector<RemoteCard>& remote, ConflictChoice choice);
+
+// Settles a pair left with conflicts for this side (Local) or the server (Remote), as planSync does when
+// told so: the fields changed on one side only are merged as ever.
+void settleConflict(SyncPlan& plan, SyncPair& pair, ConflictChoice choice);
 
 // Whether a plan removes more than half of a side's people.
 bool removesMostOf(const SyncPlan& plan, std::size_t localCount, std::size_t remoteCount);

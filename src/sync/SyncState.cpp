@@ -92,6 +92,11 @@ std::string stateText(const SyncState& state)
     out += "\ntoken";
     appendField(out, state.syncToken);
     out += '\n';
+    if (!state.cardVersion.empty()) {
+        out += "vcard";
+        appendField(out, state.cardVersion);
+        out += '\n';
+    }
     for (const CardLink& link : state.links) {
         out += "link";
         appendField(out, link.href);
@@ -128,6 +133,8 @@ std::optional<SyncState> parseState(std::string_view text)
             state.list = (*fields)[1];
         } else if (kind == "token" && fields->size() == 2) {
             state.syncToken = (*fields)[1];
+        } else if (kind == "vcard" && fields->size() == 2 && ((*fields)[1] == "3.0" || (*fields)[1] == "4.0")) {
+            state.cardVersion = (*fields)[1];
         } else if (kind == "link" && fields->size() == 8 && !(*fields)[1].empty()) {
             CardLink link{(*fields)[1], (*fields)[2], (*fields)[3], {}};
             for (int field = 0; field < kFieldCount; ++field)

@@ -16,13 +16,15 @@ namespace tesselby {
 // again by the four values the link keeps (duplicates by the order they stand in).
 //
 // The file is text: a first line "tesselby-sync 1", then lines of tab-separated fields, each with \\,
-// \t, \n and \r escaped: "book URL", "list PATH" (the list's own path, links followed), "token TOKEN" and
+// \t, \n and \r escaped: "book URL", "list PATH" (the list's own path, links followed), "token TOKEN",
+// "vcard VERSION" (the version new cards are written in, once the book was asked) and
 // "link HREF ETAG UID FIRST LAST PHONE EMAIL".
 struct SyncState {
-    std::string addressBook;
-    std::string list;
-    std::string syncToken;
-    std::vector<CardLink> links;
+    std::string addressBook = {};
+    std::string list = {};
+    std::string syncToken = {};
+    std::vector<CardLink> links = {};
+    std::string cardVersion = {}; // "3.0" or "4.0"; empty until the book was asked
 };
 
 std::string stateText(const SyncState& state);

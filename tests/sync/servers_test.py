@@ -6,7 +6,9 @@
 import base64
 import http.server
 import os
+import pty
 import re
+import select
 import shutil
 import socket
 import subprocess
@@ -125,13 +127,44 @@ class Computer:
         done = subprocess.run([COMMAND, *args], env=self.env, capture_output=True, text=True, timeout=120)
         return done.returncode, done.stdout + done.stderr
 
+    def ask(self, answers, *args):
+        """Runs the command on a terminal of its own (a pseudo-terminal for its input and both outputs),
+        typing the next answer each time it asks, and Ctrl-D once the answers run out."""
+        master, slave = pty.openpty()
+        process = subprocess.Popen([COMMAND, *args], env=self.env, stdin=slave, stdout=slave, stderr=slave)
+        os.close(slave)
+        output, pending, asked, deadline = b"", list(answers), 0, time.time() + 120
+        while time.time() < deadline:
+            if not select.select([master], [], [], 1)[0]:
+                continue
+            try:
+                piece = os.read(master, 65536)
+            except OSError:  # the terminal's other end closed
+                break
+            if not piece:
+                break
+            output += piece
+            if output.count(b"(l)? ") > asked:
+                os.write(master, (pending.pop(0) + "\n").encode() if pending else b"\x04")
+                asked += 1
+        if process.poll() is None:  # it never finished: what it wrote is in the check's message
+            process.kill()
+        status = process.wait()
+        os.close(master)
+        return status, output.decode(errors="replace")
+
+    def history(self):
+        return self.run("history", "--format", "tsv")[1].splitlines()
+
     def people(self):
         done = subprocess.run([COMMAND, "list", "--any", ""], env=self.env, capture_output=True, text=True)
         return sorted(done.stdout.splitlines())
 
     def add(self, *people, duplicates=False):
+        def escaped(value):
+            return value.replace("\\", "\\\\").replace(";", "\\;").replace(",", "\\,")
         cards = "".join("BEGIN:VCARD\r\nVERSION:3.0\r\nN:%s;%s;;;\r\nFN:%s %s\r\nTEL:%s\r\nEMAIL:%s\r\nEND:VCARD\r\n"
-                        % (p[1], p[0], p[0], p[1], p[2], p[3]) for p in people)
+                        % tuple(map(escaped, (p[1], p[0], p[0], p[1], p[2], p[3]))) for p in people)
         path = os.path.join(self.home, "in.vcf")
         os.makedirs(self.home, exist_ok=True)
         with open(path, "w") as f:
@@ -168,6 +201,10 @@ def story(server, root):
     status, out = first_sync(one, server)
     check(status == 0, tag + "the first sync into an empty book succeeds: " + out)
     check(people_of(server) == ["Ann Smith", "Bob Jones"], tag + "the book holds the list's people")
+    check(all("VERSION:3.0" in t for t in server.cards().values()) and "stored differently" not in out
+          and "cards fetched" not in out, tag + "new cards are 3.0, as the book asks, with no progress off a terminal")
+    with open(os.path.join(one.home, "state", "tesselby", "sync-state")) as f:
+        check("vcard\t3.0\n" in f.read(), tag + "the state keeps what the book takes")
 
     # Nothing changed: no write on either side.
     before_cards, before_list = server.cards(), open(one.list_file(), "rb").read()
@@ -216,11 +253,29 @@ def story(server, root):
     check(server.put(server.book[len(server.base) - 1:] + "dora.vcf",
                      "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:dora\r\nFN:Dora Ray\r\nN:Ray;Dora;;;\r\nEND:VCARD\r\n")
           in (200, 201, 204), tag + "the phone's new card")
+    history = three.history()
     status, out = three.run("sync")
     check(status == 0, tag + "the sync after the phone's changes: " + out)
     people = three.people()
     check(any("Jonas" in p for p in people) and any("Dora" in p for p in people) and not any("Carl" in p for p in people),
           tag + "the phone's changes reach the list: %s" % people)
+
+    # The sync is one change in the list's history; undo takes it back, and the next sync sends that to
+    # the server; an undo of the undo and a sync bring the phone's changes back to both.
+    after = three.history()
+    check(len(after) == len(history) + 1 and after[0].split("\t")[3] == "tesselby-contacts sync",
+          tag + "the sync is one change in the history: %s" % after[:2])
+    status, out = three.run("undo")
+    check(status == 0 and any("Carl" in p for p in three.people()), tag + "undo takes the sync back: " + out)
+    status, out = three.run("sync", "--verbose")
+    check(status == 0 and "PROPFIND" not in out, tag + "the sync after the undo (the book's version is known): " + out)
+    check("Carl Lee" in people_of(server) and "Dora Ray" not in people_of(server)
+          and "Bob Jonas" not in people_of(server), tag + "the undo reached the server: %s" % people_of(server))
+    status, out = three.run("undo")
+    status, out = three.run("sync")
+    check(status == 0 and "Carl Lee" not in people_of(server) and "Dora Ray" in people_of(server)
+          and "Bob Jonas" in people_of(server), tag + "the undo of the undo reached it too: " + out)
+    check(sorted(three.people()) == sorted(people), tag + "and the list is as after the phone's changes")
 
     # Here: Ann's phone changed, Ann kept her photo and address on the server.
     three.edit("555-1", "555-9")
@@ -255,6 +310,30 @@ def story(server, root):
     status, out = two.run("sync", "--conflict", "local")
     check(status == 0 and "bob@home.org" in server.cards()[bob], tag + "--conflict local settles it: " + out)
 
+    # --conflict ask: refused off a terminal; on one, both values are shown and the person is settled as
+    # answered (Enter or Ctrl-D leaves them); never kept in the settings. The progress line is cleared
+    # before every other line, also --verbose's.
+    two.edit("555-9", "555-8")
+    check(server.put(ann, server.cards()[ann].replace("TEL:555-9", "TEL:555-7")) in (200, 201, 204),
+          tag + "the phone's edit of the same phone")
+    status, out = two.run("sync", "--conflict", "ask")
+    check(status == 2 and "terminal" in out, tag + "--conflict ask off a terminal is refused: %d %s" % (status, out))
+    status, out = two.ask(["x", ""], "sync", "--conflict", "ask", "--verbose")
+    check(status == 3 and out.count("(l)? ") == 2 and '"555-8" here, "555-7" on the server' in out,
+          tag + "asked on a terminal, asked again after a wrong answer, left as it is: %d %s" % (status, out))
+    check("555-7" in server.cards()[ann] and any("555-8" in p for p in two.people()), tag + "leaving changes nothing")
+    check("cards fetched" in out and not re.search(r"sent \d+ of \d+[^\r ]", out),
+          tag + "the progress line is drawn and cleared before each other line: %r" % out)
+    status, out = two.ask([], "sync", "--conflict", "ask")
+    check(status == 3 and "555-7" in server.cards()[ann], tag + "Ctrl-D leaves it too: %d %s" % (status, out))
+    status, out = two.ask(["s"], "sync", "--conflict", "ask")
+    check(status == 0 and any("555-7" in p for p in two.people()) and "555-7" in server.cards()[ann],
+          tag + "the server's value taken: %d %s" % (status, out))
+    with open(os.path.join(two.home, "config", "tesselby", "sync.conf")) as f:
+        check("conflict" not in f.read(), tag + "--conflict is not kept")
+    status, out = two.run("sync", "--verbose")
+    check(status == 0 and "PUT" not in out and "1 requests" in out, tag + "and the next sync writes nothing: " + out)
+
     # A wiped address book is not taken as a removal of everyone.
     for href in server.cards():
         server.request("DELETE", server.base.rstrip("/") + href)
@@ -263,6 +342,19 @@ def story(server, root):
     check(status == 1 and "more than half" in out and open(two.list_file(), "rb").read() == before,
           tag + "a mass removal is refused: " + out)
 
+    # Values that need escaping reach another computer as they were: a server that writes cards its own
+    # way (Radicale) keeps the values, and that is not taken for a value stored differently.
+    odd = ("Zoë, Jr.", "O'Brien; \\III", "+1 (555) 0,1", "z\"q@x.org")
+    four, five = Computer(root, server.kind + "-four"), Computer(root, server.kind + "-five")
+    four.add(odd)
+    status, out = first_sync(four, server)
+    check(status == 0 and "stored differently" not in out, tag + "odd values are sent: " + out)
+    status, out = first_sync(five, server)
+    check(status == 0 and five.people() == four.people(), tag + "and come back as they were: %s %s %s"
+          % (five.people(), four.people(), out))
+    status, out = four.run("sync", "--verbose")
+    check("PUT" not in out and "stored differently" not in out, tag + "with no write after them: " + out)
+
 
 class Misbehaving(http.server.BaseHTTPRequestHandler):
     """A small address-book server that does, when told, what real ones do on a bad day; its names in
@@ -270,6 +362,9 @@ class Misbehaving(http.server.BaseHTTPRequestHandler):
     cards = {}          # name -> (etag, text)
     faults = []         # what the next requests meet, in order: "412-stored", "429", "500", "drop"
     no_etags = False
+    rewrites = False    # stores a phone's dashes as blanks, and says so with a weak ETag
+    takes_v4 = False    # names vCard 4.0 in the book's supported-address-data
+    refuses_v4 = False  # though it answers a 4.0 card with 415
     counter = [0]
     protocol_version = "HTTP/1.1"
 
@@ -319,6 +414,9 @@ class Misbehaving(http.server.BaseHTTPRequestHandler):
         if self.fault():
             return
         props = "<x:resourcetype><x:collection/><Q:addressbook/></x:resourcetype><x:displayname>Book</x:displayname>"
+        if Misbehaving.takes_v4:
+            props += ('<Q:supported-address-data><Q:address-data-type content-type="text/vcard" version="3.0"/>'
+                      '<Q:address-data-type content-type="text/vcard" version="4.0"/></Q:supported-address-data>')
         responses = ["<x:response><x:href>/book/</x:href><x:propstat><x:prop>%s</x:prop>"
                      "<x:status>HTTP/1.1 200 OK</x:status></x:propstat></x:response>" % props]
         if self.headers.get("Depth") == "1":
@@ -361,12 +459,17 @@ class Misbehaving(http.server.BaseHTTPRequestHandler):
         if fault is True:
             return
         exists = name in Misbehaving.cards
+        if Misbehaving.refuses_v4 and "VERSION:4.0" in text:
+            return self.answer(415)
         if self.headers.get("If-None-Match") == "*" and exists:
             return self.answer(412)
         if self.headers.get("If-Match") and (not exists or Misbehaving.cards[name][0] != self.headers["If-Match"]):
             return self.answer(412)
         Misbehaving.counter[0] += 1
         etag = '"%d"' % Misbehaving.counter[0]
+        if Misbehaving.rewrites:
+            etag = "W/" + etag
+            text = re.sub(r"(?m)^(TEL[^:]*:.*)$", lambda m: m.group(1).replace("-", " "), text)
         Misbehaving.cards[name] = (etag, text)
         if fault == "412-stored":
             # Stored, but the answer says otherwise, as when a first answer was lost and the upload sent again.
@@ -462,6 +565,61 @@ def misbehaving(root):
         server.shutdown()
 
 
+def rewriting(root):
+    """A book that takes vCard 4.0, and a server that stores a value otherwise than it was sent."""
+    server = QuietServer(("127.0.0.1", 0), Misbehaving)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    base = "http://127.0.0.1:%d" % server.server_address[1]
+    tag = "rewriting: "
+    try:
+        Misbehaving.cards.clear()
+        Misbehaving.faults = []
+        Misbehaving.takes_v4 = Misbehaving.rewrites = True
+        here = Computer(root, "rewriting")
+        here.add(("Ann", "Smith", "555-1", "ann@x.org"))
+        status, out = here.run("sync", "--url", base + "/book/")
+        texts = [t for _, t in Misbehaving.cards.values()]
+        check(status == 0 and len(texts) == 1 and "VERSION:4.0" in texts[0], tag + "a new card is 4.0: %s %s" % (out, texts))
+        check(out.count('stored differently: Ann Smith: phone number "555-1" was sent, the server holds "555 1"') == 1,
+              tag + "the value stored otherwise is reported: " + out)
+        for _ in range(2):
+            status, out = here.run("sync", "--verbose")
+            check(status == 0 and "PUT" not in out and "stored differently" not in out and "PROPFIND" in out
+                  and any("555-1" in p for p in here.people()),
+                  tag + "once, and nothing is sent again: %s %s" % (out, here.people()))
+        # A change of another value goes through; the phone the server holds is kept as it holds it, not
+        # written over with the list's form of it.
+        Misbehaving.rewrites = False
+        here.edit("ann@x.org", "ann@y.org")
+        status, out = here.run("sync")
+        texts = [t for _, t in Misbehaving.cards.values()]
+        check(status == 0 and "ann@y.org" in texts[0] and "555 1" in texts[0], tag + "a later change: %s %s" % (out, texts))
+
+        # A computer whose state was lost asks the book once, when it makes a card, and keeps the answer.
+        other = Computer(root, "rewriting-other")
+        status, out = other.run("sync", "--url", base + "/book/")
+        os.remove(os.path.join(other.home, "state", "tesselby", "sync-state"))
+        other.add(("Bea", "Stone", "555-4", ""))
+        status, out = other.run("sync", "--verbose")
+        texts = [t for _, t in Misbehaving.cards.values()]
+        check(status == 0 and out.count("PROPFIND") == 2 and len(texts) == 2 and all("VERSION:4.0" in t for t in texts),
+              tag + "the book is asked again: %s %s" % (out, texts))
+        other.add(("Cy", "Stone", "555-5", ""))
+        status, out = other.run("sync", "--verbose")
+        check(status == 0 and out.count("PROPFIND") == 1, tag + "once: " + out)
+        # A book that names 4.0 but refuses it is sent 3.0, from then on.
+        Misbehaving.refuses_v4 = True
+        for name in ("Di", "Ed"):
+            other.add((name, "Stone", "555-6", ""))
+            status, out = other.run("sync", "--verbose")
+            texts = [t for _, t in Misbehaving.cards.values() if name in t]
+            check(status == 0 and len(texts) == 1 and "VERSION:3.0" in texts[0]
+                  and out.count("PUT") == (2 if name == "Di" else 1), tag + "415 for 4.0: %s %s" % (out, texts))
+    finally:
+        Misbehaving.takes_v4 = Misbehaving.rewrites = Misbehaving.refuses_v4 = False
+        server.shutdown()
+
+
 def main():
     root = tempfile.mkdtemp(prefix="tesselby-sync-")
     servers = []
@@ -471,6 +629,7 @@ def main():
             servers.append(server)
             story(server, root)
         misbehaving(root)
+        rewriting(root)
     finally:
         for server in servers:
             server.stop()

@@ -2,11 +2,14 @@
 // text, and the state file.
 #include <doctest/doctest.h>
 
+#include <algorithm>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "CardText.h"
 #include "Multistatus.h"
+#include "ProgressLine.h"
 #include "SyncPlan.h"
 #include "SyncState.h"
 
@@ -111,11 +114,18 @@ TEST_CASE("discovery's properties are read from their propstats")
 </d:prop><d:status>HTTP/1.1 200 OK</d:status></d:propstat></d:response>
 <d:response><d:href>/h/u/book/</d:href><d:propstat><d:prop><d:resourcetype><d:collection/><card:addressbook/>
 </d:resourcetype><d:displayname>Family</d:displayname><d:supported-report-set><d:supported-report><d:report>
-<d:sync-collection/></d:report></d:supported-report></d:supported-report-set></d:prop></d:propstat></d:response>
+<d:sync-collection/></d:report></d:supported-report></d:supported-report-set><card:supported-address-data>
+<card:address-data-type content-type="text/vcard" version="3.0"/><card:address-data-type version="4.0"/>
+<card:address-data-type content-type="application/vcard+json" version="4.1"/></card:supported-address-data>
+</d:prop></d:propstat></d:response>
+<d:response><d:href>/h/u/other/</d:href><d:propstat><d:prop><card:supported-address-data>
+<card:content-type content-type="text/vcard" version="3.0"/></card:supported-address-data></d:prop></d:propstat>
+<d:propstat><d:prop><card:supported-address-data><card:address-data-type version="4.0"/>
+</card:supported-address-data></d:prop><d:status>HTTP/1.1 404 Not Found</d:status></d:propstat></d:response>
 </d:multistatus>)",
         3, token, error);
     REQUIRE(error.empty());
-    REQUIRE(responses.size() == 2);
+    REQUIRE(responses.size() == 3);
     CHECK(responses[0].currentUserPrincipal == "/p/u/");
     CHECK(responses[0].addressBookHomeSet == "/h/u/");
     CHECK(!responses[0].isAddressBook);
@@ -123,6 +133,10 @@ TEST_CASE("discovery's properties are read from their propstats")
     CHECK(responses[1].isCollection);
     CHECK(responses[1].displayName == "Family");
     CHECK(responses[1].offersSyncCollection);
+    // The versions of text/vcard a book takes, also as a server names them with content-type elements.
+    CHECK(responses[0].cardVersions.empty());
+    CHECK(responses[1].cardVersions == std::vector<std::string>{"3.0", "4.0"});
+    CHECK(responses[2].cardVersions == std::vector<std::string>{"3.0"});
 }
 
 namespace {
@@ -171,6 +185,8 @@ TEST_CASE("a sync moves what changed on each side, links equal people and keeps 
         ConflictChoice choice;
         std::string expected;
         std::optional<Record> firstValues = std::nullopt;
+        // --conflict ask: what was answered for each person left with a conflict.
+        std::optional<ConflictChoice> answer = std::nullopt;
     } cases[] = {
         {"first sync into an empty book", {}, {ann, bob}, {}, ConflictChoice::Keep, "LkRn LkRn"},
         {"first sync into an empty list", {}, {}, {card("/b/a.vcf", "e1", ann)}, ConflictChoice::Keep, "LaRk"},
@@ -248,6 +264,37 @@ TEST_CASE("a sync moves what changed on each side, links equal people and keeps 
          ConflictChoice::Remote,
          "LcRk",
          annOther},
+        {"the same field, asked and not yet answered",
+         {annLink},
+         {annMoved},
+         {card("/b/a.vcf", "e9", annOther)},
+         ConflictChoice::Ask,
+         "C",
+         ann},
+        {"the same field, answered for this side; the server's change of another field comes in too",
+         {annLink},
+         {annMoved},
+         {card("/b/a.vcf", "e9", Record{"Ann", "Smythe", "555-7", "ann@x.org"})},
+         ConflictChoice::Ask,
+         "LcRc",
+         annBoth,
+         ConflictChoice::Local},
+        {"the same field, answered for the server",
+         {annLink},
+         {annMoved},
+         {card("/b/a.vcf", "e9", annOther)},
+         ConflictChoice::Ask,
+         "LcRk",
+         annOther,
+         ConflictChoice::Remote},
+        {"the same field, answered to leave it as it is",
+         {annLink},
+         {annMoved},
+         {card("/b/a.vcf", "e9", annOther)},
+         ConflictChoice::Ask,
+         "C",
+         ann,
+         ConflictChoice::Keep},
         {"removed here",
          {annLink, bobLink},
          {bob},
@@ -296,8 +343,15 @@ TEST_CASE("a sync moves what changed on each side, links equal people and keeps 
     };
     for (const auto& row : cases) {
         CAPTURE(std::string(row.name));
-        const SyncPlan plan = planSync(row.links, row.local, row.remote, row.choice);
+        SyncPlan plan = planSync(row.links, row.local, row.remote, row.choice);
+        if (row.answer)
+            for (SyncPair& pair : plan.pairs)
+                settleConflict(plan, pair, *row.answer);
         CHECK(actions(plan) == row.expected);
+        CHECK(plan.conflicts == static_cast<std::size_t>(std::count(row.expected.begin(), row.expected.end(), 'C')));
+        // A person asked about keeps the ETag their card was read with, so that its write is conditional.
+        if (row.choice == ConflictChoice::Ask)
+            CHECK(plan.pairs.front().etag == row.remote.front().etag);
         if (row.firstValues)
             CHECK(plan.pairs.front().values == *row.firstValues);
     }
@@ -367,7 +421,8 @@ TEST_CASE("a changed person patches only the card's mapped properties and keeps 
 
 TEST_CASE("the state reads back as written, and a damaged one reads as none")
 {
-    SyncState state{"http://h/b/", "/home/a/list\tx", "tok\t1", {}};
+    SyncState state{
+        .addressBook = "http://h/b/", .list = "/home/a/list\tx", .syncToken = "tok\t1", .cardVersion = "4.0"};
     state.links.push_back({"/b/a b.vcf", "\"e\"", "u", {"A\\n", "B\r\nC", "", "\t"}});
     state.links.push_back({"/b/c.vcf", "", "", {"", "", "", ""}});
     const std::string text = stateText(state);
@@ -376,10 +431,31 @@ TEST_CASE("the state reads back as written, and a damaged one reads as none")
     CHECK(back->addressBook == state.addressBook);
     CHECK(back->syncToken == state.syncToken);
     CHECK(back->list == state.list);
+    CHECK(back->cardVersion == "4.0");
     REQUIRE(back->links.size() == 2);
     CHECK(back->links[0].href == "/b/a b.vcf");
     CHECK(back->links[0].values == state.links[0].values);
-    for (const std::string& damaged : {text.substr(0, text.size() - 1), std::string("tesselby-sync 2\nbook\tx\n"),
-                                       text + "link\tonly\n", text + "oops\n", std::string()})
+    for (const std::string& damaged :
+         {text.substr(0, text.size() - 1), std::string("tesselby-sync 2\nbook\tx\n"),
+          std::string("tesselby-sync 1\nbook\tx\nvcard\t2.1\n"), text + "link\tonly\n", text + "oops\n", std::string()})
         CHECK(!parseState(damaged));
+}
+
+TEST_CASE("the progress line is cleared before any other line reaches the terminal")
+{
+    std::ostringstream terminal, out;
+    ProgressLine line(terminal, out, terminal);
+    line.fetched(3, 10);
+    CHECK(terminal.str() == "\rcards fetched 3 of 10, sent 0 of 0");
+    line.err() << "GET /b/a.vcf\n";
+    const std::string blank = '\r' + std::string(34, ' ') + '\r';
+    CHECK(terminal.str() == "\rcards fetched 3 of 10, sent 0 of 0" + blank + "GET /b/a.vcf\n");
+    terminal.str("");
+    line.sent(2, 2);
+    line.out() << "changing the list\n";
+    CHECK(terminal.str() == "\rcards fetched 3 of 10, sent 2 of 2" + blank);
+    CHECK(out.str() == "changing the list\n");
+    terminal.str("");
+    line.clear();
+    CHECK(terminal.str().empty());
 }
