@@ -28,11 +28,19 @@ Settings readSettings(const std::filesystem::path& path)
     Settings settings;
     std::ifstream in(path);
     std::string line;
+    // A hand-edited file may put spaces around the '=' or end its lines with CR LF.
+    const auto trimmed = [](std::string_view text) {
+        constexpr std::string_view blank = " \t\r";
+        const std::size_t from = text.find_first_not_of(blank);
+        return from == std::string_view::npos ? std::string()
+                                              : std::string(text.substr(from, text.find_last_not_of(blank) + 1 - from));
+    };
     while (std::getline(in, line)) {
         const std::size_t equals = line.find('=');
-        if (line.empty() || line.front() == '#' || equals == std::string::npos)
+        const std::string name = trimmed(std::string_view(line).substr(0, equals));
+        if (name.empty() || name.front() == '#' || equals == std::string::npos)
             continue;
-        settings[line.substr(0, equals)] = line.substr(equals + 1);
+        settings[name] = trimmed(std::string_view(line).substr(equals + 1));
     }
     return settings;
 }
