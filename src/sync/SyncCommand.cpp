@@ -5,6 +5,7 @@
 #include <fstream>
 #include <map>
 #include <optional>
+#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include "Sync.h"
 #include "SyncState.h"
 #include "disk/DataFilePath.h"
+#include "disk/NativeFile.h"
 
 namespace tesselby {
 
@@ -23,10 +25,20 @@ constexpr char kSettingsName[] = "sync.conf";
 
 // The settings kept between runs; never a password, only where to get it.
 using Settings = std::map<std::string, std::string>;
-Settings readSettings(const std::filesystem::path& path)
+Result<Settings> readSettings(const std::filesystem::path& path)
 {
     Settings settings;
-    std::ifstream in(path);
+    std::error_code error;
+    if (!std::filesystem::exists(std::filesystem::symlink_status(path, error)))
+        return settings;
+    // A file that is there but cannot be read is said so, not taken for a first sync's missing one.
+    Result<NativeFile> file = NativeFile::open(path, NativeFile::Access::Read);
+    if (!file)
+        return file.error();
+    Result<std::string> content = file.value().readAll();
+    if (!content)
+        return content.error();
+    std::istringstream in(content.value());
     std::string line;
     // A hand-edited file may put spaces around the '=' or end its lines with CR LF.
     const auto trimmed = [](std::string_view text) {
@@ -120,7 +132,12 @@ constexpr char kUsage[] =
 int runSync(std::span<const std::string> args, CommandStreams streams)
 {
     const std::filesystem::path settingsPath = configFolder() / kSettingsName;
-    Settings settings = readSettings(settingsPath);
+    Result<Settings> read = readSettings(settingsPath);
+    if (!read) {
+        reportFailure(streams.err, read.error(), "cannot read the sync's settings; nothing was changed");
+        return kExitProblem;
+    }
+    Settings settings = std::move(read.value());
     Settings given;
     SyncOptions options;
     bool verbose = false;

@@ -284,6 +284,12 @@ def hostile(server, root):
         f.write(text.replace("=", " = ").replace("\n", "\r\n"))
     status, out = here.run("sync")
     check(status == 0, tag + "settings edited by hand are read: " + out)
+    # Settings that cannot be read are said so, not taken for none.
+    os.remove(settings)
+    os.mkdir(settings)
+    status, out = here.run("sync")
+    check(status == 1 and "cannot read the sync's settings" in out, tag + "settings that cannot be read: " + out)
+    os.rmdir(settings)
     with open(settings, "w") as f:
         f.write(text)
 
