@@ -272,7 +272,8 @@ def hostile(server, root):
     check(server.put(book + "slashed.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:x/y@z\r\nFN:Sla Sh\r\nN:Sh;Sla;;;\r\n"
                      "TEL:1\r\nEND:VCARD\r\n") in (200, 201, 204), tag + "a card whose UID holds a slash")
     check(server.put(book + "named.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:named\r\nFN:Nina Card\r\n"
-                     "N:Card;Nina;;;\r\nADR:;;1 Road;Town;;;\r\nEND:VCARD\r\n") in (200, 201, 204), tag + "a card with a name alone")
+                     "N:Card;Nina;;;\r\nADR:;;1 Road;Town;;;\r\nEND:VCARD\r\n") in (200, 201, 204),
+          tag + "a card with a name alone")
     status, out = first_sync(here, server)
     check(status == 0 and len(here.people()) == 2, tag + "the first sync: " + out)
 
@@ -341,7 +342,8 @@ def hostile(server, root):
     cards = server.cards()
     status, out = here.run("sync", "--dry-run")
     check(status == 0 and "server: change" in out and server.cards() == cards and
-          [(os.stat(f).st_mtime_ns, open(f, "rb").read()) for f in files] == before, tag + "--dry-run writes nothing: " + out)
+          [(os.stat(f).st_mtime_ns, open(f, "rb").read()) for f in files] == before,
+          tag + "--dry-run writes nothing: " + out)
     for href in server.cards():
         server.request("DELETE", server.base.rstrip("/") + href)
 
