@@ -276,9 +276,18 @@ std::optional<std::string> CardDavServer::cardVersion(const std::string& book, s
 
 std::optional<HttpResponse> CardDavServer::getCard(const std::string& url, std::string& why)
 {
-    std::optional<HttpResponse> response = m_http.send({"GET", url, {}, {}, {}}, why);
+    // The card whole, however large its photo: a body kept for a message is cut short.
+    std::string card;
+    HttpRequest request{"GET", url, {}, {}, {}};
+    request.onBody = [&card](std::string_view piece) {
+        card += piece;
+        return true;
+    };
+    std::optional<HttpResponse> response = m_http.send(request, why);
     if (!response)
         why = url + ": " + why;
+    else if (isSuccess(response->status))
+        response->body = std::move(card);
     return response;
 }
 

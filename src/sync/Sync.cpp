@@ -319,8 +319,12 @@ bool Synchronizer::writeRemote(SyncPair& pair)
     case SyncPair::Remote::Create: {
         if (pair.uid.empty())
             pair.uid = newCardUid();
-        // A UID with a slash or other signs still gives a name the server keeps as one.
-        const std::string key = urlPathKey(m_options.addressBook) + encodedPath(pair.uid) + ".vcf";
+        // A UID with a slash or other signs still gives a name the server keeps as one: the slash is
+        // written "%2F" in the name, as a decoded one would make the card's address a folder's.
+        std::string name = pair.uid;
+        for (std::size_t at = 0; (at = name.find('/', at)) != std::string::npos; at += 3)
+            name.replace(at, 1, "%2F");
+        const std::string key = urlPathKey(m_options.addressBook) + encodedPath(name) + ".vcf";
         const std::string url = urlOf(urlPathKey(key));
         std::optional<HttpResponse> put =
             m_server.putCard(url, newCardText(pair.values, pair.uid, m_cardVersion), {}, true, why);

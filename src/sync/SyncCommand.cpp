@@ -5,6 +5,7 @@
 #include <fstream>
 #include <map>
 #include <optional>
+#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 #include "Sync.h"
 #include "SyncState.h"
 #include "disk/DataFilePath.h"
+#include "disk/NativeFile.h"
 
 namespace tesselby {
 
@@ -24,16 +26,34 @@ constexpr char kSettingsName[] = "sync.conf";
 
 // The settings kept between runs; never a password, only where to get it.
 using Settings = std::map<std::string, std::string>;
-Settings readSettings(const std::filesystem::path& path)
+Result<Settings> readSettings(const std::filesystem::path& path)
 {
     Settings settings;
-    std::ifstream in(path);
+    std::error_code error;
+    if (!std::filesystem::exists(std::filesystem::symlink_status(path, error)))
+        return settings;
+    // A file that is there but cannot be read is said so, not taken for a first sync's missing one.
+    Result<NativeFile> file = NativeFile::open(path, NativeFile::Access::Read);
+    if (!file)
+        return file.error();
+    Result<std::string> content = file.value().readAll();
+    if (!content)
+        return content.error();
+    std::istringstream in(content.value());
     std::string line;
+    // A hand-edited file may put spaces around the '=' or end its lines with CR LF.
+    const auto trimmed = [](std::string_view text) {
+        constexpr std::string_view blank = " \t\r";
+        const std::size_t from = text.find_first_not_of(blank);
+        return from == std::string_view::npos ? std::string()
+                                              : std::string(text.substr(from, text.find_last_not_of(blank) + 1 - from));
+    };
     while (std::getline(in, line)) {
         const std::size_t equals = line.find('=');
-        if (line.empty() || line.front() == '#' || equals == std::string::npos)
+        const std::string name = trimmed(std::string_view(line).substr(0, equals));
+        if (name.empty() || name.front() == '#' || equals == std::string::npos)
             continue;
-        settings[line.substr(0, equals)] = line.substr(equals + 1);
+        settings[name] = trimmed(std::string_view(line).substr(equals + 1));
     }
     return settings;
 }
@@ -113,7 +133,12 @@ constexpr char kUsage[] =
 int runSync(std::span<const std::string> args, CommandStreams streams)
 {
     const std::filesystem::path settingsPath = configFolder() / kSettingsName;
-    Settings settings = readSettings(settingsPath);
+    Result<Settings> read = readSettings(settingsPath);
+    if (!read) {
+        reportFailure(streams.err, read.error(), "cannot read the sync's settings; nothing was changed");
+        return kExitProblem;
+    }
+    Settings settings = std::move(read.value());
     Settings given;
     SyncOptions options;
     bool verbose = false;

@@ -116,6 +116,31 @@ SyncPlan planSync(const std::vector<CardLink>& links, const std::vector<Record>&
             localTaken[*bestAt] = true;
         }
     }
+    // A person who holds little (a name alone) and changed part of it shares one value with their link:
+    // theirs when neither has another such match left. Taken as removed and new instead, their card would be
+    // made again without what it holds beyond the four values (a photo, an address).
+    std::vector<std::optional<std::size_t>> soleSharer(links.size());
+    std::unordered_map<std::size_t, int> linksSharing;
+    for (std::size_t l = 0; l < links.size(); ++l) {
+        if (linkLocal[l])
+            continue;
+        int sharers = 0;
+        for (std::size_t i = 0; i < local.size(); ++i) {
+            if (!localTaken[i] && sharedValues(links[l].values, local[i]) > 0) {
+                ++sharers;
+                ++linksSharing[i];
+                soleSharer[l] = i;
+            }
+        }
+        if (sharers != 1)
+            soleSharer[l].reset();
+    }
+    for (std::size_t l = 0; l < links.size(); ++l) {
+        if (soleSharer[l] && linksSharing[*soleSharer[l]] == 1) {
+            linkLocal[l] = soleSharer[l];
+            localTaken[*soleSharer[l]] = true;
+        }
+    }
 
     for (std::size_t l = 0; l < links.size(); ++l) {
         const CardLink& link = links[l];

@@ -356,6 +356,90 @@ def story(server, root):
     check("PUT" not in out and "stored differently" not in out, tag + "with no write after them: " + out)
 
 
+def hostile(server, root):
+    """What a hand, another program or an odd card does to the settings, the state and the cards."""
+    tag = server.kind + " (hostile): "
+    book = server.book[len(server.base) - 1:]
+    here = Computer(root, server.kind + "-hostile")
+    check(server.put(book + "slashed.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:x/y@z\r\nFN:Sla Sh\r\nN:Sh;Sla;;;\r\n"
+                     "TEL:1\r\nEND:VCARD\r\n") in (200, 201, 204), tag + "a card whose UID holds a slash")
+    check(server.put(book + "named.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:named\r\nFN:Nina Card\r\n"
+                     "N:Card;Nina;;;\r\nADR:;;1 Road;Town;;;\r\nEND:VCARD\r\n") in (200, 201, 204),
+          tag + "a card with a name alone")
+    status, out = first_sync(here, server)
+    check(status == 0 and len(here.people()) == 2, tag + "the first sync: " + out)
+
+    # The settings edited by hand: spaces around '=', lines ended with CR LF.
+    settings = os.path.join(here.home, "config", "tesselby", "sync.conf")
+    with open(settings) as f:
+        text = f.read()
+    with open(settings, "w", newline="") as f:
+        f.write(text.replace("=", " = ").replace("\n", "\r\n"))
+    status, out = here.run("sync")
+    check(status == 0, tag + "settings edited by hand are read: " + out)
+    # Settings that cannot be read are said so, not taken for none.
+    os.remove(settings)
+    os.mkdir(settings)
+    status, out = here.run("sync")
+    check(status == 1 and "cannot read the sync's settings" in out, tag + "settings that cannot be read: " + out)
+    os.rmdir(settings)
+    with open(settings, "w") as f:
+        f.write(text)
+
+    # A state file that is a link to a file of someone else's is neither read as the state nor written through.
+    state = os.path.join(here.home, "state", "tesselby", "sync-state")
+    victim = os.path.join(root, server.kind + "-victim")
+    with open(victim, "w") as f:
+        f.write("precious\n")
+    os.remove(state)
+    os.symlink(victim, state)
+    status, out = here.run("sync", "--verbose")
+    check(status == 0 and "PUT" not in out and open(victim).read() == "precious\n" and not os.path.islink(state),
+          tag + "a state file linked elsewhere: " + out)
+
+    # A person who holds a name alone, renamed here: their card is patched, its address kept.
+    here.edit('"Card"', '"Kard"')
+    status, out = here.run("sync", "--verbose")
+    cards = server.cards()
+    named = next((t for h, t in cards.items() if h.endswith("/named.vcf")), "")
+    check(status == 0 and "DELETE" not in out and "Kard" in named and "1 Road" in named and len(cards) == 2,
+          tag + "a name alone renamed here patches its card: %s %s" % (out, named))
+
+    # The card with a slash in its UID removed on the phone while changed here: sent back, as one card.
+    check(server.request("DELETE", server.base.rstrip("/") + book + "slashed.vcf")[0] in (200, 204),
+          tag + "the phone's removal")
+    here.edit('"1"', '"12"')
+    status, out = here.run("sync")
+    check(status == 0 and "sent back" in out and people_of(server) == ["Nina Kard", "Sla Sh"],
+          tag + "a card whose UID holds a slash is sent back: %s %s" % (out, people_of(server)))
+    status, out = here.run("sync", "--verbose")
+    check(status == 0 and "PUT" not in out and len(server.cards()) == 2, tag + "and nothing after: " + out)
+
+    # A card with a photo of a few mebibytes, its person changed here: patched whole, the photo kept.
+    photo = "PHOTO;ENCODING=b;TYPE=JPEG:" + "QUFB" * (600 * 1024)
+    check(server.put(book + "photo.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:photo\r\nFN:Pia Foto\r\nN:Foto;Pia;;;\r\n" +
+                     "\r\n ".join(photo[i:i + 74] for i in range(0, len(photo), 74)) + "\r\nEND:VCARD\r\n")
+          in (200, 201, 204), tag + "a card with a large photo")
+    here.run("sync")
+    here.edit('"Foto"', '"Photo"')
+    status, out = here.run("sync")
+    text = next((t for h, t in server.cards().items() if h.endswith("/photo.vcf")), "")
+    check(status == 0 and "Pia Photo" in text and text.replace("\r\n ", "").count("QUFB") == 600 * 1024,
+          tag + "a card with a large photo is patched, its photo kept: " + out)
+
+    # --dry-run writes nothing on either side, nor the state or the settings.
+    here.edit('"12"', '"13"')
+    files = [here.list_file(), state, settings]
+    before = [(os.stat(f).st_mtime_ns, open(f, "rb").read()) for f in files]
+    cards = server.cards()
+    status, out = here.run("sync", "--dry-run")
+    check(status == 0 and "server: change" in out and server.cards() == cards and
+          [(os.stat(f).st_mtime_ns, open(f, "rb").read()) for f in files] == before,
+          tag + "--dry-run writes nothing: " + out)
+    for href in server.cards():
+        server.request("DELETE", server.base.rstrip("/") + href)
+
+
 class Misbehaving(http.server.BaseHTTPRequestHandler):
     """A small address-book server that does, when told, what real ones do on a bad day; its names in
     namespaces with prefixes of its own."""
@@ -628,6 +712,7 @@ def main():
             server = Server(kind, root)
             servers.append(server)
             story(server, root)
+            hostile(server, root)
         misbehaving(root)
         rewriting(root)
     finally:
