@@ -118,11 +118,13 @@ SyncPlan planSync(const std::vector<CardLink>& links, const std::vector<Record>&
     }
     // A person who holds little (a name alone) and changed part of it shares one value with their link:
     // theirs when neither has another such match left. Taken as removed and new instead, their card would be
-    // made again without what it holds beyond the four values (a photo, an address).
+    // made again without what it holds beyond the four values (a photo, an address). A link that holds
+    // more is not matched by one value: a person removed and a relative added meanwhile share a surname,
+    // and the one's card, photo and all, would become the other's.
     std::vector<std::optional<std::size_t>> soleSharer(links.size());
     std::unordered_map<std::size_t, int> linksSharing;
     for (std::size_t l = 0; l < links.size(); ++l) {
-        if (linkLocal[l])
+        if (linkLocal[l] || filledValues(links[l].values) > 2)
             continue;
         int sharers = 0;
         for (std::size_t i = 0; i < local.size(); ++i) {
