@@ -146,7 +146,7 @@ SyncOutcome Synchronizer::run(bool& again)
                 card->second.unreadable = true;
             }
         },
-        why);
+        why, cards.size());
     if (!gotCards) {
         m_err << kCommandName << ": " << why << "; nothing was changed\n";
         return SyncOutcome::Failed;

@@ -544,6 +544,18 @@ def second_desktop(server, root):
     check(len(here.people()) == 3 and people_of(server) == desk.people() == ["Anna Smith", "Bob Jones", "Eve Park"],
           tag + "each person once everywhere: %s %s %s" % (here.people(), people_of(server), desk.people()))
 
+    # More people than one multiget takes: a new computer's first sync gets them all in one query, not a
+    # multiget per hundred (which some servers answer by going over the whole book for each card).
+    here.add(*[("P%d" % i, "Many", "600-%d" % i, "") for i in range(120)])
+    status, out = here.run("sync")
+    check(status == 0 and len(people_of(server)) == 123, tag + "120 more people sent: " + out)
+    fresh = Computer(root, server.kind + "-fresh")
+    status, out = fresh.run("sync", "--verbose", "--url", server.book, *(["--user", "alice"] if server.auth else []))
+    check(status == 0 and out.count("REPORT ") == 2, tag + "a first sync of 123 cards is a listing and one query: " + out)
+    status, out = desk.run("sync")
+    people = fresh.people()
+    check(status == 0 and len(people) == len(set(people)) == 123 and len(set(desk.people())) == 123,
+          tag + "every card reached the new computer and the folder once: %s %s" % (people, desk.people()))
 
 
 def main():
