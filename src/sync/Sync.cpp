@@ -152,6 +152,7 @@ SyncOutcome Synchronizer::run(bool& again)
         return SyncOutcome::Failed;
     }
     std::vector<RemoteCard> remote;
+    remote.reserve(cards.size());
     for (const std::string& href : toFetch) {
         const std::string key = urlPathKey(href);
         if (!fetched.contains(key)) {
@@ -164,6 +165,11 @@ SyncOutcome Synchronizer::run(bool& again)
             m_err << kCommandName << ": " << urlOf(key) << ": the card holds no person that can be read; left alone\n";
         remote.push_back(std::move(card));
     }
+    // Only the cards themselves are kept from here on: a first sync of a large book holds every one.
+    cards.clear();
+    listed = std::vector<CardListed>();
+    toFetch = std::vector<std::string>();
+    fetched = std::unordered_set<std::string>();
 
     SyncPlan plan = planSync(state.links, list.value().people(), remote, m_options.conflict);
     if (removesMostOf(plan, list.value().people().size(), remote.size()) && !m_options.allowMassRemoval) {
@@ -174,6 +180,7 @@ SyncOutcome Synchronizer::run(bool& again)
                  "nothing was changed (--allow-mass-removal lets it go ahead)\n";
         return SyncOutcome::Failed;
     }
+    remote = std::vector<RemoteCard>();
     report(plan);
     if (m_options.dryRun)
         return plan.conflicts > 0 ? SyncOutcome::Conflicts : SyncOutcome::Done;
@@ -234,16 +241,20 @@ SyncOutcome Synchronizer::run(bool& again)
         listWritten = false;
     }
     const bool addsWritten = listWritten;
+    adds = std::vector<Record>();
 
     // The links as they now stand; a person whose write failed keeps the link they had, so that the
     // next sync sees the same change again.
+    // Each pair's values move into its link: a large book's pairs and links are not held twice.
     SyncState next{m_options.addressBook, m_failed || m_again ? state.syncToken : newToken, {}};
+    next.links.reserve(plan.pairs.size());
     for (std::size_t i = 0; i < plan.pairs.size(); ++i) {
-        const SyncPair& pair = plan.pairs[i];
+        SyncPair& pair = plan.pairs[i];
         const bool localDone = pair.localAction == SyncPair::Local::Keep ||
                                (pair.localAction == SyncPair::Local::Add ? addsWritten : listWritten);
         if (!pair.conflicts.empty()) {
-            next.links.push_back(CardLink{pair.href, pair.etag, pair.uid, pair.base});
+            next.links.push_back(
+                CardLink{std::move(pair.href), std::move(pair.etag), std::move(pair.uid), std::move(pair.base)});
             continue;
         }
         if (failed[i] || !localDone) {
@@ -252,8 +263,10 @@ SyncOutcome Synchronizer::run(bool& again)
             continue;
         }
         if (pair.linked && !pair.href.empty())
-            next.links.push_back(CardLink{pair.href, pair.etag, pair.uid, pair.values});
+            next.links.push_back(
+                CardLink{std::move(pair.href), std::move(pair.etag), std::move(pair.uid), std::move(pair.values)});
     }
+    plan.pairs = std::vector<SyncPair>();
     if (Status saved = writeStateFile(m_options.state, next); !saved) {
         reportFailure(m_err, saved.error(), "cannot save the sync's state (the next sync links by values)");
         m_failed = true;
