@@ -1,5 +1,6 @@
 #include "Sync.h"
 
+#include <algorithm>
 #include <map>
 #include <unordered_map>
 #include <unordered_set>
@@ -45,6 +46,29 @@ std::string encodedPath(std::string_view path)
         }
     }
     return out;
+}
+
+// Whether the list holds exactly the people the links were made with, duplicates as many times, and
+// every link has an ETag (a card without one is read again at each sync).
+bool holdsTheLinkedPeople(const std::vector<CardLink>& links, const std::vector<Record>& people)
+{
+    if (links.size() != people.size())
+        return false;
+    std::vector<const Record*> linked, listed;
+    linked.reserve(links.size());
+    listed.reserve(people.size());
+    for (const CardLink& link : links) {
+        if (link.etag.empty())
+            return false;
+        linked.push_back(&link.values);
+    }
+    for (const Record& person : people)
+        listed.push_back(&person);
+    const auto byValues = [](const Record* a, const Record* b) { return *a < *b; };
+    std::sort(linked.begin(), linked.end(), byValues);
+    std::sort(listed.begin(), listed.end(), byValues);
+    return std::equal(linked.begin(), linked.end(), listed.begin(),
+                      [](const Record* a, const Record* b) { return *a == *b; });
 }
 
 class Synchronizer {
@@ -103,6 +127,20 @@ SyncOutcome Synchronizer::run(bool& again)
     if (!m_server.listCards(m_options.addressBook, state.syncToken, listed, newToken, delta, why)) {
         m_err << kCommandName << ": " << why << "; nothing was changed\n";
         return SyncOutcome::Failed;
+    }
+
+    // Nothing changed on either side since the last sync: only the token is kept, and a large book's
+    // cards and pairs are never made.
+    if (delta && listed.empty() && holdsTheLinkedPeople(state.links, list.value().people())) {
+        report(SyncPlan{});
+        if (m_options.dryRun || newToken == state.syncToken)
+            return SyncOutcome::Done;
+        state.syncToken = newToken;
+        if (Status saved = writeStateFile(m_options.state, state); !saved) {
+            reportFailure(m_err, saved.error(), "cannot save the sync's state (the next sync links by values)");
+            return SyncOutcome::Failed;
+        }
+        return SyncOutcome::Done;
     }
 
     // The server's cards now: what the last sync linked, changed by a delta, or the whole listing.
