@@ -1,6 +1,7 @@
 #include "CardDavServer.h"
 
 #include <algorithm>
+#include <unordered_set>
 
 namespace tesselby {
 
@@ -231,15 +232,40 @@ bool CardDavServer::listCards(const std::string& book, const std::string& token,
 bool CardDavServer::fetchCards(
     const std::string& book, const std::vector<std::string>& hrefs,
     const std::function<void(const std::string& href, const std::string& etag, const std::string& text)>& onCard,
-    std::string& why)
+    std::string& why, std::size_t bookSize)
 {
-    for (std::size_t from = 0; from < hrefs.size(); from += batchSize) {
+    const bool queried = bookSize > 0 && hrefs.size() > batchSize && hrefs.size() * 2 > bookSize;
+    std::vector<std::string> rest;
+    if (queried) {
+        std::unordered_set<std::string> given;
+        // An empty filter matches every card; some servers refuse a query without one.
+        constexpr char query[] = R"(<?xml version="1.0" encoding="utf-8"?>
+<c:addressbook-query xmlns:d="DAV:" xmlns:c="urn:ietf:params:xml:ns:carddav">
+<d:prop><d:getetag/><c:address-data/></d:prop><c:filter/>
+</c:addressbook-query>
+)";
+        MultistatusReader reader([&](const DavResponse& response) {
+            if (!response.addressData)
+                return;
+            given.insert(urlPathKey(resolveUrl(book, response.href)));
+            onCard(response.href, response.etag.value_or(std::string()), *response.addressData);
+        });
+        int status = 0;
+        if (!multistatus("REPORT", book, "1", query, reader, status, why))
+            return false;
+        // A book that does not take the query gives its cards by multiget.
+        for (const std::string& href : hrefs)
+            if (!given.contains(urlPathKey(resolveUrl(book, href))))
+                rest.push_back(href);
+    }
+    const std::vector<std::string>& wanted = queried ? rest : hrefs;
+    for (std::size_t from = 0; from < wanted.size(); from += batchSize) {
         std::string body = R"(<?xml version="1.0" encoding="utf-8"?>
 <c:addressbook-multiget xmlns:d="DAV:" xmlns:c="urn:ietf:params:xml:ns:carddav">
 <d:prop><d:getetag/><c:address-data/></d:prop>
 )";
-        for (std::size_t i = from; i < std::min(hrefs.size(), from + batchSize); ++i)
-            body += "<d:href>" + xmlEscaped(hrefs[i]) + "</d:href>\n";
+        for (std::size_t i = from; i < std::min(wanted.size(), from + batchSize); ++i)
+            body += "<d:href>" + xmlEscaped(wanted[i]) + "</d:href>\n";
         body += "</c:addressbook-multiget>\n";
         MultistatusReader reader([&](const DavResponse& response) {
             if (response.addressData)

@@ -39,11 +39,14 @@ public:
     bool listCards(const std::string& book, const std::string& token, std::vector<CardListed>& cards,
                    std::string& newToken, bool& delta, std::string& why);
 
-    // The cards at hrefs, with their ETags and text, in batches; onCard is given each one found.
+    // The cards at hrefs, with their ETags and text, in batches; onCard is given each one found. When
+    // they are most of the book's bookSize cards (a first sync), the whole book comes in one
+    // addressbook-query first, and only what it did not give by multiget: some servers look up each href
+    // of a multiget by going over the whole book.
     bool fetchCards(
         const std::string& book, const std::vector<std::string>& hrefs,
         const std::function<void(const std::string& href, const std::string& etag, const std::string& text)>& onCard,
-        std::string& why);
+        std::string& why, std::size_t bookSize = 0);
 
     // The vCard version new cards are written in: "4.0" when the book's supported-address-data names it,
     // else "3.0" (also when it names nothing); nothing when the server gave no such answer.

@@ -1,5 +1,6 @@
 #include "Sync.h"
 
+#include <algorithm>
 #include <cctype>
 #include <map>
 #include <unordered_map>
@@ -50,6 +51,29 @@ std::string encodedPath(std::string_view path)
         }
     }
     return out;
+}
+
+// Whether the list holds exactly the people the links were made with, duplicates as many times, and
+// every link has an ETag (a card without one is read again at each sync).
+bool holdsTheLinkedPeople(const std::vector<CardLink>& links, const std::vector<Record>& people)
+{
+    if (links.size() != people.size())
+        return false;
+    std::vector<const Record*> linked, listed;
+    linked.reserve(links.size());
+    listed.reserve(people.size());
+    for (const CardLink& link : links) {
+        if (link.etag.empty())
+            return false;
+        linked.push_back(&link.values);
+    }
+    for (const Record& person : people)
+        listed.push_back(&person);
+    const auto byValues = [](const Record* a, const Record* b) { return *a < *b; };
+    std::sort(linked.begin(), linked.end(), byValues);
+    std::sort(listed.begin(), listed.end(), byValues);
+    return std::equal(linked.begin(), linked.end(), listed.begin(),
+                      [](const Record* a, const Record* b) { return *a == *b; });
 }
 
 class Synchronizer {
@@ -118,6 +142,20 @@ SyncOutcome Synchronizer::run(bool& again)
         return SyncOutcome::Failed;
     }
 
+    // Nothing changed on either side since the last sync: only the token is kept, and a large book's
+    // cards and pairs are never made.
+    if (delta && listed.empty() && holdsTheLinkedPeople(state.links, list.value().people())) {
+        report(SyncPlan{});
+        if (m_options.dryRun || newToken == state.syncToken)
+            return SyncOutcome::Done;
+        state.syncToken = newToken;
+        if (Status saved = writeStateFile(m_options.state, state); !saved) {
+            reportFailure(m_err, saved.error(), "cannot save the sync's state (the next sync links by values)");
+            return SyncOutcome::Failed;
+        }
+        return SyncOutcome::Done;
+    }
+
     // The server's cards now: what the last sync linked, changed by a delta, or the whole listing.
     std::map<std::string, RemoteCard> cards;
     if (delta)
@@ -163,12 +201,13 @@ SyncOutcome Synchronizer::run(bool& again)
                 card->second.unreadable = true;
             }
         },
-        why);
+        why, cards.size());
     if (!gotCards) {
         m_err << kCommandName << ": " << why << "; nothing was changed\n";
         return SyncOutcome::Failed;
     }
     std::vector<RemoteCard> remote;
+    remote.reserve(cards.size());
     for (const std::string& href : toFetch) {
         const std::string key = urlPathKey(href);
         if (!fetched.contains(key)) {
@@ -181,6 +220,11 @@ SyncOutcome Synchronizer::run(bool& again)
             m_err << kCommandName << ": " << urlOf(key) << ": the card holds no person that can be read; left alone\n";
         remote.push_back(std::move(card));
     }
+    // Only the cards themselves are kept from here on: a first sync of a large book holds every one.
+    cards.clear();
+    listed = std::vector<CardListed>();
+    toFetch = std::vector<std::string>();
+    fetched = std::unordered_set<std::string>();
 
     SyncPlan plan = planSync(state.links, list.value().people(), remote, m_options.conflict);
     if (removesMostOf(plan, list.value().people().size(), remote.size()) && !m_options.allowMassRemoval) {
@@ -193,6 +237,7 @@ SyncOutcome Synchronizer::run(bool& again)
     }
     if (m_options.conflict == ConflictChoice::Ask && m_options.answers != nullptr && !m_options.dryRun)
         askAboutConflicts(plan);
+    remote = std::vector<RemoteCard>();
     report(plan);
     if (m_options.dryRun)
         return plan.conflicts > 0 ? SyncOutcome::Conflicts : SyncOutcome::Done;
@@ -273,6 +318,7 @@ SyncOutcome Synchronizer::run(bool& again)
         listWritten = false;
     }
     const bool addsWritten = listWritten;
+    adds = std::vector<Record>();
 
     // The links as they now stand; a person whose write failed keeps the link they had, so that the
     // next sync sees the same change again.
@@ -282,14 +328,16 @@ SyncOutcome Synchronizer::run(bool& again)
                    .list = listKey,
                    .syncToken = m_failed || m_again ? state.syncToken : newToken,
                    .cardVersion = cardVersion};
+    // Each pair's values move into its link: a large book's pairs and links are not held twice.
+    next.links.reserve(plan.pairs.size());
     for (std::size_t i = 0; i < plan.pairs.size(); ++i) {
-        const SyncPair& pair = plan.pairs[i];
+        SyncPair& pair = plan.pairs[i];
         const bool localDone = pair.localAction == SyncPair::Local::Keep ||
                                (pair.localAction == SyncPair::Local::Add ? addsWritten : listWritten);
         if (!pair.conflicts.empty()) {
             // Without an ETag, so that the next sync reads the card again, even from a delta that no
             // longer lists it.
-            next.links.push_back(CardLink{pair.href, {}, pair.uid, pair.base});
+            next.links.push_back(CardLink{std::move(pair.href), {}, std::move(pair.uid), std::move(pair.base)});
             continue;
         }
         if (failed[i] || !localDone) {
@@ -298,8 +346,10 @@ SyncOutcome Synchronizer::run(bool& again)
             continue;
         }
         if (pair.linked && !pair.href.empty())
-            next.links.push_back(CardLink{pair.href, pair.etag, pair.uid, pair.values});
+            next.links.push_back(
+                CardLink{std::move(pair.href), std::move(pair.etag), std::move(pair.uid), std::move(pair.values)});
     }
+    plan.pairs = std::vector<SyncPair>();
     if (Status saved = writeStateFile(m_options.state, next); !saved) {
         reportFailure(m_err, saved.error(), "cannot save the sync's state (the next sync links by values)");
         m_failed = true;

@@ -56,6 +56,46 @@ void mergeBoth(SyncPair& pair, const Record& local, const Record& remote, Confli
         pair.remoteAction = SyncPair::Remote::Change;
 }
 
+// Where records stand, by their values, duplicates in the order they stand; keyed by the records
+// themselves rather than copies of them, as a first sync of a large book holds every card's values.
+class RecordsByValues {
+public:
+    void add(const Record& values, std::size_t at) { m_at[&values].at.push_back(at); }
+    // The first not yet taken of those holding values, taken now.
+    std::optional<std::size_t> take(const Record& values)
+    {
+        const auto found = m_at.find(&values);
+        if (found == m_at.end() || found->second.next == found->second.at.size())
+            return std::nullopt;
+        return found->second.at[found->second.next++];
+    }
+
+private:
+    struct ByValue {
+        bool operator()(const Record* a, const Record* b) const { return *a < *b; }
+    };
+    struct Places {
+        std::vector<std::size_t> at;
+        std::size_t next = 0;
+    };
+    std::map<const Record*, Places, ByValue> m_at;
+};
+
+// Records in their card form (see cardForm), made only for the few whose line breaks differ from it.
+class CardForms {
+public:
+    const Record& of(const Record& values)
+    {
+        for (const std::string& value : values)
+            if (value.find_first_of("\r\n") != std::string::npos)
+                return m_made.emplace_back(cardForm(values));
+        return values;
+    }
+
+private:
+    std::deque<Record> m_made; // where the references handed out stay
+};
+
 } // namespace
 
 Record cardForm(const Record& values)
@@ -76,24 +116,23 @@ SyncPlan planSync(const std::vector<CardLink>& links, const std::vector<Record>&
                   const std::vector<RemoteCard>& remote, ConflictChoice choice)
 {
     SyncPlan plan;
+    // Within what is reserved, only the pairs made take memory.
+    plan.pairs.reserve(links.size() + local.size() + remote.size());
     std::unordered_map<std::string, std::size_t> remoteAt;
     for (std::size_t i = 0; i < remote.size(); ++i)
         remoteAt.emplace(remote[i].href, i);
     std::vector<bool> remoteTaken(remote.size(), false);
 
     // Each link to the person who still holds its values, duplicates in the order they stand.
-    std::map<Record, std::deque<std::size_t>> localByValues;
+    RecordsByValues localByValues;
     for (std::size_t i = 0; i < local.size(); ++i)
-        localByValues[local[i]].push_back(i);
+        localByValues.add(local[i], i);
     std::vector<bool> localTaken(local.size(), false);
     std::vector<std::optional<std::size_t>> linkLocal(links.size());
     for (std::size_t l = 0; l < links.size(); ++l) {
-        auto found = localByValues.find(links[l].values);
-        if (found == localByValues.end() || found->second.empty())
-            continue;
-        linkLocal[l] = found->second.front();
-        localTaken[found->second.front()] = true;
-        found->second.pop_front();
+        linkLocal[l] = localByValues.take(links[l].values);
+        if (linkLocal[l])
+            localTaken[*linkLocal[l]] = true;
     }
     // A person changed here: the one left over who shares the most values with the link.
     for (std::size_t l = 0; l < links.size(); ++l) {
@@ -210,10 +249,11 @@ SyncPlan planSync(const std::vector<CardLink>& links, const std::vector<Record>&
     }
 
     // New on both sides and equal: linked, never doubled.
-    std::map<Record, std::deque<std::size_t>> newCards;
+    RecordsByValues newCards;
+    CardForms forms;
     for (std::size_t r = 0; r < remote.size(); ++r)
         if (!remoteTaken[r] && remote[r].values)
-            newCards[cardForm(*remote[r].values)].push_back(r);
+            newCards.add(forms.of(*remote[r].values), r);
     for (std::size_t i = 0; i < local.size(); ++i) {
         if (localTaken[i])
             continue;
@@ -221,11 +261,9 @@ SyncPlan planSync(const std::vector<CardLink>& links, const std::vector<Record>&
         pair.local = i;
         pair.base = local[i];
         pair.values = local[i];
-        auto found = newCards.find(cardForm(local[i]));
-        if (found != newCards.end() && !found->second.empty()) {
-            const RemoteCard& card = remote[found->second.front()];
-            remoteTaken[found->second.front()] = true;
-            found->second.pop_front();
+        if (const std::optional<std::size_t> r = newCards.take(forms.of(local[i]))) {
+            const RemoteCard& card = remote[*r];
+            remoteTaken[*r] = true;
             pair.href = card.href;
             pair.etag = card.etag;
             pair.uid = card.uid;

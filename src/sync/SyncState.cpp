@@ -92,6 +92,14 @@ std::string stateText(const SyncState& state)
     out += "\ntoken";
     appendField(out, state.syncToken);
     out += '\n';
+    // Reserved whole (escapes aside): grown by doubling, a large book's state took twice its size.
+    std::size_t size = out.size();
+    for (const CardLink& link : state.links) {
+        size += link.href.size() + link.etag.size() + link.uid.size() + 12;
+        for (const std::string& value : link.values)
+            size += value.size();
+    }
+    out.reserve(size);
     if (!state.cardVersion.empty()) {
         out += "vcard";
         appendField(out, state.cardVersion);

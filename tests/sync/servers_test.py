@@ -360,6 +360,8 @@ def hostile(server, root):
     """What a hand, another program or an odd card does to the settings, the state and the cards."""
     tag = server.kind + " (hostile): "
     book = server.book[len(server.base) - 1:]
+    for href in server.cards():
+        server.request("DELETE", server.base.rstrip("/") + href)
     here = Computer(root, server.kind + "-hostile")
     check(server.put(book + "slashed.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:x/y@z\r\nFN:Sla Sh\r\nN:Sh;Sla;;;\r\n"
                      "TEL:1\r\nEND:VCARD\r\n") in (200, 201, 204), tag + "a card whose UID holds a slash")
@@ -704,6 +706,114 @@ def rewriting(root):
         server.shutdown()
 
 
+class Vdirsyncer:
+    """vdirsyncer (Debian's) syncing the address book into a folder of .vcf files, as a second desktop would."""
+
+    def __init__(self, root, server):
+        home = os.path.join(root, server.kind + "-vdirsyncer")
+        self.folder = os.path.join(home, "cards")
+        os.makedirs(self.folder)
+        config = os.path.join(home, "config")
+        with open(config, "w") as f:
+            f.write('[general]\nstatus_path = "%s/status/"\n\n[pair book]\na = "here"\nb = "server"\n'
+                    'collections = null\nconflict_resolution = "b wins"\n\n[storage here]\ntype = "filesystem"\n'
+                    'path = "%s/"\nfileext = ".vcf"\n\n[storage server]\ntype = "carddav"\nurl = "%s"\n'
+                    % (home, self.folder, server.book))
+            if server.auth:
+                f.write('username = "alice"\npassword = "secret"\n')
+        self.env = dict(os.environ, VDIRSYNCER_CONFIG=config, XDG_CONFIG_HOME=home)
+
+    def run(self, *args):
+        done = subprocess.run(["vdirsyncer", *args], env=self.env, input="y\n" * 10, capture_output=True, text=True,
+                              timeout=120)
+        return done.returncode, done.stdout + done.stderr
+
+    def cards(self):
+        """Each .vcf file of the folder: path -> text."""
+        found = {}
+        for name in os.listdir(self.folder):
+            if name.endswith(".vcf"):
+                with open(os.path.join(self.folder, name), newline="") as f:
+                    found[os.path.join(self.folder, name)] = f.read()
+        return found
+
+    def people(self):
+        return sorted(re.search(r"^FN:(.*?)\r?$", t, re.M).group(1) for t in self.cards().values())
+
+
+def second_desktop(server, root):
+    """vdirsyncer and this computer sync the same address book: a change in either reaches the other through
+    the server, and each person is once everywhere."""
+    tag = server.kind + ", vdirsyncer: "
+    for href in server.cards():
+        server.request("DELETE", server.base.rstrip("/") + href)
+    here = Computer(root, server.kind + "-desk")
+    here.add(("Ann", "Smith", "555-1", "ann@x.org"), ("Bob", "Jones", "555-2", "bob@x.org"),
+             ("Carl", "Lee", "555-3", "carl@x.org"))
+    status, out = here.run("sync", "--url", server.book, *(["--user", "alice"] if server.auth else []))
+    check(status == 0, tag + "this computer's first sync: " + out)
+    desk = Vdirsyncer(root, server)
+    status, out = desk.run("discover", "book")
+    check(status == 0, tag + "vdirsyncer discover: " + out)
+    status, out = desk.run("sync")
+    check(status == 0 and desk.people() == ["Ann Smith", "Bob Jones", "Carl Lee"],
+          tag + "vdirsyncer's folder gets the list's people: %s %s" % (desk.people(), out))
+
+    # There: Ann renamed and given another phone, Carl's file removed, Dora's file added.
+    cards = desk.cards()
+    ann = next(p for p, t in cards.items() if "FN:Ann Smith" in t)
+    carl = next(p for p, t in cards.items() if "FN:Carl Lee" in t)
+    text = re.sub(r"^FN:Ann Smith", "FN:Anna Smith", cards[ann], flags=re.M)
+    text = re.sub(r"^N:Smith;Ann;", "N:Smith;Anna;", text, flags=re.M)
+    with open(ann, "w", newline="") as f:
+        f.write(re.sub(r"555-1(?=\r?$)", "555-7", text, flags=re.M))
+    os.remove(carl)
+    with open(os.path.join(desk.folder, "dora-desk.vcf"), "w", newline="") as f:
+        f.write("BEGIN:VCARD\r\nVERSION:3.0\r\nUID:dora-desk\r\nN:Ray;Dora;;;\r\nFN:Dora Ray\r\nTEL:555-4\r\n"
+                "END:VCARD\r\n")
+    status, out = desk.run("sync")
+    check(status == 0, tag + "vdirsyncer sends its folder's changes: " + out)
+    status, out = here.run("sync")
+    check(status == 0, tag + "the sync after vdirsyncer's: " + out)
+    people = here.people()
+    check(len(people) == 3 and any("Anna" in p and "555-7" in p for p in people) and any("Dora" in p for p in people)
+          and any("Bob" in p for p in people), tag + "vdirsyncer's changes reach the list, each once: %s" % people)
+
+    # Here: Bob's e-mail changed, Dora removed, Eve added; vdirsyncer's folder follows.
+    here.edit("bob@x.org", "bob@home.org")
+    here.edit('"Dora"\r\n"Ray"\r\n"555-4"\r\n""\r\n', "")
+    here.add(("Eve", "Park", "555-5", "eve@x.org"))
+    status, out = here.run("sync")
+    check(status == 0, tag + "the sync of the list's changes: " + out)
+    status, out = desk.run("sync")
+    check(status == 0, tag + "vdirsyncer takes them: " + out)
+    check(desk.people() == ["Anna Smith", "Bob Jones", "Eve Park"],
+          tag + "the list's changes reach vdirsyncer's folder: %s" % desk.people())
+    check(any("bob@home.org" in t for t in desk.cards().values()), tag + "Bob's new e-mail reached the folder")
+
+    # Both again: nothing moves, and each person is once in the list, on the server and in the folder.
+    status, out = here.run("sync", "--verbose")
+    check(status == 0 and "PUT" not in out and "DELETE" not in out, tag + "this computer writes nothing more: " + out)
+    status, out = desk.run("sync")
+    check(status == 0 and "Copying" not in out and "Deleting" not in out,
+          tag + "vdirsyncer writes nothing more: " + out)
+    check(len(here.people()) == 3 and people_of(server) == desk.people() == ["Anna Smith", "Bob Jones", "Eve Park"],
+          tag + "each person once everywhere: %s %s %s" % (here.people(), people_of(server), desk.people()))
+
+    # More people than one multiget takes: a new computer's first sync gets them all in one query, not a
+    # multiget per hundred (which some servers answer by going over the whole book for each card).
+    here.add(*[("P%d" % i, "Many", "600-%d" % i, "") for i in range(120)])
+    status, out = here.run("sync")
+    check(status == 0 and len(people_of(server)) == 123, tag + "120 more people sent: " + out)
+    fresh = Computer(root, server.kind + "-fresh")
+    status, out = fresh.run("sync", "--verbose", "--url", server.book, *(["--user", "alice"] if server.auth else []))
+    check(status == 0 and out.count("REPORT ") == 2, tag + "a first sync of 123 cards is a listing and one query: " + out)
+    status, out = desk.run("sync")
+    people = fresh.people()
+    check(status == 0 and len(people) == len(set(people)) == 123 and len(set(desk.people())) == 123,
+          tag + "every card reached the new computer and the folder once: %s %s" % (people, desk.people()))
+
+
 def main():
     root = tempfile.mkdtemp(prefix="tesselby-sync-")
     servers = []
@@ -713,6 +823,7 @@ def main():
             servers.append(server)
             story(server, root)
             hostile(server, root)
+            second_desktop(server, root)
         misbehaving(root)
         rewriting(root)
     finally:
