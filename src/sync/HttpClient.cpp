@@ -157,7 +157,8 @@ std::optional<HttpResponse> HttpClient::sendOnce(const HttpRequest& request, std
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
     if (!m_settings.caFile.empty())
         curl_easy_setopt(curl, CURLOPT_CAINFO, m_settings.caFile.c_str());
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 30L);
+    const long connectWithin = std::min(30L, static_cast<long>(m_settings.timeout.count()));
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, connectWithin);
     // A server that stops answering mid-way is given up on, however long the whole answer may take.
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>(m_settings.timeout.count()));
@@ -192,6 +193,15 @@ std::optional<HttpResponse> HttpClient::sendOnce(const HttpRequest& request, std
             return std::nullopt;
         }
         why = error[0] != '\0' ? error : curl_easy_strerror(code);
+        if (code == CURLE_OPERATION_TIMEDOUT) {
+            // curl words a connection's timeout "Connection timed out" or "Failed to connect"; a reused
+            // connection has no connect time to tell by.
+            const bool connecting = std::string_view(error).find("onnect") != std::string_view::npos;
+            why = connecting ? "no connection to the server within " + std::to_string(connectWithin) + " s"
+                             : "the server did not answer for " + std::to_string(m_settings.timeout.count()) + " s";
+        } else if (code == CURLE_PARTIAL_FILE || code == CURLE_RECV_ERROR || code == CURLE_GOT_NOTHING) {
+            why = "the connection was cut off before the server's answer was complete (" + why + ")";
+        }
         if (code == CURLE_PEER_FAILED_VERIFICATION || code == CURLE_SSL_CACERT_BADFILE)
             why += " (a server with a certificate of its own is trusted with --ca-file FILE)";
         return std::nullopt;

@@ -184,6 +184,9 @@ int runSync(std::span<const std::string> args, CommandStreams streams)
     http.user = settings["user"];
     http.password = *secret;
     http.caFile = settings["ca-file"];
+    // How long a silent server is waited for; short in the tests.
+    if (const char* seconds = std::getenv("TESSELBY_SYNC_TIMEOUT"); seconds != nullptr && std::atoi(seconds) > 0)
+        http.timeout = std::chrono::seconds(std::atoi(seconds));
     if (verbose)
         http.log = &streams.err;
     HttpClient client(http);
