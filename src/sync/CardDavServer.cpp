@@ -120,6 +120,11 @@ std::optional<std::vector<AddressBookFound>> CardDavServer::discover(const std::
         if (!multistatus("PROPFIND", url, "0", kPropfindBook, reader, status, why))
             return std::nullopt;
     }
+    // Refused or failed, the server has said nothing about where the address books are.
+    if (status == 401 || status == 403 || status == 429 || status >= 500) {
+        why = statusMessage(status, url);
+        return std::nullopt;
+    }
     if (!books.empty())
         return books;
     if (principal.empty()) {
