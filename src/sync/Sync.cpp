@@ -1,6 +1,7 @@
 #include "Sync.h"
 
 #include <map>
+#include <set>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -47,6 +48,35 @@ std::string encodedPath(std::string_view path)
     return out;
 }
 
+// Writes an earlier sync began but did not see land (it was killed, or the answer was lost): where the
+// side written holds their values now, the link is made by them, as that sync would have made it.
+void takeLandedWrites(SyncState& state, const std::vector<RemoteCard>& remote, const std::vector<Record>& people)
+{
+    std::unordered_map<std::string, const RemoteCard*> cardAt;
+    for (const RemoteCard& card : remote)
+        cardAt.emplace(card.href, &card);
+    const std::set<Record> held(people.begin(), people.end());
+    auto linkBy = [&](const CardLink& landed, const std::string& etag, bool listWrite) {
+        for (CardLink& link : state.links) {
+            if (link.href != landed.href)
+                continue;
+            // A person who still holds the old values is the one the write missed.
+            if (!listWrite || !held.contains(link.values))
+                link.values = landed.values;
+            return;
+        }
+        state.links.push_back(CardLink{landed.href, etag, landed.uid, landed.values});
+    };
+    for (const CardLink& sent : state.sent)
+        if (const auto card = cardAt.find(sent.href); card != cardAt.end() && card->second->values == sent.values)
+            linkBy(sent, card->second->etag, false);
+    for (const CardLink& taken : state.taken)
+        if (held.contains(taken.values))
+            linkBy(taken, taken.etag, true);
+    state.sent.clear();
+    state.taken.clear();
+}
+
 class Synchronizer {
 public:
     Synchronizer(HttpClient& http, const SyncOptions& options, std::ostream& out, std::ostream& err)
@@ -88,7 +118,7 @@ SyncOutcome Synchronizer::run(bool& again)
               << ": the sync's state is damaged; people and cards are linked again by their values\n";
     // Links to another address book are of no use here.
     if (state.addressBook != m_options.addressBook)
-        state = SyncState{m_options.addressBook, {}, {}};
+        state = SyncState{m_options.addressBook, {}, {}, {}, {}};
 
     Result<LocalList> list = LocalList::read(m_options.list);
     if (!list) {
@@ -165,6 +195,11 @@ SyncOutcome Synchronizer::run(bool& again)
         remote.push_back(std::move(card));
     }
 
+    takeLandedWrites(state, remote, list.value().people());
+    linkOf.clear();
+    for (const CardLink& link : state.links)
+        linkOf.emplace(link.href, &link);
+
     SyncPlan plan = planSync(state.links, list.value().people(), remote, m_options.conflict);
     if (removesMostOf(plan, list.value().people().size(), remote.size()) && !m_options.allowMassRemoval) {
         m_err << kCommandName << ": the sync would remove " << peopleCount(plan.localRemovals) << " of "
@@ -177,6 +212,36 @@ SyncOutcome Synchronizer::run(bool& again)
     report(plan);
     if (m_options.dryRun)
         return plan.conflicts > 0 ? SyncOutcome::Conflicts : SyncOutcome::Done;
+
+    // Before any write, the writes to one side are kept in the state: a sync cut off before its own
+    // state's write then finds them landed (see takeLandedWrites), even when the person was edited since.
+    SyncState ahead{m_options.addressBook, state.syncToken, state.links, {}, {}};
+    std::vector<bool> sent(plan.pairs.size(), false);
+    for (std::size_t i = 0; i < plan.pairs.size(); ++i) {
+        SyncPair& pair = plan.pairs[i];
+        if (!pair.conflicts.empty())
+            continue;
+        if (pair.remoteAction == SyncPair::Remote::Create) {
+            if (pair.uid.empty())
+                pair.uid = newCardUid();
+            // A UID with a slash or other signs still gives a name the server keeps as one.
+            pair.href = urlPathKey(urlPathKey(m_options.addressBook) + encodedPath(pair.uid) + ".vcf");
+        }
+        const bool remoteWrite =
+            pair.remoteAction == SyncPair::Remote::Create || pair.remoteAction == SyncPair::Remote::Change;
+        const bool localWrite = pair.localAction == SyncPair::Local::Add || pair.localAction == SyncPair::Local::Change;
+        if (remoteWrite && !localWrite) {
+            ahead.sent.push_back(CardLink{pair.href, pair.etag, pair.uid, pair.values});
+            sent[i] = true;
+        } else if (localWrite && !remoteWrite && !pair.href.empty()) {
+            ahead.taken.push_back(CardLink{pair.href, pair.etag, pair.uid, pair.values});
+        }
+    }
+    if (!ahead.sent.empty() || !ahead.taken.empty())
+        if (Status saved = writeStateFile(m_options.state, ahead); !saved) {
+            reportFailure(m_err, saved.error(), "cannot save the sync's state; nothing was changed");
+            return SyncOutcome::Failed;
+        }
 
     // The server first: a person is written into the list only once the server holds them too.
     std::vector<bool> failed(plan.pairs.size(), false);
@@ -237,7 +302,7 @@ SyncOutcome Synchronizer::run(bool& again)
 
     // The links as they now stand; a person whose write failed keeps the link they had, so that the
     // next sync sees the same change again.
-    SyncState next{m_options.addressBook, m_failed || m_again ? state.syncToken : newToken, {}};
+    SyncState next{m_options.addressBook, m_failed || m_again ? state.syncToken : newToken, {}, {}, {}};
     for (std::size_t i = 0; i < plan.pairs.size(); ++i) {
         const SyncPair& pair = plan.pairs[i];
         const bool localDone = pair.localAction == SyncPair::Local::Keep ||
@@ -249,6 +314,9 @@ SyncOutcome Synchronizer::run(bool& again)
         if (failed[i] || !localDone) {
             if (const auto link = linkOf.find(pair.href); link != linkOf.end() && !pair.href.empty())
                 next.links.push_back(*link->second);
+            // A write whose answer was lost may have landed all the same.
+            if (failed[i] && sent[i])
+                next.sent.push_back(CardLink{pair.href, pair.etag, pair.uid, pair.values});
             continue;
         }
         if (pair.linked && !pair.href.empty())
@@ -271,11 +339,7 @@ bool Synchronizer::writeRemote(SyncPair& pair)
     case SyncPair::Remote::Keep:
         return true;
     case SyncPair::Remote::Create: {
-        if (pair.uid.empty())
-            pair.uid = newCardUid();
-        // A UID with a slash or other signs still gives a name the server keeps as one.
-        const std::string key = urlPathKey(m_options.addressBook) + encodedPath(pair.uid) + ".vcf";
-        const std::string url = urlOf(urlPathKey(key));
+        const std::string url = urlOf(pair.href);
         const std::optional<HttpResponse> put =
             m_server.putCard(url, newCardText(pair.values, pair.uid, VCardVersion::V30), {}, true, why);
         if (!put) {
@@ -283,7 +347,6 @@ bool Synchronizer::writeRemote(SyncPair& pair)
             m_failed = true;
             return false;
         }
-        pair.href = urlPathKey(key);
         if (put->status == 412) {
             // Already there: an earlier upload landed though its answer was lost. Linked, never sent again;
             // its ETag left empty so that the next sync reads it.
