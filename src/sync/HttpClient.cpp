@@ -12,11 +12,16 @@ namespace tesselby {
 
 namespace {
 
+// A success's body kept whole (a card with a large photo) is refused beyond this; an error's is cut here.
+constexpr std::size_t kLongestBody = std::size_t(64) << 20;
+constexpr std::size_t kLongestErrorBody = std::size_t(1) << 20;
+
 struct Exchange {
     const HttpRequest* request = nullptr;
     HttpResponse* response = nullptr;
     long retryAfter = -1;
     bool stoppedByReader = false;
+    bool tooLarge = false;
 };
 
 bool headerIs(std::string_view line, std::string_view name)
@@ -71,16 +76,23 @@ std::size_t onBody(char* bytes, std::size_t size, std::size_t count, void* data)
 {
     auto& exchange = *static_cast<Exchange*>(data);
     const std::string_view piece(bytes, size * count);
+    const bool success = exchange.response->status >= 200 && exchange.response->status < 300;
     // Only a success's body is streamed; an error's is kept for the message.
-    if (exchange.request->onBody && exchange.response->status >= 200 && exchange.response->status < 300) {
+    if (exchange.request->onBody && success) {
         if (!exchange.request->onBody(piece)) {
             exchange.stoppedByReader = true;
             return 0;
         }
         return piece.size();
     }
-    if (exchange.response->body.size() < (std::size_t(1) << 20))
-        exchange.response->body.append(piece.substr(0, (std::size_t(1) << 20) - exchange.response->body.size()));
+    std::string& body = exchange.response->body;
+    // A success's body cut short would be a card cut short: it is whole or refused.
+    if (success && body.size() + piece.size() > kLongestBody) {
+        exchange.tooLarge = true;
+        return 0;
+    }
+    if (body.size() < kLongestErrorBody || success)
+        body.append(piece.substr(0, success ? piece.size() : kLongestErrorBody - body.size()));
     return piece.size();
 }
 
@@ -190,6 +202,10 @@ std::optional<HttpResponse> HttpClient::sendOnce(const HttpRequest& request, std
     if (code != CURLE_OK) {
         if (exchange.stoppedByReader) {
             why = "the server's answer could not be read";
+            return std::nullopt;
+        }
+        if (exchange.tooLarge) {
+            why = "the server's answer is larger than " + std::to_string(kLongestBody >> 20) + " MiB";
             return std::nullopt;
         }
         why = error[0] != '\0' ? error : curl_easy_strerror(code);

@@ -571,6 +571,22 @@ def misbehaving(root):
                   tag + "%s: the tokens asked with: %s" % (name, Misbehaving.tokens_asked))
         Misbehaving.sync_tokens = Misbehaving.expire_tokens = False
 
+        # A card with a photo larger than an error's answer may be, changed here: patched whole.
+        ann = next(name for name, (_, text) in Misbehaving.cards.items() if "FN:Ann" in text)
+        photo = "QUFB" * 600000
+        text = Misbehaving.cards[ann][1]
+        end = text.rindex("END:VCARD")
+        Misbehaving.counter[0] += 1
+        Misbehaving.cards[ann] = ('"%d"' % Misbehaving.counter[0], text[:end] + "PHOTO;ENCODING=b;TYPE=JPEG:" +
+                                  "\r\n ".join(photo[i:i + 72] for i in range(0, len(photo), 72)) + "\r\n" + text[end:])
+        status, out = here.run("sync")
+        check(status == 0, tag + "the sync after the phone's photo: " + out)
+        here.edit('"555-1"', '"555-5"')
+        status, out = here.run("sync")
+        text = Misbehaving.cards[ann][1].replace("\r\n ", "")
+        check(status == 0 and "555-5" in text and text.count("QUFB") == 600000,
+              tag + "a card of 2 MB is patched whole: %s %d" % (out, text.count("QUFB")))
+
         # Syncs killed at random moments, both ways; then one more: each person once on each side.
         Misbehaving.cards.clear()
         killed = Computer(root, "killed")
