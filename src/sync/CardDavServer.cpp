@@ -135,6 +135,11 @@ std::optional<std::vector<AddressBookFound>> CardDavServer::discover(const std::
         if (!multistatus("PROPFIND", url, "0", kPropfindBook, reader, status, why))
             return std::nullopt;
     }
+    // Refused or failed, the server has said nothing about where the address books are.
+    if (status == 401 || status == 403 || status == 429 || status >= 500) {
+        why = statusMessage(status, url);
+        return std::nullopt;
+    }
     if (!books.empty())
         return books;
     if (principal.empty()) {
@@ -207,8 +212,9 @@ bool CardDavServer::listCards(const std::string& book, const std::string& token,
             delta = !from.empty();
             return true;
         }
-        // A token the server no longer knows (403 or 409 with valid-sync-token) asks for a whole listing.
-        if (from.empty() || !(status == 403 || status == 409 || status == 400 || status == 404))
+        // A token the server no longer knows (403 or 409 with valid-sync-token) asks for a whole listing;
+        // some servers fail on a token they cannot read (Xandikos answers 500).
+        if (from.empty() || !(status == 403 || status == 409 || status == 400 || status == 404 || status >= 500))
             break;
     }
     if (status == 401 || status == 404 || status == 429 || status >= 500) {

@@ -12,11 +12,16 @@ namespace tesselby {
 
 namespace {
 
+// A success's body kept whole (a card with a large photo) is refused beyond this; an error's is cut here.
+constexpr std::size_t kLongestBody = std::size_t(64) << 20;
+constexpr std::size_t kLongestErrorBody = std::size_t(1) << 20;
+
 struct Exchange {
     const HttpRequest* request = nullptr;
     HttpResponse* response = nullptr;
     long retryAfter = -1;
     bool stoppedByReader = false;
+    bool tooLarge = false;
 };
 
 bool headerIs(std::string_view line, std::string_view name)
@@ -71,16 +76,23 @@ std::size_t onBody(char* bytes, std::size_t size, std::size_t count, void* data)
 {
     auto& exchange = *static_cast<Exchange*>(data);
     const std::string_view piece(bytes, size * count);
+    const bool success = exchange.response->status >= 200 && exchange.response->status < 300;
     // Only a success's body is streamed; an error's is kept for the message.
-    if (exchange.request->onBody && exchange.response->status >= 200 && exchange.response->status < 300) {
+    if (exchange.request->onBody && success) {
         if (!exchange.request->onBody(piece)) {
             exchange.stoppedByReader = true;
             return 0;
         }
         return piece.size();
     }
-    if (exchange.response->body.size() < (std::size_t(1) << 20))
-        exchange.response->body.append(piece.substr(0, (std::size_t(1) << 20) - exchange.response->body.size()));
+    std::string& body = exchange.response->body;
+    // A success's body cut short would be a card cut short: it is whole or refused.
+    if (success && body.size() + piece.size() > kLongestBody) {
+        exchange.tooLarge = true;
+        return 0;
+    }
+    if (body.size() < kLongestErrorBody || success)
+        body.append(piece.substr(0, success ? piece.size() : kLongestErrorBody - body.size()));
     return piece.size();
 }
 
@@ -157,7 +169,8 @@ std::optional<HttpResponse> HttpClient::sendOnce(const HttpRequest& request, std
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
     if (!m_settings.caFile.empty())
         curl_easy_setopt(curl, CURLOPT_CAINFO, m_settings.caFile.c_str());
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 30L);
+    const long connectWithin = std::min(30L, static_cast<long>(m_settings.timeout.count()));
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, connectWithin);
     // A server that stops answering mid-way is given up on, however long the whole answer may take.
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>(m_settings.timeout.count()));
@@ -191,7 +204,20 @@ std::optional<HttpResponse> HttpClient::sendOnce(const HttpRequest& request, std
             why = "the server's answer could not be read";
             return std::nullopt;
         }
+        if (exchange.tooLarge) {
+            why = "the server's answer is larger than " + std::to_string(kLongestBody >> 20) + " MiB";
+            return std::nullopt;
+        }
         why = error[0] != '\0' ? error : curl_easy_strerror(code);
+        if (code == CURLE_OPERATION_TIMEDOUT) {
+            // curl words a connection's timeout "Connection timed out" or "Failed to connect"; a reused
+            // connection has no connect time to tell by.
+            const bool connecting = std::string_view(error).find("onnect") != std::string_view::npos;
+            why = connecting ? "no connection to the server within " + std::to_string(connectWithin) + " s"
+                             : "the server did not answer for " + std::to_string(m_settings.timeout.count()) + " s";
+        } else if (code == CURLE_PARTIAL_FILE || code == CURLE_RECV_ERROR || code == CURLE_GOT_NOTHING) {
+            why = "the connection was cut off before the server's answer was complete (" + why + ")";
+        }
         if (code == CURLE_PEER_FAILED_VERIFICATION || code == CURLE_SSL_CACERT_BADFILE)
             why += " (a server with a certificate of its own is trusted with --ca-file FILE)";
         return std::nullopt;

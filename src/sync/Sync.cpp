@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <map>
+#include <set>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -76,6 +77,40 @@ bool holdsTheLinkedPeople(const std::vector<CardLink>& links, const std::vector<
                       [](const Record* a, const Record* b) { return *a == *b; });
 }
 
+// Writes an earlier sync began but did not see land (it was killed, or the answer was lost): where the
+// side written holds their values now, the link is made by them, as that sync would have made it.
+void takeLandedWrites(SyncState& state, const std::vector<RemoteCard>& remote, const std::vector<Record>& people)
+{
+    if (state.sent.empty() && state.taken.empty())
+        return;
+    std::unordered_map<std::string, const RemoteCard*> cardAt;
+    for (const RemoteCard& card : remote)
+        cardAt.emplace(card.href, &card);
+    std::unordered_map<std::string, std::size_t> linkAt;
+    for (std::size_t l = 0; l < state.links.size(); ++l)
+        linkAt.emplace(state.links[l].href, l);
+    const std::set<Record> held(people.begin(), people.end());
+    auto linkBy = [&](const CardLink& landed, const std::string& etag, bool listWrite) {
+        if (const auto at = linkAt.find(landed.href); at != linkAt.end()) {
+            CardLink& link = state.links[at->second];
+            // A person who still holds the old values is the one the write missed.
+            if (!listWrite || !held.contains(link.values))
+                link.values = landed.values;
+            return;
+        }
+        linkAt.emplace(landed.href, state.links.size());
+        state.links.push_back(CardLink{landed.href, etag, landed.uid, landed.values});
+    };
+    for (const CardLink& sent : state.sent)
+        if (const auto card = cardAt.find(sent.href); card != cardAt.end() && card->second->values == sent.values)
+            linkBy(sent, card->second->etag, false);
+    for (const CardLink& taken : state.taken)
+        if (held.contains(taken.values))
+            linkBy(taken, taken.etag, true);
+    state.sent.clear();
+    state.taken.clear();
+}
+
 class Synchronizer {
 public:
     Synchronizer(HttpClient& http, const SyncOptions& options, std::ostream& out, std::ostream& err)
@@ -144,7 +179,8 @@ SyncOutcome Synchronizer::run(bool& again)
 
     // Nothing changed on either side since the last sync: only the token is kept, and a large book's
     // cards and pairs are never made.
-    if (delta && listed.empty() && holdsTheLinkedPeople(state.links, list.value().people())) {
+    if (delta && listed.empty() && state.sent.empty() && state.taken.empty() &&
+        holdsTheLinkedPeople(state.links, list.value().people())) {
         report(SyncPlan{});
         if (m_options.dryRun || newToken == state.syncToken)
             return SyncOutcome::Done;
@@ -226,6 +262,11 @@ SyncOutcome Synchronizer::run(bool& again)
     toFetch = std::vector<std::string>();
     fetched = std::unordered_set<std::string>();
 
+    takeLandedWrites(state, remote, list.value().people());
+    linkOf.clear();
+    for (const CardLink& link : state.links)
+        linkOf.emplace(link.href, &link);
+
     SyncPlan plan = planSync(state.links, list.value().people(), remote, m_options.conflict);
     if (removesMostOf(plan, list.value().people().size(), remote.size()) && !m_options.allowMassRemoval) {
         m_err << kCommandName << ": the sync would remove " << peopleCount(plan.localRemovals) << " of "
@@ -254,6 +295,44 @@ SyncOutcome Synchronizer::run(bool& again)
     if (cardVersion.empty() && creates)
         cardVersion = m_server.cardVersion(m_options.addressBook, why).value_or(std::string());
     m_cardVersion = cardVersion == "4.0" ? VCardVersion::V40 : VCardVersion::V30;
+
+    // Before any write, the writes to one side are kept in the state: a sync cut off before its own
+    // state's write then finds them landed (see takeLandedWrites), even when the person was edited since.
+    SyncState ahead{.addressBook = m_options.addressBook,
+                    .list = listKey,
+                    .syncToken = state.syncToken,
+                    .links = state.links,
+                    .cardVersion = state.cardVersion};
+    std::vector<bool> sentAhead(plan.pairs.size(), false);
+    for (std::size_t i = 0; i < plan.pairs.size(); ++i) {
+        SyncPair& pair = plan.pairs[i];
+        if (!pair.conflicts.empty())
+            continue;
+        if (pair.remoteAction == SyncPair::Remote::Create) {
+            if (pair.uid.empty())
+                pair.uid = newCardUid();
+            // A UID with a slash or other signs still gives a name the server keeps as one: the slash is
+            // written "%2F" in the name, as a decoded one would make the card's address a folder's.
+            std::string name = pair.uid;
+            for (std::size_t at = 0; (at = name.find('/', at)) != std::string::npos; at += 3)
+                name.replace(at, 1, "%2F");
+            pair.href = urlPathKey(urlPathKey(m_options.addressBook) + encodedPath(name) + ".vcf");
+        }
+        const bool remoteWrite =
+            pair.remoteAction == SyncPair::Remote::Create || pair.remoteAction == SyncPair::Remote::Change;
+        const bool localWrite = pair.localAction == SyncPair::Local::Add || pair.localAction == SyncPair::Local::Change;
+        if (remoteWrite && !localWrite) {
+            ahead.sent.push_back(CardLink{pair.href, pair.etag, pair.uid, pair.values});
+            sentAhead[i] = true;
+        } else if (localWrite && !remoteWrite && !pair.href.empty()) {
+            ahead.taken.push_back(CardLink{pair.href, pair.etag, pair.uid, pair.values});
+        }
+    }
+    if (!ahead.sent.empty() || !ahead.taken.empty())
+        if (Status saved = writeStateFile(m_options.state, ahead); !saved) {
+            reportFailure(m_err, saved.error(), "cannot save the sync's state; nothing was changed");
+            return SyncOutcome::Failed;
+        }
 
     // The server first: a person is written into the list only once the server holds them too.
     std::vector<bool> failed(plan.pairs.size(), false);
@@ -343,6 +422,9 @@ SyncOutcome Synchronizer::run(bool& again)
         if (failed[i] || !localDone) {
             if (const auto link = linkOf.find(pair.href); link != linkOf.end() && !pair.href.empty())
                 next.links.push_back(*link->second);
+            // A write whose answer was lost may have landed all the same.
+            if (failed[i] && sentAhead[i])
+                next.sent.push_back(CardLink{pair.href, pair.etag, pair.uid, pair.values});
             continue;
         }
         if (pair.linked && !pair.href.empty())
@@ -367,15 +449,7 @@ bool Synchronizer::writeRemote(SyncPair& pair)
     case SyncPair::Remote::Keep:
         return true;
     case SyncPair::Remote::Create: {
-        if (pair.uid.empty())
-            pair.uid = newCardUid();
-        // A UID with a slash or other signs still gives a name the server keeps as one: the slash is
-        // written "%2F" in the name, as a decoded one would make the card's address a folder's.
-        std::string name = pair.uid;
-        for (std::size_t at = 0; (at = name.find('/', at)) != std::string::npos; at += 3)
-            name.replace(at, 1, "%2F");
-        const std::string key = urlPathKey(m_options.addressBook) + encodedPath(name) + ".vcf";
-        const std::string url = urlOf(urlPathKey(key));
+        const std::string url = urlOf(pair.href);
         std::optional<HttpResponse> put =
             m_server.putCard(url, newCardText(pair.values, pair.uid, m_cardVersion), {}, true, why);
         // A book that said it takes 4.0 but refuses it is sent 3.0, from now on.
@@ -388,7 +462,6 @@ bool Synchronizer::writeRemote(SyncPair& pair)
             m_failed = true;
             return false;
         }
-        pair.href = urlPathKey(key);
         if (put->status == 412) {
             // Already there: an earlier upload landed though its answer was lost. Linked, never sent again;
             // its ETag left empty so that the next sync reads it.

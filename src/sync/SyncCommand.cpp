@@ -84,6 +84,10 @@ std::optional<std::string> commandOutput(const std::string& command, std::string
         why = "the password command failed (exit status " + std::to_string(WEXITSTATUS(status)) + ")";
         return std::nullopt;
     }
+    if (out.empty() || out.front() == '\n' || out.front() == '\r') {
+        why = "the password command printed no password";
+        return std::nullopt;
+    }
     return out;
 }
 
@@ -103,7 +107,7 @@ std::optional<std::string> password(const Settings& settings, std::string& why)
     }
     if (const auto file = settings.find("password-file"); file != settings.end()) {
         struct stat info {};
-        if (::stat(file->second.c_str(), &info) != 0) {
+        if (::stat(file->second.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
             why = file->second + ": the password file cannot be read";
             return std::nullopt;
         }
@@ -113,13 +117,20 @@ std::optional<std::string> password(const Settings& settings, std::string& why)
         }
         std::ifstream in(file->second, std::ios::binary);
         std::string line;
-        std::getline(in, line);
+        if (!std::getline(in, line) || firstLine(line).empty()) {
+            why = file->second + ": the password file holds no password";
+            return std::nullopt;
+        }
         return firstLine(line);
     }
     const auto name = settings.find("password-env");
     const std::string variable = name != settings.end() ? name->second : kDefaultPasswordVariable;
     if (const char* value = std::getenv(variable.c_str()))
         return std::string(value);
+    if (name != settings.end()) {
+        why = "the variable " + variable + " that should hold the password is not set";
+        return std::nullopt;
+    }
     return std::string();
 }
 
@@ -211,6 +222,15 @@ int runSync(std::span<const std::string> args, CommandStreams streams)
     }
     for (auto& [name, value] : given)
         settings[name] = value;
+    // user:password@ in the URL would be kept in the settings and shown by --verbose.
+    if (const auto url = settings.find("url"); url != settings.end() && url->second.find("://") != std::string::npos) {
+        std::string_view authority = std::string_view(url->second).substr(url->second.find("://") + 3);
+        authority = authority.substr(0, authority.find('/'));
+        if (const std::size_t at = authority.rfind('@');
+            at != std::string_view::npos && authority.substr(0, at).find(':') != std::string_view::npos)
+            return usageError(streams.err, "a password is never given in the URL: use --password-command, "
+                                           "--password-file or --password-env");
+    }
     if (options.conflict == ConflictChoice::Ask) {
         if (::isatty(STDIN_FILENO) == 0 || ::isatty(STDOUT_FILENO) == 0)
             return usageError(streams.err, "--conflict ask asks on a terminal, and this is none: use --conflict keep, "
@@ -240,6 +260,9 @@ int runSync(std::span<const std::string> args, CommandStreams streams)
     http.user = settings["user"];
     http.password = *secret;
     http.caFile = settings["ca-file"];
+    // How long a silent server is waited for; short in the tests.
+    if (const char* seconds = std::getenv("TESSELBY_SYNC_TIMEOUT"); seconds != nullptr && std::atoi(seconds) > 0)
+        http.timeout = std::chrono::seconds(std::atoi(seconds));
     if (verbose)
         http.log = &err;
     HttpClient client(http);

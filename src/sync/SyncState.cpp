@@ -105,15 +105,16 @@ std::string stateText(const SyncState& state)
         appendField(out, state.cardVersion);
         out += '\n';
     }
-    for (const CardLink& link : state.links) {
-        out += "link";
-        appendField(out, link.href);
-        appendField(out, link.etag);
-        appendField(out, link.uid);
-        for (const std::string& value : link.values)
-            appendField(out, value);
-        out += '\n';
-    }
+    for (const auto& [kind, links] : {std::pair{"link", &state.links}, {"sent", &state.sent}, {"taken", &state.taken}})
+        for (const CardLink& link : *links) {
+            out += kind;
+            appendField(out, link.href);
+            appendField(out, link.etag);
+            appendField(out, link.uid);
+            for (const std::string& value : link.values)
+                appendField(out, value);
+            out += '\n';
+        }
     return out;
 }
 
@@ -143,11 +144,12 @@ std::optional<SyncState> parseState(std::string_view text)
             state.syncToken = (*fields)[1];
         } else if (kind == "vcard" && fields->size() == 2 && ((*fields)[1] == "3.0" || (*fields)[1] == "4.0")) {
             state.cardVersion = (*fields)[1];
-        } else if (kind == "link" && fields->size() == 8 && !(*fields)[1].empty()) {
+        } else if ((kind == "link" || kind == "sent" || kind == "taken") && fields->size() == 8 &&
+                   !(*fields)[1].empty()) {
             CardLink link{(*fields)[1], (*fields)[2], (*fields)[3], {}};
             for (int field = 0; field < kFieldCount; ++field)
                 link.values[field] = (*fields)[4 + field];
-            state.links.push_back(std::move(link));
+            (kind == "link" ? state.links : kind == "sent" ? state.sent : state.taken).push_back(std::move(link));
         } else {
             return std::nullopt;
         }

@@ -18,13 +18,21 @@ namespace tesselby {
 // The file is text: a first line "tesselby-sync 1", then lines of tab-separated fields, each with \\,
 // \t, \n and \r escaped: "book URL", "list PATH" (the list's own path, links followed), "token TOKEN",
 // "vcard VERSION" (the version new cards are written in, once the book was asked) and
-// "link HREF ETAG UID FIRST LAST PHONE EMAIL".
+// "link HREF ETAG UID FIRST LAST PHONE EMAIL"; "sent" and "taken" lines, shaped as links, are writes a
+// sync began and may not have seen land.
 struct SyncState {
     std::string addressBook = {};
     std::string list = {};
     std::string syncToken = {};
     std::vector<CardLink> links = {};
     std::string cardVersion = {}; // "3.0" or "4.0"; empty until the book was asked
+    // Written before a sync's writes, for a person written on one side only (the other side held the
+    // values already): the card at href was sent these values (sent), or the list was given them
+    // (taken). A sync killed after the write but before its state was written finds the write landed
+    // when that side holds them, and links by them, so that an edit made since is not taken for a new
+    // person or a conflict.
+    std::vector<CardLink> sent = {};
+    std::vector<CardLink> taken = {};
 };
 
 std::string stateText(const SyncState& state);

@@ -18,7 +18,7 @@ import threading
 import time
 import urllib.request
 
-COMMAND = sys.argv[1]
+COMMAND = sys.argv[1] if __name__ == "__main__" else None  # kill_sync.py sets its own
 failures = []
 
 
@@ -446,12 +446,21 @@ class Misbehaving(http.server.BaseHTTPRequestHandler):
     """A small address-book server that does, when told, what real ones do on a bad day; its names in
     namespaces with prefixes of its own."""
     cards = {}          # name -> (etag, text)
-    faults = []         # what the next requests meet, in order: "412-stored", "429", "500", "drop"
+    # What the next requests meet, in order: None for nothing, a fault for the next request, or
+    # "METHOD fault" for the next request of that method (the others pass by).
+    faults = []
     no_etags = False
     rewrites = False    # stores a phone's dashes as blanks, and says so with a weak ETag
     takes_v4 = False    # names vCard 4.0 in the book's supported-address-data
     refuses_v4 = False  # though it answers a 4.0 card with 415
     counter = [0]
+    # sync-collection offered, its tokens "tok-N" for the counter N; every token refused as expired when
+    # expire_tokens is set. changed: name -> the counter when it was last written or removed.
+    sync_tokens = False
+    expire_tokens = False
+    changed = {}
+    tokens_asked = []
+    stopping = threading.Event()
     protocol_version = "HTTP/1.1"
 
     def log_message(self, *args):
@@ -465,19 +474,28 @@ class Misbehaving(http.server.BaseHTTPRequestHandler):
         self.end_headers()
         self.wfile.write(body)
 
-    def multistatus(self, responses):
+    def multistatus(self, responses, token=None):
         body = ('<?xml version="1.0"?><x:multistatus xmlns:x="DAV:" xmlns:Q="urn:ietf:params:xml:ns:carddav">'
-                + "".join(responses) + "</x:multistatus>").encode()
+                + "".join(responses) + ("<x:sync-token>%s</x:sync-token>" % token if token else "")
+                + "</x:multistatus>").encode()
         self.answer(207, body, [("Content-Type", "application/xml")])
 
     def fault(self):
         if not Misbehaving.faults:
             return None
-        fault = Misbehaving.faults.pop(0)
+        fault = Misbehaving.faults[0]
+        if fault is not None and " " in fault:
+            method, fault = fault.split(" ", 1)
+            if method != self.command:
+                return None
+        Misbehaving.faults.pop(0)
+        xml = [("Content-Type", "application/xml")]
         if fault == "429":
             self.answer(429, b"slow down", [("Retry-After", "1")])
-        elif fault == "500":
-            self.answer(500, b"broken")
+        elif fault == "429-long":
+            self.answer(429, b"slow down", [("Retry-After", "86400")])
+        elif fault in ("401", "403", "404", "405", "409", "415", "500", "502"):
+            self.answer(int(fault), b"no")
         elif fault == "drop":
             self.send_response(207)
             self.send_header("Content-Length", "100000")
@@ -486,9 +504,50 @@ class Misbehaving(http.server.BaseHTTPRequestHandler):
             self.wfile.flush()
             self.connection.shutdown(socket.SHUT_RDWR)
             self.close_connection = True
+        elif fault in ("silent", "stored-silent"):
+            # Never answers (the client's timeout ends it); a stored-silent PUT is stored first.
+            if fault == "stored-silent":
+                return fault
+            Misbehaving.stopping.wait(60)
+            self.close_connection = True
+        elif fault == "not-xml":
+            self.answer(207, b"Welcome to our portal", xml)
+        elif fault == "wrong-root":
+            self.answer(207, b'<?xml version="1.0"?><d:error xmlns:d="DAV:"><d:lock-token-submitted/></d:error>', xml)
+        elif fault == "truncated":
+            self.answer(207, b'<?xml version="1.0"?><x:multistatus xmlns:x="DAV:"><x:response><x:href>/book/a.vcf'
+                        b'</x:href><x:propstat><x:prop><x:getetag>"1"</x:getetag>', xml)
+        elif fault == "bomb":
+            self.answer(207, b'<?xml version="1.0"?><!DOCTYPE x:multistatus [<!ENTITY a "aaaaaaaaaa">'
+                        b'<!ENTITY b "&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;"><!ENTITY c "&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;">]>'
+                        b'<x:multistatus xmlns:x="DAV:"><x:response><x:href>&c;</x:href></x:response>'
+                        b'</x:multistatus>', xml)
         else:
             return fault
         return True
+
+    def sync_collection(self, body):
+        if not Misbehaving.sync_tokens:
+            return self.answer(403, b"no sync-collection here")
+        token = re.search(r"<d:sync-token>([^<]*)</d:sync-token>", body).group(1)
+        Misbehaving.tokens_asked.append(token)
+        now = "tok-%d" % Misbehaving.counter[0]
+        if token and (Misbehaving.expire_tokens or not re.fullmatch(r"tok-\d+", token)):
+            return self.answer(403, b'<?xml version="1.0"?><D:error xmlns:D="DAV:"><D:valid-sync-token/></D:error>',
+                               [("Content-Type", "application/xml")])
+        since = int(token[4:]) if token else -1
+        responses = []
+        for name, when in Misbehaving.changed.items():
+            if when <= since:
+                continue
+            if name in Misbehaving.cards:
+                responses.append("<x:response><x:href>/book/%s</x:href><x:propstat><x:prop><x:getetag>%s</x:getetag>"
+                                 "</x:prop><x:status>HTTP/1.1 200 OK</x:status></x:propstat></x:response>"
+                                 % (name, Misbehaving.cards[name][0]))
+            elif token:
+                responses.append("<x:response><x:href>/book/%s</x:href><x:status>HTTP/1.1 404 Not Found</x:status>"
+                                 "</x:response>" % name)
+        self.multistatus(responses, now)
 
     def body(self):
         return self.rfile.read(int(self.headers.get("Content-Length", 0)))
@@ -517,7 +576,7 @@ class Misbehaving(http.server.BaseHTTPRequestHandler):
         if self.fault():
             return
         if "sync-collection" in body:
-            return self.answer(403, b"no sync-collection here")
+            return self.sync_collection(body)
         responses = []
         for href in re.findall(r"<d:href>([^<]*)</d:href>", body):
             name = href.rsplit("/", 1)[-1]
@@ -547,6 +606,13 @@ class Misbehaving(http.server.BaseHTTPRequestHandler):
         exists = name in Misbehaving.cards
         if Misbehaving.refuses_v4 and "VERSION:4.0" in text:
             return self.answer(415)
+        if fault == "stored-silent":
+            Misbehaving.counter[0] += 1
+            Misbehaving.cards[name] = ('"%d"' % Misbehaving.counter[0], text)
+            Misbehaving.changed[name] = Misbehaving.counter[0]
+            Misbehaving.stopping.wait(60)
+            self.close_connection = True
+            return
         if self.headers.get("If-None-Match") == "*" and exists:
             return self.answer(412)
         if self.headers.get("If-Match") and (not exists or Misbehaving.cards[name][0] != self.headers["If-Match"]):
@@ -557,6 +623,7 @@ class Misbehaving(http.server.BaseHTTPRequestHandler):
             etag = "W/" + etag
             text = re.sub(r"(?m)^(TEL[^:]*:.*)$", lambda m: m.group(1).replace("-", " "), text)
         Misbehaving.cards[name] = (etag, text)
+        Misbehaving.changed[name] = Misbehaving.counter[0]
         if fault == "412-stored":
             # Stored, but the answer says otherwise, as when a first answer was lost and the upload sent again.
             return self.answer(412)
@@ -567,6 +634,8 @@ class Misbehaving(http.server.BaseHTTPRequestHandler):
         if self.fault():
             return
         Misbehaving.cards.pop(name, None)
+        Misbehaving.counter[0] += 1
+        Misbehaving.changed[name] = Misbehaving.counter[0]
         self.answer(204)
 
 
@@ -609,15 +678,115 @@ def misbehaving(root):
         check(status == 0 and time.time() - started >= 1, tag + "429 is waited for as asked: " + out)
         before = open(here.list_file(), "rb").read()
         Misbehaving.cards["carl.vcf"] = ('"c"', "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Carl Lee\r\nEND:VCARD\r\n")
-        for fault, words in (("500", "the server failed"), ("drop", "")):
-            Misbehaving.faults = [fault] if fault == "500" else [None, fault]
+        # A timeout short enough for a test: a server that never answers is given up on after a second.
+        here.env["TESSELBY_SYNC_TIMEOUT"] = "1"
+        for faults, words in (
+                (["500"], "the server failed"),
+                ([None, "drop"], ""),
+                (["401"], "the password is wrong"),
+                (["PROPFIND 403"], "may not"),
+                (["PROPFIND 404"], "nothing is at that address"),
+                (["PROPFIND 405"], "is it an address book"),
+                (["429-long"], "too many requests"),
+                (["502"], "the server failed"),
+                (["PROPFIND silent"], "did not answer for 1 s"),
+                (["PROPFIND not-xml"], "not well-formed XML"),
+                (["PROPFIND wrong-root"], "not a multistatus"),
+                (["PROPFIND truncated"], "not well-formed XML"),
+                (["PROPFIND bomb"], "document type"),
+                ([None, None, "drop"], ""),
+                ([None, None, "not-xml"], "not well-formed XML")):
+            Misbehaving.faults = list(faults)
             status, out = here.run("sync")
+            fault = " ".join(str(f) for f in faults)
             check(not Misbehaving.faults, tag + "the sync met " + fault)
             check(status == 1 and words in out and "nothing was changed" in out and
                   open(here.list_file(), "rb").read() == before, tag + fault + " changes nothing: " + out)
+            check(out.count("\n") == 1, tag + fault + " gives one message: " + out)
         Misbehaving.faults = []
         status, out = here.run("sync")
         check(status == 0 and any("Carl" in p for p in here.people()), tag + "the next sync goes through: " + out)
+
+        # A write that fails leaves both sides part-synced, each person whole and once; the next sync
+        # finishes it, and a write stored though its answer was lost is linked, not sent twice.
+        for number, (fault, change, words) in enumerate((
+                ("PUT 403", "add", "may not"),
+                ("PUT 409", "add", "a conflict"),
+                ("PUT 415", "add", "does not take cards"),
+                ("PUT 500", "add", "the server failed"),
+                ("PUT drop", "add", ""),
+                ("PUT stored-silent", "add", "did not answer"),
+                ("GET 500", "change", "the server failed"),
+                ("PUT 409", "change", "a conflict"),
+                ("DELETE 403", "remove", "may not"),
+                ("DELETE 500", "remove", "the server failed"))):
+            row = tag + "%s on %s: " % (fault, change)
+            if change == "add":
+                here.add(("Eve%d" % number, "Write", "555-7%d" % number, ""))
+            elif change == "change":
+                here.edit("555-3", "555-4") if number % 2 == 0 else here.edit("555-4", "555-3")
+            else:
+                here.add(("Gone%d" % number, "Write", "555-8%d" % number, ""))
+                status, out = here.run("sync")
+                check(status == 0, row + "the sync before the removal: " + out)
+                here.edit('"Gone%d"\r\n"Write"\r\n"555-8%d"\r\n""\r\n' % (number, number), "")
+            Misbehaving.faults = [fault]
+            status, out = here.run("sync")
+            check(not Misbehaving.faults, row + "the sync met the fault")
+            errors = [line for line in out.splitlines() if line.startswith("tesselby-contacts")]
+            check(status == 1 and len(errors) == 1 and words in errors[0], row + "one message: " + out)
+            names = [re.search(r"FN:([^\r]*)", t).group(1) for _, t in Misbehaving.cards.values()]
+            check(len(names) == len(set(names)) and len(here.people()) == len(set(here.people())),
+                  row + "nobody twice on either side: %s %s" % (names, here.people()))
+            if fault == "PUT stored-silent":
+                # Edited before the next sync: the stored card is still known for the person's.
+                here.edit("555-7%d" % number, "555-6%d" % number)
+            status, out = here.run("sync")
+            names = sorted(re.search(r"FN:([^\r]*)", t).group(1) for _, t in Misbehaving.cards.values())
+            people = here.people()
+            check(status == 0 and len(names) == len(people) and len(set(names)) == len(names),
+                  row + "the next sync finishes it, each person once on each side: %s %s %s" % (out, names, people))
+            if fault == "PUT stored-silent":
+                check(any("555-6%d" % number in t for _, t in Misbehaving.cards.values()),
+                      row + "and the edit reached the stored card")
+        del here.env["TESSELBY_SYNC_TIMEOUT"]
+
+        # sync-collection: a delta; then a token the server has let expire (403 with valid-sync-token) is
+        # answered by a whole listing, which neither doubles nor removes anybody.
+        Misbehaving.sync_tokens = True
+        for name, expire, asked in (("Fay", False, [False]), ("Fay", False, [True]), ("Gus", False, [True]),
+                                    ("Hal", True, [True, False])):
+            if name + ".vcf" not in Misbehaving.cards:
+                Misbehaving.counter[0] += 1
+                Misbehaving.cards[name + ".vcf"] = ('"%s"' % name, "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:%s\r\n"
+                                                    "FN:%s Token\r\nEND:VCARD\r\n" % (name, name))
+                Misbehaving.changed[name + ".vcf"] = Misbehaving.counter[0]
+            Misbehaving.expire_tokens = expire
+            Misbehaving.tokens_asked = []
+            before = len(here.people())
+            status, out = here.run("sync")
+            check(status == 0 and any(name in p for p in here.people()), tag + name + " comes by the token: " + out)
+            check(len(here.people()) == len(set(here.people())) and len(here.people()) >= before,
+                  tag + "nobody doubled or lost by the token: %s" % here.people())
+            check([bool(token) for token in Misbehaving.tokens_asked] == asked,
+                  tag + "%s: the tokens asked with: %s" % (name, Misbehaving.tokens_asked))
+        Misbehaving.sync_tokens = Misbehaving.expire_tokens = False
+
+        # A card with a photo larger than an error's answer may be, changed here: patched whole.
+        ann = next(name for name, (_, text) in Misbehaving.cards.items() if "FN:Ann" in text)
+        photo = "QUFB" * 600000
+        text = Misbehaving.cards[ann][1]
+        end = text.rindex("END:VCARD")
+        Misbehaving.counter[0] += 1
+        Misbehaving.cards[ann] = ('"%d"' % Misbehaving.counter[0], text[:end] + "PHOTO;ENCODING=b;TYPE=JPEG:" +
+                                  "\r\n ".join(photo[i:i + 72] for i in range(0, len(photo), 72)) + "\r\n" + text[end:])
+        status, out = here.run("sync")
+        check(status == 0, tag + "the sync after the phone's photo: " + out)
+        here.edit('"555-1"', '"555-5"')
+        status, out = here.run("sync")
+        text = Misbehaving.cards[ann][1].replace("\r\n ", "")
+        check(status == 0 and "555-5" in text and text.count("QUFB") == 600000,
+              tag + "a card of 2 MB is patched whole: %s %d" % (out, text.count("QUFB")))
 
         # Syncs killed at random moments, both ways; then one more: each person once on each side.
         Misbehaving.cards.clear()
@@ -648,6 +817,7 @@ def misbehaving(root):
         check(len(names) == 340 and len(set(names)) == 340, tag + "each person once on the server: %d" % len(names))
         check(len(people) == 340 and len(set(people)) == 340, tag + "each person once in the list: %d" % len(people))
     finally:
+        Misbehaving.stopping.set()
         server.shutdown()
 
 
@@ -814,6 +984,79 @@ def second_desktop(server, root):
           tag + "every card reached the new computer and the folder once: %s %s" % (people, desk.people()))
 
 
+def worst_day(server, root):
+    """Two syncs at once on one computer, a sync token the server does not know, and the password's ways."""
+    tag = server.kind + ": "
+    user = ["--user", "alice"] if server.auth else []
+    # Two syncs started together take turns: both succeed, and each person is once on each side.
+    pair = Computer(root, server.kind + "-pair")
+    pair.add(*[("Twin%d" % i, "Turn", "555-%d" % i, "") for i in range(150)])
+    before = people_of(server)
+    processes = [subprocess.Popen([COMMAND, "sync", "--url", server.book, *user], env=pair.env, text=True,
+                                  stdout=subprocess.PIPE, stderr=subprocess.STDOUT) for _ in range(2)]
+    outs = [process.communicate(timeout=300)[0] for process in processes]
+    check(all(process.returncode == 0 for process in processes), tag + "two syncs at once both succeed: %s" % outs)
+    twins = [name for name in people_of(server) if name.endswith(" Turn")]
+    check(len(twins) == 150 and len(set(twins)) == 150, tag + "two syncs at once: each twin once on the server: %d"
+          % len(twins))
+    check(len(pair.people()) == 150 + len(before) and len(set(pair.people())) == len(pair.people()),
+          tag + "two syncs at once: each person once in the list: %d" % len(pair.people()))
+
+    # A token the server does not know (lost, expired, or another server's) gives a whole listing again.
+    state = os.path.join(pair.home, "state", "tesselby", "sync-state")
+    with open(state) as f:
+        text = f.read()
+    check(re.search(r"^token\t.+$", text, re.M) is not None, tag + "the state holds a sync token: " + text[:200])
+    with open(state, "w") as f:
+        f.write(re.sub(r"^token\t.*$", "token\tdata:,bogus-token-0", text, flags=re.M))
+    check(server.put(server.book[len(server.base) - 1:] + "ivy.vcf",
+                     "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:ivy\r\nFN:Ivy Token\r\nN:Token;Ivy;;;\r\nEND:VCARD\r\n")
+          in (200, 201, 204), tag + "the phone's new card")
+    status, out = pair.run("sync", "--verbose")
+    check(status == 0 and any("Ivy" in p for p in pair.people()), tag + "a bogus token gives a whole listing: " + out)
+    check(len(pair.people()) == len(people_of(server)) == 151 + len(before) and "DELETE" not in out and
+          "PUT" not in out, tag + "and neither doubles nor removes anybody: %s" % out[-1500:])
+
+    if not server.auth:
+        return
+    # The password's ways: each refusal is one clear message and changes nothing; the password is never
+    # shown by --verbose nor kept in the settings, and never goes in a URL.
+    keyed = Computer(root, server.kind + "-password")
+    del keyed.env["TESSELBY_SYNC_PASSWORD"]
+    keyed.add(("Pat", "Word", "555-0", ""))
+    secret = os.path.join(keyed.home, "secret")
+    for mode, text, args, words in (
+            (0o644, "secret\n", ["--password-file", secret], "may be read by others"),
+            (0o600, "", ["--password-file", secret], "holds no password"),
+            (0o600, "secret\n", ["--password-file", secret + "-none"], "cannot be read"),
+            (0o600, "secret\n", ["--password-file", keyed.home], "cannot be read"),
+            (0o600, "secret\n", ["--password-command", "false"], "the password command failed"),
+            (0o600, "secret\n", ["--password-command", "true"], "printed no password"),
+            (0o600, "secret\n", ["--password-env", "TESSELBY_NO_SUCH_VARIABLE"], "is not set"),
+            (0o600, "wrong\n", ["--password-file", secret], "the password is wrong"),
+            (0o600, "secret\n", ["--url", server.book.replace("//", "//alice:secret@")], "never given in the URL"),
+            (0o600, "secret\n", ["--password-file", secret], None),
+            (0o600, "secret\n", ["--password-command", "cat '%s'" % secret], None)):
+        with open(secret, "w") as f:
+            f.write(text)
+        os.chmod(secret, mode)
+        row = tag + "password %s: " % " ".join(args)
+        url = [] if "--url" in args else ["--url", server.book]
+        status, out = keyed.run("sync", "--verbose", *url, "--user", "alice", *args)
+        if words:
+            errors = [line for line in out.splitlines() if line.startswith("tesselby-contacts")]
+            check(status != 0 and len(errors) == 1 and words in errors[0], row + "one message: " + out)
+            check("Pat Word" not in people_of(server), row + "nothing was sent")
+        else:
+            check(status == 0 and "Pat Word" in people_of(server), row + "the sync goes through: " + out)
+        check("secret" not in out.replace(secret, ""), row + "the password is not shown: " + out)
+        settings = os.path.join(keyed.home, "config", "tesselby", "sync.conf")
+        if os.path.exists(settings):
+            with open(settings) as f:
+                kept = f.read()
+            check("secret" not in kept.replace(secret, ""), row + "the password is not kept: " + kept)
+
+
 def main():
     root = tempfile.mkdtemp(prefix="tesselby-sync-")
     servers = []
@@ -824,6 +1067,7 @@ def main():
             story(server, root)
             hostile(server, root)
             second_desktop(server, root)
+            worst_day(server, root)
         misbehaving(root)
         rewriting(root)
     finally:
@@ -837,4 +1081,5 @@ def main():
     print("all checks passed")
 
 
-main()
+if __name__ == "__main__":
+    main()

@@ -452,6 +452,8 @@ TEST_CASE("the state reads back as written, and a damaged one reads as none")
         .addressBook = "http://h/b/", .list = "/home/a/list\tx", .syncToken = "tok\t1", .cardVersion = "4.0"};
     state.links.push_back({"/b/a b.vcf", "\"e\"", "u", {"A\\n", "B\r\nC", "", "\t"}});
     state.links.push_back({"/b/c.vcf", "", "", {"", "", "", ""}});
+    state.sent.push_back({"/b/new.vcf", "", "n", {"N", "", "5", ""}});
+    state.taken.push_back({"/b/d.vcf", "\"d\"", "d", {"D", "E", "", ""}});
     const std::string text = stateText(state);
     const std::optional<SyncState> back = parseState(text);
     REQUIRE(back);
@@ -462,6 +464,9 @@ TEST_CASE("the state reads back as written, and a damaged one reads as none")
     REQUIRE(back->links.size() == 2);
     CHECK(back->links[0].href == "/b/a b.vcf");
     CHECK(back->links[0].values == state.links[0].values);
+    REQUIRE((back->sent.size() == 1 && back->taken.size() == 1));
+    CHECK(back->sent[0].values == state.sent[0].values);
+    CHECK(back->taken[0].etag == "\"d\"");
     for (const std::string& damaged :
          {text.substr(0, text.size() - 1), std::string("tesselby-sync 2\nbook\tx\n"),
           std::string("tesselby-sync 1\nbook\tx\nvcard\t2.1\n"), text + "link\tonly\n", text + "oops\n", std::string()})
