@@ -116,9 +116,16 @@ class Server:
         self.process.terminate()
         self.process.wait(30)
 
+    def change_card(self, n):
+        """Gives card n a new e-mail address, as a phone would."""
+        url = self.book + "card-%d.vcf" % n
+        text = card(n).replace("EMAIL;TYPE=INTERNET:", "EMAIL;TYPE=INTERNET:changed.")
+        self.request("PUT", url, {"Content-Type": "text/vcard; charset=utf-8"}, text.encode())
+
     def request(self, method, url, headers, body):
         request = urllib.request.Request(url, data=body, method=method, headers=headers)
-        request.add_header("Content-Type", "application/xml")
+        if "Content-Type" not in headers:
+            request.add_header("Content-Type", "application/xml")
         if self.auth:
             request.add_header("Authorization", self.auth)
         with urllib.request.urlopen(request, timeout=600) as answer:
@@ -274,7 +281,7 @@ def main():
             server = Server(kind, root, count)
             servers.append(server)
             client = Tesselby(args.command, root, server)
-            peaks, times, lists, again, againPeaks = [], [], [], [], []
+            peaks, times, lists, again, againPeaks, changed, changedPeaks = [], [], [], [], [], [], []
             for _ in range(args.runs):
                 client.reset()
                 took, peak, _ = client.first()
@@ -286,6 +293,11 @@ def main():
                 took, peak, _ = client.sync()
                 again.append(took)
                 againPeaks.append(peak)
+                # A phone changes one person: the everyday sync of a large book.
+                server.change_card(len(changed))
+                took, peak, _ = client.sync()
+                changed.append(took)
+                changedPeaks.append(peak)
             mib = 1024 * 1024
             print("%s, %d cards (%.1f MB, the list %.1f MiB), tesselby alone, %d runs, median (fastest-slowest):" % (
                 kind, count, server.bytes / 1e6, statistics.median(lists) / mib, args.runs))
@@ -294,10 +306,14 @@ def main():
                                          spread([p / mib for p in peaks], "MiB")))
             print("%-40s %-24s %-24s" % ("a sync with nothing changed", spread(again),
                                          spread([p / mib for p in againPeaks], "MiB")))
+            print("%-40s %-24s %-24s" % ("a sync with one card changed", spread(changed),
+                                         spread([p / mib for p in changedPeaks], "MiB")))
             check("first sync of %d cards, peak memory above the list's, %s" % (count, kind),
                   (statistics.median(peaks) - statistics.median(lists)) / mib, 64, " MiB")
             check("a sync with nothing changed, %d cards, peak memory above the list's, %s" % (count, kind),
                   (statistics.median(againPeaks) - statistics.median(lists)) / mib, 64, " MiB")
+            check("a sync with one card changed, %d cards, peak memory above the list's, %s" % (count, kind),
+                  (statistics.median(changedPeaks) - statistics.median(lists)) / mib, 64, " MiB")
             server.stop()
             servers.remove(server)
     finally:

@@ -56,22 +56,19 @@ Result<LocalList> LocalList::read(const std::filesystem::path& path)
 }
 
 Status LocalList::apply(const std::vector<std::pair<std::size_t, Record>>& changes,
-                        const std::vector<std::size_t>& removals, const std::vector<Record>& adds,
+                        const std::vector<std::size_t>& removals, const std::vector<const Record*>& adds,
                         const std::string& where)
 {
     if (changes.empty() && removals.empty() && adds.empty())
         return {};
     std::string added;
-    for (const Record& person : adds)
-        for (const std::string& value : person)
+    for (const Record* person : adds)
+        for (const std::string& value : *person)
             appendItem(added, value);
     if (changes.empty() && removals.empty()) {
         // New people only: the same add as an import's, recorded as one.
         const ImportNote note(where);
-        const Status appended = appendWrittenRecords(m_path, added);
-        if (appended)
-            m_people.insert(m_people.end(), adds.begin(), adds.end());
-        return appended;
+        return appendWrittenRecords(m_path, added);
     }
 
     std::map<std::size_t, std::optional<Record>> edits;
@@ -106,20 +103,6 @@ Status LocalList::apply(const std::vector<std::pair<std::size_t, Record>>& chang
         text += added;
         return std::optional<ListRewrite>(ListRewrite{text, description});
     });
-    if (!rewritten)
-        return rewritten;
-    std::vector<Record> after;
-    after.reserve(m_people.size() + adds.size());
-    for (std::size_t index = 0; index < m_people.size(); ++index) {
-        const auto edit = edits.find(index + 1);
-        if (edit == edits.end())
-            after.push_back(std::move(m_people[index]));
-        else if (edit->second)
-            after.push_back(*edit->second);
-    }
-    after.insert(after.end(), adds.begin(), adds.end());
-    m_people = std::move(after);
-    m_text = std::move(text);
     return rewritten;
 }
 

@@ -26,9 +26,10 @@ public:
 
     // Gives people (by their index in people()) new values, removes people and adds new ones at the end,
     // all or nothing; refused with kListChangedDuringSync, nothing written, when the list is no longer
-    // what read() found. where names the address book in the history's words for the change.
+    // what read() found. where names the address book in the history's words for the change. The list is
+    // read again for anything after: people() stays the list as it was read.
     Status apply(const std::vector<std::pair<std::size_t, Record>>& changes, const std::vector<std::size_t>& removals,
-                 const std::vector<Record>& adds, const std::string& where);
+                 const std::vector<const Record*>& adds, const std::string& where);
 
 private:
     std::filesystem::path m_path;

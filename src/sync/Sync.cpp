@@ -1,11 +1,14 @@
 #include "Sync.h"
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #include <algorithm>
 #include <cctype>
 #include <map>
 #include <set>
 #include <unordered_map>
-#include <unordered_set>
 
 #include "CardDavServer.h"
 #include "CardText.h"
@@ -111,6 +114,24 @@ void takeLandedWrites(SyncState& state, const std::vector<RemoteCard>& remote, c
     state.taken.clear();
 }
 
+// The listing's many small pieces, freed, are scattered between what is kept; the plan's large blocks
+// that follow cannot use them, so the pages are handed back rather than held to the end.
+void giveBackFreedMemory()
+{
+#ifdef __GLIBC__
+    ::malloc_trim(0);
+#endif
+}
+
+// A large book's big blocks (the cards, the pairs) go back when freed instead of
+// staying to hold the small pieces that come after them.
+void handBackLargeBlocks()
+{
+#ifdef __GLIBC__
+    ::mallopt(M_MMAP_THRESHOLD, 1 << 20);
+#endif
+}
+
 class Synchronizer {
 public:
     Synchronizer(HttpClient& http, const SyncOptions& options, std::ostream& out, std::ostream& err)
@@ -126,7 +147,6 @@ private:
     {
         return resolveUrl(m_options.addressBook, encodedPath(hrefKey));
     }
-    bool fetchRemote(std::vector<RemoteCard>& remote);
     void askAboutConflicts(SyncPlan& plan);
     void report(const SyncPlan& plan) const;
     bool writeRemote(SyncPair& pair);
@@ -192,93 +212,122 @@ SyncOutcome Synchronizer::run(bool& again)
         return SyncOutcome::Done;
     }
 
-    // The server's cards now: what the last sync linked, changed by a delta, or the whole listing.
-    std::map<std::string, RemoteCard> cards;
+    // The server's cards now: what the last sync linked, changed by a delta, or the whole listing. They
+    // stand in one block (reserved whole, so that the index's views of their addresses stay put), found
+    // by address while they are fetched.
+    std::vector<RemoteCard> remote;
+    remote.reserve((delta ? state.links.size() : 0) + listed.size());
+    std::vector<bool> gone; // removed by the delta
+    std::unordered_map<std::string_view, std::size_t> cardAt;
+    auto listCard = [&](std::string key, const std::string& etag, const std::string& uid, bool removed) {
+        if (const auto at = cardAt.find(key); at != cardAt.end()) {
+            RemoteCard& card = remote[at->second];
+            card.etag = etag;
+            card.uid = uid;
+            gone[at->second] = removed;
+        } else if (!removed) {
+            remote.push_back(RemoteCard{std::move(key), etag, uid, std::nullopt, false});
+            gone.push_back(false);
+            cardAt.emplace(remote.back().href, remote.size() - 1);
+        }
+    };
     if (delta)
         for (const CardLink& link : state.links)
-            cards[link.href] = RemoteCard{link.href, link.etag, link.uid, std::nullopt, false};
-    for (const CardListed& card : listed) {
-        const std::string key = urlPathKey(resolveUrl(m_options.addressBook, card.href));
-        if (card.removed)
-            cards.erase(key);
-        else
-            cards[key] = RemoteCard{key, card.etag, {}, std::nullopt, false};
-    }
-    std::unordered_map<std::string, const CardLink*> linkOf;
+            listCard(link.href, link.etag, link.uid, false);
+    for (const CardListed& card : listed)
+        listCard(urlPathKey(resolveUrl(m_options.addressBook, card.href)), card.etag, {}, card.removed);
+    listed = std::vector<CardListed>();
+    std::unordered_map<std::string_view, const CardLink*> linkOf;
     for (const CardLink& link : state.links)
         linkOf.emplace(link.href, &link);
     std::vector<std::string> toFetch;
-    for (auto& [key, card] : cards) {
-        const auto link = linkOf.find(key);
-        if (link == linkOf.end() || card.etag.empty() || card.etag != link->second->etag)
-            toFetch.push_back(encodedPath(key));
+    std::vector<bool> asked(remote.size(), false);
+    std::size_t cardCount = 0;
+    for (std::size_t i = 0; i < remote.size(); ++i) {
+        if (gone[i])
+            continue;
+        ++cardCount;
+        RemoteCard& card = remote[i];
+        const auto link = linkOf.find(card.href);
+        asked[i] = link == linkOf.end() || card.etag.empty() || card.etag != link->second->etag;
+        if (asked[i])
+            toFetch.push_back(encodedPath(card.href));
         else
             card.uid = link->second->uid;
     }
-    std::unordered_set<std::string> fetched;
+    // A card asked for and given holds its values or is unreadable from here on.
+    std::size_t fetched = 0;
     if (m_options.progress != nullptr)
         m_options.progress->fetched(0, toFetch.size());
     const bool gotCards = m_server.fetchCards(
         m_options.addressBook, toFetch,
         [&](const std::string& href, const std::string& etag, const std::string& text) {
-            const std::string key = urlPathKey(resolveUrl(m_options.addressBook, href));
-            const auto card = cards.find(key);
-            if (card == cards.end())
+            const auto at = cardAt.find(urlPathKey(resolveUrl(m_options.addressBook, href)));
+            if (at == cardAt.end() || gone[at->second])
                 return;
-            fetched.insert(key);
-            if (m_options.progress != nullptr)
-                m_options.progress->fetched(fetched.size(), toFetch.size());
+            RemoteCard& card = remote[at->second];
+            if (!card.values && !card.unreadable) {
+                ++fetched;
+                if (m_options.progress != nullptr)
+                    m_options.progress->fetched(fetched, toFetch.size());
+            }
             if (!etag.empty())
-                card->second.etag = etag;
+                card.etag = etag;
             if (std::optional<CardPerson> person = personOfCard(text)) {
-                card->second.values = std::move(person->values);
-                card->second.uid = std::move(person->uid);
+                card.values = std::move(person->values);
+                card.uid = std::move(person->uid);
             } else {
-                card->second.unreadable = true;
+                card.unreadable = true;
             }
         },
-        why, cards.size());
+        why, cardCount);
     if (!gotCards) {
         m_err << kCommandName << ": " << why << "; nothing was changed\n";
         return SyncOutcome::Failed;
     }
-    std::vector<RemoteCard> remote;
-    remote.reserve(cards.size());
-    for (const std::string& href : toFetch) {
-        const std::string key = urlPathKey(href);
-        if (!fetched.contains(key)) {
-            // Listed but not given: left alone this time, as a card that cannot be read is.
-            cards[key].unreadable = true;
-        }
-    }
-    for (auto& [key, card] : cards) {
-        if (card.unreadable && !linkOf.contains(key))
-            m_err << kCommandName << ": " << urlOf(key) << ": the card holds no person that can be read; left alone\n";
-        remote.push_back(std::move(card));
-    }
-    // Only the cards themselves are kept from here on: a first sync of a large book holds every one.
-    cards.clear();
-    listed = std::vector<CardListed>();
+    // Listed but not given: left alone this time, as a card that cannot be read is.
+    for (std::size_t i = 0; i < remote.size(); ++i)
+        if (asked[i] && !remote[i].values)
+            remote[i].unreadable = true;
+    asked = std::vector<bool>();
     toFetch = std::vector<std::string>();
-    fetched = std::unordered_set<std::string>();
+    cardAt = {};
+    // The cards left, in the order of their addresses.
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < remote.size(); ++i) {
+        if (gone[i])
+            continue;
+        if (kept != i)
+            remote[kept] = std::move(remote[i]);
+        ++kept;
+    }
+    remote.resize(kept);
+    gone = std::vector<bool>();
+    std::sort(remote.begin(), remote.end(), [](const RemoteCard& a, const RemoteCard& b) { return a.href < b.href; });
+    for (const RemoteCard& card : remote)
+        if (card.unreadable && !linkOf.contains(card.href))
+            m_err << kCommandName << ": " << urlOf(card.href)
+                  << ": the card holds no person that can be read; left alone\n";
+    giveBackFreedMemory();
 
     takeLandedWrites(state, remote, list.value().people());
     linkOf.clear();
     for (const CardLink& link : state.links)
         linkOf.emplace(link.href, &link);
 
-    SyncPlan plan = planSync(state.links, list.value().people(), remote, m_options.conflict);
-    if (removesMostOf(plan, list.value().people().size(), remote.size()) && !m_options.allowMassRemoval) {
+    cardCount = remote.size();
+    SyncPlan plan = planSync(state.links, list.value().people(), std::move(remote), m_options.conflict);
+    if (removesMostOf(plan, list.value().people().size(), cardCount) && !m_options.allowMassRemoval) {
         m_err << kCommandName << ": the sync would remove " << peopleCount(plan.localRemovals) << " of "
               << list.value().people().size() << " from the list and " << peopleCount(plan.remoteRemovals) << " of "
-              << remote.size()
+              << cardCount
               << " from the address book: more than half of a side, as when a side was emptied or is the wrong one; "
                  "nothing was changed (--allow-mass-removal lets it go ahead)\n";
         return SyncOutcome::Failed;
     }
     if (m_options.conflict == ConflictChoice::Ask && m_options.answers != nullptr && !m_options.dryRun)
         askAboutConflicts(plan);
-    remote = std::vector<RemoteCard>();
+    giveBackFreedMemory(); // the cards, moved into their pairs
     report(plan);
     if (m_options.dryRun)
         return plan.conflicts > 0 ? SyncOutcome::Conflicts : SyncOutcome::Done;
@@ -298,12 +347,11 @@ SyncOutcome Synchronizer::run(bool& again)
 
     // Before any write, the writes to one side are kept in the state: a sync cut off before its own
     // state's write then finds them landed (see takeLandedWrites), even when the person was edited since.
-    SyncState ahead{.addressBook = m_options.addressBook,
-                    .list = listKey,
-                    .syncToken = state.syncToken,
-                    .links = state.links,
-                    .cardVersion = state.cardVersion};
+    // Written as lines from the pairs, a piece at a time: a first sync of a large book writes a line for
+    // every card.
     std::vector<bool> sentAhead(plan.pairs.size(), false);
+    std::vector<const char*> aheadKind(plan.pairs.size(), nullptr);
+    bool writesAhead = false;
     for (std::size_t i = 0; i < plan.pairs.size(); ++i) {
         SyncPair& pair = plan.pairs[i];
         if (!pair.conflicts.empty())
@@ -321,18 +369,31 @@ SyncOutcome Synchronizer::run(bool& again)
         const bool remoteWrite =
             pair.remoteAction == SyncPair::Remote::Create || pair.remoteAction == SyncPair::Remote::Change;
         const bool localWrite = pair.localAction == SyncPair::Local::Add || pair.localAction == SyncPair::Local::Change;
-        if (remoteWrite && !localWrite) {
-            ahead.sent.push_back(CardLink{pair.href, pair.etag, pair.uid, pair.values});
-            sentAhead[i] = true;
-        } else if (localWrite && !remoteWrite && !pair.href.empty()) {
-            ahead.taken.push_back(CardLink{pair.href, pair.etag, pair.uid, pair.values});
-        }
+        aheadKind[i] = remoteWrite && !localWrite                         ? "sent"
+                       : localWrite && !remoteWrite && !pair.href.empty() ? "taken"
+                                                                          : nullptr;
+        sentAhead[i] = remoteWrite && aheadKind[i] != nullptr;
+        writesAhead = writesAhead || aheadKind[i] != nullptr;
     }
-    if (!ahead.sent.empty() || !ahead.taken.empty())
-        if (Status saved = writeStateFile(m_options.state, ahead); !saved) {
+    state.list = listKey;
+    if (writesAhead) {
+        std::size_t next = 0;
+        const Status saved = writeStateFile(m_options.state, state, [&](std::string& lines) {
+            while (next < plan.pairs.size() && aheadKind[next] == nullptr)
+                ++next;
+            if (next < plan.pairs.size()) {
+                const SyncPair& pair = plan.pairs[next];
+                appendStateLine(lines, aheadKind[next++], pair.href, pair.etag, pair.uid, pair.values);
+            }
+            return next < plan.pairs.size();
+        });
+        if (!saved) {
             reportFailure(m_err, saved.error(), "cannot save the sync's state; nothing was changed");
             return SyncOutcome::Failed;
         }
+    }
+    aheadKind = std::vector<const char*>();
+    giveBackFreedMemory();
 
     // The server first: a person is written into the list only once the server holds them too.
     std::vector<bool> failed(plan.pairs.size(), false);
@@ -372,7 +433,7 @@ SyncOutcome Synchronizer::run(bool& again)
 
     std::vector<std::pair<std::size_t, Record>> changes;
     std::vector<std::size_t> removals;
-    std::vector<Record> adds;
+    std::vector<const Record*> adds; // the pairs' own values: a first sync of a large book adds every card
     for (std::size_t i = 0; i < plan.pairs.size(); ++i) {
         const SyncPair& pair = plan.pairs[i];
         if (failed[i] || !pair.conflicts.empty())
@@ -382,7 +443,7 @@ SyncOutcome Synchronizer::run(bool& again)
         else if (pair.localAction == SyncPair::Local::Remove)
             removals.push_back(*pair.local);
         else if (pair.localAction == SyncPair::Local::Add)
-            adds.push_back(pair.values);
+            adds.push_back(&pair.values);
     }
     bool listWritten = true;
     if (Status applied = list.value().apply(changes, removals, adds, "the address book " + m_options.addressBook);
@@ -397,42 +458,41 @@ SyncOutcome Synchronizer::run(bool& again)
         listWritten = false;
     }
     const bool addsWritten = listWritten;
-    adds = std::vector<Record>();
+    adds = std::vector<const Record*>();
 
     // The links as they now stand; a person whose write failed keeps the link they had, so that the
     // next sync sees the same change again.
     if (m_cardVersion == VCardVersion::V30 && !cardVersion.empty())
         cardVersion = "3.0";
-    SyncState next{.addressBook = m_options.addressBook,
-                   .list = listKey,
-                   .syncToken = m_failed || m_again ? state.syncToken : newToken,
-                   .cardVersion = cardVersion};
-    // Each pair's values move into its link: a large book's pairs and links are not held twice.
-    next.links.reserve(plan.pairs.size());
-    for (std::size_t i = 0; i < plan.pairs.size(); ++i) {
-        SyncPair& pair = plan.pairs[i];
+    const SyncState next{.addressBook = m_options.addressBook,
+                         .list = listKey,
+                         .syncToken = m_failed || m_again ? state.syncToken : newToken,
+                         .cardVersion = cardVersion};
+    // Written from the pairs a piece at a time: a large book's links are not held beside its pairs.
+    std::size_t at = 0;
+    const Status saved = writeStateFile(m_options.state, next, [&](std::string& lines) {
+        if (at == plan.pairs.size())
+            return false;
+        const std::size_t i = at++;
+        const SyncPair& pair = plan.pairs[i];
         const bool localDone = pair.localAction == SyncPair::Local::Keep ||
                                (pair.localAction == SyncPair::Local::Add ? addsWritten : listWritten);
         if (!pair.conflicts.empty()) {
             // Without an ETag, so that the next sync reads the card again, even from a delta that no
             // longer lists it.
-            next.links.push_back(CardLink{std::move(pair.href), {}, std::move(pair.uid), std::move(pair.base)});
-            continue;
-        }
-        if (failed[i] || !localDone) {
+            appendStateLine(lines, "link", pair.href, {}, pair.uid, pair.base);
+        } else if (failed[i] || !localDone) {
             if (const auto link = linkOf.find(pair.href); link != linkOf.end() && !pair.href.empty())
-                next.links.push_back(*link->second);
+                appendStateLine(lines, "link", pair.href, link->second->etag, link->second->uid, link->second->values);
             // A write whose answer was lost may have landed all the same.
             if (failed[i] && sentAhead[i])
-                next.sent.push_back(CardLink{pair.href, pair.etag, pair.uid, pair.values});
-            continue;
+                appendStateLine(lines, "sent", pair.href, pair.etag, pair.uid, pair.values);
+        } else if (pair.linked && !pair.href.empty()) {
+            appendStateLine(lines, "link", pair.href, pair.etag, pair.uid, pair.values);
         }
-        if (pair.linked && !pair.href.empty())
-            next.links.push_back(
-                CardLink{std::move(pair.href), std::move(pair.etag), std::move(pair.uid), std::move(pair.values)});
-    }
-    plan.pairs = std::vector<SyncPair>();
-    if (Status saved = writeStateFile(m_options.state, next); !saved) {
+        return at < plan.pairs.size();
+    });
+    if (!saved) {
         reportFailure(m_err, saved.error(), "cannot save the sync's state (the next sync links by values)");
         m_failed = true;
     }
@@ -564,7 +624,7 @@ void Synchronizer::askAboutConflicts(SyncPlan& plan)
         m_out << "conflict: " << personName(pair.base) << " was changed on both sides:\n";
         for (const int field : pair.conflicts)
             m_out << "  " << kFieldNames[static_cast<std::size_t>(field)].inWords << ": \""
-                  << oneLine(pair.localValues[field]) << "\" here, \"" << oneLine(pair.remoteValues[field])
+                  << oneLine(pair.sides->local[field]) << "\" here, \"" << oneLine(pair.sides->remote[field])
                   << "\" on the server\n";
         for (;;) {
             m_out << kConflictQuestion << std::flush;
@@ -636,9 +696,10 @@ void Synchronizer::report(const SyncPlan& plan) const
         if (!pair.conflicts.empty()) {
             m_out << "conflict: " << personName(pair.base) << ':';
             for (const int field : pair.conflicts)
-                m_out << " field " << field + 1 << " is \"" << oneLine(pair.localValues[field]) << "\" here and \""
-                      << oneLine(pair.remoteValues[field]) << "\" on the server;";
-            m_out << " left as it is on both sides (--conflict local or remote settles it)\n";
+                m_out << ' ' << kFieldNames[static_cast<std::size_t>(field)].inWords << " is \""
+                      << oneLine(pair.sides->local[field]) << "\" here and \"" << oneLine(pair.sides->remote[field])
+                      << "\" on the server;";
+            m_out << " left as it is on both sides (--conflict local, remote or ask settles it)\n";
             continue;
         }
         if (pair.keptAgainstRemoval)
@@ -676,6 +737,7 @@ SyncOutcome syncAddressBook(HttpClient& http, const SyncOptions& options, std::o
         reportFailure(err, turn.error(), "another sync is running");
         return SyncOutcome::Failed;
     }
+    handBackLargeBlocks();
     SyncOutcome outcome = SyncOutcome::Failed;
     for (int pass = 0; pass < kPasses; ++pass) {
         bool again = false;

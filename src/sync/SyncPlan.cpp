@@ -1,7 +1,9 @@
 #include "SyncPlan.h"
 
+#include <algorithm>
 #include <deque>
 #include <map>
+#include <string_view>
 #include <unordered_map>
 
 namespace tesselby {
@@ -44,8 +46,7 @@ void mergeBoth(SyncPair& pair, const Record& local, const Record& remote, Confli
     }
     if (!conflicts.empty()) {
         pair.conflicts = std::move(conflicts);
-        pair.localValues = local;
-        pair.remoteValues = remote;
+        pair.sides = std::make_shared<const SyncPair::Sides>(SyncPair::Sides{local, remote});
         pair.values = pair.base;
         return;
     }
@@ -112,13 +113,14 @@ Record cardForm(const Record& values)
     return same;
 }
 
-SyncPlan planSync(const std::vector<CardLink>& links, const std::vector<Record>& local,
-                  const std::vector<RemoteCard>& remote, ConflictChoice choice)
+SyncPlan planSync(const std::vector<CardLink>& links, const std::vector<Record>& local, std::vector<RemoteCard> remote,
+                  ConflictChoice choice)
 {
     SyncPlan plan;
     // Within what is reserved, only the pairs made take memory.
     plan.pairs.reserve(links.size() + local.size() + remote.size());
-    std::unordered_map<std::string, std::size_t> remoteAt;
+    // Keyed by the cards' own addresses, which stay in place until the links are planned.
+    std::unordered_map<std::string_view, std::size_t> remoteAt;
     for (std::size_t i = 0; i < remote.size(); ++i)
         remoteAt.emplace(remote[i].href, i);
     std::vector<bool> remoteTaken(remote.size(), false);
@@ -248,44 +250,52 @@ SyncPlan planSync(const std::vector<CardLink>& links, const std::vector<Record>&
         plan.pairs.push_back(std::move(pair));
     }
 
-    // New on both sides and equal: linked, never doubled.
-    RecordsByValues newCards;
-    CardForms forms;
-    for (std::size_t r = 0; r < remote.size(); ++r)
-        if (!remoteTaken[r] && remote[r].values)
-            newCards.add(forms.of(*remote[r].values), r);
-    for (std::size_t i = 0; i < local.size(); ++i) {
-        if (localTaken[i])
-            continue;
-        SyncPair pair;
-        pair.local = i;
-        pair.base = local[i];
-        pair.values = local[i];
-        if (const std::optional<std::size_t> r = newCards.take(forms.of(local[i]))) {
-            const RemoteCard& card = remote[*r];
-            remoteTaken[*r] = true;
-            pair.href = card.href;
-            pair.etag = card.etag;
-            pair.uid = card.uid;
-            // The person takes the card's line breaks: sent back, they would come back as the card's again.
-            if (*card.values != local[i]) {
-                pair.values = *card.values;
-                pair.localAction = SyncPair::Local::Change;
+    remoteAt.clear();
+
+    // New on both sides and equal: linked, never doubled. The cards' values are the keys here, so only
+    // what is not a key moves out of a card.
+    {
+        RecordsByValues newCards;
+        CardForms forms;
+        // Only where a person is left to match (a first sync into an empty list has none).
+        if (std::find(localTaken.begin(), localTaken.end(), false) != localTaken.end())
+            for (std::size_t r = 0; r < remote.size(); ++r)
+                if (!remoteTaken[r] && remote[r].values)
+                    newCards.add(forms.of(*remote[r].values), r);
+        for (std::size_t i = 0; i < local.size(); ++i) {
+            if (localTaken[i])
+                continue;
+            SyncPair pair;
+            pair.local = i;
+            pair.base = local[i];
+            pair.values = local[i];
+            if (const std::optional<std::size_t> r = newCards.take(forms.of(local[i]))) {
+                RemoteCard& card = remote[*r];
+                remoteTaken[*r] = true;
+                pair.href = std::move(card.href);
+                pair.etag = std::move(card.etag);
+                pair.uid = std::move(card.uid);
+                // The person takes the card's line breaks: sent back, they would come back as the card's
+                // again.
+                if (*card.values != local[i]) {
+                    pair.values = *card.values;
+                    pair.localAction = SyncPair::Local::Change;
+                }
+            } else {
+                pair.remoteAction = SyncPair::Remote::Create;
             }
-        } else {
-            pair.remoteAction = SyncPair::Remote::Create;
+            plan.pairs.push_back(std::move(pair));
         }
-        plan.pairs.push_back(std::move(pair));
     }
     for (std::size_t r = 0; r < remote.size(); ++r) {
         if (remoteTaken[r] || !remote[r].values)
             continue;
         SyncPair pair;
-        pair.href = remote[r].href;
-        pair.etag = remote[r].etag;
-        pair.uid = remote[r].uid;
-        pair.base = *remote[r].values;
-        pair.values = *remote[r].values;
+        pair.href = std::move(remote[r].href);
+        pair.etag = std::move(remote[r].etag);
+        pair.uid = std::move(remote[r].uid);
+        pair.values = std::move(*remote[r].values);
+        pair.base = pair.values;
         pair.localAction = SyncPair::Local::Add;
         plan.pairs.push_back(std::move(pair));
     }
@@ -298,7 +308,8 @@ void settleConflict(SyncPlan& plan, SyncPair& pair, ConflictChoice choice)
         return;
     pair.conflicts.clear();
     --plan.conflicts;
-    mergeBoth(pair, pair.localValues, pair.remoteValues, choice);
+    const std::shared_ptr<const SyncPair::Sides> sides = pair.sides;
+    mergeBoth(pair, sides->local, sides->remote, choice);
 }
 
 bool removesMostOf(const SyncPlan& plan, std::size_t localCount, std::size_t remoteCount)

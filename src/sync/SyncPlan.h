@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -48,8 +49,13 @@ struct SyncPair {
     // for the person, and the link keeps its values (the sync keeps it without an ETag, so that the next
     // sync asks again).
     std::vector<int> conflicts;
-    Record localValues; // the conflicting values on each side, for the report
-    Record remoteValues;
+    // The conflicting values on each side, for the report and the question; held only for a conflict, as a
+    // first sync of a large book holds a pair for every card.
+    struct Sides {
+        Record local;
+        Record remote;
+    };
+    std::shared_ptr<const Sides> sides;
     // Removed on one side but changed on the other: kept, and sent back.
     bool keptAgainstRemoval = false;
     // The state keeps a link for it once the sync is done.
@@ -72,8 +78,9 @@ Record cardForm(const Record& values);
 // no longer does is matched to a link by at least two of its non-empty values (or its only one);
 // what is left is new on its side, and new people and cards that agree on all four values are linked,
 // not doubled. Every remote card but an unchanged linked one must come with its values.
-SyncPlan planSync(const std::vector<CardLink>& links, const std::vector<Record>& local,
-                  const std::vector<RemoteCard>& remote, ConflictChoice choice);
+// The cards are taken by value: what each holds moves into its pair.
+SyncPlan planSync(const std::vector<CardLink>& links, const std::vector<Record>& local, std::vector<RemoteCard> remote,
+                  ConflictChoice choice);
 
 // Settles a pair left with conflicts for this side (Local) or the server (Remote), as planSync does when
 // told so: the fields changed on one side only are merged as ever.

@@ -78,9 +78,8 @@ std::filesystem::path xdgFolder(const char* variable, const char* fallback)
     return std::filesystem::path(home != nullptr ? home : "") / fallback / "tesselby";
 }
 
-} // namespace
-
-std::string stateText(const SyncState& state)
+// The state's lines before its links.
+std::string stateHead(const SyncState& state)
 {
     std::string out(kFirstLine);
     out += "\nbook";
@@ -92,29 +91,34 @@ std::string stateText(const SyncState& state)
     out += "\ntoken";
     appendField(out, state.syncToken);
     out += '\n';
-    // Reserved whole (escapes aside): grown by doubling, a large book's state took twice its size.
-    std::size_t size = out.size();
-    for (const CardLink& link : state.links) {
-        size += link.href.size() + link.etag.size() + link.uid.size() + 12;
-        for (const std::string& value : link.values)
-            size += value.size();
-    }
-    out.reserve(size);
     if (!state.cardVersion.empty()) {
         out += "vcard";
         appendField(out, state.cardVersion);
         out += '\n';
     }
+    return out;
+}
+
+} // namespace
+
+void appendStateLine(std::string& out, std::string_view kind, std::string_view href, std::string_view etag,
+                     std::string_view uid, const Record& values)
+{
+    out += kind;
+    appendField(out, href);
+    appendField(out, etag);
+    appendField(out, uid);
+    for (const std::string& value : values)
+        appendField(out, value);
+    out += '\n';
+}
+
+std::string stateText(const SyncState& state)
+{
+    std::string out = stateHead(state);
     for (const auto& [kind, links] : {std::pair{"link", &state.links}, {"sent", &state.sent}, {"taken", &state.taken}})
-        for (const CardLink& link : *links) {
-            out += kind;
-            appendField(out, link.href);
-            appendField(out, link.etag);
-            appendField(out, link.uid);
-            for (const std::string& value : link.values)
-                appendField(out, value);
-            out += '\n';
-        }
+        for (const CardLink& link : *links)
+            appendStateLine(out, kind, link.href, link.etag, link.uid, link.values);
     return out;
 }
 
@@ -189,7 +193,12 @@ Result<SyncState> readStateFile(const std::filesystem::path& path, bool& damaged
     return std::move(*state);
 }
 
-Status writePrivateFile(const std::filesystem::path& path, std::string_view text)
+namespace {
+
+// Written a piece at a time: a large book's state is never held whole.
+constexpr std::size_t kStatePiece = std::size_t{1} << 16;
+
+Status writePrivateFileInPieces(const std::filesystem::path& path, const MoreLines& more)
 {
     std::error_code error;
     if (std::filesystem::create_directories(path.parent_path(), error))
@@ -200,8 +209,13 @@ Status writePrivateFile(const std::filesystem::path& path, std::string_view text
     Result<WholeFileWrite> file = WholeFileWrite::begin(path);
     if (!file)
         return file.error();
-    if (Status written = file.value().content().write(text); !written)
-        return written;
+    std::string piece;
+    for (bool going = true; going;) {
+        piece.clear();
+        going = more(piece);
+        if (Status written = file.value().content().write(piece); !written)
+            return written;
+    }
     if (Status committed = file.value().commit(); !committed)
         return committed;
     // The program's umask already made it so; a file an older run left open to others is closed now.
@@ -210,9 +224,43 @@ Status writePrivateFile(const std::filesystem::path& path, std::string_view text
     return {};
 }
 
-Status writeStateFile(const std::filesystem::path& path, const SyncState& state)
+} // namespace
+
+Status writePrivateFile(const std::filesystem::path& path, std::string_view text)
 {
-    return writePrivateFile(path, stateText(state));
+    return writePrivateFileInPieces(path, [text](std::string& piece) {
+        piece = text;
+        return false;
+    });
+}
+
+Status writeStateFile(const std::filesystem::path& path, const SyncState& state, const MoreLines& more)
+{
+    const std::pair<const char*, const std::vector<CardLink>*> kinds[] = {
+        {"link", &state.links}, {"sent", &state.sent}, {"taken", &state.taken}};
+    std::size_t kind = 0;
+    std::size_t at = 0;
+    bool headWritten = false;
+    bool moreToCome = static_cast<bool>(more);
+    return writePrivateFileInPieces(path, [&](std::string& piece) {
+        if (!headWritten) {
+            piece = stateHead(state);
+            headWritten = true;
+        }
+        while (kind < std::size(kinds) && piece.size() < kStatePiece) {
+            const std::vector<CardLink>& links = *kinds[kind].second;
+            if (at == links.size()) {
+                ++kind;
+                at = 0;
+                continue;
+            }
+            const CardLink& link = links[at++];
+            appendStateLine(piece, kinds[kind].first, link.href, link.etag, link.uid, link.values);
+        }
+        while (kind == std::size(kinds) && moreToCome && piece.size() < kStatePiece)
+            moreToCome = more(piece);
+        return kind < std::size(kinds) || moreToCome;
+    });
 }
 
 } // namespace tesselby

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -36,6 +37,12 @@ struct SyncState {
 };
 
 std::string stateText(const SyncState& state);
+// One line of a link's shape (kind "link", "sent" or "taken"), for a state written without copying its
+// links into it.
+void appendStateLine(std::string& out, std::string_view kind, std::string_view href, std::string_view etag,
+                     std::string_view uid, const Record& values);
+// Appends the next lines to its argument and says whether more follow.
+using MoreLines = std::function<bool(std::string&)>;
 // Nothing when the text is not a state the program wrote; the sync then starts again as a first one.
 std::optional<SyncState> parseState(std::string_view text);
 
@@ -49,7 +56,8 @@ Result<SyncState> readStateFile(const std::filesystem::path& path, bool& damaged
 // Replaces a file of the sync's own whole, readable by the user alone, in its folder (made private
 // when it is made), so that a kill leaves the old content or the new.
 Status writePrivateFile(const std::filesystem::path& path, std::string_view text);
-// Replaces the state file whole, private to the user, so a kill leaves the old state or the new.
-Status writeStateFile(const std::filesystem::path& path, const SyncState& state);
+// Replaces the state file whole, private to the user, so a kill leaves the old state or the new: the
+// state's own lines, then those more gives.
+Status writeStateFile(const std::filesystem::path& path, const SyncState& state, const MoreLines& more = {});
 
 } // namespace tesselby
