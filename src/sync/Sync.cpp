@@ -212,20 +212,29 @@ SyncOutcome Synchronizer::run(bool& again)
         return SyncOutcome::Done;
     }
 
-    // The server's cards now: what the last sync linked, changed by a delta, or the whole listing. They
-    // stand in one block (reserved whole, so that the index's views of their addresses stay put), found
-    // by address while they are fetched.
+    // The server's cards now: what the last sync linked, changed by a delta, or the whole listing. A linked
+    // card as the link left it (the same ETag) is only marked kept: a large book's unchanged cards are
+    // never made. The others stand in one block (reserved whole, so that the index's views of their
+    // addresses stay put), found by address while they are fetched.
+    std::unordered_map<std::string_view, std::size_t> linkAt;
+    for (std::size_t l = 0; l < state.links.size(); ++l)
+        linkAt.emplace(state.links[l].href, l);
+    std::vector<bool> cardKept(state.links.size(), false);
     std::vector<RemoteCard> remote;
-    remote.reserve((delta ? state.links.size() : 0) + listed.size());
-    std::vector<bool> gone; // removed by the delta
+    remote.reserve(state.links.size() + listed.size());
+    std::vector<bool> gone; // removed by the delta, or kept after all
     std::unordered_map<std::string_view, std::size_t> cardAt;
     auto listCard = [&](std::string key, const std::string& etag, const std::string& uid, bool removed) {
+        const auto link = linkAt.find(key);
+        const bool kept = !removed && link != linkAt.end() && !etag.empty() && etag == state.links[link->second].etag;
+        if (link != linkAt.end())
+            cardKept[link->second] = kept;
         if (const auto at = cardAt.find(key); at != cardAt.end()) {
             RemoteCard& card = remote[at->second];
             card.etag = etag;
             card.uid = uid;
-            gone[at->second] = removed;
-        } else if (!removed) {
+            gone[at->second] = removed || kept;
+        } else if (!removed && !kept) {
             remote.push_back(RemoteCard{std::move(key), etag, uid, std::nullopt, false});
             gone.push_back(false);
             cardAt.emplace(remote.back().href, remote.size() - 1);
@@ -237,24 +246,10 @@ SyncOutcome Synchronizer::run(bool& again)
     for (const CardListed& card : listed)
         listCard(urlPathKey(resolveUrl(m_options.addressBook, card.href)), card.etag, {}, card.removed);
     listed = std::vector<CardListed>();
-    std::unordered_map<std::string_view, const CardLink*> linkOf;
-    for (const CardLink& link : state.links)
-        linkOf.emplace(link.href, &link);
     std::vector<std::string> toFetch;
-    std::vector<bool> asked(remote.size(), false);
-    std::size_t cardCount = 0;
-    for (std::size_t i = 0; i < remote.size(); ++i) {
-        if (gone[i])
-            continue;
-        ++cardCount;
-        RemoteCard& card = remote[i];
-        const auto link = linkOf.find(card.href);
-        asked[i] = link == linkOf.end() || card.etag.empty() || card.etag != link->second->etag;
-        if (asked[i])
-            toFetch.push_back(encodedPath(card.href));
-        else
-            card.uid = link->second->uid;
-    }
+    for (std::size_t i = 0; i < remote.size(); ++i)
+        if (!gone[i])
+            toFetch.push_back(encodedPath(remote[i].href));
     // A card asked for and given holds its values or is unreadable from here on.
     std::size_t fetched = 0;
     if (m_options.progress != nullptr)
@@ -280,23 +275,21 @@ SyncOutcome Synchronizer::run(bool& again)
                 card.unreadable = true;
             }
         },
-        why, cardCount);
+        why, toFetch.size());
     if (!gotCards) {
         m_err << kCommandName << ": " << why << "; nothing was changed\n";
         return SyncOutcome::Failed;
     }
-    // Listed but not given: left alone this time, as a card that cannot be read is.
-    for (std::size_t i = 0; i < remote.size(); ++i)
-        if (asked[i] && !remote[i].values)
-            remote[i].unreadable = true;
-    asked = std::vector<bool>();
     toFetch = std::vector<std::string>();
     cardAt = {};
-    // The cards left, in the order of their addresses.
+    // The cards fetched, in the order of their addresses; one listed but not given is left alone this
+    // time, as a card that cannot be read is.
     std::size_t kept = 0;
     for (std::size_t i = 0; i < remote.size(); ++i) {
         if (gone[i])
             continue;
+        if (!remote[i].values)
+            remote[i].unreadable = true;
         if (kept != i)
             remote[kept] = std::move(remote[i]);
         ++kept;
@@ -305,18 +298,21 @@ SyncOutcome Synchronizer::run(bool& again)
     gone = std::vector<bool>();
     std::sort(remote.begin(), remote.end(), [](const RemoteCard& a, const RemoteCard& b) { return a.href < b.href; });
     for (const RemoteCard& card : remote)
-        if (card.unreadable && !linkOf.contains(card.href))
+        if (card.unreadable && !linkAt.contains(card.href))
             m_err << kCommandName << ": " << urlOf(card.href)
                   << ": the card holds no person that can be read; left alone\n";
     giveBackFreedMemory();
 
     takeLandedWrites(state, remote, list.value().people());
-    linkOf.clear();
-    for (const CardLink& link : state.links)
-        linkOf.emplace(link.href, &link);
+    linkAt.clear();
+    for (std::size_t l = 0; l < state.links.size(); ++l)
+        linkAt.emplace(state.links[l].href, l);
+    cardKept.resize(state.links.size(), false);
 
-    cardCount = remote.size();
-    SyncPlan plan = planSync(state.links, list.value().people(), std::move(remote), m_options.conflict);
+    const std::size_t cardCount =
+        remote.size() + static_cast<std::size_t>(std::count(cardKept.begin(), cardKept.end(), true));
+    SyncPlan plan = planSync(state.links, list.value().people(), std::move(remote), m_options.conflict, cardKept);
+    cardKept = std::vector<bool>();
     if (removesMostOf(plan, list.value().people().size(), cardCount) && !m_options.allowMassRemoval) {
         m_err << kCommandName << ": the sync would remove " << peopleCount(plan.localRemovals) << " of "
               << list.value().people().size() << " from the list and " << peopleCount(plan.remoteRemovals) << " of "
@@ -468,12 +464,9 @@ SyncOutcome Synchronizer::run(bool& again)
                          .list = listKey,
                          .syncToken = m_failed || m_again ? state.syncToken : newToken,
                          .cardVersion = cardVersion};
-    // Written from the pairs a piece at a time: a large book's links are not held beside its pairs.
-    std::size_t at = 0;
-    const Status saved = writeStateFile(m_options.state, next, [&](std::string& lines) {
-        if (at == plan.pairs.size())
-            return false;
-        const std::size_t i = at++;
+    // Written a piece at a time, in the links' order (each link kept as it was, or its pair), then the
+    // new pairs: a large book's links are not held twice.
+    auto appendPair = [&](std::string& lines, std::size_t i) {
         const SyncPair& pair = plan.pairs[i];
         const bool localDone = pair.localAction == SyncPair::Local::Keep ||
                                (pair.localAction == SyncPair::Local::Add ? addsWritten : listWritten);
@@ -482,15 +475,34 @@ SyncOutcome Synchronizer::run(bool& again)
             // longer lists it.
             appendStateLine(lines, "link", pair.href, {}, pair.uid, pair.base);
         } else if (failed[i] || !localDone) {
-            if (const auto link = linkOf.find(pair.href); link != linkOf.end() && !pair.href.empty())
-                appendStateLine(lines, "link", pair.href, link->second->etag, link->second->uid, link->second->values);
+            if (const auto link = linkAt.find(pair.href); link != linkAt.end() && !pair.href.empty()) {
+                const CardLink& was = state.links[link->second];
+                appendStateLine(lines, "link", was.href, was.etag, was.uid, was.values);
+            }
             // A write whose answer was lost may have landed all the same.
             if (failed[i] && sentAhead[i])
                 appendStateLine(lines, "sent", pair.href, pair.etag, pair.uid, pair.values);
         } else if (pair.linked && !pair.href.empty()) {
             appendStateLine(lines, "link", pair.href, pair.etag, pair.uid, pair.values);
         }
-        return at < plan.pairs.size();
+    };
+    std::size_t link = 0;
+    std::size_t keptAt = 0;
+    std::size_t pairAt = 0;
+    const Status saved = writeStateFile(m_options.state, next, [&](std::string& lines) {
+        if (link < state.links.size()) {
+            if (keptAt < plan.keptLinks.size() && plan.keptLinks[keptAt] == link) {
+                const CardLink& kept = state.links[link];
+                appendStateLine(lines, "link", kept.href, kept.etag, kept.uid, kept.values);
+                ++keptAt;
+            } else if (pairAt < plan.pairs.size()) {
+                appendPair(lines, pairAt++);
+            }
+            ++link;
+        } else if (pairAt < plan.pairs.size()) {
+            appendPair(lines, pairAt++);
+        }
+        return link < state.links.size() || pairAt < plan.pairs.size();
     });
     if (!saved) {
         reportFailure(m_err, saved.error(), "cannot save the sync's state (the next sync links by values)");

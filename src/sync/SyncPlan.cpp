@@ -114,7 +114,7 @@ Record cardForm(const Record& values)
 }
 
 SyncPlan planSync(const std::vector<CardLink>& links, const std::vector<Record>& local, std::vector<RemoteCard> remote,
-                  ConflictChoice choice)
+                  ConflictChoice choice, const std::vector<bool>& cardKept)
 {
     SyncPlan plan;
     // Within what is reserved, only the pairs made take memory.
@@ -187,6 +187,11 @@ SyncPlan planSync(const std::vector<CardLink>& links, const std::vector<Record>&
 
     for (std::size_t l = 0; l < links.size(); ++l) {
         const CardLink& link = links[l];
+        const bool kept = l < cardKept.size() && cardKept[l];
+        if (kept && linkLocal[l] && local[*linkLocal[l]] == link.values) {
+            plan.keptLinks.push_back(l);
+            continue;
+        }
         SyncPair pair;
         pair.local = linkLocal[l];
         pair.href = link.href;
@@ -194,7 +199,7 @@ SyncPlan planSync(const std::vector<CardLink>& links, const std::vector<Record>&
         pair.uid = link.uid;
         pair.base = link.values;
         pair.values = link.values;
-        const auto at = remoteAt.find(link.href);
+        const auto at = kept ? remoteAt.end() : remoteAt.find(link.href);
         const RemoteCard* card = at == remoteAt.end() ? nullptr : &remote[at->second];
         if (card != nullptr)
             remoteTaken[at->second] = true;
@@ -204,9 +209,9 @@ SyncPlan planSync(const std::vector<CardLink>& links, const std::vector<Record>&
             continue;
         }
         const bool localGone = !pair.local;
-        const bool remoteGone = card == nullptr;
+        const bool remoteGone = card == nullptr && !kept;
         const Record localNow = localGone ? link.values : local[*pair.local];
-        const Record remoteNow = remoteGone || !card->values ? link.values : *card->values;
+        const Record remoteNow = card == nullptr || !card->values ? link.values : *card->values;
         if (card != nullptr)
             pair.etag = card->etag;
         const bool localChanged = !localGone && localNow != link.values;

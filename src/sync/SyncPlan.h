@@ -63,7 +63,13 @@ struct SyncPair {
 };
 
 struct SyncPlan {
+    // One pair for each link not kept, in the links' order, then one for each person or card that is new.
     std::vector<SyncPair> pairs;
+    // Links (by index, rising) whose person and card both still hold the link's values, the card as the
+    // link left it: nothing is done for them and the state keeps them as they are. Only links whose cards
+    // were given as kept (see planSync) are among them, so that a large book's unchanged people take
+    // no pair.
+    std::vector<std::size_t> keptLinks;
     std::size_t localRemovals = 0;
     std::size_t remoteRemovals = 0;
     std::size_t conflicts = 0;
@@ -78,9 +84,11 @@ Record cardForm(const Record& values);
 // no longer does is matched to a link by at least two of its non-empty values (or its only one);
 // what is left is new on its side, and new people and cards that agree on all four values are linked,
 // not doubled. Every remote card but an unchanged linked one must come with its values.
-// The cards are taken by value: what each holds moves into its pair.
+// The cards are taken by value: what each holds moves into its pair. A link whose cardKept is set has its
+// card on the server as the link left it (the same ETag) without the card being among remote, as if it
+// were there unfetched.
 SyncPlan planSync(const std::vector<CardLink>& links, const std::vector<Record>& local, std::vector<RemoteCard> remote,
-                  ConflictChoice choice);
+                  ConflictChoice choice, const std::vector<bool>& cardKept = {});
 
 // Settles a pair left with conflicts for this side (Local) or the server (Remote), as planSync does when
 // told so: the fields changed on one side only are merged as ever.
