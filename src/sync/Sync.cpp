@@ -114,6 +114,14 @@ void takeLandedWrites(SyncState& state, const std::vector<RemoteCard>& remote, c
     state.taken.clear();
 }
 
+// Whether two ETags name the same version, a weak one as its strong one: a server may give a card's
+// ETag weak in one answer and strong in another.
+bool sameTag(std::string_view a, std::string_view b)
+{
+    const auto opaque = [](std::string_view tag) { return tag.starts_with("W/") ? tag.substr(2) : tag; };
+    return opaque(a) == opaque(b);
+}
+
 // The listing's many small pieces, freed, are scattered between what is kept; the plan's large blocks
 // that follow cannot use them, so the pages are handed back rather than held to the end.
 void giveBackFreedMemory()
@@ -282,25 +290,31 @@ SyncOutcome Synchronizer::run(bool& again)
     }
     toFetch = std::vector<std::string>();
     cardAt = {};
-    // The cards fetched, in the order of their addresses; one listed but not given is left alone this
-    // time, as a card that cannot be read is.
+    // The cards fetched, in the order of their addresses. One that cannot be read is left alone, and so
+    // is one listed but not given this time; the token is then not taken, so that the next sync asks
+    // for it again rather than missing its change.
+    bool allGiven = true;
     std::size_t kept = 0;
     for (std::size_t i = 0; i < remote.size(); ++i) {
         if (gone[i])
             continue;
-        if (!remote[i].values)
-            remote[i].unreadable = true;
+        RemoteCard& card = remote[i];
+        if (!card.values && !card.unreadable) {
+            m_err << kCommandName << ": " << urlOf(card.href)
+                  << ": the server listed the card but did not give it; left alone until the next sync\n";
+            allGiven = false;
+        } else if (card.unreadable && !linkAt.contains(card.href)) {
+            m_err << kCommandName << ": " << urlOf(card.href)
+                  << ": the card holds no person that can be read; left alone\n";
+        }
+        card.unreadable = !card.values;
         if (kept != i)
-            remote[kept] = std::move(remote[i]);
+            remote[kept] = std::move(card);
         ++kept;
     }
     remote.resize(kept);
     gone = std::vector<bool>();
     std::sort(remote.begin(), remote.end(), [](const RemoteCard& a, const RemoteCard& b) { return a.href < b.href; });
-    for (const RemoteCard& card : remote)
-        if (card.unreadable && !linkAt.contains(card.href))
-            m_err << kCommandName << ": " << urlOf(card.href)
-                  << ": the card holds no person that can be read; left alone\n";
     giveBackFreedMemory();
 
     takeLandedWrites(state, remote, list.value().people());
@@ -462,7 +476,7 @@ SyncOutcome Synchronizer::run(bool& again)
         cardVersion = "3.0";
     const SyncState next{.addressBook = m_options.addressBook,
                          .list = listKey,
-                         .syncToken = m_failed || m_again ? state.syncToken : newToken,
+                         .syncToken = m_failed || m_again || !allGiven ? state.syncToken : newToken,
                          .cardVersion = cardVersion};
     // Written a piece at a time, in the links' order (each link kept as it was, or its pair), then the
     // new pairs: a large book's links are not held twice.
@@ -558,7 +572,7 @@ bool Synchronizer::writeRemote(SyncPair& pair)
             m_failed = true;
             return false;
         }
-        if (now->status == 404 || (!pair.etag.empty() && !now->etag.empty() && now->etag != pair.etag)) {
+        if (now->status == 404 || (!pair.etag.empty() && !now->etag.empty() && !sameTag(now->etag, pair.etag))) {
             m_again = true;
             return false;
         }
@@ -584,7 +598,11 @@ bool Synchronizer::writeRemote(SyncPair& pair)
             m_failed = true;
             return false;
         }
-        const std::string ifMatch = !now->etag.empty() ? now->etag : pair.etag;
+        // A precondition is compared strongly: the card's strong ETag where one answer gave it weak.
+        const std::string ifMatch =
+            now->etag.empty() || (now->etag.starts_with("W/") && !pair.etag.empty() && !pair.etag.starts_with("W/"))
+                ? pair.etag
+                : now->etag;
         const std::optional<HttpResponse> put = m_server.putCard(url, *text, ifMatch, false, why);
         if (!put) {
             m_err << kCommandName << ": " << why << '\n';
@@ -757,9 +775,14 @@ SyncOutcome syncAddressBook(HttpClient& http, const SyncOptions& options, std::o
         outcome = synchronizer.run(again);
         if (!again || outcome == SyncOutcome::Failed)
             return outcome;
-        out << "cards changed on the server during the sync; going over them again\n";
+        if (pass + 1 < kPasses)
+            out << "cards changed on the server during the sync; going over them again\n";
     }
-    return outcome;
+    // What was synced stays synced; the rest is for the next sync, and the exit status says so.
+    err << kCommandName
+        << ": cards kept changing on the server during the sync; the people left are synced next "
+           "time\n";
+    return SyncOutcome::Failed;
 }
 
 } // namespace tesselby
