@@ -114,6 +114,21 @@ void takeLandedWrites(SyncState& state, const std::vector<RemoteCard>& remote, c
     state.taken.clear();
 }
 
+// Whether the card found at a new person's address is theirs, sent by an earlier sync whose answer was
+// lost: their values, or at least two of them (or their only one) where the server stored the rest
+// otherwise.
+bool holdsPerson(const Record& card, const Record& person)
+{
+    const Record sent = cardForm(person);
+    int filled = 0;
+    int shared = 0;
+    for (int field = 0; field < kFieldCount; ++field) {
+        filled += sent[field].empty() ? 0 : 1;
+        shared += !sent[field].empty() && sent[field] == card[field] ? 1 : 0;
+    }
+    return card == sent || (filled > 0 && shared >= std::min(2, filled));
+}
+
 // Whether two ETags name the same version, a weak one as its strong one: a server may give a card's
 // ETag weak in one answer and strong in another.
 bool sameTag(std::string_view a, std::string_view b)
@@ -154,6 +169,16 @@ private:
     std::string urlOf(const std::string& hrefKey) const
     {
         return resolveUrl(m_options.addressBook, encodedPath(hrefKey));
+    }
+    // The address of a new card: its UID's name in the book.
+    std::string hrefFor(const std::string& uid) const
+    {
+        // A UID with a slash or other signs still gives a name the server keeps as one: the slash is
+        // written "%2F" in the name, as a decoded one would make the card's address a folder's.
+        std::string name = uid;
+        for (std::size_t at = 0; (at = name.find('/', at)) != std::string::npos; at += 3)
+            name.replace(at, 1, "%2F");
+        return urlPathKey(urlPathKey(m_options.addressBook) + encodedPath(name) + ".vcf");
     }
     void askAboutConflicts(SyncPlan& plan);
     void report(const SyncPlan& plan) const;
@@ -369,12 +394,7 @@ SyncOutcome Synchronizer::run(bool& again)
         if (pair.remoteAction == SyncPair::Remote::Create) {
             if (pair.uid.empty())
                 pair.uid = newCardUid();
-            // A UID with a slash or other signs still gives a name the server keeps as one: the slash is
-            // written "%2F" in the name, as a decoded one would make the card's address a folder's.
-            std::string name = pair.uid;
-            for (std::size_t at = 0; (at = name.find('/', at)) != std::string::npos; at += 3)
-                name.replace(at, 1, "%2F");
-            pair.href = urlPathKey(urlPathKey(m_options.addressBook) + encodedPath(name) + ".vcf");
+            pair.href = hrefFor(pair.uid);
         }
         const bool remoteWrite =
             pair.remoteAction == SyncPair::Remote::Create || pair.remoteAction == SyncPair::Remote::Change;
@@ -534,36 +554,59 @@ bool Synchronizer::writeRemote(SyncPair& pair)
     switch (pair.remoteAction) {
     case SyncPair::Remote::Keep:
         return true;
-    case SyncPair::Remote::Create: {
-        const std::string url = urlOf(pair.href);
-        std::optional<HttpResponse> put =
-            m_server.putCard(url, newCardText(pair.values, pair.uid, m_cardVersion), {}, true, why);
-        // A book that said it takes 4.0 but refuses it is sent 3.0, from now on.
-        if (put && put->status == 415 && m_cardVersion == VCardVersion::V40) {
-            m_cardVersion = VCardVersion::V30;
-            put = m_server.putCard(url, newCardText(pair.values, pair.uid, m_cardVersion), {}, true, why);
-        }
-        if (!put) {
-            m_err << kCommandName << ": " << why << '\n';
-            m_failed = true;
-            return false;
-        }
-        if (put->status == 412) {
-            // Already there: an earlier upload landed though its answer was lost. Linked, never sent again;
-            // its ETag left empty so that the next sync reads it.
-            pair.etag.clear();
+    case SyncPair::Remote::Create:
+        // Two addresses at most: the first, named by the person's UID, may hold another card.
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            const std::string url = urlOf(pair.href);
+            std::optional<HttpResponse> put =
+                m_server.putCard(url, newCardText(pair.values, pair.uid, m_cardVersion), {}, true, why);
+            // A book that said it takes 4.0 but refuses it is sent 3.0, from now on.
+            if (put && put->status == 415 && m_cardVersion == VCardVersion::V40) {
+                m_cardVersion = VCardVersion::V30;
+                put = m_server.putCard(url, newCardText(pair.values, pair.uid, m_cardVersion), {}, true, why);
+            }
+            if (!put) {
+                m_err << kCommandName << ": " << why << '\n';
+                m_failed = true;
+                return false;
+            }
+            if (put->status == 412) {
+                // Something is there already. An earlier upload of this person whose answer was lost is
+                // linked, never sent again, its ETag left empty so that the next sync reads it; another
+                // card is left alone, and the person goes to an address (and a UID) of their own.
+                const std::optional<HttpResponse> there = m_server.getCard(url, why);
+                if (!there) {
+                    m_err << kCommandName << ": " << why << '\n';
+                    m_failed = true;
+                    return false;
+                }
+                const std::optional<CardPerson> held =
+                    there->status == 200 ? personOfCard(there->body) : std::optional<CardPerson>();
+                if (held && held->uid == pair.uid && holdsPerson(held->values, pair.values)) {
+                    pair.etag.clear();
+                    return true;
+                }
+                if (attempt == 0) {
+                    pair.uid = newCardUid();
+                    pair.href = hrefFor(pair.uid);
+                    continue;
+                }
+                m_err << kCommandName << ": " << url << ": another card is at the address made for "
+                      << personName(pair.values) << "; they were not sent\n";
+                m_failed = true;
+                return false;
+            }
+            if (put->status < 200 || put->status >= 300) {
+                m_err << kCommandName << ": " << statusMessage(put->status, url) << '\n';
+                m_failed = true;
+                return false;
+            }
+            pair.etag = put->etag;
+            if (pair.etag.empty() || pair.etag.starts_with("W/"))
+                m_unsure.emplace_back(&pair, pair.values);
             return true;
         }
-        if (put->status < 200 || put->status >= 300) {
-            m_err << kCommandName << ": " << statusMessage(put->status, url) << '\n';
-            m_failed = true;
-            return false;
-        }
-        pair.etag = put->etag;
-        if (pair.etag.empty() || pair.etag.starts_with("W/"))
-            m_unsure.emplace_back(&pair, pair.values);
-        return true;
-    }
+        return false;
     case SyncPair::Remote::Change: {
         const std::string url = urlOf(pair.href);
         const std::optional<HttpResponse> now = m_server.getCard(url, why);

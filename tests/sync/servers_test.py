@@ -417,6 +417,33 @@ def hostile(server, root):
     status, out = here.run("sync", "--verbose")
     check(status == 0 and "PUT" not in out and len(server.cards()) == 2, tag + "and nothing after: " + out)
 
+    # A card whose UID names another card's file (clash.vcf holds someone else), removed on the phone while
+    # changed here: sent back as a card of its own, never taken for the other card; both stay once on each
+    # side over the syncs that follow (the first with a delta, then a whole listing).
+    check(server.put(book + "olaf.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:clash\r\nFN:Ola Clash\r\n"
+                     "N:Clash;Ola;;;\r\nTEL:31\r\nEND:VCARD\r\n") in (200, 201, 204)
+          and server.put(book + "clash.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:pia\r\nFN:Pia Other\r\n"
+                         "N:Other;Pia;;;\r\nTEL:32\r\nEND:VCARD\r\n") in (200, 201, 204), tag + "two cards")
+    status, out = here.run("sync")
+    check(status == 0 and len(here.people()) == 4, tag + "the two cards come in: " + out)
+    check(server.request("DELETE", server.base.rstrip("/") + book + "olaf.vcf")[0] in (200, 204),
+          tag + "the phone's removal of Ola")
+    here.edit('"31"', '"313"')
+    for when, whole in (("the sync sending Ola back", False), ("a sync by the token", False),
+                        ("a sync by a whole listing", True)):
+        if whole:
+            state = os.path.join(here.home, "state", "tesselby", "sync-state")
+            with open(state) as f:
+                kept = f.read()
+            with open(state, "w") as f:
+                f.write(re.sub(r"(?m)^token\t.*$", "token\t", kept))
+        status, out = here.run("sync")
+        people = here.people()
+        check(status == 0 and people_of(server) == ["Nina Kard", "Ola Clash", "Pia Other", "Sla Sh"]
+              and sorted(p.split("\t")[0] for p in people) == ["Nina", "Ola", "Pia", "Sla"]
+              and any("313" in p for p in people),
+              tag + "%s: Ola and Pia once on each side: %s %s %s" % (when, out, people, people_of(server)))
+
     # A card with a photo of a few mebibytes, its person changed here: patched whole, the photo kept.
     photo = "PHOTO;ENCODING=b;TYPE=JPEG:" + "QUFB" * (600 * 1024)
     check(server.put(book + "photo.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:photo\r\nFN:Pia Foto\r\nN:Foto;Pia;;;\r\n" +
