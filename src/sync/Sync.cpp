@@ -183,6 +183,13 @@ private:
     void askAboutConflicts(SyncPlan& plan);
     void report(const SyncPlan& plan) const;
     bool writeRemote(SyncPair& pair);
+    // Says why a write failed; the sync goes on with the others, and ends as failed.
+    bool failWrite(const std::string& message)
+    {
+        m_err << kCommandName << ": " << message << '\n';
+        m_failed = true;
+        return false;
+    }
     void checkStored(const std::vector<std::pair<SyncPair*, Record>>& written);
 
     CardDavServer m_server;
@@ -566,9 +573,7 @@ bool Synchronizer::writeRemote(SyncPair& pair)
                 put = m_server.putCard(url, newCardText(pair.values, pair.uid, m_cardVersion), {}, true, why);
             }
             if (!put) {
-                m_err << kCommandName << ": " << why << '\n';
-                m_failed = true;
-                return false;
+                return failWrite(why);
             }
             if (put->status == 412) {
                 // Something is there already. An earlier upload of this person whose answer was lost is
@@ -576,9 +581,7 @@ bool Synchronizer::writeRemote(SyncPair& pair)
                 // card is left alone, and the person goes to an address (and a UID) of their own.
                 const std::optional<HttpResponse> there = m_server.getCard(url, why);
                 if (!there) {
-                    m_err << kCommandName << ": " << why << '\n';
-                    m_failed = true;
-                    return false;
+                    return failWrite(why);
                 }
                 const std::optional<CardPerson> held =
                     there->status == 200 ? personOfCard(there->body) : std::optional<CardPerson>();
@@ -591,15 +594,11 @@ bool Synchronizer::writeRemote(SyncPair& pair)
                     pair.href = hrefFor(pair.uid);
                     continue;
                 }
-                m_err << kCommandName << ": " << url << ": another card is at the address made for "
-                      << personName(pair.values) << "; they were not sent\n";
-                m_failed = true;
-                return false;
+                return failWrite(url + ": another card is at the address made for " + personName(pair.values) +
+                                 "; they were not sent");
             }
             if (put->status < 200 || put->status >= 300) {
-                m_err << kCommandName << ": " << statusMessage(put->status, url) << '\n';
-                m_failed = true;
-                return false;
+                return failWrite(statusMessage(put->status, url));
             }
             pair.etag = put->etag;
             if (pair.etag.empty() || pair.etag.starts_with("W/"))
@@ -611,18 +610,14 @@ bool Synchronizer::writeRemote(SyncPair& pair)
         const std::string url = urlOf(pair.href);
         const std::optional<HttpResponse> now = m_server.getCard(url, why);
         if (!now) {
-            m_err << kCommandName << ": " << why << '\n';
-            m_failed = true;
-            return false;
+            return failWrite(why);
         }
         if (now->status == 404 || (!pair.etag.empty() && !now->etag.empty() && !sameTag(now->etag, pair.etag))) {
             m_again = true;
             return false;
         }
         if (now->status != 200) {
-            m_err << kCommandName << ": " << statusMessage(now->status, url) << '\n';
-            m_failed = true;
-            return false;
+            return failWrite(statusMessage(now->status, url));
         }
         const std::optional<CardPerson> was = personOfCard(now->body);
         // A value this side did not change stays as the server holds it, also one it stored otherwise
@@ -634,12 +629,9 @@ bool Synchronizer::writeRemote(SyncPair& pair)
                     sent[field] = was->values[field];
         const std::optional<std::string> text = was ? patchedCardText(now->body, was->values, sent) : std::nullopt;
         if (!text) {
-            m_err << kCommandName << ": " << url
-                  << (was ? ": the card on the server cannot be changed so that it reads as the person; it was left "
-                            "alone\n"
-                          : ": the card on the server cannot be read; it was left alone\n");
-            m_failed = true;
-            return false;
+            return failWrite(url + (was ? ": the card on the server cannot be changed so that it reads as the person; "
+                                          "it was left alone"
+                                        : ": the card on the server cannot be read; it was left alone"));
         }
         // A precondition is compared strongly: the card's strong ETag where one answer gave it weak.
         const std::string ifMatch =
@@ -648,18 +640,14 @@ bool Synchronizer::writeRemote(SyncPair& pair)
                 : now->etag;
         const std::optional<HttpResponse> put = m_server.putCard(url, *text, ifMatch, false, why);
         if (!put) {
-            m_err << kCommandName << ": " << why << '\n';
-            m_failed = true;
-            return false;
+            return failWrite(why);
         }
         if (put->status == 412) {
             m_again = true;
             return false;
         }
         if (put->status < 200 || put->status >= 300) {
-            m_err << kCommandName << ": " << statusMessage(put->status, url) << '\n';
-            m_failed = true;
-            return false;
+            return failWrite(statusMessage(put->status, url));
         }
         pair.etag = put->etag;
         if (pair.etag.empty() || pair.etag.starts_with("W/"))
@@ -670,18 +658,14 @@ bool Synchronizer::writeRemote(SyncPair& pair)
         const std::string url = urlOf(pair.href);
         const std::optional<HttpResponse> removed = m_server.deleteCard(url, pair.etag, why);
         if (!removed) {
-            m_err << kCommandName << ": " << why << '\n';
-            m_failed = true;
-            return false;
+            return failWrite(why);
         }
         if (removed->status == 412) {
             m_again = true;
             return false;
         }
         if ((removed->status < 200 || removed->status >= 300) && removed->status != 404) {
-            m_err << kCommandName << ": " << statusMessage(removed->status, url) << '\n';
-            m_failed = true;
-            return false;
+            return failWrite(statusMessage(removed->status, url));
         }
         return true;
     }
