@@ -20,12 +20,11 @@ import re
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import servers_test  # noqa: E402  (the servers and the computer of the sync's tests)
-from servers_test import Computer, Misbehaving, QuietServer, Server  # noqa: E402
+from servers_test import Computer, Misbehaving, Server, start_misbehaving  # noqa: E402
 
 COMMAND = os.path.abspath(sys.argv[1])
 KILLS = int(sys.argv[2]) if len(sys.argv) > 2 else 30
@@ -48,11 +47,10 @@ class Own:
     def __init__(self):
         Misbehaving.cards = {}
         Misbehaving.faults = []
-        self.http = QuietServer(("127.0.0.1", 0), Misbehaving)
-        threading.Thread(target=self.http.serve_forever, daemon=True).start()
+        self.http, base = start_misbehaving()
         self.kind = "own"
         self.auth = None
-        self.base = "http://127.0.0.1:%d/" % self.http.server_address[1]
+        self.base = base + "/"
         self.book = self.base + "book/"
 
     def stop(self):

@@ -678,10 +678,15 @@ class QuietServer(http.server.ThreadingHTTPServer):
         pass  # a client killed mid-request is what the kill test does
 
 
-def misbehaving(root):
+def start_misbehaving():
+    """The scriptable server, on a free port: the server and its address."""
     server = QuietServer(("127.0.0.1", 0), Misbehaving)
     threading.Thread(target=server.serve_forever, daemon=True).start()
-    base = "http://127.0.0.1:%d" % server.server_address[1]
+    return server, "http://127.0.0.1:%d" % server.server_address[1]
+
+
+def misbehaving(root):
+    server, base = start_misbehaving()
     tag = "misbehaving: "
     try:
         here = Computer(root, "misbehaving")
@@ -882,9 +887,7 @@ def misbehaving(root):
 
 def rewriting(root):
     """A book that takes vCard 4.0, and a server that stores a value otherwise than it was sent."""
-    server = QuietServer(("127.0.0.1", 0), Misbehaving)
-    threading.Thread(target=server.serve_forever, daemon=True).start()
-    base = "http://127.0.0.1:%d" % server.server_address[1]
+    server, base = start_misbehaving()
     tag = "rewriting: "
     try:
         Misbehaving.cards.clear()
